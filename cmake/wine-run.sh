@@ -1,0 +1,5 @@
+#!/usr/bin/env bash
+# Runs a Windows test program under Wine and hands back its exit code.
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+exec /usr/lib/wine/wine64 "$@"

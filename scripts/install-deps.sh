@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the builds and the tests use. Safe to run again.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ clang libclang-rt-14-dev  # Linux builds; clang for the sanitizer and fuzzer build
+    googletest                                      # GoogleTest sources, built by every preset
+    g++-mingw-w64-x86-64                            # the Windows build
+    wine64                                          # runs the Windows build's tests
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: these packages are missing and installing them needs root: ${missing[*]}" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends "${packages[@]}"

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+// The file operations the settings and utility routines ask of the operating system.
+// Each returns whether the call succeeded, as the Win32 calls behind them do.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    // Directory of the running executable, without a trailing separator unless it is a root.
+    virtual std::string executableDirectory() = 0;
+    // '\\' on Windows, '/' on Linux.
+    virtual char pathSeparator() const = 0;
+    // True when the attributes of path can be read, which is when something exists there.
+    virtual bool getFileAttributes(const std::string& path) = 0;
+    virtual bool setCurrentDirectory(const std::string& path) = 0;
+    // Clears read-only, hidden, system and archive, so that the file can be replaced.
+    virtual bool setAttributesNormal(const std::string& path) = 0;
+    virtual bool deleteFile(const std::string& path) = 0;
+    // Moves a completely written file over another in one step, flushed to the disk first:
+    // afterwards `to` holds either its old content or all of `from`'s, never a part.
+    virtual bool replaceFile(const std::string& from, const std::string& to) = 0;
+};
+
+// The operating system's implementation, provided by the backend the build links.
+FileSystem& systemFileSystem();

@@ -1,0 +1,75 @@
+#include "platform/FileSystem.h"
+#include "platform/linux/UniqueFd.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool syncPath(const std::string& path, int flags) {
+    UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC));
+    return fd.valid() && ::fsync(fd.get()) == 0;
+}
+
+std::string parentDirectory(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+class LinuxFileSystem final : public FileSystem {
+public:
+    std::string executableDirectory() override {
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+        if (n <= 0) {
+            return ".";
+        }
+        return parentDirectory(std::string(buffer, static_cast<size_t>(n)));
+    }
+
+    char pathSeparator() const override { return '/'; }
+
+    bool getFileAttributes(const std::string& path) override {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0;
+    }
+
+    bool setCurrentDirectory(const std::string& path) override { return ::chdir(path.c_str()) == 0; }
+
+    bool setAttributesNormal(const std::string& path) override {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) {
+            return false;
+        }
+        return ::chmod(path.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
+    }
+
+    bool deleteFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
+
+    bool replaceFile(const std::string& from, const std::string& to) override {
+        // The data must be on the disk before the rename makes it the settings file, and the rename
+        // itself must be on the disk before the save counts as done.
+        if (!syncPath(from, O_RDONLY)) {
+            return false;
+        }
+        if (::rename(from.c_str(), to.c_str()) != 0) {
+            return false;
+        }
+        syncPath(parentDirectory(to), O_RDONLY | O_DIRECTORY);
+        return true;
+    }
+};
+
+} // namespace
+
+FileSystem& systemFileSystem() {
+    static LinuxFileSystem instance;
+    return instance;
+}

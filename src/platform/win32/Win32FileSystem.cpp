@@ -1,0 +1,63 @@
+#include "platform/FileSystem.h"
+#include "platform/win32/UniqueHandle.h"
+
+#include <string>
+#include <windows.h>
+
+namespace {
+
+class Win32FileSystem final : public FileSystem {
+public:
+    std::string executableDirectory() override {
+        std::string path(MAX_PATH, '\0');
+        for (;;) {
+            const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+            if (n == 0) {
+                return ".";
+            }
+            if (n < path.size()) {
+                path.resize(n);
+                break;
+            }
+            path.resize(path.size() * 2);
+        }
+        std::string dir = path.substr(0, path.find_last_of('\\'));
+        if (!dir.empty() && dir.back() == ':') {
+            dir += '\\'; // a drive root keeps its backslash: C:\ .
+        }
+        return dir;
+    }
+
+    char pathSeparator() const override { return '\\'; }
+
+    bool getFileAttributes(const std::string& path) override {
+        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+    bool setCurrentDirectory(const std::string& path) override { return SetCurrentDirectoryA(path.c_str()) != 0; }
+
+    bool setAttributesNormal(const std::string& path) override {
+        return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+    }
+
+    bool deleteFile(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
+
+    bool replaceFile(const std::string& from, const std::string& to) override {
+        {
+            // The profile writer leaves its data to the cache; it must be on the disk before the move.
+            UniqueHandle file(CreateFileA(from.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file.valid() || !FlushFileBuffers(file.get())) {
+                return false;
+            }
+        }
+        return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }
+};
+
+} // namespace
+
+FileSystem& systemFileSystem() {
+    static Win32FileSystem instance;
+    return instance;
+}

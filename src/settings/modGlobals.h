@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The program's settings, held for the whole process and read and written directly by every part of
+// it, and their scrambled file settings.ini in the program's directory.
+namespace modGlobals {
+
+inline bool PasswordOK = false;     // the password prompt's answer; never stored
+inline std::string AdminPassword;   // plain in memory; empty when none is set
+inline std::string StartTime;       // the daily window in which the closed ports are open,
+inline std::string EndTime;         // as time-of-day texts (22:00:00)
+inline std::vector<std::string> ClosedPorts; // entries 0..LastPortIndex: "21" or "21, FTP PORT"
+inline int32_t LastPortIndex = -1;  // -1: the list is empty
+inline bool AlarmRaised = false;    // the clock-change alarm
+
+// The rotation every key and value of settings.ini is scrambled with. Chosen so that scrambled keys
+// are plain ASCII with no blank, '=', '[', ']', ';' or backslash, and scrambled printable ASCII never
+// starts or ends with a blank or a quote; a test holds every key the program writes to that.
+inline constexpr int16_t RotationCount = 29;
+
+inline constexpr const char* SettingsFileName = "settings.ini";
+
+// "OP_" and the entry's index with at least two digits: OP_07, OP_100.
+std::string PortKey(int index);
+
+// Fills the settings from the file; a missing file or key reads as empty. Entries are read from OP_00
+// up to the first missing or empty one; with none, the list in memory is left as it was.
+void LoadSettings();
+
+// Replaces the file with the settings in memory. The new file is written completely beside the old
+// one and then moved over it, so an interruption leaves the old file or the new one, never a part.
+// Reports nothing and throws nothing: a save that cannot be made leaves the old file in place.
+void SaveSettings();
+
+} // namespace modGlobals

@@ -1,0 +1,41 @@
+#include "fakes/FaultyFiles.h"
+
+#include <utility>
+
+FaultyFiles::FaultyFiles(std::string programDirectory, Fault fault, int at)
+    : programDirectory_(std::move(programDirectory)), fault_(fault), at_(at), files_(systemFileSystem()),
+      profile_(systemProfileFile()) {}
+
+bool FaultyFiles::allowChange() {
+    ++changes_;
+    switch (fault_) {
+    case Fault::Crash:
+        return changes_ < at_;
+    case Fault::FailOnce:
+        return changes_ != at_;
+    case Fault::None:
+        break;
+    }
+    return true;
+}
+
+bool FaultyFiles::setAttributesNormal(const std::string& path) {
+    return allowChange() && files_.setAttributesNormal(path);
+}
+
+bool FaultyFiles::deleteFile(const std::string& path) { return allowChange() && files_.deleteFile(path); }
+
+bool FaultyFiles::replaceFile(const std::string& from, const std::string& to) {
+    return allowChange() && files_.replaceFile(from, to);
+}
+
+uint32_t FaultyFiles::getPrivateProfileString(const std::string& section, const std::string& key,
+                                              const std::string& fallback, char* buffer, uint32_t size,
+                                              const std::string& path) {
+    return profile_.getPrivateProfileString(section, key, fallback, buffer, size, path);
+}
+
+bool FaultyFiles::writePrivateProfileString(const std::string& section, const std::string& key,
+                                            const std::string& value, const std::string& path) {
+    return allowChange() && profile_.writePrivateProfileString(section, key, value, path);
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "platform/FileSystem.h"
+
+#include <string>
+
+// The real file system, except that the program's directory is one the test chose, so that each
+// test has its own settings.ini.
+class RedirectedFileSystem : public FileSystem {
+public:
+    explicit RedirectedFileSystem(std::string programDirectory, FileSystem& real = systemFileSystem());
+
+    std::string executableDirectory() override { return programDirectory_; }
+    char pathSeparator() const override { return real_.pathSeparator(); }
+    bool getFileAttributes(const std::string& path) override { return real_.getFileAttributes(path); }
+    bool setCurrentDirectory(const std::string& path) override { return real_.setCurrentDirectory(path); }
+    bool setAttributesNormal(const std::string& path) override { return real_.setAttributesNormal(path); }
+    bool deleteFile(const std::string& path) override { return real_.deleteFile(path); }
+    bool replaceFile(const std::string& from, const std::string& to) override { return real_.replaceFile(from, to); }
+
+protected:
+    std::string programDirectory_;
+    FileSystem& real_;
+};

@@ -1,0 +1,227 @@
+#include "settings/ProfileText.h"
+#include "settings/SettingsFixture.h"
+
+#include <cctype>
+#include <set>
+
+using modGlobals::LoadSettings;
+using modGlobals::RotationCount;
+using modGlobals::SaveSettings;
+using VtkModule::Encrypt;
+
+namespace {
+
+std::string lowered(std::string s) {
+    for (char& c : s) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return s;
+}
+
+std::vector<std::string> everyKeyWritten() {
+    std::vector<std::string> keys = {"PASSWORD", "START", "END", "ALARM"};
+    for (int i = 0; i <= 999; ++i) {
+        keys.push_back(modGlobals::PortKey(i));
+    }
+    return keys;
+}
+
+} // namespace
+
+TEST(SettingsKeys, PortKeysHaveAtLeastTwoDigits) {
+    EXPECT_EQ(modGlobals::PortKey(0), "OP_00");
+    EXPECT_EQ(modGlobals::PortKey(7), "OP_07");
+    EXPECT_EQ(modGlobals::PortKey(99), "OP_99");
+    EXPECT_EQ(modGlobals::PortKey(100), "OP_100");
+}
+
+TEST(SettingsKeys, ScrambledKeysAreSafeInEveryProfileReader) {
+    std::set<std::string> seen;
+    for (const std::string& key : everyKeyWritten()) {
+        const std::string stored = Encrypt(key, RotationCount);
+        for (unsigned char c : stored) {
+            EXPECT_TRUE(c > 32 && c < 127) << key << " scrambles to a byte outside printable ASCII: " << int(c);
+            EXPECT_EQ(std::string("=[];\"'\\").find(static_cast<char>(c)), std::string::npos)
+                << key << " scrambles to " << stored;
+        }
+        EXPECT_TRUE(seen.insert(lowered(stored)).second) << key << " collides with another key ignoring case";
+    }
+}
+
+TEST(SettingsKeys, ScrambledPrintableTextNeverBeginsOrEndsWithABlankOrAQuote) {
+    for (int c = 32; c < 127; ++c) {
+        const char s = Encrypt(std::string(1, static_cast<char>(c)), RotationCount)[0];
+        EXPECT_FALSE(ProfileText::isBlank(s) || s == '"' || s == '\'') << "character " << c;
+    }
+}
+
+class SettingsStore : public SettingsTest {};
+
+TEST_F(SettingsStore, WithoutAFileEverythingIsEmptyAndTheAlarmOff) {
+    modGlobals::AlarmRaised = true;
+    LoadSettings();
+    EXPECT_EQ(modGlobals::AdminPassword, "");
+    EXPECT_EQ(modGlobals::StartTime, "");
+    EXPECT_EQ(modGlobals::EndTime, "");
+    EXPECT_FALSE(modGlobals::AlarmRaised);
+    EXPECT_EQ(modGlobals::LastPortIndex, -1);
+}
+
+TEST_F(SettingsStore, WhatIsSavedLoadsBack) {
+    modGlobals::AdminPassword = "S3cret pass, with = and [x]";
+    modGlobals::StartTime = "22:00:00";
+    modGlobals::EndTime = "06:00:00";
+    modGlobals::AlarmRaised = true;
+    setPorts({"21, FTP PORT", " 443", "25", "abc"});
+    SaveSettings();
+
+    resetSettings();
+    LoadSettings();
+    EXPECT_EQ(modGlobals::AdminPassword, "S3cret pass, with = and [x]");
+    EXPECT_EQ(modGlobals::StartTime, "22:00:00");
+    EXPECT_EQ(modGlobals::EndTime, "06:00:00");
+    EXPECT_TRUE(modGlobals::AlarmRaised);
+    EXPECT_EQ(listedPorts(), (std::vector<std::string>{"21, FTP PORT", " 443", "25", "abc"}));
+}
+
+TEST_F(SettingsStore, KeysAndValuesAreStoredScrambledUnderTheirSections) {
+    modGlobals::AdminPassword = "pw";
+    modGlobals::AlarmRaised = false;
+    std::vector<std::string> ports;
+    for (int i = 0; i <= 100; ++i) {
+        ports.push_back(std::to_string(1000 + i));
+    }
+    setPorts(ports);
+    SaveSettings();
+
+    EXPECT_EQ(readRaw("SETUP", "PASSWORD"), Encrypt("pw", RotationCount));
+    EXPECT_EQ(readRaw("SETUP", "ALARM"), Encrypt("False", RotationCount));
+    EXPECT_EQ(readRaw("PORTS", "OP_07"), Encrypt("1007", RotationCount));
+    EXPECT_EQ(readRaw("PORTS", "OP_100"), Encrypt("1100", RotationCount));
+    EXPECT_EQ(readRaw("PORTS", "OP_7"), "");
+    const std::string raw = readBytes(settingsPath());
+    EXPECT_EQ(raw.find("PASSWORD"), std::string::npos) << "keys are never stored plain";
+    EXPECT_LT(raw.find("[SETUP]"), raw.find("[PORTS]"));
+}
+
+TEST_F(SettingsStore, AnEmptyListWritesNoPortsSection) {
+    modGlobals::AdminPassword = "pw";
+    SaveSettings();
+    const std::string raw = readBytes(settingsPath());
+    EXPECT_NE(raw.find("[SETUP]"), std::string::npos);
+    EXPECT_EQ(raw.find("[PORTS]"), std::string::npos);
+}
+
+TEST_F(SettingsStore, EachSaveRewritesTheFileSoDroppedEntriesVanish) {
+    setPorts({"1", "2", "3", "4", "5"});
+    SaveSettings();
+    setPorts({"1", "2"});
+    SaveSettings();
+    EXPECT_EQ(readRaw("PORTS", "OP_01"), Encrypt("2", RotationCount));
+    EXPECT_EQ(readRaw("PORTS", "OP_02"), "");
+    EXPECT_EQ(readRaw("PORTS", "OP_04"), "");
+    resetSettings();
+    LoadSettings();
+    EXPECT_EQ(listedPorts(), (std::vector<std::string>{"1", "2"}));
+}
+
+TEST_F(SettingsStore, TheAlarmIsOnlyTheWordTrueInAnyCase) {
+    for (const char* on : {"true", "True", "TRUE", "tRuE"}) {
+        writeRaw("SETUP", "ALARM", on);
+        modGlobals::AlarmRaised = false;
+        LoadSettings();
+        EXPECT_TRUE(modGlobals::AlarmRaised) << on;
+    }
+    for (const char* off : {"False", "yes", "1", "", " true", "true!"}) {
+        writeRaw("SETUP", "ALARM", off);
+        modGlobals::AlarmRaised = true;
+        LoadSettings();
+        EXPECT_FALSE(modGlobals::AlarmRaised) << off;
+    }
+}
+
+TEST_F(SettingsStore, TheFirstMissingOrEmptyEntryEndsTheList) {
+    writeRaw("PORTS", "OP_00", "21");
+    writeRaw("PORTS", "OP_01", "22");
+    writeRaw("PORTS", "OP_03", "24");
+    LoadSettings();
+    EXPECT_EQ(listedPorts(), (std::vector<std::string>{"21", "22"}));
+    SaveSettings();
+    EXPECT_EQ(readRaw("PORTS", "OP_03"), "") << "the unreachable entry is dropped at the next save";
+
+    setPorts({"80", "", "443"});
+    SaveSettings();
+    resetSettings();
+    LoadSettings();
+    EXPECT_EQ(listedPorts(), (std::vector<std::string>{"80"}));
+}
+
+TEST_F(SettingsStore, LoadingNoEntriesLeavesTheListInMemoryAlone) {
+    writeRaw("SETUP", "PASSWORD", "x");
+    setPorts({"21", "22"});
+    LoadSettings();
+    EXPECT_EQ(listedPorts(), (std::vector<std::string>{"21", "22"}));
+
+    setPorts({"1", "2", "3"});
+    writeRaw("PORTS", "OP_00", "9");
+    LoadSettings();
+    EXPECT_EQ(modGlobals::LastPortIndex, 0);
+    EXPECT_EQ(modGlobals::ClosedPorts, (std::vector<std::string>{"9"}));
+}
+
+TEST_F(SettingsStore, ValuesBeyond2047BytesAreCut) {
+    std::string longTime;
+    for (int i = 0; i < 2500; ++i) {
+        longTime += static_cast<char>('0' + i % 10);
+    }
+    modGlobals::StartTime = longTime;
+    SaveSettings();
+    resetSettings();
+    LoadSettings();
+    EXPECT_EQ(modGlobals::StartTime, longTime.substr(0, 2047));
+}
+
+TEST_F(SettingsStore, ValuesWhoseScrambledEndsAreBlanksOrQuotesComeBackWhole) {
+    // 0xE5 scrambles to '"', 0xE3 to a space and 0xEA to '\''.
+    const std::string password = "\xE5Pa ss\xE3";
+    ASSERT_EQ(Encrypt(password, RotationCount).front(), '"');
+    ASSERT_EQ(Encrypt(password, RotationCount).back(), ' ');
+    modGlobals::AdminPassword = password;
+    modGlobals::StartTime = "\xEA";
+    modGlobals::EndTime = "x\xE3";
+    setPorts({"\xE3\xE3", "25"});
+    SaveSettings();
+
+    const std::string raw = readBytes(settingsPath());
+    EXPECT_NE(raw.find('"' + Encrypt(password, RotationCount) + '"'), std::string::npos);
+    resetSettings();
+    LoadSettings();
+    EXPECT_EQ(modGlobals::AdminPassword, password);
+    EXPECT_EQ(modGlobals::StartTime, "\xEA");
+    EXPECT_EQ(modGlobals::EndTime, "x\xE3");
+    EXPECT_EQ(listedPorts(), (std::vector<std::string>{"\xE3\xE3", "25"}));
+}
+
+TEST_F(SettingsStore, BadFilesLoadWhatIsReadable) {
+    // Upper case scrambles to ASCII, which a UTF-8 file (one with a byte-order mark) holds unchanged.
+    const std::string pw = Encrypt("PASSWORD", RotationCount) + "=" + Encrypt("SECRET", RotationCount);
+    const std::string op0 = Encrypt("OP_00", RotationCount) + "=" + Encrypt("21", RotationCount);
+    const std::string op1 = Encrypt("OP_01", RotationCount) + "=" + Encrypt("22", RotationCount);
+    const std::string cases[] = {
+        "\xEF\xBB\xBF[SETUP]\r\n" + pw + "\r\n[PORTS]\r\n" + op0 + "\r\n" + op1 + "\r\n",
+        "[SETUP]\r" + pw + "\r[PORTS]\r" + op0 + "\r" + op1,
+        "[SETUP]\n" + pw + "\n[PORTS]\n" + op0 + "\n" + op1 + "\n",
+        "garbage\x01\x02\xFF line\r\nno sections here\r\n[SETUP]\r\n" + std::string(100000, 'x') + "\r\n" + pw +
+            "\r\n[PORTS]\r\nline without equals\r\n" + op0 + "\r\n" + Encrypt("OP_00", RotationCount) + "=dup\r\n" + op1 +
+            "\r\n[SETUP]\r\nsecond=section\r\n",
+        std::string("\0\0\0\r\n[SETUP]\r\n", 14) + pw + "\r\n[PORTS]\r\n" + op0 + "\r\n" + op1 + "\r\n\x1a",
+    };
+    for (const std::string& text : cases) {
+        SCOPED_TRACE(::testing::PrintToString(text.substr(0, 40)));
+        writeBytes(settingsPath(), text);
+        resetSettings();
+        ASSERT_NO_THROW(LoadSettings());
+        EXPECT_EQ(modGlobals::AdminPassword, "SECRET");
+        EXPECT_EQ(listedPorts(), (std::vector<std::string>{"21", "22"}));
+    }
+}
