@@ -22,6 +22,7 @@ private:
 // Error numbers of the language runtime that the program's routines raise.
 namespace ErrorNumber {
 inline constexpr int Overflow = 6;
+inline constexpr int SubscriptOutOfRange = 9;
 inline constexpr int TypeMismatch = 13;
 inline constexpr int Crypter = 10;
 } // namespace ErrorNumber

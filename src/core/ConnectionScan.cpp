@@ -1,0 +1,199 @@
+#include "core/ConnectionScan.h"
+
+#include "core/modWinsock.h"
+#include "platform/Platform.h"
+#include "platform/Windowing.h"
+#include "settings/AppError.h"
+#include "settings/modGlobals.h"
+
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr const char* NotSupportedMessage = "IP Helper is not supported by this system.";
+
+[[noreturn]] void subscriptOutOfRange() {
+    throw AppError(ErrorNumber::SubscriptOutOfRange, AppTitle, "Subscript out of range");
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+uint32_t readCount(const std::vector<uint8_t>& buffer) {
+    uint32_t n = 0;
+    std::memcpy(&n, buffer.data(), sizeof n);
+    return n;
+}
+
+// Copies n rows that follow the row count, letting pending events run before each row.
+template <class Row> std::vector<Row> copyRows(const std::vector<uint8_t>& buffer, uint32_t n) {
+    Windowing& windowing = platform::get<Windowing>();
+    std::vector<Row> rows(n);
+    for (uint32_t k = 0; k < n; ++k) {
+        windowing.DoEvents();
+        std::memcpy(&rows[k], buffer.data() + sizeof(uint32_t) + sizeof(Row) * k, sizeof(Row));
+    }
+    return rows;
+}
+
+template <class Row> bool rowsFit(const std::vector<uint8_t>& buffer, uint32_t n) {
+    return buffer.size() >= sizeof(uint32_t) && (buffer.size() - sizeof(uint32_t)) / sizeof(Row) >= n;
+}
+
+// The closed ports as numbers; an entry that is not a number never matches.
+std::vector<std::optional<int32_t>> closedPortNumbers() {
+    std::vector<std::optional<int32_t>> numbers;
+    for (int32_t j = 0; j <= modGlobals::LastPortIndex; ++j) {
+        if (static_cast<size_t>(j) >= modGlobals::ClosedPorts.size()) {
+            subscriptOutOfRange();
+        }
+        numbers.push_back(ClosedPortNumber(modGlobals::ClosedPorts[static_cast<size_t>(j)]));
+    }
+    return numbers;
+}
+
+bool spared(uint32_t state) { return state == TcpState::TimeWait || state == TcpState::Listen; }
+
+// Calls kill once for each closed entry that matches the row's local or remote port, in list order.
+template <class Row, class Kill>
+void matchRow(const Row& row, uint32_t state, const std::vector<std::optional<int32_t>>& closed, Kill kill) {
+    if (closed.empty()) {
+        return;
+    }
+    const int32_t local = ConnectionScan::GetPortNumber(row.dwLocalPort);
+    const int32_t remote = ConnectionScan::GetPortNumber(row.dwRemotePort);
+    for (const std::optional<int32_t>& port : closed) {
+        if (port && (*port == local || *port == remote) && !spared(state)) {
+            kill();
+        }
+    }
+}
+
+class ScanGuard {
+public:
+    explicit ScanGuard(bool& flag) : flag_(flag) { flag_ = true; }
+    ~ScanGuard() { flag_ = false; }
+    ScanGuard(const ScanGuard&) = delete;
+    ScanGuard& operator=(const ScanGuard&) = delete;
+
+private:
+    bool& flag_;
+};
+
+} // namespace
+
+std::optional<int32_t> ClosedPortNumber(const std::string& entry) {
+    std::string_view text(entry);
+    text = text.substr(0, text.find(','));
+    while (!text.empty() && isBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    int64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+        if (value > int64_t{std::numeric_limits<int32_t>::max()} + 1) {
+            return std::nullopt;
+        }
+    }
+    value = negative ? -value : value;
+    if (value > std::numeric_limits<int32_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(value);
+}
+
+int32_t ConnectionScan::GetPortNumber(uint32_t portField) {
+    using namespace modWinsock;
+    return IntegerToUnsigned(NetworkToHostShort(UnsignedToInteger(portField)));
+}
+
+void ConnectionScan::KillConn(int32_t index) {
+    TcpRow row = tcpRows_.at(static_cast<size_t>(index) - 1);
+    row.dwState = TcpState::DeleteTcb;
+    platform::get<TcpTable>().SetTcpEntry(row);
+}
+
+void ConnectionScan::KillConn6(const Tcp6Row& original) {
+    Tcp6Row row = original;
+    row.State = TcpState::DeleteTcb;
+    platform::get<TcpTable>().SetTcp6Entry(row);
+}
+
+// Reads the IPv4 table into TcpRows. False when the scan is to end quietly (not supported, after its
+// message); an AppError when it is to end with an error; true to go on with TcpRows.
+bool ConnectionScan::readTcpTable() {
+    TcpTable& table = platform::get<TcpTable>();
+    uint32_t size = 0;
+    if (table.GetTcpTable(nullptr, &size, false) == TcpResult::NotSupported) {
+        platform::get<Windowing>().MsgBox(NotSupportedMessage, MsgBoxIcon::None, AppTitle);
+        return false;
+    }
+    if (size == 0) {
+        subscriptOutOfRange();
+    }
+    std::vector<uint8_t> buffer(size);
+    if (table.GetTcpTable(buffer.data(), &size, false) == TcpResult::NoError) {
+        const uint32_t n = readCount(buffer);
+        // Checked before TcpRows is touched, so that a bad read never replaces the last good one.
+        if (n == 0 || !rowsFit<TcpRow>(buffer, n)) {
+            subscriptOutOfRange();
+        }
+        tcpRows_ = copyRows<TcpRow>(buffer, n);
+    } else if (tcpRows_.empty()) {
+        subscriptOutOfRange(); // never read successfully: nothing to fall back on
+    }
+    return true;
+}
+
+void ConnectionScan::scanTcp6Table() {
+    // The IPv6 table is read without the IPv4 table's messages and fallbacks: where it cannot be read,
+    // its connections are simply not scanned this time.
+    TcpTable& table = platform::get<TcpTable>();
+    uint32_t size = 0;
+    const uint32_t first = table.GetTcp6Table(nullptr, &size, false);
+    if ((first != TcpResult::InsufficientBuffer && first != TcpResult::NoError) || size < sizeof(uint32_t)) {
+        return;
+    }
+    std::vector<uint8_t> buffer(size);
+    if (table.GetTcp6Table(buffer.data(), &size, false) != TcpResult::NoError) {
+        return;
+    }
+    const uint32_t n = readCount(buffer);
+    if (!rowsFit<Tcp6Row>(buffer, n)) {
+        return;
+    }
+    const std::vector<Tcp6Row> rows = copyRows<Tcp6Row>(buffer, n);
+    const std::vector<std::optional<int32_t>> closed = closedPortNumbers(); // may have changed during the copy
+    for (const Tcp6Row& row : rows) {
+        matchRow(row, row.State, closed, [&] { KillConn6(row); });
+    }
+}
+
+void ConnectionScan::CheckPorts() {
+    if (scanning_) {
+        return; // TcpRows must not change under a scan that is iterating over it
+    }
+    ScanGuard guard(scanning_);
+    if (!readTcpTable()) {
+        return;
+    }
+    const std::vector<std::optional<int32_t>> closed = closedPortNumbers();
+    for (size_t i = 1; i <= tcpRows_.size(); ++i) {
+        matchRow(tcpRows_[i - 1], tcpRows_[i - 1].dwState, closed, [&] { KillConn(static_cast<int32_t>(i)); });
+    }
+    scanTcp6Table();
+}

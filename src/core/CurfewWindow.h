@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// A time of day in whole seconds since midnight, 0..86399; dates play no part in the curfew.
+struct TimeOfDay {
+    int32_t seconds = 0;
+    bool operator==(const TimeOfDay&) const = default;
+};
+
+// Reads a time the way an administrator may type or store it: "21:00", "21:00:00", "9:00 PM",
+// "9 pm", or a date followed by a time ("2024-01-15 21:00", "1/15/2024 9:00:00 PM",
+// "15.01.2024 21:00"; only the time counts, a date alone is midnight), with blanks around.
+// Fails with error 13 (type mismatch) for empty text, an hour above 23, a minute or second above 59,
+// and anything else it cannot read.
+TimeOfDay ParseTime(std::string_view text);
+
+// The long time form the settings store: 07:30:00.
+std::string FormatLongTime(TimeOfDay time);
+
+// True when the current local time of day lies inside the window from start to end, both bounds
+// included. A start later than the end makes a window across midnight; equal bounds are open all
+// day. Reads the clock once.
+bool IsInWindow(TimeOfDay start, TimeOfDay end);

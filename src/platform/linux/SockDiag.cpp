@@ -1,0 +1,249 @@
+#include "platform/linux/SockDiag.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace SockDiag {
+namespace {
+
+// The kernel's TCP states (include/net/tcp_states.h), which user space headers do not all carry.
+enum KernelTcpState : uint8_t {
+    Established = 1,
+    SynSent,
+    SynRecv,
+    FinWait1,
+    FinWait2,
+    TimeWait,
+    Close,
+    CloseWait,
+    LastAck,
+    Listen,
+    Closing,
+    NewSynRecv,
+};
+
+struct Request {
+    nlmsghdr header;
+    inet_diag_req_v2 body;
+};
+
+std::vector<uint8_t> bytesOf(const Request& request) {
+    const auto* p = reinterpret_cast<const uint8_t*>(&request);
+    return std::vector<uint8_t>(p, p + sizeof request);
+}
+
+Request makeRequest(uint16_t type, uint16_t flags, uint8_t family, uint32_t sequence) {
+    Request r{};
+    r.header.nlmsg_len = sizeof r;
+    r.header.nlmsg_type = type;
+    r.header.nlmsg_flags = flags;
+    r.header.nlmsg_seq = sequence;
+    r.body.sdiag_family = family;
+    r.body.sdiag_protocol = IPPROTO_TCP;
+    return r;
+}
+
+constexpr uint8_t MappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+
+bool isMapped(const uint8_t* a) { return std::memcmp(a, MappedPrefix, 12) == 0; }
+bool isUnspecified(const uint8_t* a) {
+    static constexpr uint8_t zero[16] = {};
+    return std::memcmp(a, zero, 16) == 0;
+}
+
+void portField(uint32_t& field, uint16_t networkPort) {
+    field = 0;
+    std::memcpy(&field, &networkPort, sizeof networkPort);
+}
+
+uint16_t portOf(uint32_t field) {
+    uint16_t port = 0;
+    std::memcpy(&port, &field, sizeof port);
+    return port;
+}
+
+// Walks the messages in bytes; visit returns false to stop.
+template <class Visit> bool forEachMessage(const uint8_t* bytes, size_t length, Visit visit) {
+    size_t offset = 0;
+    while (length - offset >= sizeof(nlmsghdr)) {
+        nlmsghdr header;
+        std::memcpy(&header, bytes + offset, sizeof header);
+        if (header.nlmsg_len < sizeof header || header.nlmsg_len > length - offset) {
+            return false;
+        }
+        if (!visit(header, bytes + offset + NLMSG_HDRLEN, header.nlmsg_len - std::min<size_t>(header.nlmsg_len, NLMSG_HDRLEN))) {
+            return true;
+        }
+        offset += std::min<size_t>(NLMSG_ALIGN(header.nlmsg_len), length - offset);
+    }
+    return offset == length;
+}
+
+int errorOf(const uint8_t* payload, size_t length) {
+    nlmsgerr error{};
+    if (length < sizeof error.error) {
+        return -1;
+    }
+    std::memcpy(&error.error, payload, sizeof error.error);
+    return -error.error;
+}
+
+} // namespace
+
+std::vector<uint8_t> dumpRequest(uint8_t family, uint32_t sequence) {
+    Request r = makeRequest(SOCK_DIAG_BY_FAMILY, NLM_F_REQUEST | NLM_F_DUMP, family, sequence);
+    r.body.idiag_states = ~0u; // every state, request sockets and TIME_WAIT included
+    return bytesOf(r);
+}
+
+std::vector<uint8_t> destroyRequest(const Socket& socket, uint32_t sequence) {
+    Request r = makeRequest(SOCK_DESTROY, NLM_F_REQUEST | NLM_F_ACK, socket.family, sequence);
+    r.body.idiag_states = ~0u;
+    r.body.id.idiag_sport = socket.sport;
+    r.body.id.idiag_dport = socket.dport;
+    std::memcpy(r.body.id.idiag_src, socket.src, sizeof r.body.id.idiag_src);
+    std::memcpy(r.body.id.idiag_dst, socket.dst, sizeof r.body.id.idiag_dst);
+    r.body.id.idiag_if = socket.ifindex;
+    r.body.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+    r.body.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    return bytesOf(r);
+}
+
+Parsed parseDump(const uint8_t* bytes, size_t length, std::vector<Socket>& out) {
+    Parsed result;
+    const bool whole = forEachMessage(bytes, length, [&](const nlmsghdr& header, const uint8_t* payload, size_t size) {
+        if (header.nlmsg_type == NLMSG_DONE) {
+            result.status = Status::Done;
+            return false;
+        }
+        if (header.nlmsg_type == NLMSG_ERROR) {
+            result.status = Status::Failed;
+            result.error = errorOf(payload, size);
+            return false;
+        }
+        if (header.nlmsg_type != SOCK_DIAG_BY_FAMILY || size < sizeof(inet_diag_msg)) {
+            return true;
+        }
+        inet_diag_msg message;
+        std::memcpy(&message, payload, sizeof message);
+        Socket s;
+        s.family = message.idiag_family;
+        s.state = message.idiag_state;
+        std::memcpy(s.src, message.id.idiag_src, sizeof s.src);
+        std::memcpy(s.dst, message.id.idiag_dst, sizeof s.dst);
+        s.sport = message.id.idiag_sport;
+        s.dport = message.id.idiag_dport;
+        s.ifindex = message.id.idiag_if;
+        out.push_back(s);
+        return true;
+    });
+    if (!whole && result.status == Status::More) {
+        result.status = Status::Failed;
+        result.error = EBADMSG;
+    }
+    return result;
+}
+
+int parseAck(const uint8_t* bytes, size_t length) {
+    int found = -1;
+    forEachMessage(bytes, length, [&](const nlmsghdr& header, const uint8_t* payload, size_t size) {
+        if (header.nlmsg_type == NLMSG_ERROR) {
+            found = errorOf(payload, size);
+            return false;
+        }
+        return true;
+    });
+    return found;
+}
+
+uint32_t windowsState(uint8_t linuxState) {
+    switch (linuxState) {
+    case Established: return TcpState::Estab;
+    case SynSent: return TcpState::SynSent;
+    case SynRecv: return TcpState::SynRcvd;
+    case FinWait1: return TcpState::FinWait1;
+    case FinWait2: return TcpState::FinWait2;
+    case TimeWait: return TcpState::TimeWait;
+    case Close: return TcpState::Closed;
+    case CloseWait: return TcpState::CloseWait;
+    case LastAck: return TcpState::LastAck;
+    case Listen: return TcpState::Listen;
+    case Closing: return TcpState::Closing;
+    case NewSynRecv: return TcpState::SynRcvd;
+    default: return TcpState::Closed;
+    }
+}
+
+bool toTcpRow(const Socket& socket, TcpRow& row) {
+    const uint8_t* src = socket.src;
+    const uint8_t* dst = socket.dst;
+    if (socket.family == AF_INET6) {
+        const bool mapped = (isMapped(src) || isUnspecified(src)) && (isMapped(dst) || isUnspecified(dst)) &&
+                            (isMapped(src) || isMapped(dst));
+        if (!mapped) {
+            return false;
+        }
+        src += 12;
+        dst += 12;
+    } else if (socket.family != AF_INET) {
+        return false;
+    }
+    row.dwState = windowsState(socket.state);
+    std::memcpy(&row.dwLocalAddr, src, 4);
+    std::memcpy(&row.dwRemoteAddr, dst, 4);
+    portField(row.dwLocalPort, socket.sport);
+    portField(row.dwRemotePort, socket.dport);
+    return true;
+}
+
+bool toTcp6Row(const Socket& socket, Tcp6Row& row) {
+    TcpRow ignored;
+    if (socket.family != AF_INET6 || toTcpRow(socket, ignored)) {
+        return false;
+    }
+    row.State = windowsState(socket.state);
+    std::memcpy(row.LocalAddr, socket.src, 16);
+    std::memcpy(row.RemoteAddr, socket.dst, 16);
+    row.dwLocalScopeId = socket.ifindex;
+    row.dwRemoteScopeId = socket.ifindex;
+    portField(row.dwLocalPort, socket.sport);
+    portField(row.dwRemotePort, socket.dport);
+    return true;
+}
+
+Socket fromTcpRow(const TcpRow& row, bool mapped) {
+    Socket s;
+    s.sport = portOf(row.dwLocalPort);
+    s.dport = portOf(row.dwRemotePort);
+    if (mapped) {
+        s.family = AF_INET6;
+        std::memcpy(s.src, MappedPrefix, 12);
+        std::memcpy(s.dst, MappedPrefix, 12);
+        std::memcpy(s.src + 12, &row.dwLocalAddr, 4);
+        std::memcpy(s.dst + 12, &row.dwRemoteAddr, 4);
+    } else {
+        s.family = AF_INET;
+        std::memcpy(s.src, &row.dwLocalAddr, 4);
+        std::memcpy(s.dst, &row.dwRemoteAddr, 4);
+    }
+    return s;
+}
+
+Socket fromTcp6Row(const Tcp6Row& row) {
+    Socket s;
+    s.family = AF_INET6;
+    std::memcpy(s.src, row.LocalAddr, 16);
+    std::memcpy(s.dst, row.RemoteAddr, 16);
+    s.sport = portOf(row.dwLocalPort);
+    s.dport = portOf(row.dwRemotePort);
+    s.ifindex = row.dwLocalScopeId;
+    return s;
+}
+
+} // namespace SockDiag

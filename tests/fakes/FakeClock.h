@@ -1,0 +1,16 @@
+#pragma once
+
+#include "platform/Clock.h"
+
+// A clock the test sets.
+class FakeClock : public Clock {
+public:
+    int32_t now = 0;
+    int reads = 0;
+
+    void set(int hours, int minutes, int seconds) { now = hours * 3600 + minutes * 60 + seconds; }
+    int32_t localSecondsOfDay() override {
+        ++reads;
+        return now;
+    }
+};
