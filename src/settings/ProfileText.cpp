@@ -67,22 +67,34 @@ struct Parsed {
     std::vector<Line> lines;
 };
 
-Parsed parse(std::string_view text) {
-    Parsed parsed;
+// Calls visit(line) for each line in order until it returns false.
+template <class Visit> std::string_view forEachLine(std::string_view text, Visit visit) {
+    std::string_view bom;
     if (text.starts_with(Utf8Bom)) {
-        parsed.bom = text.substr(0, Utf8Bom.size());
+        bom = text.substr(0, Utf8Bom.size());
         text.remove_prefix(Utf8Bom.size());
     }
     size_t pos = 0;
     while (pos < text.size()) {
         const size_t end = text.find_first_of("\r\n", pos);
         if (end == std::string_view::npos) {
-            parsed.lines.push_back(parseLine(text.substr(pos)));
+            visit(parseLine(text.substr(pos)));
             break;
         }
-        parsed.lines.push_back(parseLine(text.substr(pos, end - pos)));
+        if (!visit(parseLine(text.substr(pos, end - pos)))) {
+            break;
+        }
         pos = end + ((text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1);
     }
+    return bom;
+}
+
+Parsed parse(std::string_view text) {
+    Parsed parsed;
+    parsed.bom = forEachLine(text, [&parsed](const Line& line) {
+        parsed.lines.push_back(line);
+        return true;
+    });
     return parsed;
 }
 
@@ -140,17 +152,24 @@ std::optional<std::string> read(std::string_view text, std::string_view section,
     if (section.empty()) {
         return std::nullopt;
     }
-    const Parsed parsed = parse(text);
-    const size_t header = findSection(parsed.lines, section);
-    if (header == parsed.lines.size()) {
-        return std::nullopt;
-    }
-    const size_t end = sectionEnd(parsed.lines, header);
-    const size_t entry = findKey(parsed.lines, header, end, key);
-    if (entry == NotFound) {
-        return std::nullopt;
-    }
-    return std::string(stripQuotes(trim(parsed.lines[entry].value)));
+    enum class Where { Before, Inside, After } where = Where::Before;
+    std::optional<std::string> value;
+    forEachLine(text, [&](const Line& line) {
+        if (line.kind == LineKind::Section) {
+            if (where == Where::Inside) {
+                where = Where::After; // only the first section of that name counts
+                return false;
+            }
+            if (sameName(line.name, section)) {
+                where = Where::Inside;
+            }
+        } else if (where == Where::Inside && line.kind == LineKind::Entry && sameName(line.name, key)) {
+            value = std::string(stripQuotes(trim(line.value)));
+            return false;
+        }
+        return true;
+    });
+    return value;
 }
 
 std::optional<std::string> write(std::string_view text, std::string_view section, std::string_view key,

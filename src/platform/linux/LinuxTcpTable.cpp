@@ -1,6 +1,4 @@
-#include "platform/TcpTable.h"
-#include "platform/linux/SockDiag.h"
-#include "platform/linux/UniqueFd.h"
+#include "platform/linux/LinuxTcpTable.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,62 +10,49 @@
 #include <tuple>
 #include <vector>
 
-namespace {
+int DiagSocket::open() {
+    if (fd_.valid()) {
+        return 0;
+    }
+    fd_.reset(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    return fd_.valid() ? 0 : errno;
+}
 
-// A NETLINK_SOCK_DIAG socket; one is kept for dumps and another for destroy requests, so that a
-// request never lands on a socket with a dump under way.
-class DiagSocket {
-public:
-    // 0, or the errno of a failure.
-    int open() {
-        if (fd_.valid()) {
+int DiagSocket::send(const std::vector<uint8_t>& request) {
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    for (;;) {
+        const ssize_t n = ::sendto(fd_.get(), request.data(), request.size(), 0,
+                                   reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
+        if (n >= 0) {
             return 0;
         }
-        fd_.reset(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
-        return fd_.valid() ? 0 : errno;
-    }
-
-    int send(const std::vector<uint8_t>& request) {
-        sockaddr_nl kernel{};
-        kernel.nl_family = AF_NETLINK;
-        for (;;) {
-            const ssize_t n = ::sendto(fd_.get(), request.data(), request.size(), 0,
-                                       reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
-            if (n >= 0) {
-                return 0;
-            }
-            if (errno != EINTR) {
-                return fail();
-            }
+        if (errno != EINTR) {
+            return fail();
         }
     }
+}
 
-    // Receives one datagram into buffer; its length, or -errno.
-    ssize_t receive(std::vector<uint8_t>& buffer) {
-        for (;;) {
-            const ssize_t n = ::recv(fd_.get(), buffer.data(), buffer.size(), 0);
-            if (n >= 0) {
-                return n;
-            }
-            if (errno != EINTR) {
-                return -fail();
-            }
+ssize_t DiagSocket::receive(std::vector<uint8_t>& buffer) {
+    for (;;) {
+        const ssize_t n = ::recv(fd_.get(), buffer.data(), buffer.size(), 0);
+        if (n >= 0) {
+            return n;
+        }
+        if (errno != EINTR) {
+            return -fail();
         }
     }
+}
 
-    uint32_t nextSequence() { return ++sequence_; }
+// After an error the socket may hold part of a reply; a fresh one starts clean.
+int DiagSocket::fail() {
+    const int error = errno;
+    fd_.reset();
+    return error;
+}
 
-private:
-    // After an error the socket may hold half a reply; a fresh one starts clean.
-    int fail() {
-        const int error = errno;
-        fd_.reset();
-        return error;
-    }
-
-    UniqueFd fd_;
-    uint32_t sequence_ = 0;
-};
+namespace {
 
 constexpr size_t ReceiveBufferSize = 256 * 1024;
 
@@ -76,7 +61,8 @@ uint32_t resultOf(int error) {
     case 0: return TcpResult::NoError;
     case EPERM:
     case EACCES: return TcpResult::AccessDenied;
-    case ENOENT: return TcpResult::NotFound;
+    case ENOENT:
+    case ESTALE: return TcpResult::NotFound; // gone, or another socket now holds its addresses
     case EPROTONOSUPPORT:
     case EOPNOTSUPP: return TcpResult::NotSupported;
     case EINVAL: return TcpResult::InvalidParameter;
@@ -129,108 +115,102 @@ template <class Row> uint32_t fill(std::vector<Row>& rows, uint8_t* buffer, uint
     return TcpResult::NoError;
 }
 
-class LinuxTcpTable final : public TcpTable {
-public:
-    uint32_t GetTcpTable(uint8_t* buffer, uint32_t* size, bool order) override {
-        std::vector<TcpRow> rows;
-        for (const uint8_t family : {uint8_t{AF_INET}, uint8_t{AF_INET6}}) {
-            std::vector<SockDiag::Socket> sockets;
-            if (const int error = dump(family, sockets)) {
-                return resultOf(error);
-            }
-            for (const SockDiag::Socket& s : sockets) {
-                TcpRow row;
-                if (SockDiag::toTcpRow(s, row)) {
-                    rows.push_back(row);
-                }
-            }
-        }
-        return fill(rows, buffer, size, order);
-    }
+} // namespace
 
-    uint32_t SetTcpEntry(const TcpRow& row) override {
-        if (row.dwState != TcpState::DeleteTcb) {
-            return TcpResult::InvalidParameter;
-        }
-        // The row does not say whether the socket is IPv4 or an IPv4 connection on a dual-stack
-        // IPv6 socket; the kernel finds it under one of the two.
-        const int error = destroy(SockDiag::fromTcpRow(row, false));
-        if (error != ENOENT) {
-            return resultOf(error);
-        }
-        return resultOf(destroy(SockDiag::fromTcpRow(row, true)));
-    }
-
-    uint32_t GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) override {
+uint32_t LinuxTcpTable::GetTcpTable(uint8_t* buffer, uint32_t* size, bool order) {
+    shown_.clear();
+    std::vector<TcpRow> rows;
+    for (const uint8_t family : {uint8_t{AF_INET}, uint8_t{AF_INET6}}) {
         std::vector<SockDiag::Socket> sockets;
-        if (const int error = dump(AF_INET6, sockets)) {
+        if (const int error = dump(family, sockets)) {
             return resultOf(error);
         }
-        std::vector<Tcp6Row> rows;
         for (const SockDiag::Socket& s : sockets) {
-            Tcp6Row row;
-            if (SockDiag::toTcp6Row(s, row)) {
+            TcpRow row;
+            if (SockDiag::toTcpRow(s, row)) {
                 rows.push_back(row);
-            }
-        }
-        return fill(rows, buffer, size, order);
-    }
-
-    uint32_t SetTcp6Entry(const Tcp6Row& row) override {
-        if (row.State != TcpState::DeleteTcb) {
-            return TcpResult::InvalidParameter;
-        }
-        return resultOf(destroy(SockDiag::fromTcp6Row(row)));
-    }
-
-private:
-    int dump(uint8_t family, std::vector<SockDiag::Socket>& sockets) {
-        if (const int error = dumpSocket_.open()) {
-            return error;
-        }
-        if (const int error = dumpSocket_.send(SockDiag::dumpRequest(family, dumpSocket_.nextSequence()))) {
-            return error;
-        }
-        buffer_.resize(ReceiveBufferSize);
-        for (;;) {
-            const ssize_t n = dumpSocket_.receive(buffer_);
-            if (n < 0) {
-                return static_cast<int>(-n);
-            }
-            const SockDiag::Parsed parsed = SockDiag::parseDump(buffer_.data(), static_cast<size_t>(n), sockets);
-            if (parsed.status == SockDiag::Status::Done) {
-                return 0;
-            }
-            if (parsed.status == SockDiag::Status::Failed || n == 0) {
-                dumpSocket_ = DiagSocket(); // the rest of this dump must not be read as the next reply
-                return parsed.error != 0 ? parsed.error : EIO;
+                shown_.add(row, s);
             }
         }
     }
+    return fill(rows, buffer, size, order);
+}
 
-    int destroy(const SockDiag::Socket& socket) {
-        if (const int error = destroySocket_.open()) {
-            return error;
+uint32_t LinuxTcpTable::SetTcpEntry(const TcpRow& row) {
+    if (row.dwState != TcpState::DeleteTcb) {
+        return TcpResult::InvalidParameter;
+    }
+    const SockDiag::Socket* socket = shown_.find(row);
+    return socket == nullptr ? TcpResult::NotFound : resultOf(destroy(*socket));
+}
+
+uint32_t LinuxTcpTable::GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) {
+    shown6_.clear();
+    std::vector<SockDiag::Socket> sockets;
+    if (const int error = dump(AF_INET6, sockets)) {
+        return resultOf(error);
+    }
+    std::vector<Tcp6Row> rows;
+    for (const SockDiag::Socket& s : sockets) {
+        Tcp6Row row;
+        if (SockDiag::toTcp6Row(s, row)) {
+            rows.push_back(row);
+            shown6_.add(row, s);
         }
-        const uint32_t sequence = destroySocket_.nextSequence();
-        if (const int error = destroySocket_.send(SockDiag::destroyRequest(socket, sequence))) {
-            return error;
-        }
-        std::vector<uint8_t> reply(8192);
-        const ssize_t n = destroySocket_.receive(reply);
+    }
+    return fill(rows, buffer, size, order);
+}
+
+uint32_t LinuxTcpTable::SetTcp6Entry(const Tcp6Row& row) {
+    if (row.State != TcpState::DeleteTcb) {
+        return TcpResult::InvalidParameter;
+    }
+    const SockDiag::Socket* socket = shown6_.find(row);
+    return socket == nullptr ? TcpResult::NotFound : resultOf(destroy(*socket));
+}
+
+int LinuxTcpTable::dump(uint8_t family, std::vector<SockDiag::Socket>& sockets) {
+    if (const int error = dumpSocket_.open()) {
+        return error;
+    }
+    if (const int error = dumpSocket_.send(SockDiag::dumpRequest(family, dumpSocket_.nextSequence()))) {
+        return error;
+    }
+    buffer_.resize(ReceiveBufferSize);
+    for (;;) {
+        const ssize_t n = dumpSocket_.receive(buffer_);
         if (n < 0) {
             return static_cast<int>(-n);
         }
-        const int error = SockDiag::parseAck(reply.data(), static_cast<size_t>(n));
-        return error < 0 ? EIO : error;
+        const SockDiag::Parsed parsed = SockDiag::parseDump(buffer_.data(), static_cast<size_t>(n), sockets);
+        if (parsed.status == SockDiag::Status::Done) {
+            return 0;
+        }
+        if (parsed.status == SockDiag::Status::Failed || n == 0) {
+            dumpSocket_ = DiagSocket(); // the rest of this dump must not be read as the next reply
+            return parsed.error != 0 ? parsed.error : EIO;
+        }
     }
+}
 
-    DiagSocket dumpSocket_;
-    DiagSocket destroySocket_;
-    std::vector<uint8_t> buffer_;
-};
+int LinuxTcpTable::destroy(const SockDiag::Socket& socket) {
+    if (const int error = destroySocket_.open()) {
+        return error;
+    }
+    const uint32_t sequence = destroySocket_.nextSequence();
+    if (const int error = destroySocket_.send(SockDiag::destroyRequest(socket, sequence))) {
+        return error;
+    }
+    std::vector<uint8_t> reply(8192);
+    const ssize_t n = destroySocket_.receive(reply);
+    if (n < 0) {
+        return static_cast<int>(-n);
+    }
+    const int error = SockDiag::parseAck(reply.data(), static_cast<size_t>(n));
+    return error < 0 ? EIO : error;
+}
 
-} // namespace
+
 
 TcpTable& systemTcpTable() {
     static LinuxTcpTable instance;

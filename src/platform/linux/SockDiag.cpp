@@ -62,12 +62,6 @@ void portField(uint32_t& field, uint16_t networkPort) {
     std::memcpy(&field, &networkPort, sizeof networkPort);
 }
 
-uint16_t portOf(uint32_t field) {
-    uint16_t port = 0;
-    std::memcpy(&port, &field, sizeof port);
-    return port;
-}
-
 // Walks the messages in bytes; visit returns false to stop.
 template <class Visit> bool forEachMessage(const uint8_t* bytes, size_t length, Visit visit) {
     size_t offset = 0;
@@ -110,8 +104,8 @@ std::vector<uint8_t> destroyRequest(const Socket& socket, uint32_t sequence) {
     std::memcpy(r.body.id.idiag_src, socket.src, sizeof r.body.id.idiag_src);
     std::memcpy(r.body.id.idiag_dst, socket.dst, sizeof r.body.id.idiag_dst);
     r.body.id.idiag_if = socket.ifindex;
-    r.body.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
-    r.body.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    r.body.id.idiag_cookie[0] = socket.cookie[0];
+    r.body.id.idiag_cookie[1] = socket.cookie[1];
     return bytesOf(r);
 }
 
@@ -140,6 +134,8 @@ Parsed parseDump(const uint8_t* bytes, size_t length, std::vector<Socket>& out) 
         s.sport = message.id.idiag_sport;
         s.dport = message.id.idiag_dport;
         s.ifindex = message.id.idiag_if;
+        s.cookie[0] = message.id.idiag_cookie[0];
+        s.cookie[1] = message.id.idiag_cookie[1];
         out.push_back(s);
         return true;
     });
@@ -215,35 +211,6 @@ bool toTcp6Row(const Socket& socket, Tcp6Row& row) {
     portField(row.dwLocalPort, socket.sport);
     portField(row.dwRemotePort, socket.dport);
     return true;
-}
-
-Socket fromTcpRow(const TcpRow& row, bool mapped) {
-    Socket s;
-    s.sport = portOf(row.dwLocalPort);
-    s.dport = portOf(row.dwRemotePort);
-    if (mapped) {
-        s.family = AF_INET6;
-        std::memcpy(s.src, MappedPrefix, 12);
-        std::memcpy(s.dst, MappedPrefix, 12);
-        std::memcpy(s.src + 12, &row.dwLocalAddr, 4);
-        std::memcpy(s.dst + 12, &row.dwRemoteAddr, 4);
-    } else {
-        s.family = AF_INET;
-        std::memcpy(s.src, &row.dwLocalAddr, 4);
-        std::memcpy(s.dst, &row.dwRemoteAddr, 4);
-    }
-    return s;
-}
-
-Socket fromTcp6Row(const Tcp6Row& row) {
-    Socket s;
-    s.family = AF_INET6;
-    std::memcpy(s.src, row.LocalAddr, 16);
-    std::memcpy(s.dst, row.RemoteAddr, 16);
-    s.sport = portOf(row.dwLocalPort);
-    s.dport = portOf(row.dwRemotePort);
-    s.ifindex = row.dwLocalScopeId;
-    return s;
 }
 
 } // namespace SockDiag

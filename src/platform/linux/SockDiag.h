@@ -19,6 +19,10 @@ struct Socket {
     uint16_t sport = 0;
     uint16_t dport = 0;
     uint32_t ifindex = 0;
+    // The kernel's identity of the socket. A deletion carries it, so that it can only ever hit the
+    // socket the dump showed: without it the kernel falls back to a listening socket on the same
+    // port when the connection is already gone.
+    uint32_t cookie[2] = {0, 0};
 };
 
 // A SOCK_DIAG_BY_FAMILY dump request for the TCP sockets of one family, in every state.
@@ -44,8 +48,5 @@ uint32_t windowsState(uint8_t linuxState);
 bool toTcpRow(const Socket& socket, TcpRow& row);
 // Any other IPv6 socket as an IPv6 row; its scope ids are the socket's interface.
 bool toTcp6Row(const Socket& socket, Tcp6Row& row);
-// The socket a row names, for its deletion. mapped: as an IPv4-mapped IPv6 socket.
-Socket fromTcpRow(const TcpRow& row, bool mapped);
-Socket fromTcp6Row(const Tcp6Row& row);
 
 } // namespace SockDiag

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "platform/TcpTable.h"
+#include "platform/linux/SockDiag.h"
+#include "platform/linux/UniqueFd.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <sys/types.h>
+#include <unordered_map>
+#include <vector>
+
+// A NETLINK_SOCK_DIAG socket, opened when first used.
+class DiagSocket {
+public:
+    int open();                                      // 0, or the errno of a failure
+    int send(const std::vector<uint8_t>& request);   // 0, or the errno
+    ssize_t receive(std::vector<uint8_t>& buffer);   // one datagram's length, or -errno
+    uint32_t nextSequence() { return ++sequence_; }
+
+private:
+    int fail();
+
+    UniqueFd fd_;
+    uint32_t sequence_ = 0;
+};
+
+// The sockets of the last dump by the addresses and ports of their rows, so that a row sent for
+// deletion names exactly the socket (cookie included) that the table showed.
+template <class Row> class ShownSockets {
+public:
+    void clear() {
+        shown_.clear();
+        index_.clear();
+    }
+    void add(const Row& row, const SockDiag::Socket& socket) { shown_.emplace_back(keyOf(row), socket); }
+    const SockDiag::Socket* find(const Row& row) {
+        if (index_.empty() && !shown_.empty()) {
+            index_.reserve(shown_.size());
+            for (const auto& [key, socket] : shown_) {
+                index_.emplace(key, socket); // the first of two sockets on one address pair wins
+            }
+        }
+        const auto it = index_.find(keyOf(row));
+        return it == index_.end() ? nullptr : &it->second;
+    }
+
+private:
+    using Key = std::array<uint8_t, sizeof(Row) - sizeof(uint32_t)>; // the row without its state
+    struct Hash {
+        size_t operator()(const Key& k) const {
+            return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(k.data()), k.size()));
+        }
+    };
+    static Key keyOf(const Row& row) {
+        Key key;
+        std::memcpy(key.data(), reinterpret_cast<const uint8_t*>(&row) + sizeof(uint32_t), key.size());
+        return key;
+    }
+
+    std::vector<std::pair<Key, SockDiag::Socket>> shown_;
+    std::unordered_map<Key, SockDiag::Socket, Hash> index_; // built at the first deletion after a dump
+};
+
+// The TCP table of the network namespace the process is in when the table is first used, read with
+// sock_diag dumps and changed with SOCK_DESTROY requests. Dumps and deletions use two sockets, so
+// that a request never lands on a socket with a dump under way. Only a connection that the latest
+// table read showed can be deleted; any other row gives NotFound.
+class LinuxTcpTable final : public TcpTable {
+public:
+    uint32_t GetTcpTable(uint8_t* buffer, uint32_t* size, bool order) override;
+    uint32_t SetTcpEntry(const TcpRow& row) override;
+    uint32_t GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) override;
+    uint32_t SetTcp6Entry(const Tcp6Row& row) override;
+
+private:
+    int dump(uint8_t family, std::vector<SockDiag::Socket>& sockets); // 0, or the errno
+    int destroy(const SockDiag::Socket& socket);                       // the kernel's answer
+
+    ShownSockets<TcpRow> shown_;
+    ShownSockets<Tcp6Row> shown6_;
+    DiagSocket dumpSocket_;
+    DiagSocket destroySocket_;
+    std::vector<uint8_t> buffer_;
+};

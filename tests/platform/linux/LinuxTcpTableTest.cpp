@@ -1,0 +1,232 @@
+#include "core/ConnectionScan.h"
+#include "fakes/FakeWindowing.h"
+#include "platform/Platform.h"
+#include "platform/linux/LinuxTcpTable.h"
+#include "platform/linux/Loopback.h"
+#include "settings/modGlobals.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <linux/capability.h>
+#include <netinet/in.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// CheckPorts through the netlink backend, on real connections in a network namespace of the test's
+// own. Each test starts in a fresh namespace, so it sees only its own sockets.
+namespace {
+
+using namespace loopback;
+
+// The real table, with every deletion request and its answer kept. Made afresh in each test's
+// namespace: a netlink socket stays with the namespace it was opened in.
+class RecordingTcpTable : public TcpTable {
+public:
+    struct Request {
+        int localPort;
+        int remotePort;
+        uint32_t result;
+    };
+    std::vector<Request> requests;
+
+    uint32_t GetTcpTable(uint8_t* buffer, uint32_t* size, bool order) override {
+        return real_.GetTcpTable(buffer, size, order);
+    }
+    uint32_t SetTcpEntry(const TcpRow& row) override {
+        const uint32_t result = real_.SetTcpEntry(row);
+        requests.push_back({ConnectionScan::GetPortNumber(row.dwLocalPort),
+                            ConnectionScan::GetPortNumber(row.dwRemotePort), result});
+        return result;
+    }
+    uint32_t GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) override {
+        return real_.GetTcp6Table(buffer, size, order);
+    }
+    uint32_t SetTcp6Entry(const Tcp6Row& row) override {
+        const uint32_t result = real_.SetTcp6Entry(row);
+        requests.push_back({ConnectionScan::GetPortNumber(row.dwLocalPort),
+                            ConnectionScan::GetPortNumber(row.dwRemotePort), result});
+        return result;
+    }
+
+    // Destroying one end resets the other, whose own request may then find it gone.
+    bool allDoneOrGone() const {
+        for (const Request& r : requests) {
+            if (r.result != TcpResult::NoError && r.result != TcpResult::NotFound) {
+                return false;
+            }
+        }
+        return succeeded() > 0;
+    }
+
+    int succeeded() const {
+        int n = 0;
+        for (const Request& r : requests) {
+            n += r.result == TcpResult::NoError;
+        }
+        return n;
+    }
+
+    LinuxTcpTable real_;
+};
+
+void setClosedPorts(const std::vector<std::string>& ports) {
+    modGlobals::ClosedPorts = ports;
+    modGlobals::LastPortIndex = static_cast<int32_t>(ports.size()) - 1;
+}
+
+std::vector<TcpRow> readTable(TcpTable& table) {
+    uint32_t size = 0;
+    EXPECT_EQ(table.GetTcpTable(nullptr, &size, false), TcpResult::InsufficientBuffer);
+    std::vector<uint8_t> buffer(size);
+    EXPECT_EQ(table.GetTcpTable(buffer.data(), &size, true), TcpResult::NoError);
+    uint32_t n = 0;
+    std::memcpy(&n, buffer.data(), 4);
+    std::vector<TcpRow> rows(n);
+    std::memcpy(rows.data(), buffer.data() + 4, sizeof(TcpRow) * n);
+    return rows;
+}
+
+bool hasRow(TcpTable& table, uint32_t state, int localPort, int remotePort) {
+    for (const TcpRow& r : readTable(table)) {
+        if (r.dwState == state && ConnectionScan::GetPortNumber(r.dwLocalPort) == localPort &&
+            ConnectionScan::GetPortNumber(r.dwRemotePort) == remotePort) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class ScanOnRealConnections : public ::testing::Test {
+protected:
+    static std::string enter() { return enterFreshNetNamespace(); }
+    void SetUp() override {
+        if (!why_.empty()) {
+            GTEST_SKIP() << why_;
+        }
+    }
+    void TearDown() override { setClosedPorts({}); }
+
+    std::string why_ = enter(); // before the table's sockets are opened
+    RecordingTcpTable table_;
+    FakeWindowing windowing_;
+    platform::ScopedInstall<TcpTable> useTable_{table_};
+    platform::ScopedInstall<Windowing> useWindowing_{windowing_};
+    ConnectionScan scan_;
+};
+
+} // namespace
+
+TEST_F(ScanOnRealConnections, TheTableListsConnectionsInTheirStatesSorted) {
+    const UniqueFd listener = listenOn(AF_INET, "127.0.0.1", 2525);
+    const Connection c = connect(listener.get(), AF_INET, "127.0.0.1", 2525, 40000);
+    const std::vector<TcpRow> rows = readTable(table_.real_);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_TRUE(hasRow(table_.real_, TcpState::Listen, 2525, 0));
+    EXPECT_TRUE(hasRow(table_.real_, TcpState::Estab, 40000, 2525));
+    EXPECT_TRUE(hasRow(table_.real_, TcpState::Estab, 2525, 40000));
+    EXPECT_EQ(ConnectionScan::GetPortNumber(rows[0].dwLocalPort), 2525) << "sorted by local address and port";
+}
+
+TEST_F(ScanOnRealConnections, ConnectionsOnAClosedPortAreResetAndTheRestStay) {
+    const UniqueFd listener25 = listenOn(AF_INET, "127.0.0.1", 25);
+    const UniqueFd listener26 = listenOn(AF_INET, "127.0.0.1", 26);
+    Connection finished = connect(listener25.get(), AF_INET, "127.0.0.1", 25);
+    const uint16_t finishedPort = localPort(finished.client.get());
+    closeIntoTimeWait(finished);
+    ASSERT_TRUE(hasRow(table_.real_, TcpState::TimeWait, finishedPort, 25));
+    const Connection closed = connect(listener25.get(), AF_INET, "127.0.0.1", 25);
+    const Connection open = connect(listener26.get(), AF_INET, "127.0.0.1", 26);
+    const int clientPort = localPort(closed.client.get());
+    setClosedPorts({"25"});
+
+    scan_.CheckPorts();
+
+    EXPECT_TRUE(sawReset(closed.client.get())) << "the outgoing connection to remote port 25";
+    EXPECT_TRUE(sawReset(closed.server.get())) << "the incoming connection to local port 25";
+    EXPECT_EQ(table_.requests.size(), 2u);
+    EXPECT_TRUE(table_.allDoneOrGone());
+    EXPECT_TRUE(talks(open)) << "port 26 is not closed";
+    EXPECT_TRUE(hasRow(table_.real_, TcpState::TimeWait, finishedPort, 25)) << "TIME_WAIT is never deleted";
+    EXPECT_FALSE(hasRow(table_.real_, TcpState::Estab, clientPort, 25));
+    const Connection again = connect(listener25.get(), AF_INET, "127.0.0.1", 25);
+    EXPECT_TRUE(talks(again)) << "the listening socket on 25 still accepts";
+    EXPECT_TRUE(windowing_.boxes.empty());
+}
+
+TEST_F(ScanOnRealConnections, EntriesWithNamesBlanksOrTyposStillCloseTheirPorts) {
+    const UniqueFd listener = listenOn(AF_INET, "127.0.0.1", 25);
+    const UniqueFd other = listenOn(AF_INET, "127.0.0.1", 110);
+    const Connection smtp = connect(listener.get(), AF_INET, "127.0.0.1", 25);
+    const Connection pop = connect(other.get(), AF_INET, "127.0.0.1", 110);
+    setClosedPorts({"abc", "25, SMTP", " 110"});
+    scan_.CheckPorts();
+    EXPECT_TRUE(sawReset(smtp.client.get()));
+    EXPECT_TRUE(sawReset(pop.client.get()));
+}
+
+TEST_F(ScanOnRealConnections, AConnectionOpenedAfterAScanDiesAtTheNextOne) {
+    const UniqueFd listener = listenOn(AF_INET, "127.0.0.1", 25);
+    setClosedPorts({" 25"});
+    scan_.CheckPorts();
+    EXPECT_TRUE(table_.requests.empty());
+    const Connection late = connect(listener.get(), AF_INET, "127.0.0.1", 25);
+    EXPECT_TRUE(talks(late));
+    scan_.CheckPorts();
+    EXPECT_TRUE(sawReset(late.client.get()));
+    EXPECT_TRUE(sawReset(late.server.get()));
+}
+
+TEST_F(ScanOnRealConnections, DualStackAndIPv6ConnectionsAreClosedToo) {
+    const UniqueFd dual = listenOn(AF_INET6, "::", 25, true);
+    const Connection v4ToDual = connect(dual.get(), AF_INET, "127.0.0.1", 25);
+    const Connection v6 = connect(dual.get(), AF_INET6, "::1", 25);
+    const UniqueFd listener6 = listenOn(AF_INET6, "::1", 26);
+    const Connection v6open = connect(listener6.get(), AF_INET6, "::1", 26);
+    setClosedPorts({"25"});
+
+    scan_.CheckPorts();
+
+    EXPECT_TRUE(sawReset(v4ToDual.client.get()));
+    EXPECT_TRUE(sawReset(v4ToDual.server.get())) << "the IPv6 socket's end of an IPv4 connection";
+    EXPECT_TRUE(sawReset(v6.client.get()));
+    EXPECT_TRUE(sawReset(v6.server.get()));
+    EXPECT_EQ(table_.requests.size(), 4u);
+    EXPECT_TRUE(table_.allDoneOrGone());
+    EXPECT_TRUE(talks(v6open));
+}
+
+TEST_F(ScanOnRealConnections, WithoutNetAdminNothingIsDestroyedAndNothingShown) {
+    const UniqueFd listener = listenOn(AF_INET, "127.0.0.1", 25);
+    const Connection c = connect(listener.get(), AF_INET, "127.0.0.1", 25);
+    setClosedPorts({"25"});
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2] = {};
+        if (::syscall(SYS_capget, &header, caps) != 0) {
+            ::_exit(10);
+        }
+        caps[CAP_NET_ADMIN / 32].effective &= ~(1u << (CAP_NET_ADMIN % 32));
+        if (::syscall(SYS_capset, &header, caps) != 0) {
+            ::_exit(11);
+        }
+        try {
+            scan_.CheckPorts();
+        } catch (...) {
+            ::_exit(12);
+        }
+        const bool refused = table_.requests.size() == 2 && table_.succeeded() == 0 &&
+                             table_.requests[0].result == TcpResult::AccessDenied;
+        ::_exit(!refused ? 13 : !windowing_.boxes.empty() ? 14 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10/11: capabilities not changed, 12: the scan failed, "
+                                         "13: a deletion was not refused, 14: a message was shown";
+    EXPECT_TRUE(talks(c));
+}

@@ -1,0 +1,148 @@
+#include "platform/linux/SockDiag.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cstring>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <set>
+#include <string>
+#include <tuple>
+
+// The dumps in data/ were recorded by record_sockdiag_dump in a namespace holding exactly:
+//   127.0.0.1:2525 listening; 127.0.0.1:40000 -> :2525 established (both ends);
+//   127.0.0.1:40003 -> :2525 closed by the client, which waits in TIME_WAIT;
+//   [::]:2526 listening for IPv4 and IPv6; 127.0.0.1:40001 -> :2526 over IPv4 (its server end an IPv6
+//   socket with IPv4-mapped addresses); [::1]:40002 -> [::1]:2526 (both ends).
+namespace {
+
+std::vector<SockDiag::Socket> parseFile(const std::string& name, SockDiag::Status expected = SockDiag::Status::Done) {
+    const std::string bytes = readBytes(testDataPath("platform/linux/data/" + name));
+    std::vector<SockDiag::Socket> sockets;
+    const SockDiag::Parsed parsed =
+        SockDiag::parseDump(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), sockets);
+    EXPECT_EQ(parsed.status, expected) << name;
+    return sockets;
+}
+
+using RowKey = std::tuple<uint32_t, std::string, int, std::string, int>;
+
+std::string ipv4(uint32_t networkOrder) {
+    char text[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &networkOrder, text, sizeof text);
+    return text;
+}
+
+std::string ipv6(const uint8_t* address) {
+    char text[INET6_ADDRSTRLEN];
+    inet_ntop(AF_INET6, address, text, sizeof text);
+    return text;
+}
+
+int port(uint32_t field) {
+    const auto* b = reinterpret_cast<const uint8_t*>(&field);
+    return b[0] << 8 | b[1];
+}
+
+} // namespace
+
+TEST(SockDiag, ARecordedDumpBecomesTheRowsOfBothTables) {
+    std::vector<SockDiag::Socket> sockets = parseFile("sockdiag-inet.bin");
+    const std::vector<SockDiag::Socket> six = parseFile("sockdiag-inet6.bin");
+    sockets.insert(sockets.end(), six.begin(), six.end());
+    ASSERT_EQ(sockets.size(), 9u);
+
+    std::multiset<RowKey> rows4;
+    std::multiset<RowKey> rows6;
+    for (const SockDiag::Socket& s : sockets) {
+        TcpRow row;
+        Tcp6Row row6;
+        const bool isRow4 = SockDiag::toTcpRow(s, row);
+        const bool isRow6 = SockDiag::toTcp6Row(s, row6);
+        ASSERT_NE(isRow4, isRow6) << "each socket is in exactly one table";
+        if (isRow4) {
+            rows4.insert({row.dwState, ipv4(row.dwLocalAddr), port(row.dwLocalPort), ipv4(row.dwRemoteAddr),
+                          port(row.dwRemotePort)});
+            EXPECT_EQ(row.dwLocalPort >> 16, 0u);
+        } else {
+            rows6.insert({row6.State, ipv6(row6.LocalAddr), port(row6.dwLocalPort), ipv6(row6.RemoteAddr),
+                          port(row6.dwRemotePort)});
+        }
+    }
+    const std::multiset<RowKey> expected4 = {
+        {TcpState::Listen, "127.0.0.1", 2525, "0.0.0.0", 0},
+        {TcpState::Estab, "127.0.0.1", 40000, "127.0.0.1", 2525},
+        {TcpState::Estab, "127.0.0.1", 2525, "127.0.0.1", 40000},
+        {TcpState::TimeWait, "127.0.0.1", 40003, "127.0.0.1", 2525},
+        {TcpState::Estab, "127.0.0.1", 40001, "127.0.0.1", 2526},
+        {TcpState::Estab, "127.0.0.1", 2526, "127.0.0.1", 40001}, // the dual-stack server's end
+    };
+    const std::multiset<RowKey> expected6 = {
+        {TcpState::Listen, "::", 2526, "::", 0},
+        {TcpState::Estab, "::1", 40002, "::1", 2526},
+        {TcpState::Estab, "::1", 2526, "::1", 40002},
+    };
+    EXPECT_EQ(rows4, expected4);
+    EXPECT_EQ(rows6, expected6);
+}
+
+TEST(SockDiag, EveryKernelStateHasItsPlatformCode) {
+    // ESTABLISHED SYN_SENT SYN_RECV FIN_WAIT1 FIN_WAIT2 TIME_WAIT CLOSE CLOSE_WAIT LAST_ACK LISTEN CLOSING NEW_SYN_RECV
+    const uint32_t expected[] = {TcpState::Estab,     TcpState::SynSent,  TcpState::SynRcvd, TcpState::FinWait1,
+                                 TcpState::FinWait2,  TcpState::TimeWait, TcpState::Closed,  TcpState::CloseWait,
+                                 TcpState::LastAck,   TcpState::Listen,   TcpState::Closing, TcpState::SynRcvd};
+    for (uint8_t linuxState = 1; linuxState <= 12; ++linuxState) {
+        EXPECT_EQ(SockDiag::windowsState(linuxState), expected[linuxState - 1]) << int(linuxState);
+    }
+}
+
+TEST(SockDiag, ACutOrFailedReplyIsAFailureNotAShorterTable) {
+    const std::string bytes = readBytes(testDataPath("platform/linux/data/sockdiag-inet.bin"));
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    std::vector<SockDiag::Socket> sockets;
+    EXPECT_EQ(SockDiag::parseDump(data, bytes.size() - 7, sockets).status, SockDiag::Status::Failed);
+
+    struct {
+        nlmsghdr header;
+        nlmsgerr error;
+    } reply{};
+    reply.header.nlmsg_len = sizeof reply;
+    reply.header.nlmsg_type = NLMSG_ERROR;
+    reply.error.error = -EPERM;
+    sockets.clear();
+    const SockDiag::Parsed parsed =
+        SockDiag::parseDump(reinterpret_cast<const uint8_t*>(&reply), sizeof reply, sockets);
+    EXPECT_EQ(parsed.status, SockDiag::Status::Failed);
+    EXPECT_EQ(parsed.error, EPERM);
+    EXPECT_EQ(SockDiag::parseAck(reinterpret_cast<const uint8_t*>(&reply), sizeof reply), EPERM);
+    reply.error.error = 0;
+    EXPECT_EQ(SockDiag::parseAck(reinterpret_cast<const uint8_t*>(&reply), sizeof reply), 0);
+}
+
+TEST(SockDiag, ADeletionCarriesTheSocketsIdentityFromTheDump) {
+    const std::vector<SockDiag::Socket> sockets = parseFile("sockdiag-inet.bin");
+    ASSERT_FALSE(sockets.empty());
+    const SockDiag::Socket& s = sockets.back();
+    EXPECT_TRUE(s.cookie[0] != 0 || s.cookie[1] != 0);
+    const std::vector<uint8_t> request = SockDiag::destroyRequest(s, 7);
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 body;
+    } r;
+    ASSERT_EQ(request.size(), sizeof r);
+    std::memcpy(&r, request.data(), sizeof r);
+    EXPECT_EQ(r.header.nlmsg_type, SOCK_DESTROY);
+    EXPECT_EQ(r.header.nlmsg_seq, 7u);
+    EXPECT_EQ(r.body.sdiag_family, s.family);
+    EXPECT_EQ(r.body.id.idiag_sport, s.sport);
+    EXPECT_EQ(r.body.id.idiag_dport, s.dport);
+    EXPECT_EQ(std::memcmp(r.body.id.idiag_src, s.src, 16), 0);
+    EXPECT_EQ(std::memcmp(r.body.id.idiag_dst, s.dst, 16), 0);
+    EXPECT_EQ(r.body.id.idiag_cookie[0], s.cookie[0]);
+    EXPECT_EQ(r.body.id.idiag_cookie[1], s.cookie[1]);
+}
