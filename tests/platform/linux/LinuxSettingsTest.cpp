@@ -60,8 +60,15 @@ TEST_F(LinuxSettings, AProcessKilledDuringSavesLeavesOneWholeFile) {
     const std::string b = bytesAfterSaving(applyB);
     ASSERT_NE(a, b);
 
+    // Kills land anywhere from before the first save to a few saves in, however long a save takes
+    // on this machine (its syncs to the disk dominate).
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < 5; ++i) {
+        bytesAfterSaving(i % 2 == 0 ? applyA : applyB);
+    }
+    const auto perSave = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started) / 5;
     std::mt19937 random(12345);
-    std::uniform_int_distribution<int> delayMicros(0, 4000);
+    std::uniform_int_distribution<long> delayMicros(0, 3 * perSave.count() + 500);
     int sawA = 0;
     int sawB = 0;
     for (int round = 0; round < 150; ++round) {
