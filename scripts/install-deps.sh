@@ -7,6 +7,7 @@ packages=(
     googletest                                      # GoogleTest sources, built by every preset
     g++-mingw-w64-x86-64                            # the Windows build
     wine64                                          # runs the Windows build's tests
+    libbenchmark-dev iproute2                       # benchmarks, and ss to compare with
 )
 
 missing=()

@@ -33,5 +33,6 @@ private:
     void KillConn6(const Tcp6Row& row);
 
     std::vector<TcpRow> tcpRows_;
+    bool readOnce_ = false; // a table read has succeeded, so TcpRows can stand in for a failed one
     bool scanning_ = false;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 // One connection of the IPv4 TCP table, laid out as the platform's MIB_TCPROW (20 bytes, little-endian
 // fields; addresses and the first two bytes of each port field in network byte order).
@@ -62,6 +63,11 @@ public:
     virtual uint32_t GetTcpTable(uint8_t* buffer, uint32_t* size, bool order) = 0;
     // With dwState DeleteTcb, deletes the connection; returns NoError or the reason it could not.
     virtual uint32_t SetTcpEntry(const TcpRow& row) = 0;
+
+    // Lets the next table reads leave out every connection on none of these ports, where the platform
+    // can have the system filter them (the scan only ever deletes rows on its closed ports). Returns
+    // whether it will; with no ports, or where it cannot, the tables stay whole.
+    virtual bool FilterPorts(const std::vector<uint16_t>& ports) = 0;
 
     // The same for the connections with IPv6 addresses (an IPv4 connection on a dual-stack socket is
     // in the IPv4 table). Where the platform cannot delete them, SetTcp6Entry returns NotSupported.

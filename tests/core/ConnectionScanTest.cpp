@@ -229,3 +229,29 @@ TEST_F(ConnectionScanTest, AnIPv6TableThatCannotBeReadIsPassedOverQuietly) {
     EXPECT_TRUE(table_.deleted6.empty());
     EXPECT_TRUE(windowing_.boxes.empty());
 }
+
+TEST_F(ConnectionScanTest, TheTableIsAskedOnlyForTheClosedPortsThatCanMatch) {
+    table_.rows = {makeRow(TcpState::Estab, 50000, 25)};
+    setClosedPorts({"25, SMTP", "abc", "70000", "-1", " 443", "25"});
+    scan_.CheckPorts();
+    EXPECT_EQ(table_.filteredPorts, (std::vector<uint16_t>{25, 443, 25}));
+    EXPECT_EQ(table_.deleted.size(), 2u);
+}
+
+TEST_F(ConnectionScanTest, AFilteredTableWithNoRowsIsNoFaultButAWholeEmptyTableIs) {
+    setClosedPorts({"25"});
+    table_.filters = true;
+    EXPECT_EQ(scanError(), 0);
+    EXPECT_TRUE(scan_.TcpRows().empty());
+    table_.filters = false;
+    EXPECT_EQ(scanError(), ErrorNumber::SubscriptOutOfRange);
+}
+
+TEST_F(ConnectionScanTest, AnEmptyFilteredReadStillCountsAsTheLastGoodOne) {
+    setClosedPorts({"25"});
+    table_.filters = true;
+    scan_.CheckPorts();
+    table_.fillResult = TcpResult::GenFailure;
+    EXPECT_EQ(scanError(), 0) << "the failed read falls back on the empty one";
+    EXPECT_TRUE(table_.deleted.empty());
+}

@@ -41,6 +41,11 @@ uint32_t FakeTcpTable::SetTcpEntry(const TcpRow& row) {
     return TcpResult::NoError;
 }
 
+bool FakeTcpTable::FilterPorts(const std::vector<uint16_t>& ports) {
+    filteredPorts = ports;
+    return filters && !ports.empty();
+}
+
 uint32_t FakeTcpTable::GetTcp6Table(uint8_t* buffer, uint32_t* size, bool) {
     if (buffer != nullptr && fill6Result) {
         return *fill6Result;

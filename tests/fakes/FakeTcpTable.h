@@ -20,12 +20,15 @@ public:
     std::optional<uint32_t> writtenCount;
     std::optional<uint32_t> fill6Result;
 
+    bool filters = false;            // whether FilterPorts leaves rows out
+    std::vector<uint16_t> filteredPorts;
     std::vector<TcpRow> deleted;   // every row handed to SetTcpEntry
     std::vector<Tcp6Row> deleted6; // every row handed to SetTcp6Entry
     int getCalls = 0;
 
     uint32_t GetTcpTable(uint8_t* buffer, uint32_t* size, bool order) override;
     uint32_t SetTcpEntry(const TcpRow& row) override;
+    bool FilterPorts(const std::vector<uint16_t>& ports) override;
     uint32_t GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) override;
     uint32_t SetTcp6Entry(const Tcp6Row& row) override;
 };

@@ -117,23 +117,68 @@ template <class Row> uint32_t fill(std::vector<Row>& rows, uint8_t* buffer, uint
 
 } // namespace
 
-uint32_t LinuxTcpTable::GetTcpTable(uint8_t* buffer, uint32_t* size, bool order) {
+int LinuxTcpTable::takeSnapshot() {
+    snapshot_ = Snapshot();
     shown_.clear();
-    std::vector<TcpRow> rows;
-    for (const uint8_t family : {uint8_t{AF_INET}, uint8_t{AF_INET6}}) {
-        std::vector<SockDiag::Socket> sockets;
-        if (const int error = dump(family, sockets)) {
-            return resultOf(error);
-        }
-        for (const SockDiag::Socket& s : sockets) {
-            TcpRow row;
-            if (SockDiag::toTcpRow(s, row)) {
-                rows.push_back(row);
-                shown_.add(row, s);
-            }
+    shown6_.clear();
+    sockets_.clear();
+    int error = EOPNOTSUPP;
+    if (bothFamiliesAtOnce_) {
+        error = dump(SockDiag::bothFamiliesDumpRequest(dumpSocket_.nextSequence(), filter_), sockets_);
+        if (error == EINVAL || error == ENOENT || error == EOPNOTSUPP) {
+            bothFamiliesAtOnce_ = false; // a kernel without it: one dump per family
         }
     }
-    return fill(rows, buffer, size, order);
+    if (!bothFamiliesAtOnce_) {
+        sockets_.clear();
+        error = dump(SockDiag::dumpRequest(AF_INET, dumpSocket_.nextSequence(), filter_), sockets_);
+        if (error == 0) {
+            error = dump(SockDiag::dumpRequest(AF_INET6, dumpSocket_.nextSequence(), filter_), sockets_);
+        }
+    }
+    if (error != 0) {
+        return error;
+    }
+    for (const SockDiag::Socket& s : sockets_) {
+        TcpRow row;
+        Tcp6Row row6;
+        if (SockDiag::toTcpRow(s, row)) {
+            snapshot_.rows.push_back(row);
+            shown_.add(row, s);
+        } else if (SockDiag::toTcp6Row(s, row6)) {
+            snapshot_.rows6.push_back(row6);
+            shown6_.add(row6, s);
+        }
+    }
+    snapshot_.rowsPending = true;
+    snapshot_.rows6Pending = true;
+    snapshot_.taken = std::chrono::steady_clock::now();
+    return 0;
+}
+
+bool LinuxTcpTable::FilterPorts(const std::vector<uint16_t>& ports) {
+    filter_ = SockDiag::portFilter(ports);
+    snapshot_ = Snapshot(); // a snapshot taken under another filter is not this table
+    return !filter_.empty();
+}
+
+// A snapshot serves the calls right after it; one left waiting (a scan held up by a dialog) is
+// taken again.
+bool LinuxTcpTable::fresh(bool pending) const {
+    return pending && std::chrono::steady_clock::now() - snapshot_.taken < std::chrono::seconds(1);
+}
+
+uint32_t LinuxTcpTable::GetTcpTable(uint8_t* buffer, uint32_t* size, bool order) {
+    if (!fresh(snapshot_.rowsPending)) {
+        if (const int error = takeSnapshot()) {
+            return resultOf(error);
+        }
+    }
+    const uint32_t result = fill(snapshot_.rows, buffer, size, order);
+    if (result == TcpResult::NoError) {
+        snapshot_.rowsPending = false;
+    }
+    return result;
 }
 
 uint32_t LinuxTcpTable::SetTcpEntry(const TcpRow& row) {
@@ -145,20 +190,16 @@ uint32_t LinuxTcpTable::SetTcpEntry(const TcpRow& row) {
 }
 
 uint32_t LinuxTcpTable::GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) {
-    shown6_.clear();
-    std::vector<SockDiag::Socket> sockets;
-    if (const int error = dump(AF_INET6, sockets)) {
-        return resultOf(error);
-    }
-    std::vector<Tcp6Row> rows;
-    for (const SockDiag::Socket& s : sockets) {
-        Tcp6Row row;
-        if (SockDiag::toTcp6Row(s, row)) {
-            rows.push_back(row);
-            shown6_.add(row, s);
+    if (!fresh(snapshot_.rows6Pending)) {
+        if (const int error = takeSnapshot()) {
+            return resultOf(error);
         }
     }
-    return fill(rows, buffer, size, order);
+    const uint32_t result = fill(snapshot_.rows6, buffer, size, order);
+    if (result == TcpResult::NoError) {
+        snapshot_.rows6Pending = false;
+    }
+    return result;
 }
 
 uint32_t LinuxTcpTable::SetTcp6Entry(const Tcp6Row& row) {
@@ -169,11 +210,11 @@ uint32_t LinuxTcpTable::SetTcp6Entry(const Tcp6Row& row) {
     return socket == nullptr ? TcpResult::NotFound : resultOf(destroy(*socket));
 }
 
-int LinuxTcpTable::dump(uint8_t family, std::vector<SockDiag::Socket>& sockets) {
+int LinuxTcpTable::dump(const std::vector<uint8_t>& request, std::vector<SockDiag::Socket>& sockets) {
     if (const int error = dumpSocket_.open()) {
         return error;
     }
-    if (const int error = dumpSocket_.send(SockDiag::dumpRequest(family, dumpSocket_.nextSequence()))) {
+    if (const int error = dumpSocket_.send(request)) {
         return error;
     }
     buffer_.resize(ReceiveBufferSize);

@@ -5,6 +5,7 @@
 #include "platform/linux/UniqueFd.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -68,17 +69,37 @@ private:
 // sock_diag dumps and changed with SOCK_DESTROY requests. Dumps and deletions use two sockets, so
 // that a request never lands on a socket with a dump under way. Only a connection that the latest
 // table read showed can be deleted; any other row gives NotFound.
+//
+// One table read dumps both families: the IPv4 and the IPv6 tables of a scan come from it. A size
+// query takes a fresh snapshot, and the call that fills the buffer right after it copies that same
+// snapshot instead of dumping again (so the table never grows between the two calls). Each dump
+// walks the kernel's whole connection hash, which is most of a scan's cost.
 class LinuxTcpTable final : public TcpTable {
 public:
     uint32_t GetTcpTable(uint8_t* buffer, uint32_t* size, bool order) override;
     uint32_t SetTcpEntry(const TcpRow& row) override;
+    bool FilterPorts(const std::vector<uint16_t>& ports) override;
     uint32_t GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) override;
     uint32_t SetTcp6Entry(const Tcp6Row& row) override;
 
 private:
-    int dump(uint8_t family, std::vector<SockDiag::Socket>& sockets); // 0, or the errno
+    struct Snapshot {
+        std::vector<TcpRow> rows;
+        std::vector<Tcp6Row> rows6;
+        bool rowsPending = false; // taken, and not yet handed out by a successful fill
+        bool rows6Pending = false;
+        std::chrono::steady_clock::time_point taken;
+    };
+
+    int takeSnapshot();                                                // 0, or the errno
+    bool fresh(bool pending) const;
+    int dump(const std::vector<uint8_t>& request, std::vector<SockDiag::Socket>& sockets); // 0, or the errno
     int destroy(const SockDiag::Socket& socket);                       // the kernel's answer
 
+    std::vector<uint8_t> filter_;  // the kernel's filter program; empty for the whole table
+    bool bothFamiliesAtOnce_ = true; // until the kernel refuses the older dump
+    Snapshot snapshot_;
+    std::vector<SockDiag::Socket> sockets_;
     ShownSockets<TcpRow> shown_;
     ShownSockets<Tcp6Row> shown6_;
     DiagSocket dumpSocket_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
@@ -49,6 +50,118 @@ Request makeRequest(uint16_t type, uint16_t flags, uint8_t family, uint32_t sequ
     return r;
 }
 
+// The states of the TCP table: every state from ESTABLISHED to NEW_SYN_RECV (request sockets), TIME_WAIT
+// and LISTEN included. Not the kernel's BOUND_INACTIVE (bit 13): a socket that is only bound is no
+// connection, and asking for them makes the kernel walk its whole bind hash on every dump.
+constexpr uint32_t EveryConnectionState = ((1u << (NewSynRecv + 1)) - 1) & ~1u;
+
+// Appends a filter program to a dump request as its INET_DIAG_REQ_BYTECODE attribute.
+std::vector<uint8_t> withFilter(std::vector<uint8_t> request, const std::vector<uint8_t>& filter) {
+    if (filter.empty()) {
+        return request;
+    }
+    request.resize(NLMSG_ALIGN(request.size()));
+    nlattr attribute{static_cast<uint16_t>(NLA_HDRLEN + filter.size()), INET_DIAG_REQ_BYTECODE};
+    const auto* a = reinterpret_cast<const uint8_t*>(&attribute);
+    request.insert(request.end(), a, a + sizeof attribute);
+    request.insert(request.end(), filter.begin(), filter.end());
+    request.resize(NLMSG_ALIGN(request.size()));
+    const auto length = static_cast<uint32_t>(request.size());
+    std::memcpy(request.data() + offsetof(nlmsghdr, nlmsg_len), &length, sizeof length);
+    return request;
+}
+
+// A filter program for the kernel's inet_diag bytecode: a binary search of the sorted ports on the
+// source port, then on the destination port. The kernel checks that following every op's `yes`
+// offset walks the whole program and that every `no` offset lands on an op of that walk (or just past
+// the end: accept, or 4 bytes further: reject). So every op's `yes` is its own size (a condition
+// that holds falls through) and all branching goes forward through `no`: a condition that fails, or
+// an unconditional jump.
+class FilterProgram {
+public:
+    static constexpr int Accept = -1;
+    static constexpr int Reject = -2;
+
+    int newLabel() { return labels_++; }
+    void place(int label) { items_.push_back({Kind::Label, 0, 0, label}); }
+
+    // Accepts when the field is one of the sorted ports; goes to `fail` otherwise. Most ports of a
+    // machine's connections (ephemeral ones above all) lie outside the closed ports' range, and two
+    // comparisons send those on without searching.
+    void field(uint8_t lessOrEqual, uint8_t greaterOrEqual, uint8_t equal, const std::vector<uint16_t>& ports,
+               int fail) {
+        items_.push_back({Kind::Condition, lessOrEqual, ports.back(), fail});
+        items_.push_back({Kind::Condition, greaterOrEqual, ports.front(), fail});
+        tree(lessOrEqual, equal, ports, 0, ports.size(), fail);
+    }
+
+    // Accepts when the field is one of ports[from, to); goes to `fail` otherwise.
+    void tree(uint8_t lessOrEqual, uint8_t equal, const std::vector<uint16_t>& ports, size_t from, size_t to,
+              int fail) {
+        if (to - from <= 3) {
+            for (size_t i = from; i < to; ++i) {
+                const int next = i + 1 < to ? newLabel() : fail;
+                items_.push_back({Kind::Condition, equal, ports[i], next});
+                items_.push_back({Kind::Jump, 0, 0, Accept});
+                if (i + 1 < to) {
+                    place(next);
+                }
+            }
+            return;
+        }
+        const size_t middle = from + (to - from) / 2;
+        const int upper = newLabel();
+        items_.push_back({Kind::Condition, lessOrEqual, ports[middle - 1], upper});
+        tree(lessOrEqual, equal, ports, from, middle, fail);
+        place(upper);
+        tree(lessOrEqual, equal, ports, middle, to, fail);
+    }
+
+    // The program's bytes; empty when it would not fit the ops' 16-bit offsets.
+    std::vector<uint8_t> assemble() const {
+        std::vector<size_t> at(static_cast<size_t>(labels_));
+        size_t length = 0;
+        for (const Item& item : items_) {
+            if (item.kind == Kind::Label) {
+                at[static_cast<size_t>(item.target)] = length;
+            } else {
+                length += item.kind == Kind::Condition ? 8 : 4;
+            }
+        }
+        if (length + 4 > 0xffff) {
+            return {};
+        }
+        const auto where = [&](int target) {
+            return target == Accept ? length : target == Reject ? length + 4 : at[static_cast<size_t>(target)];
+        };
+        std::vector<inet_diag_bc_op> ops;
+        size_t position = 0;
+        for (const Item& item : items_) {
+            if (item.kind == Kind::Condition) {
+                ops.push_back({item.code, 8, static_cast<uint16_t>(where(item.target) - position)});
+                ops.push_back({INET_DIAG_BC_NOP, 0, item.port}); // the condition's operand
+                position += 8;
+            } else if (item.kind == Kind::Jump) {
+                ops.push_back({INET_DIAG_BC_JMP, 4, static_cast<uint16_t>(where(item.target) - position)});
+                position += 4;
+            }
+        }
+        const auto* p = reinterpret_cast<const uint8_t*>(ops.data());
+        return std::vector<uint8_t>(p, p + ops.size() * sizeof(inet_diag_bc_op));
+    }
+
+private:
+    enum class Kind { Condition, Jump, Label };
+    struct Item {
+        Kind kind;
+        uint8_t code;
+        uint16_t port;
+        int target;
+    };
+    std::vector<Item> items_;
+    int labels_ = 0;
+};
+
 constexpr uint8_t MappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
 
 bool isMapped(const uint8_t* a) { return std::memcmp(a, MappedPrefix, 12) == 0; }
@@ -90,15 +203,44 @@ int errorOf(const uint8_t* payload, size_t length) {
 
 } // namespace
 
-std::vector<uint8_t> dumpRequest(uint8_t family, uint32_t sequence) {
+std::vector<uint8_t> dumpRequest(uint8_t family, uint32_t sequence, const std::vector<uint8_t>& filter) {
     Request r = makeRequest(SOCK_DIAG_BY_FAMILY, NLM_F_REQUEST | NLM_F_DUMP, family, sequence);
-    r.body.idiag_states = ~0u; // every state, request sockets and TIME_WAIT included
-    return bytesOf(r);
+    r.body.idiag_states = EveryConnectionState;
+    return withFilter(bytesOf(r), filter);
+}
+
+std::vector<uint8_t> bothFamiliesDumpRequest(uint32_t sequence, const std::vector<uint8_t>& filter) {
+    struct {
+        nlmsghdr header;
+        inet_diag_req body;
+    } r{};
+    r.header.nlmsg_len = sizeof r;
+    r.header.nlmsg_type = TCPDIAG_GETSOCK;
+    r.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    r.header.nlmsg_seq = sequence;
+    r.body.idiag_family = AF_INET;
+    r.body.idiag_states = EveryConnectionState;
+    const auto* p = reinterpret_cast<const uint8_t*>(&r);
+    return withFilter(std::vector<uint8_t>(p, p + sizeof r), filter);
+}
+
+std::vector<uint8_t> portFilter(std::vector<uint16_t> ports) {
+    std::sort(ports.begin(), ports.end());
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+    if (ports.empty()) {
+        return {};
+    }
+    FilterProgram program;
+    const int destination = program.newLabel();
+    program.field(INET_DIAG_BC_S_LE, INET_DIAG_BC_S_GE, INET_DIAG_BC_S_EQ, ports, destination);
+    program.place(destination);
+    program.field(INET_DIAG_BC_D_LE, INET_DIAG_BC_D_GE, INET_DIAG_BC_D_EQ, ports, FilterProgram::Reject);
+    return program.assemble();
 }
 
 std::vector<uint8_t> destroyRequest(const Socket& socket, uint32_t sequence) {
     Request r = makeRequest(SOCK_DESTROY, NLM_F_REQUEST | NLM_F_ACK, socket.family, sequence);
-    r.body.idiag_states = ~0u;
+    r.body.idiag_states = EveryConnectionState;
     r.body.id.idiag_sport = socket.sport;
     r.body.id.idiag_dport = socket.dport;
     std::memcpy(r.body.id.idiag_src, socket.src, sizeof r.body.id.idiag_src);
@@ -121,7 +263,8 @@ Parsed parseDump(const uint8_t* bytes, size_t length, std::vector<Socket>& out) 
             result.error = errorOf(payload, size);
             return false;
         }
-        if (header.nlmsg_type != SOCK_DIAG_BY_FAMILY || size < sizeof(inet_diag_msg)) {
+        const bool socketMessage = header.nlmsg_type == SOCK_DIAG_BY_FAMILY || header.nlmsg_type == TCPDIAG_GETSOCK;
+        if (!socketMessage || size < sizeof(inet_diag_msg)) {
             return true;
         }
         inet_diag_msg message;

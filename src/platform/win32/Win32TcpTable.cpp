@@ -34,6 +34,9 @@ public:
         return result;
     }
 
+    // IP Helper always reads the whole table.
+    bool FilterPorts(const std::vector<uint16_t>&) override { return false; }
+
     // IP Helper has no call that deletes an IPv6 connection.
     uint32_t SetTcp6Entry(const Tcp6Row&) override { return ERROR_NOT_SUPPORTED; }
 };

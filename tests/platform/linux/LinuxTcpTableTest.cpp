@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <linux/capability.h>
 #include <netinet/in.h>
 #include <sys/syscall.h>
@@ -40,6 +41,7 @@ public:
                             ConnectionScan::GetPortNumber(row.dwRemotePort), result});
         return result;
     }
+    bool FilterPorts(const std::vector<uint16_t>& ports) override { return real_.FilterPorts(ports); }
     uint32_t GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) override {
         return real_.GetTcp6Table(buffer, size, order);
     }
@@ -76,7 +78,9 @@ void setClosedPorts(const std::vector<std::string>& ports) {
     modGlobals::LastPortIndex = static_cast<int32_t>(ports.size()) - 1;
 }
 
-std::vector<TcpRow> readTable(TcpTable& table) {
+// The table as it stands, filtered by ports when any are given.
+std::vector<TcpRow> readTable(TcpTable& table, const std::vector<uint16_t>& ports = {}) {
+    EXPECT_EQ(table.FilterPorts(ports), !ports.empty());
     uint32_t size = 0;
     EXPECT_EQ(table.GetTcpTable(nullptr, &size, false), TcpResult::InsufficientBuffer);
     std::vector<uint8_t> buffer(size);
@@ -127,6 +131,30 @@ TEST_F(ScanOnRealConnections, TheTableListsConnectionsInTheirStatesSorted) {
     EXPECT_TRUE(hasRow(table_.real_, TcpState::Estab, 40000, 2525));
     EXPECT_TRUE(hasRow(table_.real_, TcpState::Estab, 2525, 40000));
     EXPECT_EQ(ConnectionScan::GetPortNumber(rows[0].dwLocalPort), 2525) << "sorted by local address and port";
+}
+
+TEST_F(ScanOnRealConnections, AFilteredTableHoldsExactlyTheConnectionsOnThosePorts) {
+    std::vector<UniqueFd> listeners;
+    std::vector<Connection> connections;
+    for (const uint16_t port : {5, 50, 99, 150, 1000, 65535}) {
+        listeners.push_back(listenOn(AF_INET, "127.0.0.1", port));
+        connections.push_back(connect(listeners.back().get(), AF_INET, "127.0.0.1", port));
+    }
+    std::vector<uint16_t> ports;
+    for (uint16_t p = 1; p <= 100; ++p) {
+        ports.push_back(p);
+    }
+    ports.push_back(65535);
+    std::multiset<int> seen;
+    for (const TcpRow& row : readTable(table_.real_, ports)) {
+        const int local = ConnectionScan::GetPortNumber(row.dwLocalPort);
+        const bool listenerPort = local == 5 || local == 50 || local == 99 || local == 150 || local == 1000 ||
+                                  local == 65535;
+        seen.insert(listenerPort ? local : ConnectionScan::GetPortNumber(row.dwRemotePort));
+    }
+    // Each port's listener, client end and server end; the client's own port is an ephemeral one.
+    EXPECT_EQ(seen, (std::multiset<int>{5, 5, 5, 50, 50, 50, 99, 99, 99, 65535, 65535, 65535}));
+    EXPECT_EQ(readTable(table_.real_).size(), 18u) << "without ports the table is whole again";
 }
 
 TEST_F(ScanOnRealConnections, ConnectionsOnAClosedPortAreResetAndTheRestStay) {

@@ -1,7 +1,7 @@
 // Records the sock_diag dumps that SockDiagTest parses: run as root from the source tree,
 //   build/linux/tests/record_sockdiag_dump tests/platform/linux/data
 // It makes a network namespace with known sockets (see SockDiagTest.cpp for the list), dumps the TCP
-// sockets of both families and writes the bytes the kernel sent, as received.
+// sockets of each family and of both at once, and writes the bytes the kernel sent, as received.
 #include "platform/linux/Loopback.h"
 #include "platform/linux/SockDiag.h"
 
@@ -15,9 +15,8 @@
 
 namespace {
 
-std::vector<uint8_t> rawDump(uint8_t family) {
+std::vector<uint8_t> rawDump(const std::vector<uint8_t>& request) {
     UniqueFd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
-    const std::vector<uint8_t> request = SockDiag::dumpRequest(family, 1);
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
     ::sendto(fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
@@ -64,7 +63,8 @@ int main(int argc, char** argv) {
     const Connection ipv6 = connect(listener6.get(), AF_INET6, "::1", 2526, 40002);
 
     const std::string dir = argv[1];
-    save(dir + "/sockdiag-inet.bin", rawDump(AF_INET));
-    save(dir + "/sockdiag-inet6.bin", rawDump(AF_INET6));
+    save(dir + "/sockdiag-inet.bin", rawDump(SockDiag::dumpRequest(AF_INET, 1)));
+    save(dir + "/sockdiag-inet6.bin", rawDump(SockDiag::dumpRequest(AF_INET6, 2)));
+    save(dir + "/sockdiag-both.bin", rawDump(SockDiag::bothFamiliesDumpRequest(3)));
     return 0;
 }

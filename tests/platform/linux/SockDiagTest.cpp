@@ -49,31 +49,42 @@ int port(uint32_t field) {
     return b[0] << 8 | b[1];
 }
 
+
+// The rows of the sockets of a dump, IPv4 and IPv6 apart.
+struct Tables {
+    std::multiset<RowKey> rows4;
+    std::multiset<RowKey> rows6;
+};
+
+Tables tablesOf(const std::vector<SockDiag::Socket>& sockets) {
+    Tables tables;
+    for (const SockDiag::Socket& s : sockets) {
+        TcpRow row{};
+        Tcp6Row row6{};
+        const bool isRow4 = SockDiag::toTcpRow(s, row);
+        const bool isRow6 = SockDiag::toTcp6Row(s, row6);
+        EXPECT_NE(isRow4, isRow6) << "each socket is in exactly one table";
+        if (isRow4) {
+            tables.rows4.insert({row.dwState, ipv4(row.dwLocalAddr), port(row.dwLocalPort), ipv4(row.dwRemoteAddr),
+                                 port(row.dwRemotePort)});
+            EXPECT_EQ(row.dwLocalPort >> 16, 0u);
+        } else if (isRow6) {
+            tables.rows6.insert({row6.State, ipv6(row6.LocalAddr), port(row6.dwLocalPort), ipv6(row6.RemoteAddr),
+                                 port(row6.dwRemotePort)});
+        }
+    }
+    return tables;
+}
+
 } // namespace
 
-TEST(SockDiag, ARecordedDumpBecomesTheRowsOfBothTables) {
+TEST(SockDiag, RecordedDumpsBecomeTheRowsOfBothTables) {
     std::vector<SockDiag::Socket> sockets = parseFile("sockdiag-inet.bin");
     const std::vector<SockDiag::Socket> six = parseFile("sockdiag-inet6.bin");
     sockets.insert(sockets.end(), six.begin(), six.end());
     ASSERT_EQ(sockets.size(), 9u);
+    const Tables tables = tablesOf(sockets);
 
-    std::multiset<RowKey> rows4;
-    std::multiset<RowKey> rows6;
-    for (const SockDiag::Socket& s : sockets) {
-        TcpRow row;
-        Tcp6Row row6;
-        const bool isRow4 = SockDiag::toTcpRow(s, row);
-        const bool isRow6 = SockDiag::toTcp6Row(s, row6);
-        ASSERT_NE(isRow4, isRow6) << "each socket is in exactly one table";
-        if (isRow4) {
-            rows4.insert({row.dwState, ipv4(row.dwLocalAddr), port(row.dwLocalPort), ipv4(row.dwRemoteAddr),
-                          port(row.dwRemotePort)});
-            EXPECT_EQ(row.dwLocalPort >> 16, 0u);
-        } else {
-            rows6.insert({row6.State, ipv6(row6.LocalAddr), port(row6.dwLocalPort), ipv6(row6.RemoteAddr),
-                          port(row6.dwRemotePort)});
-        }
-    }
     const std::multiset<RowKey> expected4 = {
         {TcpState::Listen, "127.0.0.1", 2525, "0.0.0.0", 0},
         {TcpState::Estab, "127.0.0.1", 40000, "127.0.0.1", 2525},
@@ -87,8 +98,13 @@ TEST(SockDiag, ARecordedDumpBecomesTheRowsOfBothTables) {
         {TcpState::Estab, "::1", 40002, "::1", 2526},
         {TcpState::Estab, "::1", 2526, "::1", 40002},
     };
-    EXPECT_EQ(rows4, expected4);
-    EXPECT_EQ(rows6, expected6);
+    EXPECT_EQ(tables.rows4, expected4);
+    EXPECT_EQ(tables.rows6, expected6);
+
+    // The one-walk dump of both families gives the same tables.
+    const Tables both = tablesOf(parseFile("sockdiag-both.bin"));
+    EXPECT_EQ(both.rows4, expected4);
+    EXPECT_EQ(both.rows6, expected6);
 }
 
 TEST(SockDiag, EveryKernelStateHasItsPlatformCode) {
