@@ -14,6 +14,8 @@
 #include "platform/linux/LinuxTcpTable.h"
 #include "platform/linux/Loopback.h"
 #include "settings/modGlobals.h"
+#include "support/Settings.h"
+#include "support/TcpTableRows.h"
 
 #include <benchmark/benchmark.h>
 
@@ -111,22 +113,9 @@ private:
     size_t held_ = 0;
 };
 
-std::vector<TcpRow> wholeTable(TcpTable& table) {
-    table.FilterPorts({});
-    uint32_t size = 0;
-    table.GetTcpTable(nullptr, &size, false);
-    std::vector<uint8_t> buffer(size);
-    table.GetTcpTable(buffer.data(), &size, false);
-    uint32_t n = 0;
-    std::memcpy(&n, buffer.data(), 4);
-    std::vector<TcpRow> rows(n);
-    std::memcpy(rows.data(), buffer.data() + 4, sizeof(TcpRow) * n);
-    return rows;
-}
-
 size_t establishedRows(TcpTable& table) {
     size_t established = 0;
-    for (const TcpRow& row : wholeTable(table)) {
+    for (const TcpRow& row : readTcpRows(table)) {
         established += row.dwState == TcpState::Estab;
     }
     return established;
@@ -134,7 +123,7 @@ size_t establishedRows(TcpTable& table) {
 
 std::vector<bool> portsInUse(TcpTable& table) {
     std::vector<bool> used(65536);
-    for (const TcpRow& row : wholeTable(table)) {
+    for (const TcpRow& row : readTcpRows(table)) {
         used[static_cast<size_t>(ConnectionScan::GetPortNumber(row.dwLocalPort))] = true;
         used[static_cast<size_t>(ConnectionScan::GetPortNumber(row.dwRemotePort))] = true;
     }
@@ -146,11 +135,11 @@ void writeProc(const char* path, const char* value) {
 }
 
 void setClosedPorts(const std::vector<int>& ports) {
-    modGlobals::ClosedPorts.clear();
+    std::vector<std::string> entries;
     for (const int port : ports) {
-        modGlobals::ClosedPorts.push_back(std::to_string(port));
+        entries.push_back(std::to_string(port));
     }
-    modGlobals::LastPortIndex = static_cast<int32_t>(ports.size()) - 1;
+    setPorts(entries);
 }
 
 // Closed ports 1..count, as closed lists mostly hold well-known ports: no connection here matches.

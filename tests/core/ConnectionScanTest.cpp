@@ -4,17 +4,13 @@
 #include "platform/Platform.h"
 #include "settings/AppError.h"
 #include "settings/modGlobals.h"
+#include "support/Settings.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 namespace {
-
-void setClosedPorts(const std::vector<std::string>& ports) {
-    modGlobals::ClosedPorts = ports;
-    modGlobals::LastPortIndex = static_cast<int32_t>(ports.size()) - 1;
-}
 
 bool sameRow(const TcpRow& a, const TcpRow& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
@@ -25,8 +21,8 @@ TcpRow asDeletion(TcpRow row) {
 
 class ConnectionScanTest : public ::testing::Test {
 protected:
-    ConnectionScanTest() { setClosedPorts({}); }
-    ~ConnectionScanTest() override { setClosedPorts({}); }
+    ConnectionScanTest() { setPorts({}); }
+    ~ConnectionScanTest() override { setPorts({}); }
 
     int scanError() {
         try {
@@ -83,7 +79,7 @@ TEST_F(ConnectionScanTest, ConnectionsOnAClosedPortAreDeletedExceptListenAndTime
     const TcpRow synSent = makeRow(TcpState::SynSent, 50004, 25);
     const TcpRow closing = makeRow(TcpState::LastAck, 25, 50005);
     table_.rows = {outgoing, incoming, listening, timeWait, other, synSent, closing};
-    setClosedPorts({"25"});
+    setPorts({"25"});
 
     scan_.CheckPorts();
 
@@ -97,7 +93,7 @@ TEST_F(ConnectionScanTest, ConnectionsOnAClosedPortAreDeletedExceptListenAndTime
 
 TEST_F(ConnectionScanTest, EachMatchingEntryAsksOnceInListOrder) {
     table_.rows = {makeRow(TcpState::Estab, 50000, 25), makeRow(TcpState::Estab, 443, 50001)};
-    setClosedPorts({"25", "443, HTTPS", " 25, again"});
+    setPorts({"25", "443, HTTPS", " 25, again"});
     scan_.CheckPorts();
     ASSERT_EQ(table_.deleted.size(), 3u);
     EXPECT_EQ(ConnectionScan::GetPortNumber(table_.deleted[0].dwRemotePort), 25);
@@ -107,7 +103,7 @@ TEST_F(ConnectionScanTest, EachMatchingEntryAsksOnceInListOrder) {
 
 TEST_F(ConnectionScanTest, AnEntryThatIsNotANumberDoesNotStopTheEntriesAfterIt) {
     table_.rows = {makeRow(TcpState::Estab, 50000, 25), makeRow(TcpState::Estab, 50001, 110)};
-    setClosedPorts({"abc", "", ", no number", "70000", "-25", "25", "110"});
+    setPorts({"abc", "", ", no number", "70000", "-25", "25", "110"});
     scan_.CheckPorts();
     ASSERT_EQ(table_.deleted.size(), 2u);
     EXPECT_EQ(ConnectionScan::GetPortNumber(table_.deleted[0].dwRemotePort), 25);
@@ -124,7 +120,7 @@ TEST_F(ConnectionScanTest, AnEmptyListDeletesAndShowsNothing) {
 TEST_F(ConnectionScanTest, AFailedSecondReadScansTheRowsOfTheLastGoodRead) {
     const TcpRow row = makeRow(TcpState::Estab, 50000, 25);
     table_.rows = {row};
-    setClosedPorts({"25"});
+    setPorts({"25"});
     scan_.CheckPorts();
     table_.rows = {row, makeRow(TcpState::Estab, 50001, 25)}; // grew; this read fails
     table_.fillResult = TcpResult::InsufficientBuffer;
@@ -136,7 +132,7 @@ TEST_F(ConnectionScanTest, AFailedSecondReadScansTheRowsOfTheLastGoodRead) {
 
 TEST_F(ConnectionScanTest, WithNoGoodReadYetAFailedReadEndsTheScanWithAnError) {
     table_.rows = {makeRow(TcpState::Estab, 50000, 25)};
-    setClosedPorts({"25"});
+    setPorts({"25"});
     table_.fillResult = TcpResult::GenFailure;
     EXPECT_EQ(scanError(), ErrorNumber::SubscriptOutOfRange);
     EXPECT_TRUE(table_.deleted.empty());
@@ -144,7 +140,7 @@ TEST_F(ConnectionScanTest, WithNoGoodReadYetAFailedReadEndsTheScanWithAnError) {
 
 TEST_F(ConnectionScanTest, AnUnsupportedTableShowsItsMessageOnEveryScan) {
     table_.rows = {makeRow(TcpState::Estab, 50000, 25)};
-    setClosedPorts({"25"});
+    setPorts({"25"});
     table_.sizeQueryResult = TcpResult::NotSupported;
     EXPECT_EQ(scanError(), 0);
     EXPECT_EQ(scanError(), 0);
@@ -157,7 +153,7 @@ TEST_F(ConnectionScanTest, AnUnsupportedTableShowsItsMessageOnEveryScan) {
 
 TEST_F(ConnectionScanTest, ASizeOfZeroNoRowsOrRowsBeyondTheBufferEndTheScanWithAnError) {
     const TcpRow good = makeRow(TcpState::Estab, 50000, 25);
-    setClosedPorts({"25"});
+    setPorts({"25"});
     table_.rows = {good};
     scan_.CheckPorts();
     ASSERT_EQ(table_.deleted.size(), 1u);
@@ -181,7 +177,7 @@ TEST_F(ConnectionScanTest, APortFieldAbove65535EndsTheScanAtItsRow) {
     TcpRow bad = makeRow(TcpState::Estab, 50001, 25);
     bad.dwRemotePort = 0x00010000;
     table_.rows = {makeRow(TcpState::Estab, 50000, 25), bad, makeRow(TcpState::Estab, 50002, 25)};
-    setClosedPorts({"25"});
+    setPorts({"25"});
     EXPECT_EQ(scanError(), ErrorNumber::Overflow);
     EXPECT_EQ(table_.deleted.size(), 1u);
 }
@@ -189,7 +185,7 @@ TEST_F(ConnectionScanTest, APortFieldAbove65535EndsTheScanAtItsRow) {
 TEST_F(ConnectionScanTest, EventsRunOncePerCopiedRowAndAScanAskedForMeanwhileIsSkipped) {
     table_.rows = {makeRow(TcpState::Estab, 50000, 25), makeRow(TcpState::Estab, 50001, 25),
                    makeRow(TcpState::Estab, 50002, 26)};
-    setClosedPorts({"25"});
+    setPorts({"25"});
     int nestedScans = 0;
     windowing_.onDoEvents = [&] {
         ++nestedScans;
@@ -210,7 +206,7 @@ TEST_F(ConnectionScanTest, IPv6ConnectionsAreScannedAfterTheIPv4Rows) {
     table_.rows6 = {makeRow6(TcpState::Estab, 50001, 25), makeRow6(TcpState::Listen, 25, 0),
                     makeRow6(TcpState::TimeWait, 25, 50002), makeRow6(TcpState::Estab, 25, 50003),
                     makeRow6(TcpState::Estab, 50004, 80)};
-    setClosedPorts({"abc", "25"});
+    setPorts({"abc", "25"});
     scan_.CheckPorts();
     EXPECT_EQ(table_.deleted.size(), 1u);
     ASSERT_EQ(table_.deleted6.size(), 2u);
@@ -223,7 +219,7 @@ TEST_F(ConnectionScanTest, AnIPv6TableThatCannotBeReadIsPassedOverQuietly) {
     table_.rows = {makeRow(TcpState::Estab, 50000, 25)};
     table_.rows6 = {makeRow6(TcpState::Estab, 50001, 25)};
     table_.fill6Result = TcpResult::NotSupported;
-    setClosedPorts({"25"});
+    setPorts({"25"});
     EXPECT_EQ(scanError(), 0);
     EXPECT_EQ(table_.deleted.size(), 1u);
     EXPECT_TRUE(table_.deleted6.empty());
@@ -232,14 +228,14 @@ TEST_F(ConnectionScanTest, AnIPv6TableThatCannotBeReadIsPassedOverQuietly) {
 
 TEST_F(ConnectionScanTest, TheTableIsAskedOnlyForTheClosedPortsThatCanMatch) {
     table_.rows = {makeRow(TcpState::Estab, 50000, 25)};
-    setClosedPorts({"25, SMTP", "abc", "70000", "-1", " 443", "25"});
+    setPorts({"25, SMTP", "abc", "70000", "-1", " 443", "25"});
     scan_.CheckPorts();
     EXPECT_EQ(table_.filteredPorts, (std::vector<uint16_t>{25, 443, 25}));
     EXPECT_EQ(table_.deleted.size(), 2u);
 }
 
 TEST_F(ConnectionScanTest, AFilteredTableWithNoRowsIsNoFaultButAWholeEmptyTableIs) {
-    setClosedPorts({"25"});
+    setPorts({"25"});
     table_.filters = true;
     EXPECT_EQ(scanError(), 0);
     EXPECT_TRUE(scan_.TcpRows().empty());
@@ -248,7 +244,7 @@ TEST_F(ConnectionScanTest, AFilteredTableWithNoRowsIsNoFaultButAWholeEmptyTableI
 }
 
 TEST_F(ConnectionScanTest, AnEmptyFilteredReadStillCountsAsTheLastGoodOne) {
-    setClosedPorts({"25"});
+    setPorts({"25"});
     table_.filters = true;
     scan_.CheckPorts();
     table_.fillResult = TcpResult::GenFailure;

@@ -6,6 +6,7 @@
 #include "platform/ProfileFile.h"
 #include "settings/ProfileText.h"
 #include "settings/modGlobals.h"
+#include "support/Settings.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -98,15 +99,6 @@ Snapshot snapshot() {
         s.ports.push_back(modGlobals::ClosedPorts.at(static_cast<size_t>(i)));
     }
     return s;
-}
-
-void resetSettings() {
-    modGlobals::AdminPassword.clear();
-    modGlobals::StartTime.clear();
-    modGlobals::EndTime.clear();
-    modGlobals::ClosedPorts.clear();
-    modGlobals::LastPortIndex = -1;
-    modGlobals::AlarmRaised = false;
 }
 
 } // namespace

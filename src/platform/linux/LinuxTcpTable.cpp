@@ -168,47 +168,39 @@ bool LinuxTcpTable::fresh(bool pending) const {
     return pending && std::chrono::steady_clock::now() - snapshot_.taken < std::chrono::seconds(1);
 }
 
-uint32_t LinuxTcpTable::GetTcpTable(uint8_t* buffer, uint32_t* size, bool order) {
-    if (!fresh(snapshot_.rowsPending)) {
+template <class Row> uint32_t LinuxTcpTable::serve(std::vector<Row> Snapshot::*rows, bool Snapshot::*pending,
+                                                   uint8_t* buffer, uint32_t* size, bool order) {
+    if (!fresh(snapshot_.*pending)) {
         if (const int error = takeSnapshot()) {
             return resultOf(error);
         }
     }
-    const uint32_t result = fill(snapshot_.rows, buffer, size, order);
+    const uint32_t result = fill(snapshot_.*rows, buffer, size, order);
     if (result == TcpResult::NoError) {
-        snapshot_.rowsPending = false;
+        snapshot_.*pending = false;
     }
     return result;
 }
 
-uint32_t LinuxTcpTable::SetTcpEntry(const TcpRow& row) {
-    if (row.dwState != TcpState::DeleteTcb) {
+template <class Row> uint32_t LinuxTcpTable::destroyShown(ShownSockets<Row>& shown, const Row& row, uint32_t state) {
+    if (state != TcpState::DeleteTcb) {
         return TcpResult::InvalidParameter;
     }
-    const SockDiag::Socket* socket = shown_.find(row);
+    const SockDiag::Socket* socket = shown.find(row);
     return socket == nullptr ? TcpResult::NotFound : resultOf(destroy(*socket));
 }
+
+uint32_t LinuxTcpTable::GetTcpTable(uint8_t* buffer, uint32_t* size, bool order) {
+    return serve(&Snapshot::rows, &Snapshot::rowsPending, buffer, size, order);
+}
+
+uint32_t LinuxTcpTable::SetTcpEntry(const TcpRow& row) { return destroyShown(shown_, row, row.dwState); }
 
 uint32_t LinuxTcpTable::GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) {
-    if (!fresh(snapshot_.rows6Pending)) {
-        if (const int error = takeSnapshot()) {
-            return resultOf(error);
-        }
-    }
-    const uint32_t result = fill(snapshot_.rows6, buffer, size, order);
-    if (result == TcpResult::NoError) {
-        snapshot_.rows6Pending = false;
-    }
-    return result;
+    return serve(&Snapshot::rows6, &Snapshot::rows6Pending, buffer, size, order);
 }
 
-uint32_t LinuxTcpTable::SetTcp6Entry(const Tcp6Row& row) {
-    if (row.State != TcpState::DeleteTcb) {
-        return TcpResult::InvalidParameter;
-    }
-    const SockDiag::Socket* socket = shown6_.find(row);
-    return socket == nullptr ? TcpResult::NotFound : resultOf(destroy(*socket));
-}
+uint32_t LinuxTcpTable::SetTcp6Entry(const Tcp6Row& row) { return destroyShown(shown6_, row, row.State); }
 
 int LinuxTcpTable::dump(const std::vector<uint8_t>& request, std::vector<SockDiag::Socket>& sockets) {
     if (const int error = dumpSocket_.open()) {

@@ -91,8 +91,12 @@ private:
         std::chrono::steady_clock::time_point taken;
     };
 
-    int takeSnapshot();                                                // 0, or the errno
+    int takeSnapshot(); // 0, or the errno
     bool fresh(bool pending) const;
+    template <class Row>
+    uint32_t serve(std::vector<Row> Snapshot::*rows, bool Snapshot::*pending, uint8_t* buffer, uint32_t* size,
+                   bool order);
+    template <class Row> uint32_t destroyShown(ShownSockets<Row>& shown, const Row& row, uint32_t state);
     int dump(const std::vector<uint8_t>& request, std::vector<SockDiag::Socket>& sockets); // 0, or the errno
     int destroy(const SockDiag::Socket& socket);                       // the kernel's answer
 

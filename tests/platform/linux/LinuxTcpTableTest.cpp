@@ -4,6 +4,8 @@
 #include "platform/linux/LinuxTcpTable.h"
 #include "platform/linux/Loopback.h"
 #include "settings/modGlobals.h"
+#include "support/Settings.h"
+#include "support/TcpTableRows.h"
 
 #include <gtest/gtest.h>
 
@@ -35,18 +37,14 @@ public:
     uint32_t GetTcpTable(uint8_t* buffer, uint32_t* size, bool order) override {
         return real_.GetTcpTable(buffer, size, order);
     }
-    uint32_t SetTcpEntry(const TcpRow& row) override {
-        const uint32_t result = real_.SetTcpEntry(row);
-        requests.push_back({ConnectionScan::GetPortNumber(row.dwLocalPort),
-                            ConnectionScan::GetPortNumber(row.dwRemotePort), result});
-        return result;
-    }
+    uint32_t SetTcpEntry(const TcpRow& row) override { return record(row, real_.SetTcpEntry(row)); }
     bool FilterPorts(const std::vector<uint16_t>& ports) override { return real_.FilterPorts(ports); }
     uint32_t GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) override {
         return real_.GetTcp6Table(buffer, size, order);
     }
-    uint32_t SetTcp6Entry(const Tcp6Row& row) override {
-        const uint32_t result = real_.SetTcp6Entry(row);
+    uint32_t SetTcp6Entry(const Tcp6Row& row) override { return record(row, real_.SetTcp6Entry(row)); }
+
+    template <class Row> uint32_t record(const Row& row, uint32_t result) {
         requests.push_back({ConnectionScan::GetPortNumber(row.dwLocalPort),
                             ConnectionScan::GetPortNumber(row.dwRemotePort), result});
         return result;
@@ -73,27 +71,8 @@ public:
     LinuxTcpTable real_;
 };
 
-void setClosedPorts(const std::vector<std::string>& ports) {
-    modGlobals::ClosedPorts = ports;
-    modGlobals::LastPortIndex = static_cast<int32_t>(ports.size()) - 1;
-}
-
-// The table as it stands, filtered by ports when any are given.
-std::vector<TcpRow> readTable(TcpTable& table, const std::vector<uint16_t>& ports = {}) {
-    EXPECT_EQ(table.FilterPorts(ports), !ports.empty());
-    uint32_t size = 0;
-    EXPECT_EQ(table.GetTcpTable(nullptr, &size, false), TcpResult::InsufficientBuffer);
-    std::vector<uint8_t> buffer(size);
-    EXPECT_EQ(table.GetTcpTable(buffer.data(), &size, true), TcpResult::NoError);
-    uint32_t n = 0;
-    std::memcpy(&n, buffer.data(), 4);
-    std::vector<TcpRow> rows(n);
-    std::memcpy(rows.data(), buffer.data() + 4, sizeof(TcpRow) * n);
-    return rows;
-}
-
 bool hasRow(TcpTable& table, uint32_t state, int localPort, int remotePort) {
-    for (const TcpRow& r : readTable(table)) {
+    for (const TcpRow& r : readTcpRows(table)) {
         if (r.dwState == state && ConnectionScan::GetPortNumber(r.dwLocalPort) == localPort &&
             ConnectionScan::GetPortNumber(r.dwRemotePort) == remotePort) {
             return true;
@@ -110,7 +89,7 @@ protected:
             GTEST_SKIP() << why_;
         }
     }
-    void TearDown() override { setClosedPorts({}); }
+    void TearDown() override { setPorts({}); }
 
     std::string why_ = enter(); // before the table's sockets are opened
     RecordingTcpTable table_;
@@ -125,7 +104,7 @@ protected:
 TEST_F(ScanOnRealConnections, TheTableListsConnectionsInTheirStatesSorted) {
     const UniqueFd listener = listenOn(AF_INET, "127.0.0.1", 2525);
     const Connection c = connect(listener.get(), AF_INET, "127.0.0.1", 2525, 40000);
-    const std::vector<TcpRow> rows = readTable(table_.real_);
+    const std::vector<TcpRow> rows = readTcpRows(table_.real_);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_TRUE(hasRow(table_.real_, TcpState::Listen, 2525, 0));
     EXPECT_TRUE(hasRow(table_.real_, TcpState::Estab, 40000, 2525));
@@ -146,7 +125,7 @@ TEST_F(ScanOnRealConnections, AFilteredTableHoldsExactlyTheConnectionsOnThosePor
     }
     ports.push_back(65535);
     std::multiset<int> seen;
-    for (const TcpRow& row : readTable(table_.real_, ports)) {
+    for (const TcpRow& row : readTcpRows(table_.real_, ports)) {
         const int local = ConnectionScan::GetPortNumber(row.dwLocalPort);
         const bool listenerPort = local == 5 || local == 50 || local == 99 || local == 150 || local == 1000 ||
                                   local == 65535;
@@ -154,7 +133,7 @@ TEST_F(ScanOnRealConnections, AFilteredTableHoldsExactlyTheConnectionsOnThosePor
     }
     // Each port's listener, client end and server end; the client's own port is an ephemeral one.
     EXPECT_EQ(seen, (std::multiset<int>{5, 5, 5, 50, 50, 50, 99, 99, 99, 65535, 65535, 65535}));
-    EXPECT_EQ(readTable(table_.real_).size(), 18u) << "without ports the table is whole again";
+    EXPECT_EQ(readTcpRows(table_.real_).size(), 18u) << "without ports the table is whole again";
 }
 
 TEST_F(ScanOnRealConnections, ConnectionsOnAClosedPortAreResetAndTheRestStay) {
@@ -167,7 +146,7 @@ TEST_F(ScanOnRealConnections, ConnectionsOnAClosedPortAreResetAndTheRestStay) {
     const Connection closed = connect(listener25.get(), AF_INET, "127.0.0.1", 25);
     const Connection open = connect(listener26.get(), AF_INET, "127.0.0.1", 26);
     const int clientPort = localPort(closed.client.get());
-    setClosedPorts({"25"});
+    setPorts({"25"});
 
     scan_.CheckPorts();
 
@@ -188,7 +167,7 @@ TEST_F(ScanOnRealConnections, EntriesWithNamesBlanksOrTyposStillCloseTheirPorts)
     const UniqueFd other = listenOn(AF_INET, "127.0.0.1", 110);
     const Connection smtp = connect(listener.get(), AF_INET, "127.0.0.1", 25);
     const Connection pop = connect(other.get(), AF_INET, "127.0.0.1", 110);
-    setClosedPorts({"abc", "25, SMTP", " 110"});
+    setPorts({"abc", "25, SMTP", " 110"});
     scan_.CheckPorts();
     EXPECT_TRUE(sawReset(smtp.client.get()));
     EXPECT_TRUE(sawReset(pop.client.get()));
@@ -196,7 +175,7 @@ TEST_F(ScanOnRealConnections, EntriesWithNamesBlanksOrTyposStillCloseTheirPorts)
 
 TEST_F(ScanOnRealConnections, AConnectionOpenedAfterAScanDiesAtTheNextOne) {
     const UniqueFd listener = listenOn(AF_INET, "127.0.0.1", 25);
-    setClosedPorts({" 25"});
+    setPorts({" 25"});
     scan_.CheckPorts();
     EXPECT_TRUE(table_.requests.empty());
     const Connection late = connect(listener.get(), AF_INET, "127.0.0.1", 25);
@@ -212,7 +191,7 @@ TEST_F(ScanOnRealConnections, DualStackAndIPv6ConnectionsAreClosedToo) {
     const Connection v6 = connect(dual.get(), AF_INET6, "::1", 25);
     const UniqueFd listener6 = listenOn(AF_INET6, "::1", 26);
     const Connection v6open = connect(listener6.get(), AF_INET6, "::1", 26);
-    setClosedPorts({"25"});
+    setPorts({"25"});
 
     scan_.CheckPorts();
 
@@ -228,7 +207,7 @@ TEST_F(ScanOnRealConnections, DualStackAndIPv6ConnectionsAreClosedToo) {
 TEST_F(ScanOnRealConnections, WithoutNetAdminNothingIsDestroyedAndNothingShown) {
     const UniqueFd listener = listenOn(AF_INET, "127.0.0.1", 25);
     const Connection c = connect(listener.get(), AF_INET, "127.0.0.1", 25);
-    setClosedPorts({"25"});
+    setPorts({"25"});
 
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);

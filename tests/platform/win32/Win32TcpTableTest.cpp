@@ -1,5 +1,6 @@
 #include "core/ConnectionScan.h"
 #include "platform/TcpTable.h"
+#include "support/TcpTableRows.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -51,20 +52,6 @@ uint16_t portOf(SOCKET s) {
     return ntohs(a.sin_port);
 }
 
-std::vector<TcpRow> readTable() {
-    TcpTable& table = systemTcpTable();
-    uint32_t size = 0;
-    EXPECT_EQ(table.GetTcpTable(nullptr, &size, false), TcpResult::InsufficientBuffer);
-    std::vector<uint8_t> buffer(size + 20 * 64); // room for connections opened meanwhile
-    size = static_cast<uint32_t>(buffer.size());
-    EXPECT_EQ(table.GetTcpTable(buffer.data(), &size, true), TcpResult::NoError);
-    uint32_t n = 0;
-    std::memcpy(&n, buffer.data(), 4);
-    std::vector<TcpRow> rows(n);
-    std::memcpy(rows.data(), buffer.data() + 4, sizeof(TcpRow) * n);
-    return rows;
-}
-
 bool has(const std::vector<TcpRow>& rows, uint32_t state, int local, int remote) {
     for (const TcpRow& r : rows) {
         if (r.dwState == state && ConnectionScan::GetPortNumber(r.dwLocalPort) == local &&
@@ -95,7 +82,7 @@ TEST(Win32TcpTable, ATableReadShowsAConnectionThisProcessOpened) {
     ASSERT_NE(server.get(), INVALID_SOCKET);
     const uint16_t clientPort = portOf(client.get());
 
-    const std::vector<TcpRow> rows = readTable();
+    const std::vector<TcpRow> rows = readTcpRows(systemTcpTable());
     EXPECT_TRUE(has(rows, TcpState::Listen, serverPort, 0));
     EXPECT_TRUE(has(rows, TcpState::Estab, clientPort, serverPort));
     EXPECT_TRUE(has(rows, TcpState::Estab, serverPort, clientPort));
