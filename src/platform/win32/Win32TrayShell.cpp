@@ -1,0 +1,60 @@
+#include "platform/TrayShell.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstring>
+
+// The first version of the record: 88 bytes with 32-bit pointers, 104 with 64-bit ones.
+static_assert(NOTIFYICONDATAA_V1_SIZE == (sizeof(void*) == 8 ? 104 : 88));
+
+namespace {
+
+// The procedure TrayWndProc replaced; one for the module, as one icon is in the tray at a time.
+WNDPROC PrevWndProc = nullptr;
+
+LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == TRAY_CALLBACK_MESSAGE) {
+        // The user data holds the component, set when the procedure was installed; not an owner.
+        auto* sink = reinterpret_cast<TrayMessageSink*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (sink != nullptr) {
+            sink->HandleTrayMessage(static_cast<uint32_t>(lParam), static_cast<uint32_t>(wParam));
+        }
+    }
+    return CallWindowProcA(PrevWndProc, window, message, wParam, lParam);
+}
+
+class Win32TrayShell final : public TrayShell {
+public:
+    bool NotifyIcon(uint32_t message, const TrayIconData& data) override {
+        NOTIFYICONDATAA record{};
+        record.cbSize = NOTIFYICONDATAA_V1_SIZE;
+        record.hWnd = reinterpret_cast<HWND>(data.hWnd);
+        record.uID = data.uID;
+        record.uFlags = data.uFlags;
+        record.uCallbackMessage = data.uCallbackMessage;
+        record.hIcon = reinterpret_cast<HICON>(data.hIcon);
+        std::memcpy(record.szTip, data.szTip, sizeof data.szTip);
+        return Shell_NotifyIconA(message, &record) != FALSE;
+    }
+
+    uintptr_t TaskbarWindow() override { return reinterpret_cast<uintptr_t>(FindWindowA("Shell_TrayWnd", nullptr)); }
+
+    void HookWindow(uintptr_t window, TrayMessageSink& sink) override {
+        const HWND hwnd = reinterpret_cast<HWND>(window);
+        PrevWndProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TrayWndProc)));
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&sink));
+    }
+
+    void UnhookWindow(uintptr_t window) override {
+        SetWindowLongPtrA(reinterpret_cast<HWND>(window), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PrevWndProc));
+    }
+};
+
+} // namespace
+
+TrayShell& systemTrayShell() {
+    static Win32TrayShell instance;
+    return instance;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/TrayShell.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Records every call to the shell; the taskbar window is whatever the test sets.
+class FakeTrayShell : public TrayShell {
+public:
+    struct Call {
+        uint32_t message;
+        TrayIconData data;
+        std::string tip() const { return std::string(data.szTip, sizeof data.szTip); }
+    };
+
+    std::vector<Call> calls;
+    uintptr_t taskbar = 0;
+    TrayMessageSink* hooked = nullptr; // where callback messages go while hooked
+    int hooks = 0;
+    int unhooks = 0;
+
+    bool NotifyIcon(uint32_t message, const TrayIconData& data) override {
+        calls.push_back({message, data});
+        return true;
+    }
+    uintptr_t TaskbarWindow() override { return taskbar; }
+    void HookWindow(uintptr_t, TrayMessageSink& sink) override {
+        hooked = &sink;
+        ++hooks;
+    }
+    void UnhookWindow(uintptr_t) override {
+        hooked = nullptr;
+        ++unhooks;
+    }
+    // The shell reporting a mouse message over the icon.
+    void send(uint32_t mouseMessage) {
+        if (hooked != nullptr) {
+            hooked->HandleTrayMessage(mouseMessage, 0);
+        }
+    }
+};
