@@ -8,6 +8,7 @@ packages=(
     g++-mingw-w64-x86-64                            # the Windows build
     wine64                                          # runs the Windows build's tests
     libbenchmark-dev iproute2                       # benchmarks, and ss to compare with
+    qt6-base-dev                                    # the Linux windowing (Qt 6 Widgets)
 )
 
 missing=()

@@ -1,0 +1,266 @@
+#include "platform/qt/QtForm.h"
+
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <algorithm>
+#include <stdexcept>
+
+namespace {
+
+int pixels(int twips, double dotsPerInch) { return static_cast<int>(twips * dotsPerInch / 1440.0 + 0.5); }
+
+QString text(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
+std::string bytes(const QString& s) { return s.toLocal8Bit().toStdString(); }
+
+} // namespace
+
+// The dialog: Esc does not close it (no button is bound to Esc), and a close request goes to the
+// form's handlers, which may cancel it.
+class QtForm::Dialog final : public QDialog {
+public:
+    explicit Dialog(FormHandlers& handlers) : handlers_(handlers) {}
+
+    void closeByCode() {
+        byCode_ = true;
+        close();
+        byCode_ = false;
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Escape) {
+            event->ignore();
+            return;
+        }
+        QDialog::keyPressEvent(event);
+    }
+
+    void closeEvent(QCloseEvent* event) override {
+        if (handlers_.QueryUnload(byCode_ ? CloseReason::Code : CloseReason::User)) {
+            event->ignore();
+            return;
+        }
+        handlers_.Unload();
+        event->accept();
+        if (isModal()) {
+            done(0); // ends the nested loop of a modal showing
+        }
+    }
+
+private:
+    FormHandlers& handlers_;
+    bool byCode_ = false;
+};
+
+QtForm::QtForm(const FormLayout& layout, FormHandlers& handlers)
+    : handlers_(handlers), dialog_(std::make_unique<Dialog>(handlers)) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double dpi = screen != nullptr ? screen->logicalDotsPerInch() : 96.0;
+    QFont font(text(layout.fontName)); // Qt takes the nearest font where Tahoma is missing
+    font.setPointSizeF(layout.fontSize);
+    font.setBold(false); // stated, so that controls in a bold frame do not inherit its weight
+    dialog_->setFont(font);
+    dialog_->setWindowTitle(text(layout.caption));
+    dialog_->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                            Qt::WindowCloseButtonHint);
+    dialog_->setFixedSize(pixels(layout.clientWidth, dpi), pixels(layout.clientHeight, dpi));
+
+    std::vector<std::pair<int, QWidget*>> tabOrder;
+    for (const ControlLayout& c : layout.controls) {
+        QWidget* parent = dialog_.get();
+        if (!c.container.empty()) {
+            parent = control(c.container);
+        }
+        QWidget* widget = nullptr;
+        switch (c.kind) {
+        case ControlKind::Label: {
+            auto* label = new QLabel(text(c.caption), parent);
+            label->setWordWrap(true);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            widget = label;
+            break;
+        }
+        case ControlKind::TextBox: {
+            auto* edit = new QLineEdit(text(c.caption), parent);
+            if (c.passwordChar != '\0') {
+                edit->setEchoMode(QLineEdit::Password);
+                edit->setStyleSheet(QString("lineedit-password-character: %1").arg(int(c.passwordChar)));
+            }
+            widget = edit;
+            break;
+        }
+        case ControlKind::CommandButton: {
+            auto* button = new QPushButton(text(c.caption), parent);
+            button->setAutoDefault(false);
+            button->setDefault(c.isDefault);
+            const std::string name = c.name;
+            const int index = c.index;
+            QObject::connect(button, &QPushButton::clicked, [this, name, index] { handlers_.Click(name, index); });
+            widget = button;
+            break;
+        }
+        case ControlKind::ListBox:
+            widget = new QListWidget(parent);
+            break;
+        case ControlKind::Frame: {
+            auto* frame = new QGroupBox(text(c.caption), parent);
+            QFont bold = font;
+            bold.setBold(c.bold);
+            frame->setFont(bold);
+            widget = frame;
+            break;
+        }
+        case ControlKind::Line: {
+            auto* line = new QFrame(parent);
+            line->setFrameShape(QFrame::HLine);
+            line->setFrameShadow(QFrame::Sunken);
+            const int x1 = pixels(c.left, dpi);
+            const int x2 = pixels(c.width, dpi);
+            const int y = pixels(c.top, dpi);
+            line->setGeometry(std::min(x1, x2), y - 1, std::abs(x2 - x1), 2);
+            controls_[{c.name, c.index}] = line;
+            continue;
+        }
+        case ControlKind::PictureBox:
+            widget = new QLabel(parent);
+            break;
+        case ControlKind::Timer: {
+            auto* timer = new QTimer(dialog_.get());
+            timer->setInterval(c.interval);
+            const std::string name = c.name;
+            QObject::connect(timer, &QTimer::timeout, [this, name] { handlers_.TimerTick(name); });
+            timers_[c.name] = timer;
+            continue;
+        }
+        }
+        widget->setFont(c.kind == ControlKind::Frame ? widget->font() : font);
+        widget->setGeometry(pixels(c.left, dpi), pixels(c.top, dpi), pixels(c.width, dpi), pixels(c.height, dpi));
+        if (c.kind == ControlKind::Label || c.kind == ControlKind::Frame || c.kind == ControlKind::PictureBox) {
+            widget->setFocusPolicy(Qt::NoFocus);
+        }
+        if (c.tabIndex >= 0 && widget->focusPolicy() != Qt::NoFocus) {
+            tabOrder.emplace_back(c.tabIndex, widget);
+        }
+        widget->setObjectName(text(c.index >= 0 ? c.name + "(" + std::to_string(c.index) + ")" : c.name));
+        controls_[{c.name, c.index}] = widget;
+    }
+    std::sort(tabOrder.begin(), tabOrder.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (size_t i = 1; i < tabOrder.size(); ++i) {
+        QWidget::setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
+    }
+    if (!tabOrder.empty()) {
+        tabOrder.front().second->setFocus();
+    }
+    if (layout.centred && screen != nullptr) {
+        dialog_->move(screen->availableGeometry().center() - dialog_->rect().center());
+    }
+}
+
+QtForm::~QtForm() = default;
+
+QDialog* QtForm::window() const { return dialog_.get(); }
+
+QWidget* QtForm::control(const std::string& name, int index) const {
+    const auto it = controls_.find({name, index});
+    if (it == controls_.end() || it->second.isNull()) {
+        throw std::logic_error("no control " + name + (index >= 0 ? "(" + std::to_string(index) + ")" : ""));
+    }
+    return it->second.data();
+}
+
+template <class T> T* QtForm::find(const std::string& name, int index) const {
+    T* widget = qobject_cast<T*>(control(name, index));
+    if (widget == nullptr) {
+        throw std::logic_error(name + " is not a control of that kind");
+    }
+    return widget;
+}
+
+void QtForm::Show(bool modal) {
+    if (modal) {
+        dialog_->setModal(true);
+        dialog_->exec();
+        dialog_->setModal(false);
+    } else {
+        dialog_->show();
+    }
+}
+
+void QtForm::Hide() { dialog_->hide(); }
+void QtForm::Close() { dialog_->closeByCode(); }
+bool QtForm::Visible() const { return dialog_->isVisible(); }
+uintptr_t QtForm::Handle() const { return static_cast<uintptr_t>(dialog_->winId()); }
+void QtForm::SetCaption(const std::string& caption) { dialog_->setWindowTitle(text(caption)); }
+
+std::string QtForm::Text(const std::string& control, int index) const {
+    QWidget* w = this->control(control, index);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        return bytes(edit->text());
+    }
+    if (auto* button = qobject_cast<QPushButton*>(w)) {
+        return bytes(button->text());
+    }
+    if (auto* frame = qobject_cast<QGroupBox*>(w)) {
+        return bytes(frame->title());
+    }
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+        return bytes(label->text());
+    }
+    return {};
+}
+
+void QtForm::SetText(const std::string& control, int index, const std::string& value) {
+    QWidget* w = this->control(control, index);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        edit->setText(text(value));
+    } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+        button->setText(text(value));
+    } else if (auto* frame = qobject_cast<QGroupBox*>(w)) {
+        frame->setTitle(text(value));
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        label->setText(text(value));
+    }
+}
+
+void QtForm::SelectAll(const std::string& control, int index) { find<QLineEdit>(control, index)->selectAll(); }
+void QtForm::SetFocus(const std::string& control, int index) { this->control(control, index)->setFocus(); }
+void QtForm::SetEnabled(const std::string& control, int index, bool enabled) {
+    this->control(control, index)->setEnabled(enabled);
+}
+bool QtForm::Enabled(const std::string& control, int index) const { return this->control(control, index)->isEnabled(); }
+
+int QtForm::ListCount(const std::string& list) const { return find<QListWidget>(list, -1)->count(); }
+std::string QtForm::List(const std::string& list, int entry) const {
+    const QListWidgetItem* item = find<QListWidget>(list, -1)->item(entry);
+    return item != nullptr ? bytes(item->text()) : std::string();
+}
+void QtForm::AddItem(const std::string& list, const std::string& value) {
+    find<QListWidget>(list, -1)->addItem(text(value));
+}
+void QtForm::RemoveItem(const std::string& list, int entry) { delete find<QListWidget>(list, -1)->takeItem(entry); }
+void QtForm::SetList(const std::string& list, int entry, const std::string& value) {
+    if (QListWidgetItem* item = find<QListWidget>(list, -1)->item(entry)) {
+        item->setText(text(value));
+    }
+}
+int QtForm::ListIndex(const std::string& list) const { return find<QListWidget>(list, -1)->currentRow(); }
+void QtForm::SetListIndex(const std::string& list, int entry) { find<QListWidget>(list, -1)->setCurrentRow(entry); }
+
+void QtForm::SetTimer(const std::string& timer, bool enabled) {
+    QTimer* t = timers_.at(timer);
+    if (enabled) {
+        t->start();
+    } else {
+        t->stop();
+    }
+}
+bool QtForm::TimerEnabled(const std::string& timer) const { return timers_.at(timer)->isActive(); }

@@ -1,0 +1,164 @@
+#include "platform/qt/QtForm.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+// The Qt backend builds forms from layout tables; driven here offscreen as a user would drive them.
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "qt_tests";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QApplication> app_;
+};
+const auto* const environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+class Recorder : public FormHandlers {
+public:
+    std::vector<std::string> events;
+    bool cancelClose = false;
+
+    void Click(const std::string& control, int index) override {
+        events.push_back("Click " + control + " " + std::to_string(index));
+    }
+    void TimerTick(const std::string& timer) override { events.push_back("Timer " + timer); }
+    bool QueryUnload(CloseReason reason) override {
+        events.push_back(reason == CloseReason::User ? "QueryUnload user" : "QueryUnload code");
+        return cancelClose;
+    }
+    void Unload() override { events.push_back("Unload"); }
+};
+
+FormLayout sampleLayout() {
+    FormLayout layout;
+    layout.name = "frmSample";
+    layout.caption = "Sample";
+    layout.clientWidth = 3885;
+    layout.clientHeight = 2400;
+    auto add = [&layout](ControlLayout c) { layout.controls.push_back(std::move(c)); };
+    add({"Frame1", -1, ControlKind::Frame, "", "Closed ports:", 90, 90, 3600, 1200, 5, false, '\0', true, 0});
+    add({"Label1", -1, ControlKind::Label, "Frame1", "Password:", 120, 240, 750, 195, 4, false, '\0', false, 0});
+    add({"Text1", 0, ControlKind::TextBox, "Frame1", "", 900, 240, 1500, 285, 1, false, '*', false, 0});
+    add({"Text1", 1, ControlKind::TextBox, "Frame1", "second", 900, 600, 1500, 285, 0, false, '\0', false, 0});
+    add({"Command1", 0, ControlKind::CommandButton, "", "OK", 2550, 1500, 930, 330, 2, true, '\0', false, 0});
+    add({"Command1", 1, ControlKind::CommandButton, "", "Cancel", 1515, 1500, 930, 330, 3, false, '\0', false, 0});
+    add({"Line1", -1, ControlKind::Line, "", "", 90, 1400, 3700, 1400, -1, false, '\0', false, 0});
+    add({"Timer1", -1, ControlKind::Timer, "", "", 0, 0, 0, 0, -1, false, '\0', false, 20});
+    return layout;
+}
+
+int px(int twips) {
+    return static_cast<int>(twips * QGuiApplication::primaryScreen()->logicalDotsPerInch() / 1440.0 + 0.5);
+}
+
+} // namespace
+
+TEST(QtForm, ControlsCarryTheLayoutsCaptionsPositionsAndFont) {
+    Recorder handlers;
+    QtForm form(sampleLayout(), handlers);
+    EXPECT_EQ(form.window()->windowTitle(), "Sample");
+    EXPECT_EQ(form.window()->size(), QSize(px(3885), px(2400)));
+    auto* label = qobject_cast<QLabel*>(form.control("Label1"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(), "Password:");
+    EXPECT_EQ(label->parentWidget(), form.control("Frame1")) << "placed in its frame";
+    EXPECT_EQ(label->geometry(), QRect(px(120), px(240), px(750), px(195)));
+    EXPECT_DOUBLE_EQ(label->font().pointSizeF(), 8.25);
+    EXPECT_TRUE(qobject_cast<QGroupBox*>(form.control("Frame1"))->font().bold());
+    EXPECT_FALSE(label->font().bold());
+    EXPECT_EQ(qobject_cast<QLineEdit*>(form.control("Text1", 0))->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(form.Text("Text1", 1), "second");
+    EXPECT_EQ(form.Text("Command1", 1), "Cancel");
+}
+
+TEST(QtForm, TabGoesThroughTheControlsInTabIndexOrder) {
+    Recorder handlers;
+    QtForm form(sampleLayout(), handlers);
+    form.Show(false);
+    QApplication::setActiveWindow(form.window());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.window()));
+    std::vector<QWidget*> seen{QApplication::focusWidget()};
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        seen.push_back(QApplication::focusWidget());
+    }
+    EXPECT_EQ(seen, (std::vector<QWidget*>{form.control("Text1", 1), form.control("Text1", 0),
+                                            form.control("Command1", 0), form.control("Command1", 1)}));
+    form.Hide();
+}
+
+TEST(QtForm, EnterPressesTheDefaultButtonAndAControlArraySharesOneHandler) {
+    Recorder handlers;
+    QtForm form(sampleLayout(), handlers);
+    form.Show(false);
+    QApplication::setActiveWindow(form.window());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.window()));
+    form.SetFocus("Text1", 0);
+    QTest::keyClick(form.control("Text1", 0), Qt::Key_Return);
+    QTest::mouseClick(form.control("Command1", 1), Qt::LeftButton);
+    QTest::keyClick(form.control("Text1", 0), Qt::Key_Escape);
+    EXPECT_EQ(handlers.events, (std::vector<std::string>{"Click Command1 0", "Click Command1 1"}));
+    EXPECT_TRUE(form.Visible()) << "Esc does not close the form";
+    form.Hide();
+}
+
+TEST(QtForm, ACloseRequestCanBeCancelledAndTellsWhyItCame) {
+    Recorder handlers;
+    QtForm form(sampleLayout(), handlers);
+    form.Show(false);
+    handlers.cancelClose = true;
+    form.window()->close(); // the user's close box
+    EXPECT_TRUE(form.Visible());
+    handlers.cancelClose = false;
+    form.Close();
+    EXPECT_FALSE(form.Visible());
+    EXPECT_EQ(handlers.events, (std::vector<std::string>{"QueryUnload user", "QueryUnload code", "Unload"}));
+}
+
+TEST(QtForm, AModalShowingReturnsWhenTheFormClosesAndTimersRunMeanwhile) {
+    Recorder handlers;
+    QtForm form(sampleLayout(), handlers);
+    form.SetTimer("Timer1", true);
+    QTimer::singleShot(200, [&form] { form.Close(); });
+    form.Show(true);
+    EXPECT_FALSE(form.Visible());
+    EXPECT_GE(std::count(handlers.events.begin(), handlers.events.end(), "Timer Timer1"), 3);
+    EXPECT_EQ(handlers.events.back(), "Unload");
+    form.SetTimer("Timer1", false);
+    EXPECT_FALSE(form.TimerEnabled("Timer1"));
+}
+
+TEST(QtForm, ListBoxesAddRemoveReplaceAndSelect) {
+    FormLayout layout = sampleLayout();
+    layout.controls.push_back({"List1", -1, ControlKind::ListBox, "", "", 90, 1700, 2000, 600, 6, false, '\0', false, 0});
+    Recorder handlers;
+    QtForm form(layout, handlers);
+    form.AddItem("List1", "21, FTP PORT");
+    form.AddItem("List1", "25");
+    form.AddItem("List1", "110");
+    EXPECT_EQ(form.ListCount("List1"), 3);
+    EXPECT_EQ(form.ListIndex("List1"), -1);
+    form.RemoveItem("List1", 0);
+    form.SetList("List1", 1, "995");
+    form.SetListIndex("List1", 1);
+    EXPECT_EQ(form.List("List1", 0), "25");
+    EXPECT_EQ(form.List("List1", 1), "995");
+    EXPECT_EQ(form.ListIndex("List1"), 1);
+}
