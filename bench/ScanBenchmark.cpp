@@ -10,7 +10,7 @@
 // program's 500 ms tick (200 connections opened at random moments).
 #include "core/ConnectionScan.h"
 #include "platform/Platform.h"
-#include "platform/Windowing.h"
+#include "fakes/FakeWindowing.h"
 #include "platform/linux/LinuxTcpTable.h"
 #include "platform/linux/Loopback.h"
 #include "settings/modGlobals.h"
@@ -47,12 +47,12 @@ namespace {
 using namespace loopback;
 using Clock = std::chrono::steady_clock;
 
-class NoEvents : public Windowing {
+// The scan's only uses of the windowing: a message box (never expected here) and DoEvents.
+class NoEvents : public FakeWindowing {
 public:
     void MsgBox(const std::string& prompt, MsgBoxIcon, const std::string&) override {
         std::fprintf(stderr, "message box: %s\n", prompt.c_str());
     }
-    void DoEvents() override {}
 };
 
 constexpr uint16_t ServerPort = 20000;

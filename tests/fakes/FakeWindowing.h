@@ -2,13 +2,21 @@
 
 #include "platform/Windowing.h"
 
+#include <deque>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-// Records what the program shows; message boxes are closed at once with OK.
+// Records what the program shows; message boxes are closed at once with OK, input prompts and pop-up
+// menus answered from a script.
 class FakeWindowing : public Windowing {
 public:
+    struct Prompt {
+        std::string prompt;
+        std::string title;
+        std::string fallback;
+    };
     struct Box {
         std::string prompt;
         MsgBoxIcon icon;
@@ -16,8 +24,51 @@ public:
     };
 
     std::vector<Box> boxes;
+    std::vector<Prompt> prompts;
+    std::deque<std::optional<std::string>> answers; // one per input prompt; nothing is Cancel
+    std::vector<std::vector<std::string>> menus;
+    std::deque<int> choices; // one per pop-up menu; -1 dismisses it
     int doEventsCalls = 0;
     std::function<void()> onDoEvents; // an event handled while the program lets events run
+    bool otherInstance = false;
+    int hiddenFromTaskList = 0;
+    std::vector<uintptr_t> broughtToFront;
+    std::vector<std::string> opened;
+    int32_t shellOpenResult = 42;
+
+    std::unique_ptr<Form> CreateForm(const FormLayout&, FormHandlers&) override {
+        throw std::logic_error("the fake windowing builds no forms");
+    }
+    std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
+                                        const std::string& fallback) override {
+        prompts.push_back({prompt, title, fallback});
+        if (answers.empty()) {
+            throw std::logic_error("no scripted answer for the input prompt " + prompt);
+        }
+        std::optional<std::string> answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    int PopupMenu(const std::vector<std::string>& items) override {
+        menus.push_back(items);
+        if (choices.empty()) {
+            return -1;
+        }
+        const int choice = choices.front();
+        choices.pop_front();
+        return choice;
+    }
+    bool PrevInstance() override { return otherInstance; }
+    void HideFromTaskList() override { ++hiddenFromTaskList; }
+    int32_t BringToFront(uintptr_t window) override {
+        broughtToFront.push_back(window);
+        return 1;
+    }
+    int32_t ShellOpen(const std::string& file, const std::string&, uintptr_t, const std::string&,
+                      const std::string&) override {
+        opened.push_back(file);
+        return shellOpenResult;
+    }
 
     void MsgBox(const std::string& prompt, MsgBoxIcon icon, const std::string& title) override {
         boxes.push_back({prompt, icon, title});

@@ -61,8 +61,8 @@ private:
     bool byCode_ = false;
 };
 
-QtForm::QtForm(const FormLayout& layout, FormHandlers& handlers)
-    : handlers_(handlers), dialog_(std::make_unique<Dialog>(handlers)) {
+QtForm::QtForm(const FormLayout& layout, FormHandlers& handlers, bool headless)
+    : handlers_(handlers), headless_(headless), dialog_(std::make_unique<Dialog>(handlers)) {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const double dpi = screen != nullptr ? screen->logicalDotsPerInch() : 96.0;
     QFont font(text(layout.fontName)); // Qt takes the nearest font where Tahoma is missing
@@ -186,6 +186,9 @@ template <class T> T* QtForm::find(const std::string& name, int index) const {
 }
 
 void QtForm::Show(bool modal) {
+    if (headless_) {
+        return;
+    }
     if (modal) {
         dialog_->setModal(true);
         dialog_->exec();

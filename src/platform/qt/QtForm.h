@@ -16,7 +16,8 @@ class QWidget;
 // resolution, their events routed to the form's handlers.
 class QtForm final : public Form {
 public:
-    QtForm(const FormLayout& layout, FormHandlers& handlers);
+    // headless: no display; the form is never shown, a modal showing returns at once.
+    QtForm(const FormLayout& layout, FormHandlers& handlers, bool headless = false);
     ~QtForm() override;
 
     void Show(bool modal) override;
@@ -53,6 +54,7 @@ private:
     template <class T> T* find(const std::string& name, int index) const;
 
     FormHandlers& handlers_;
+    bool headless_;
     std::unique_ptr<Dialog> dialog_;
     std::map<std::pair<std::string, int>, QPointer<QWidget>> controls_;
     std::map<std::string, QTimer*> timers_;

@@ -1,4 +1,5 @@
 #include "platform/qt/QtForm.h"
+#include "platform/qt/QtTestApplication.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -13,22 +14,6 @@
 
 // The Qt backend builds forms from layout tables; driven here offscreen as a user would drive them.
 namespace {
-
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "qt_tests";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 class Recorder : public FormHandlers {
 public:

@@ -1,0 +1,131 @@
+#include "platform/qt/QtWindowing.h"
+
+#include "platform/qt/QtForm.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QLockFile>
+#include <QMenu>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QWidget>
+
+namespace {
+
+QString text(const std::string& s) {
+    // Messages break lines with CR LF, as the Windows build shows them.
+    return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())).replace("\r\n", "\n");
+}
+
+QMessageBox::Icon qtIcon(MsgBoxIcon icon) {
+    switch (icon) {
+    case MsgBoxIcon::Information: return QMessageBox::Information;
+    case MsgBoxIcon::Exclamation: return QMessageBox::Warning;
+    case MsgBoxIcon::Stop: return QMessageBox::Critical;
+    case MsgBoxIcon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+constexpr int32_t ShellSucceeded = 42; // any value above 32
+constexpr int32_t NoAssociation = 31;  // SE_ERR_NOASSOC
+
+} // namespace
+
+QtWindowing::QtWindowing(bool headless, QString instanceLock)
+    : headless_(headless), instanceLock_(std::move(instanceLock)) {}
+
+QtWindowing::~QtWindowing() = default;
+
+QString QtWindowing::defaultInstanceLock() {
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation); // per user
+    if (dir.isEmpty()) {
+        dir = QDir::tempPath();
+    }
+    return dir + "/quietwire-" + qEnvironmentVariable("USER", "user") + ".lock";
+}
+
+std::unique_ptr<Form> QtWindowing::CreateForm(const FormLayout& layout, FormHandlers& handlers) {
+    return std::make_unique<QtForm>(layout, handlers, headless_);
+}
+
+void QtWindowing::MsgBox(const std::string& prompt, MsgBoxIcon icon, const std::string& title) {
+    if (headless_) {
+        return;
+    }
+    QMessageBox box(qtIcon(icon), text(title), text(prompt), QMessageBox::Ok);
+    box.exec();
+}
+
+std::optional<std::string> QtWindowing::InputBox(const std::string& prompt, const std::string& title,
+                                                 const std::string& fallback) {
+    if (headless_) {
+        return std::nullopt;
+    }
+    QInputDialog dialog;
+    dialog.setWindowTitle(text(title));
+    dialog.setLabelText(text(prompt));
+    dialog.setTextValue(text(fallback));
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return dialog.textValue().toLocal8Bit().toStdString();
+}
+
+int QtWindowing::PopupMenu(const std::vector<std::string>& items) {
+    if (headless_) {
+        return -1;
+    }
+    QMenu menu;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i] == "-") {
+            menu.addSeparator();
+        } else {
+            menu.addAction(text(items[i]))->setData(static_cast<int>(i));
+        }
+    }
+    const QAction* chosen = menu.exec(QCursor::pos());
+    return chosen != nullptr ? chosen->data().toInt() : -1;
+}
+
+void QtWindowing::DoEvents() { QCoreApplication::processEvents(); }
+
+bool QtWindowing::PrevInstance() {
+    if (!lock_) {
+        lock_ = std::make_unique<QLockFile>(instanceLock_.isEmpty() ? defaultInstanceLock() : instanceLock_);
+        lock_->setStaleLockTime(0); // a lock is stale only when its process is gone, never by age
+        otherInstance_ = !lock_->tryLock(0);
+    }
+    return otherInstance_;
+}
+
+// A hidden Qt program shows in no task list; there is nothing to take out.
+void QtWindowing::HideFromTaskList() {}
+
+int32_t QtWindowing::BringToFront(uintptr_t window) {
+    QWidget* widget = QWidget::find(static_cast<WId>(window));
+    if (widget == nullptr) {
+        return 0;
+    }
+    widget->raise();
+    widget->activateWindow();
+    return 1;
+}
+
+int32_t QtWindowing::ShellOpen(const std::string& file, const std::string& directory, uintptr_t,
+                               const std::string&, const std::string&) {
+    // The desktop opens a document with its default application; it takes no verb and no parameters.
+    QFileInfo info(text(file));
+    if (info.isRelative() && !directory.empty()) {
+        info = QFileInfo(QDir(text(directory)), text(file));
+    }
+    if (!info.exists()) {
+        return 0;
+    }
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath())) ? ShellSucceeded : NoAssociation;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/Windowing.h"
+
+#include <QString>
+#include <memory>
+
+class QLockFile;
+
+// The windowing of the Linux build, with Qt Widgets. Headless (no X11 or Wayland display could be
+// reached) the program still runs: forms stay unseen, message boxes count as answered with OK, input
+// prompts as cancelled, pop-up menus as dismissed.
+class QtWindowing final : public Windowing {
+public:
+    // instanceLock: the file whose lock tells a running instance; by default one per user and machine.
+    explicit QtWindowing(bool headless, QString instanceLock = QString());
+    ~QtWindowing() override;
+
+    std::unique_ptr<Form> CreateForm(const FormLayout& layout, FormHandlers& handlers) override;
+    void MsgBox(const std::string& prompt, MsgBoxIcon icon, const std::string& title) override;
+    std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
+                                        const std::string& fallback) override;
+    int PopupMenu(const std::vector<std::string>& items) override;
+    void DoEvents() override;
+    bool PrevInstance() override;
+    void HideFromTaskList() override;
+    int32_t BringToFront(uintptr_t window) override;
+    int32_t ShellOpen(const std::string& file, const std::string& directory, uintptr_t window,
+                      const std::string& parameters, const std::string& operation) override;
+
+    static QString defaultInstanceLock();
+
+private:
+    bool headless_;
+    QString instanceLock_;
+    std::unique_ptr<QLockFile> lock_;
+    bool otherInstance_ = false;
+};
