@@ -1,0 +1,138 @@
+#include "platform/qt/QtTrayShell.h"
+
+#include <QGuiApplication>
+#include <QSystemTrayIcon>
+#include <cstring>
+#include <string>
+#include <xcb/xcb.h>
+
+#include <QtGui/qguiapplication_platform.h>
+
+namespace {
+
+constexpr uint32_t WM_LBUTTONDOWN = 0x201;
+constexpr uint32_t WM_LBUTTONUP = 0x202;
+constexpr uint32_t WM_LBUTTONDBLCLK = 0x203;
+constexpr uint32_t WM_RBUTTONDOWN = 0x204;
+constexpr uint32_t WM_RBUTTONUP = 0x205;
+constexpr uint32_t WM_MBUTTONUP = 0x208;
+
+std::map<uintptr_t, QIcon>& icons() {
+    static std::map<uintptr_t, QIcon> table;
+    return table;
+}
+
+QString tipText(const char (&field)[64]) {
+    const void* nul = std::memchr(field, '\0', sizeof field);
+    const size_t length = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - field) : sizeof field;
+    return QString::fromLocal8Bit(field, static_cast<qsizetype>(length));
+}
+
+// The owner of the X11 system tray selection of the default screen, 0 when there is none.
+uintptr_t x11TrayOwner(xcb_connection_t* connection) {
+    const std::string name = "_NET_SYSTEM_TRAY_S0";
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(name.size()), name.c_str()), nullptr);
+    if (atom == nullptr) {
+        return 0;
+    }
+    xcb_get_selection_owner_reply_t* owner =
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr);
+    const uintptr_t window = owner != nullptr ? owner->owner : 0;
+    free(owner);
+    free(atom);
+    return window;
+}
+
+} // namespace
+
+QtTrayShell::QtTrayShell() = default;
+QtTrayShell::~QtTrayShell() = default;
+
+uintptr_t QtTrayShell::RegisterIcon(const QIcon& icon) {
+    const uintptr_t handle = icons().size() + 1;
+    icons()[handle] = icon;
+    return handle;
+}
+
+QIcon QtTrayShell::IconOf(uintptr_t handle) {
+    const auto it = icons().find(handle);
+    return it != icons().end() ? it->second : QIcon();
+}
+
+QSystemTrayIcon* QtTrayShell::Icon(uintptr_t window, uint32_t id) const {
+    const auto it = icons_.find({window, id});
+    return it != icons_.end() ? it->second.get() : nullptr;
+}
+
+void QtTrayShell::deliver(uintptr_t window, uint32_t id, uint32_t mouseMessage) {
+    const auto it = sinks_.find(window);
+    if (it != sinks_.end()) {
+        it->second->HandleTrayMessage(mouseMessage, id);
+    }
+}
+
+bool QtTrayShell::NotifyIcon(uint32_t message, const TrayIconData& data) {
+    const std::pair<uintptr_t, uint32_t> key{data.hWnd, data.uID};
+    if (message == TrayMessage::Delete) {
+        return icons_.erase(key) != 0;
+    }
+    QSystemTrayIcon* icon = Icon(data.hWnd, data.uID);
+    if (message == TrayMessage::Add) {
+        if (icon != nullptr) {
+            return false; // the shell refuses a second add of the same icon
+        }
+        auto added = std::make_unique<QSystemTrayIcon>();
+        icon = added.get();
+        const uintptr_t window = data.hWnd;
+        const uint32_t id = data.uID;
+        QObject::connect(icon, &QSystemTrayIcon::activated, [this, window, id](QSystemTrayIcon::ActivationReason why) {
+            switch (why) {
+            case QSystemTrayIcon::Context:
+                deliver(window, id, WM_RBUTTONDOWN);
+                deliver(window, id, WM_RBUTTONUP);
+                break;
+            case QSystemTrayIcon::DoubleClick:
+                deliver(window, id, WM_LBUTTONDBLCLK);
+                break;
+            case QSystemTrayIcon::Trigger:
+                deliver(window, id, WM_LBUTTONDOWN);
+                deliver(window, id, WM_LBUTTONUP);
+                break;
+            case QSystemTrayIcon::MiddleClick:
+                deliver(window, id, WM_MBUTTONUP);
+                break;
+            case QSystemTrayIcon::Unknown:
+                break;
+            }
+        });
+        icons_[key] = std::move(added);
+    } else if (icon == nullptr) {
+        return false;
+    }
+    if (data.uFlags & TrayFlag::Icon) {
+        icon->setIcon(IconOf(data.hIcon));
+    }
+    if (data.uFlags & TrayFlag::Tip) {
+        icon->setToolTip(tipText(data.szTip));
+    }
+    icon->show();
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+uintptr_t QtTrayShell::TaskbarWindow() {
+    uintptr_t owner = QSystemTrayIcon::isSystemTrayAvailable() ? 1 : 0;
+    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+        owner = x11TrayOwner(x11->connection());
+    }
+    // X reuses a departed client's window ids, so a new tray host may own the tray with the very id
+    // of the old one: each change seen starts a new generation, which is part of the value.
+    if (owner != lastOwner_) {
+        lastOwner_ = owner;
+        ++generation_;
+    }
+    return owner == 0 ? 0 : owner ^ (static_cast<uintptr_t>(generation_) << 32);
+}
+
+void QtTrayShell::HookWindow(uintptr_t window, TrayMessageSink& sink) { sinks_[window] = &sink; }
+void QtTrayShell::UnhookWindow(uintptr_t window) { sinks_.erase(window); }

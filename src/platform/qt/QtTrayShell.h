@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/TrayShell.h"
+
+#include <QIcon>
+#include <map>
+#include <memory>
+#include <utility>
+
+class QSystemTrayIcon;
+
+// The notification area of the Linux desktop through QSystemTrayIcon. Its activations come to the
+// hooked window's sink as the shell's mouse messages: a right click as button-2 down and up, a left
+// click as button-1 down and up, a double click as a left double click.
+class QtTrayShell final : public TrayShell {
+public:
+    QtTrayShell();
+    ~QtTrayShell() override;
+
+    bool NotifyIcon(uint32_t message, const TrayIconData& data) override;
+    // Non-zero while a system tray is available (on X11 made from the window that owns the tray
+    // selection), 0 when there is none; a tray host seen replacing another gives a new value.
+    uintptr_t TaskbarWindow() override;
+    void HookWindow(uintptr_t window, TrayMessageSink& sink) override;
+    void UnhookWindow(uintptr_t window) override;
+
+    // The program's pictures on this backend: an icon handle for each QIcon.
+    static uintptr_t RegisterIcon(const QIcon& icon);
+    static QIcon IconOf(uintptr_t handle);
+
+    // The icon added for window and id, or nullptr.
+    QSystemTrayIcon* Icon(uintptr_t window, uint32_t id) const;
+
+private:
+    void deliver(uintptr_t window, uint32_t id, uint32_t mouseMessage);
+
+    std::map<std::pair<uintptr_t, uint32_t>, std::unique_ptr<QSystemTrayIcon>> icons_;
+    std::map<uintptr_t, TrayMessageSink*> sinks_;
+    uintptr_t lastOwner_ = 0;
+    uint32_t generation_ = 0;
+};
