@@ -19,6 +19,18 @@ inline constexpr uint32_t Tip = 4;     // NIF_TIP
 
 inline constexpr uint32_t TRAY_CALLBACK_MESSAGE = 1125; // WM_USER + 101
 
+// The mouse messages the shell reports in the callback's lParam.
+namespace MouseMessage {
+inline constexpr uint32_t Move = 0x200;        // WM_MOUSEMOVE
+inline constexpr uint32_t LeftDown = 0x201;    // WM_LBUTTONDOWN
+inline constexpr uint32_t LeftUp = 0x202;      // WM_LBUTTONUP
+inline constexpr uint32_t LeftDouble = 0x203;  // WM_LBUTTONDBLCLK
+inline constexpr uint32_t RightDown = 0x204;   // WM_RBUTTONDOWN
+inline constexpr uint32_t RightUp = 0x205;     // WM_RBUTTONUP
+inline constexpr uint32_t RightDouble = 0x206; // WM_RBUTTONDBLCLK
+inline constexpr uint32_t MiddleUp = 0x208;    // WM_MBUTTONUP
+} // namespace MouseMessage
+
 // The fields of the shell's NOTIFYICONDATAA record (first version of the shell) that the tray
 // component fills; the backend adds cbSize for its pointer width.
 struct TrayIconData {

@@ -9,15 +9,6 @@
 
 namespace {
 
-// Mouse messages as the shell reports them in the callback's lParam.
-constexpr uint32_t WM_MOUSEMOVE = 0x200;
-constexpr uint32_t WM_LBUTTONDOWN = 0x201;
-constexpr uint32_t WM_LBUTTONUP = 0x202;
-constexpr uint32_t WM_LBUTTONDBLCLK = 0x203;
-constexpr uint32_t WM_RBUTTONDOWN = 0x204;
-constexpr uint32_t WM_RBUTTONUP = 0x205;
-constexpr uint32_t WM_RBUTTONDBLCLK = 0x206;
-
 constexpr int16_t LeftButton = 1;
 constexpr int16_t RightButton = 2;
 
@@ -176,13 +167,13 @@ void VeskTray::HandleTrayMessage(uint32_t mouseMessage, uint32_t id) {
     }
     const auto Id = static_cast<int32_t>(id);
     switch (mouseMessage) {
-    case WM_MOUSEMOVE: host_.MouseMove(Id); break;
-    case WM_LBUTTONDOWN: host_.MouseDown(LeftButton, Id); break;
-    case WM_LBUTTONUP: host_.MouseUp(LeftButton, Id); break;
-    case WM_LBUTTONDBLCLK: host_.MouseDblClick(LeftButton, Id); break;
-    case WM_RBUTTONDOWN: host_.MouseDown(RightButton, Id); break;
-    case WM_RBUTTONUP: host_.MouseUp(RightButton, Id); break;
-    case WM_RBUTTONDBLCLK: host_.MouseDblClick(RightButton, Id); break;
+    case MouseMessage::Move: host_.MouseMove(Id); break;
+    case MouseMessage::LeftDown: host_.MouseDown(LeftButton, Id); break;
+    case MouseMessage::LeftUp: host_.MouseUp(LeftButton, Id); break;
+    case MouseMessage::LeftDouble: host_.MouseDblClick(LeftButton, Id); break;
+    case MouseMessage::RightDown: host_.MouseDown(RightButton, Id); break;
+    case MouseMessage::RightUp: host_.MouseUp(RightButton, Id); break;
+    case MouseMessage::RightDouble: host_.MouseDblClick(RightButton, Id); break;
     default: break; // middle button and everything else raise nothing
     }
 }

@@ -10,13 +10,6 @@
 
 namespace {
 
-constexpr uint32_t WM_LBUTTONDOWN = 0x201;
-constexpr uint32_t WM_LBUTTONUP = 0x202;
-constexpr uint32_t WM_LBUTTONDBLCLK = 0x203;
-constexpr uint32_t WM_RBUTTONDOWN = 0x204;
-constexpr uint32_t WM_RBUTTONUP = 0x205;
-constexpr uint32_t WM_MBUTTONUP = 0x208;
-
 std::map<uintptr_t, QIcon>& icons() {
     static std::map<uintptr_t, QIcon> table;
     return table;
@@ -89,18 +82,18 @@ bool QtTrayShell::NotifyIcon(uint32_t message, const TrayIconData& data) {
         QObject::connect(icon, &QSystemTrayIcon::activated, [this, window, id](QSystemTrayIcon::ActivationReason why) {
             switch (why) {
             case QSystemTrayIcon::Context:
-                deliver(window, id, WM_RBUTTONDOWN);
-                deliver(window, id, WM_RBUTTONUP);
+                deliver(window, id, MouseMessage::RightDown);
+                deliver(window, id, MouseMessage::RightUp);
                 break;
             case QSystemTrayIcon::DoubleClick:
-                deliver(window, id, WM_LBUTTONDBLCLK);
+                deliver(window, id, MouseMessage::LeftDouble);
                 break;
             case QSystemTrayIcon::Trigger:
-                deliver(window, id, WM_LBUTTONDOWN);
-                deliver(window, id, WM_LBUTTONUP);
+                deliver(window, id, MouseMessage::LeftDown);
+                deliver(window, id, MouseMessage::LeftUp);
                 break;
             case QSystemTrayIcon::MiddleClick:
-                deliver(window, id, WM_MBUTTONUP);
+                deliver(window, id, MouseMessage::MiddleUp);
                 break;
             case QSystemTrayIcon::Unknown:
                 break;
