@@ -41,3 +41,7 @@ public:
     virtual int32_t ShellOpen(const std::string& file, const std::string& directory, uintptr_t window,
                               const std::string& parameters, const std::string& operation) = 0;
 };
+
+// The build's windowing (Win32, or Qt on Linux). Headless, nothing is shown: forms stay unseen and
+// dialogs count as answered at once (OK, Cancel, dismissed).
+std::unique_ptr<Windowing> makeSystemWindowing(bool headless);

@@ -129,3 +129,5 @@ int32_t QtWindowing::ShellOpen(const std::string& file, const std::string& direc
     }
     return QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath())) ? ShellSucceeded : NoAssociation;
 }
+
+std::unique_ptr<Windowing> makeSystemWindowing(bool headless) { return std::make_unique<QtWindowing>(headless); }

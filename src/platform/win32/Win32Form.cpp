@@ -1,0 +1,341 @@
+#include "platform/win32/Win32Form.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace {
+
+constexpr const char* FormClass = "QuietwireForm";
+constexpr int FirstControlId = 100;
+
+int pixels(int twips, int dotsPerInch) { return MulDiv(twips, dotsPerInch, 1440); }
+
+void registerClass() {
+    static bool registered = false;
+    if (registered) {
+        return;
+    }
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcA; // replaced per window once its form is attached
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = FormClass;
+    windowClass.cbWndExtra = 0;
+    RegisterClassA(&windowClass);
+    registered = true;
+}
+
+bool isForm(HWND window) {
+    char name[32] = {};
+    return window != nullptr && GetClassNameA(window, name, sizeof name) > 0 && std::string(name) == FormClass;
+}
+
+} // namespace
+
+Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool headless)
+    : handlers_(handlers), headless_(headless) {
+    registerClass();
+    HDC screen = GetDC(nullptr);
+    const int dpiX = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
+    const int dpiY = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen != nullptr) {
+        ReleaseDC(nullptr, screen);
+    }
+    const int fontHeight = -static_cast<int>(layout.fontSize * dpiY / 72.0 + 0.5);
+    font_ = CreateFontA(fontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, layout.fontName.c_str());
+    boldFont_ = CreateFontA(fontHeight, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, layout.fontName.c_str());
+
+    const DWORD style = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | DS_MODALFRAME;
+    const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+    RECT frame{0, 0, pixels(layout.clientWidth, dpiX), pixels(layout.clientHeight, dpiY)};
+    AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+    int x = CW_USEDEFAULT;
+    int y = CW_USEDEFAULT;
+    if (layout.centred) {
+        x = (GetSystemMetrics(SM_CXSCREEN) - (frame.right - frame.left)) / 2;
+        y = (GetSystemMetrics(SM_CYSCREEN) - (frame.bottom - frame.top)) / 2;
+    }
+    window_ = CreateWindowExA(exStyle, FormClass, layout.caption.c_str(), style, x, y, frame.right - frame.left,
+                              frame.bottom - frame.top, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (window_ == nullptr) {
+        throw std::runtime_error("cannot create the window of form " + layout.name);
+    }
+    SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
+    SendMessageA(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+
+    // Frames hold positions relative to themselves; Win32 group boxes hold nothing, so their
+    // controls are placed on the form at the frame's offset.
+    std::map<std::string, POINT> offsets;
+    std::vector<std::pair<int, HWND>> tabOrder;
+    int id = FirstControlId;
+    for (const ControlLayout& c : layout.controls) {
+        POINT at{0, 0};
+        if (const auto it = offsets.find(c.container); it != offsets.end()) {
+            at = it->second;
+        }
+        if (c.kind == ControlKind::Timer) {
+            const UINT_PTR timerId = static_cast<UINT_PTR>(id++);
+            timers_[c.name] = Timer{timerId, static_cast<UINT>(c.interval), false};
+            timerNames_[timerId] = c.name;
+            continue;
+        }
+        const char* windowClass = "STATIC";
+        DWORD controlStyle = WS_CHILD | WS_VISIBLE;
+        switch (c.kind) {
+        case ControlKind::Label: controlStyle |= SS_LEFT; break;
+        case ControlKind::TextBox:
+            windowClass = "EDIT";
+            controlStyle |= WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | (c.passwordChar != '\0' ? ES_PASSWORD : 0);
+            break;
+        case ControlKind::CommandButton:
+            windowClass = "BUTTON";
+            controlStyle |= WS_TABSTOP | (c.isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+            break;
+        case ControlKind::ListBox:
+            windowClass = "LISTBOX";
+            controlStyle |= WS_BORDER | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
+            break;
+        case ControlKind::Frame:
+            windowClass = "BUTTON";
+            controlStyle |= BS_GROUPBOX;
+            break;
+        case ControlKind::Line: controlStyle |= SS_ETCHEDHORZ; break;
+        case ControlKind::PictureBox: controlStyle |= SS_ICON; break;
+        case ControlKind::Timer: break;
+        }
+        int left = at.x + pixels(c.left, dpiX);
+        int top = at.y + pixels(c.top, dpiY);
+        int width = pixels(c.width, dpiX);
+        int height = pixels(c.height, dpiY);
+        if (c.kind == ControlKind::Line) { // from (left, top) to (width, height)
+            left = std::min(pixels(c.left, dpiX), pixels(c.width, dpiX));
+            width = std::abs(pixels(c.width, dpiX) - pixels(c.left, dpiX));
+            height = 2;
+        }
+        const int controlId = id++;
+        HWND control = CreateWindowExA(c.kind == ControlKind::TextBox || c.kind == ControlKind::ListBox ? WS_EX_CLIENTEDGE : 0,
+                                       windowClass, c.kind == ControlKind::ListBox ? "" : c.caption.c_str(),
+                                       controlStyle, left, top, width, height, window_,
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)),
+                                       GetModuleHandleA(nullptr), nullptr);
+        if (control == nullptr) {
+            throw std::runtime_error("cannot create control " + c.name);
+        }
+        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(c.bold ? boldFont_ : font_), FALSE);
+        if (c.passwordChar != '\0') {
+            SendMessageA(control, EM_SETPASSWORDCHAR, static_cast<WPARAM>(static_cast<unsigned char>(c.passwordChar)), 0);
+        }
+        if (c.kind == ControlKind::CommandButton) {
+            buttons_[controlId] = {c.name, c.index};
+            if (c.isDefault) {
+                defaultButton_ = controlId;
+            }
+        }
+        if (c.kind == ControlKind::Frame) {
+            offsets[c.name] = POINT{left, top};
+        }
+        if (c.tabIndex >= 0 && (controlStyle & WS_TABSTOP) != 0) {
+            tabOrder.emplace_back(c.tabIndex, control);
+        }
+        controls_[{c.name, c.index}] = control;
+    }
+    // The dialog manager tabs through controls in their z-order.
+    std::sort(tabOrder.begin(), tabOrder.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    HWND after = HWND_TOP;
+    for (const auto& entry : tabOrder) {
+        SetWindowPos(entry.second, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        after = entry.second;
+    }
+    if (defaultButton_ != 0) {
+        SendMessageA(window_, DM_SETDEFID, static_cast<WPARAM>(defaultButton_), 0);
+    }
+    if (!tabOrder.empty()) {
+        ::SetFocus(tabOrder.front().second);
+    }
+}
+
+Win32Form::~Win32Form() {
+    for (const auto& [name, timer] : timers_) {
+        KillTimer(window_, timer.id);
+    }
+    DestroyWindow(window_);
+    DeleteObject(font_);
+    DeleteObject(boldFont_);
+}
+
+HWND Win32Form::control(const std::string& name, int index) const {
+    const auto it = controls_.find({name, index});
+    if (it == controls_.end()) {
+        throw std::logic_error("no control " + name + (index >= 0 ? "(" + std::to_string(index) + ")" : ""));
+    }
+    return it->second;
+}
+
+void Win32Form::dispatch(MSG& message) {
+    HWND root = GetAncestor(message.hwnd, GA_ROOT);
+    if (isForm(root) && IsDialogMessageA(root, &message)) {
+        return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+}
+
+LRESULT CALLBACK Win32Form::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* form = reinterpret_cast<Win32Form*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (form == nullptr) {
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    return form->handle(message, wParam, lParam);
+}
+
+bool Win32Form::requestClose(CloseReason reason) {
+    if (handlers_.QueryUnload(reason)) {
+        return false;
+    }
+    handlers_.Unload();
+    ShowWindow(window_, SW_HIDE);
+    return true;
+}
+
+LRESULT Win32Form::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND: {
+        int id = LOWORD(wParam);
+        if (id == IDOK) {
+            id = defaultButton_; // Enter, from the dialog manager
+        }
+        if (HIWORD(wParam) == BN_CLICKED || LOWORD(wParam) == IDOK) {
+            if (const auto it = buttons_.find(id); it != buttons_.end()) {
+                handlers_.Click(it->second.first, it->second.second);
+            }
+        }
+        return 0; // IDCANCEL (Esc) is bound to nothing
+    }
+    case DM_GETDEFID:
+        return defaultButton_ != 0 ? MAKELRESULT(defaultButton_, DC_HASDEFID) : 0;
+    case WM_TIMER:
+        if (const auto it = timerNames_.find(wParam); it != timerNames_.end()) {
+            handlers_.TimerTick(it->second);
+        }
+        return 0;
+    case WM_CLOSE:
+        requestClose(byCode_ ? CloseReason::Code : CloseReason::User);
+        return 0;
+    case WM_ENDSESSION:
+        if (wParam != FALSE) {
+            requestClose(CloseReason::SystemShutdown);
+        }
+        return 0;
+    default:
+        return DefWindowProcA(window_, message, wParam, lParam);
+    }
+}
+
+void Win32Form::Show(bool modal) {
+    if (headless_) {
+        return;
+    }
+    ShowWindow(window_, SW_SHOW);
+    if (!modal) {
+        return;
+    }
+    // A nested loop until the form is closed or hidden; the thread's timers and windows keep running.
+    MSG message;
+    while (IsWindowVisible(window_) && GetMessageA(&message, nullptr, 0, 0) > 0) {
+        dispatch(message);
+    }
+}
+
+void Win32Form::Hide() { ShowWindow(window_, SW_HIDE); }
+
+void Win32Form::Close() {
+    byCode_ = true;
+    SendMessageA(window_, WM_CLOSE, 0, 0);
+    byCode_ = false;
+}
+
+bool Win32Form::Visible() const { return IsWindowVisible(window_) != FALSE; }
+uintptr_t Win32Form::Handle() const { return reinterpret_cast<uintptr_t>(window_); }
+void Win32Form::SetCaption(const std::string& caption) { SetWindowTextA(window_, caption.c_str()); }
+
+std::string Win32Form::Text(const std::string& control, int index) const {
+    HWND w = this->control(control, index);
+    std::string text(static_cast<size_t>(GetWindowTextLengthA(w)) + 1, '\0');
+    text.resize(static_cast<size_t>(GetWindowTextA(w, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+void Win32Form::SetText(const std::string& control, int index, const std::string& text) {
+    SetWindowTextA(this->control(control, index), text.c_str());
+}
+
+void Win32Form::SelectAll(const std::string& control, int index) {
+    SendMessageA(this->control(control, index), EM_SETSEL, 0, -1);
+}
+
+void Win32Form::SetFocus(const std::string& control, int index) { ::SetFocus(this->control(control, index)); }
+
+void Win32Form::SetEnabled(const std::string& control, int index, bool enabled) {
+    EnableWindow(this->control(control, index), enabled ? TRUE : FALSE);
+}
+
+bool Win32Form::Enabled(const std::string& control, int index) const {
+    return IsWindowEnabled(this->control(control, index)) != FALSE;
+}
+
+int Win32Form::ListCount(const std::string& list) const {
+    return static_cast<int>(SendMessageA(control(list), LB_GETCOUNT, 0, 0));
+}
+
+std::string Win32Form::List(const std::string& list, int entry) const {
+    HWND w = control(list);
+    const LRESULT length = SendMessageA(w, LB_GETTEXTLEN, static_cast<WPARAM>(entry), 0);
+    if (length == LB_ERR) {
+        return {};
+    }
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    SendMessageA(w, LB_GETTEXT, static_cast<WPARAM>(entry), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+void Win32Form::AddItem(const std::string& list, const std::string& text) {
+    SendMessageA(control(list), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void Win32Form::RemoveItem(const std::string& list, int entry) {
+    SendMessageA(control(list), LB_DELETESTRING, static_cast<WPARAM>(entry), 0);
+}
+
+void Win32Form::SetList(const std::string& list, int entry, const std::string& text) {
+    HWND w = control(list);
+    const LRESULT selected = SendMessageA(w, LB_GETCURSEL, 0, 0);
+    SendMessageA(w, LB_DELETESTRING, static_cast<WPARAM>(entry), 0);
+    SendMessageA(w, LB_INSERTSTRING, static_cast<WPARAM>(entry), reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageA(w, LB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+}
+
+int Win32Form::ListIndex(const std::string& list) const {
+    const LRESULT selected = SendMessageA(control(list), LB_GETCURSEL, 0, 0);
+    return selected == LB_ERR ? -1 : static_cast<int>(selected);
+}
+
+void Win32Form::SetListIndex(const std::string& list, int entry) {
+    SendMessageA(control(list), LB_SETCURSEL, static_cast<WPARAM>(entry), 0);
+}
+
+void Win32Form::SetTimer(const std::string& timer, bool enabled) {
+    Timer& t = timers_.at(timer);
+    if (enabled) {
+        ::SetTimer(window_, t.id, t.interval, nullptr);
+    } else {
+        KillTimer(window_, t.id);
+    }
+    t.enabled = enabled;
+}
+
+bool Win32Form::TimerEnabled(const std::string& timer) const { return timers_.at(timer).enabled; }

@@ -1,0 +1,174 @@
+#include "platform/Windowing.h"
+#include "platform/win32/Win32Form.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+UINT iconStyle(MsgBoxIcon icon) {
+    switch (icon) {
+    case MsgBoxIcon::Information: return MB_ICONINFORMATION;
+    case MsgBoxIcon::Exclamation: return MB_ICONEXCLAMATION;
+    case MsgBoxIcon::Stop: return MB_ICONSTOP;
+    case MsgBoxIcon::None: break;
+    }
+    return 0;
+}
+
+// The input prompt: the prompt text above a text box, OK (default) and Cancel, as a form of our own.
+class InputPrompt final : public FormHandlers {
+public:
+    InputPrompt(const std::string& prompt, const std::string& title, const std::string& fallback, bool headless) {
+        FormLayout layout;
+        layout.name = "InputBox";
+        layout.caption = title;
+        layout.clientWidth = 5400;
+        layout.clientHeight = 1900;
+        layout.centred = true;
+        layout.controls = {
+            {"Prompt", -1, ControlKind::Label, "", prompt, 120, 120, 3900, 900, -1, false, '\0', false, 0},
+            {"Answer", -1, ControlKind::TextBox, "", fallback, 120, 1380, 5160, 300, 0, false, '\0', false, 0},
+            {"Button", 0, ControlKind::CommandButton, "", "OK", 4200, 120, 1080, 360, 1, true, '\0', false, 0},
+            {"Button", 1, ControlKind::CommandButton, "", "Cancel", 4200, 540, 1080, 360, 2, false, '\0', false, 0},
+        };
+        form_ = std::make_unique<Win32Form>(layout, *this, headless);
+        form_->SelectAll("Answer", -1);
+    }
+
+    std::optional<std::string> ask() {
+        form_->Show(true);
+        return answer_;
+    }
+
+    void Click(const std::string&, int index) override {
+        if (index == 0) {
+            answer_ = form_->Text("Answer", -1);
+        }
+        form_->Close();
+    }
+
+    Win32Form& form() { return *form_; }
+
+private:
+    std::unique_ptr<Win32Form> form_;
+    std::optional<std::string> answer_;
+};
+
+class Win32Windowing final : public Windowing {
+public:
+    explicit Win32Windowing(bool headless) : headless_(headless) {}
+    ~Win32Windowing() override {
+        if (instance_ != nullptr) {
+            CloseHandle(instance_);
+        }
+        if (menuOwner_ != nullptr) {
+            DestroyWindow(menuOwner_);
+        }
+    }
+
+    std::unique_ptr<Form> CreateForm(const FormLayout& layout, FormHandlers& handlers) override {
+        return std::make_unique<Win32Form>(layout, handlers, headless_);
+    }
+
+    void MsgBox(const std::string& prompt, MsgBoxIcon icon, const std::string& title) override {
+        if (headless_) {
+            return;
+        }
+        MessageBoxA(GetActiveWindow(), prompt.c_str(), title.c_str(), MB_OK | iconStyle(icon) | MB_SETFOREGROUND);
+    }
+
+    std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
+                                        const std::string& fallback) override {
+        if (headless_) {
+            return std::nullopt;
+        }
+        InputPrompt input(prompt, title, fallback, headless_);
+        return input.ask();
+    }
+
+    int PopupMenu(const std::vector<std::string>& items) override {
+        if (headless_) {
+            return -1;
+        }
+        HMENU menu = CreatePopupMenu();
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (items[i] == "-") {
+                AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+            } else {
+                AppendMenuA(menu, MF_STRING, i + 1, items[i].c_str());
+            }
+        }
+        POINT at;
+        GetCursorPos(&at);
+        HWND owner = menuOwner();
+        // The owner must be in the foreground or the menu does not close when the user clicks
+        // elsewhere; the message after it lets the menu finish (a documented quirk of the shell).
+        SetForegroundWindow(owner);
+        const int chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_LEFTALIGN | TPM_TOPALIGN, at.x,
+                                          at.y, 0, owner, nullptr);
+        PostMessageA(owner, WM_NULL, 0, 0);
+        DestroyMenu(menu);
+        return chosen > 0 ? chosen - 1 : -1;
+    }
+
+    void DoEvents() override {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(message.wParam)); // leave it for the main loop
+                break;
+            }
+            Win32Form::dispatch(message);
+        }
+    }
+
+    bool PrevInstance() override {
+        if (instance_ == nullptr) {
+            // One name per user in this session: another user's copy does not count.
+            char user[256] = "user";
+            DWORD size = sizeof user;
+            GetUserNameA(user, &size);
+            instance_ = CreateMutexA(nullptr, FALSE, (std::string("Local\\Quietwire-") + user).c_str());
+            otherInstance_ = GetLastError() == ERROR_ALREADY_EXISTS;
+        }
+        return otherInstance_;
+    }
+
+    // The program's windows are hidden and have no caption: no task list shows them.
+    void HideFromTaskList() override {}
+
+    int32_t BringToFront(uintptr_t window) override {
+        return SetForegroundWindow(reinterpret_cast<HWND>(window)) ? 1 : 0;
+    }
+
+    int32_t ShellOpen(const std::string& file, const std::string& directory, uintptr_t window,
+                      const std::string& parameters, const std::string& operation) override {
+        const auto orNull = [](const std::string& s) { return s.empty() ? nullptr : s.c_str(); };
+        const auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(reinterpret_cast<HWND>(window), orNull(operation),
+                                                                    file.c_str(), orNull(parameters),
+                                                                    orNull(directory), SW_SHOWNORMAL));
+        return result == SE_ERR_FNF ? 0 : static_cast<int32_t>(result);
+    }
+
+private:
+    HWND menuOwner() {
+        if (menuOwner_ == nullptr) {
+            menuOwner_ = CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                         GetModuleHandleA(nullptr), nullptr);
+        }
+        return menuOwner_;
+    }
+
+    bool headless_;
+    HANDLE instance_ = nullptr;
+    bool otherInstance_ = false;
+    HWND menuOwner_ = nullptr;
+};
+
+} // namespace
+
+std::unique_ptr<Windowing> makeSystemWindowing(bool headless) { return std::make_unique<Win32Windowing>(headless); }

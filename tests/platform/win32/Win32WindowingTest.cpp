@@ -1,0 +1,244 @@
+#include "platform/Windowing.h"
+#include "platform/win32/Win32Form.h"
+#include "support/TempDir.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+// The Win32 windowing under Wine on an X server (Xvfb, started by the test command): forms built from
+// layout tables and driven with window messages as a user's keys and clicks arrive.
+namespace {
+
+class Recorder : public FormHandlers {
+public:
+    std::vector<std::string> events;
+    bool cancelClose = false;
+    std::function<void(const std::string&)> onTick;
+
+    void Click(const std::string& control, int index) override {
+        events.push_back("Click " + control + " " + std::to_string(index));
+    }
+    void TimerTick(const std::string& timer) override {
+        events.push_back("Timer " + timer);
+        if (onTick) {
+            onTick(timer);
+        }
+    }
+    bool QueryUnload(CloseReason reason) override {
+        events.push_back(reason == CloseReason::User ? "QueryUnload user" : "QueryUnload code");
+        return cancelClose;
+    }
+    void Unload() override { events.push_back("Unload"); }
+};
+
+FormLayout sampleLayout() {
+    FormLayout layout;
+    layout.name = "frmSample";
+    layout.caption = "Sample";
+    layout.clientWidth = 3885;
+    layout.clientHeight = 2400;
+    auto add = [&layout](ControlLayout c) { layout.controls.push_back(std::move(c)); };
+    add({"Frame1", -1, ControlKind::Frame, "", "Closed ports:", 90, 90, 3600, 1200, 5, false, '\0', true, 0});
+    add({"Label1", -1, ControlKind::Label, "Frame1", "Password:", 120, 240, 750, 195, 4, false, '\0', false, 0});
+    add({"Text1", 0, ControlKind::TextBox, "Frame1", "", 900, 240, 1500, 285, 1, false, '*', false, 0});
+    add({"Text1", 1, ControlKind::TextBox, "Frame1", "second", 900, 600, 1500, 285, 0, false, '\0', false, 0});
+    add({"Command1", 0, ControlKind::CommandButton, "", "OK", 2550, 1500, 930, 330, 2, true, '\0', false, 0});
+    add({"Command1", 1, ControlKind::CommandButton, "", "Cancel", 1515, 1500, 930, 330, 3, false, '\0', false, 0});
+    add({"List1", -1, ControlKind::ListBox, "", "", 90, 1900, 2000, 400, 6, false, '\0', false, 0});
+    add({"Timer1", -1, ControlKind::Timer, "", "", 0, 0, 0, 0, -1, false, '\0', false, 20});
+    return layout;
+}
+
+int dpi() {
+    HDC screen = GetDC(nullptr);
+    const int d = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    return d;
+}
+
+RECT placeOnForm(HWND control, HWND form) {
+    RECT r;
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+void pump(Windowing& windowing) {
+    for (int i = 0; i < 5; ++i) {
+        windowing.DoEvents();
+        Sleep(10);
+    }
+}
+
+} // namespace
+
+TEST(Win32Form, ControlsCarryTheLayoutsCaptionsAndPositions) {
+    Recorder handlers;
+    Win32Form form(sampleLayout(), handlers);
+    const HWND window = reinterpret_cast<HWND>(form.Handle());
+    char caption[64] = {};
+    GetWindowTextA(window, caption, sizeof caption);
+    EXPECT_STREQ(caption, "Sample");
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, MulDiv(3885, dpi(), 1440));
+    EXPECT_EQ(form.Text("Label1", -1), "Password:");
+    EXPECT_EQ(form.Text("Command1", 1), "Cancel");
+    EXPECT_EQ(form.Text("Text1", 1), "second");
+    const RECT label = placeOnForm(form.control("Label1"), window);
+    EXPECT_EQ(label.left, MulDiv(90, dpi(), 1440) + MulDiv(120, dpi(), 1440)) << "placed at its frame's offset";
+    EXPECT_EQ(label.top, MulDiv(90, dpi(), 1440) + MulDiv(240, dpi(), 1440));
+    EXPECT_EQ(SendMessageA(form.control("Text1", 0), EM_GETPASSWORDCHAR, 0, 0), '*');
+}
+
+TEST(Win32Form, TabGoesThroughTheControlsInTabIndexOrder) {
+    Recorder handlers;
+    Win32Form form(sampleLayout(), handlers);
+    const HWND window = reinterpret_cast<HWND>(form.Handle());
+    std::vector<HWND> order{form.control("Text1", 1)};
+    for (int i = 0; i < 4; ++i) {
+        order.push_back(GetNextDlgTabItem(window, order.back(), FALSE));
+    }
+    EXPECT_EQ(order, (std::vector<HWND>{form.control("Text1", 1), form.control("Text1", 0), form.control("Command1", 0),
+                                        form.control("Command1", 1), form.control("List1")}));
+}
+
+TEST(Win32Form, EnterPressesTheDefaultButtonEscDoesNothingAndArraysShareAHandler) {
+    auto windowing = makeSystemWindowing(false);
+    Recorder handlers;
+    Win32Form form(sampleLayout(), handlers);
+    form.Show(false);
+    form.SetFocus("Text1", 0);
+    PostMessageA(form.control("Text1", 0), WM_KEYDOWN, VK_RETURN, 0);
+    PostMessageA(form.control("Text1", 0), WM_KEYDOWN, VK_ESCAPE, 0);
+    pump(*windowing);
+    SendMessageA(form.control("Command1", 1), BM_CLICK, 0, 0);
+    EXPECT_EQ(handlers.events, (std::vector<std::string>{"Click Command1 0", "Click Command1 1"}));
+    EXPECT_TRUE(form.Visible());
+}
+
+TEST(Win32Form, ACloseRequestCanBeCancelledAndTellsWhyItCame) {
+    Recorder handlers;
+    Win32Form form(sampleLayout(), handlers);
+    form.Show(false);
+    handlers.cancelClose = true;
+    SendMessageA(reinterpret_cast<HWND>(form.Handle()), WM_CLOSE, 0, 0); // the close box
+    EXPECT_TRUE(form.Visible());
+    handlers.cancelClose = false;
+    form.Close();
+    EXPECT_FALSE(form.Visible());
+    EXPECT_EQ(handlers.events, (std::vector<std::string>{"QueryUnload user", "QueryUnload code", "Unload"}));
+}
+
+TEST(Win32Form, AModalShowingRunsTimersAndReturnsWhenTheFormCloses) {
+    Recorder handlers;
+    Win32Form form(sampleLayout(), handlers);
+    int ticks = 0;
+    handlers.onTick = [&](const std::string&) {
+        if (++ticks == 3) {
+            form.Close();
+        }
+    };
+    form.SetTimer("Timer1", true);
+    EXPECT_TRUE(form.TimerEnabled("Timer1"));
+    form.Show(true);
+    EXPECT_FALSE(form.Visible());
+    EXPECT_EQ(ticks, 3);
+    form.SetTimer("Timer1", false);
+}
+
+TEST(Win32Form, ListBoxesAddRemoveReplaceAndSelect) {
+    Recorder handlers;
+    Win32Form form(sampleLayout(), handlers);
+    form.AddItem("List1", "21, FTP PORT");
+    form.AddItem("List1", "25");
+    form.AddItem("List1", "110");
+    EXPECT_EQ(form.ListIndex("List1"), -1);
+    form.RemoveItem("List1", 0);
+    form.SetList("List1", 1, "995");
+    form.SetListIndex("List1", 1);
+    EXPECT_EQ(form.ListCount("List1"), 2);
+    EXPECT_EQ(form.List("List1", 0), "25");
+    EXPECT_EQ(form.List("List1", 1), "995");
+    EXPECT_EQ(form.ListIndex("List1"), 1);
+}
+
+namespace {
+std::string typedAnswer;
+bool cancelPrompt = false;
+
+// Answers the input prompt once it is up, as a user would.
+void CALLBACK AnswerPrompt(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND prompt = FindWindowA("QuietwireForm", "Enter port to exclude:");
+    if (prompt == nullptr) {
+        return;
+    }
+    KillTimer(nullptr, timer);
+    HWND edit = FindWindowExA(prompt, nullptr, "EDIT", nullptr);
+    SetWindowTextA(edit, typedAnswer.c_str());
+    HWND button = FindWindowExA(prompt, nullptr, "BUTTON", cancelPrompt ? "Cancel" : "OK");
+    PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+std::string boxTitle;
+void CALLBACK CloseMessageBox(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND box = FindWindowA("#32770", nullptr);
+    if (box == nullptr) {
+        return;
+    }
+    KillTimer(nullptr, timer);
+    char title[64] = {};
+    GetWindowTextA(box, title, sizeof title);
+    boxTitle = title;
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+} // namespace
+
+TEST(Win32Windowing, AnInputPromptTellsAnEmptyAnswerFromCancel) {
+    auto windowing = makeSystemWindowing(false);
+    typedAnswer = "";
+    cancelPrompt = false;
+    SetTimer(nullptr, 0, 30, AnswerPrompt);
+    EXPECT_EQ(windowing->InputBox("Port:", "Enter port to exclude:", "x"), std::optional<std::string>(""));
+    typedAnswer = "443";
+    SetTimer(nullptr, 0, 30, AnswerPrompt);
+    EXPECT_EQ(windowing->InputBox("Port:", "Enter port to exclude:", ""), std::optional<std::string>("443"));
+    cancelPrompt = true;
+    SetTimer(nullptr, 0, 30, AnswerPrompt);
+    EXPECT_EQ(windowing->InputBox("Port:", "Enter port to exclude:", ""), std::nullopt);
+}
+
+TEST(Win32Windowing, AMessageBoxIsClosedWithItsOkButton) {
+    auto windowing = makeSystemWindowing(false);
+    boxTitle.clear();
+    SetTimer(nullptr, 0, 30, CloseMessageBox);
+    windowing->MsgBox("Alarm has been reset!", MsgBoxIcon::Exclamation, "QWADMIN");
+    EXPECT_EQ(boxTitle, "QWADMIN");
+}
+
+TEST(Win32Windowing, ASecondInstanceOfTheSameUserIsDetected) {
+    auto first = makeSystemWindowing(true);
+    auto second = makeSystemWindowing(true);
+    EXPECT_FALSE(first->PrevInstance());
+    EXPECT_TRUE(second->PrevInstance());
+}
+
+TEST(Win32Windowing, ShellOpenGivesZeroForAMissingFile) {
+    auto windowing = makeSystemWindowing(true);
+    TempDir dir;
+    EXPECT_EQ(windowing->ShellOpen(dir.file("readme.txt"), "", 0, "", ""), 0);
+}
+
+TEST(Win32Windowing, HeadlessNothingIsShownAndDialogsAnswerAtOnce) {
+    auto windowing = makeSystemWindowing(true);
+    windowing->MsgBox("nobody sees this", MsgBoxIcon::Stop, "QWADMIN");
+    EXPECT_EQ(windowing->InputBox("Port:", "t", "d"), std::nullopt);
+    EXPECT_EQ(windowing->PopupMenu({"Exit"}), -1);
+    Recorder handlers;
+    const auto form = windowing->CreateForm(sampleLayout(), handlers);
+    form->Show(true);
+    EXPECT_FALSE(form->Visible());
+}
