@@ -42,11 +42,13 @@ struct TrayIconData {
     char szTip[64] = {};
 };
 
-// Receives the mouse messages of a tray icon: the callback message's lParam and wParam.
+// Receives the mouse messages of a tray icon (the callback message's lParam and wParam), and the
+// news that the taskbar was made anew, with every icon gone from it.
 class TrayMessageSink {
 public:
     virtual ~TrayMessageSink() = default;
     virtual void HandleTrayMessage(uint32_t mouseMessage, uint32_t id) = 0;
+    virtual void TaskbarCreated() {}
 };
 
 class TrayShell {

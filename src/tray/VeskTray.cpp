@@ -161,6 +161,12 @@ void VeskTray::WriteProperties(PropertyBag& bag) const {
     }
 }
 
+void VeskTray::TaskbarCreated() {
+    if (iconAdded_) {
+        AddToTray(controlWindow_, iconId_, tip_, trayIcon_);
+    }
+}
+
 void VeskTray::HandleTrayMessage(uint32_t mouseMessage, uint32_t id) {
     if (!Enabled()) {
         return;

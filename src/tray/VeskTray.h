@@ -55,6 +55,9 @@ public:
 
     // A mouse message over the icon (the callback's lParam) and the icon's identifier (its wParam).
     void HandleTrayMessage(uint32_t mouseMessage, uint32_t id) override;
+    // The taskbar came back empty after a restart: the icon is added again at once, without waiting
+    // for the host's taskbar watch.
+    void TaskbarCreated() override;
 
     // The 64-character tip field: the text, a NUL, then spaces; cut to 64 characters.
     static std::array<char, 64> TipField(const std::string& tip);

@@ -255,3 +255,16 @@ TEST_F(VeskTrayTest, TrayHwndIsTheTaskbarAndTheAboutBoxNamesTheComponent) {
     EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Information);
     EXPECT_EQ(windowing_.boxes[0].title, "QWADMIN");
 }
+
+TEST_F(VeskTrayTest, ANewTaskbarGetsTheIconAgainOnlyWhileItIsIn) {
+    VeskTray tray(ControlWindow, host_, builtIn_);
+    tray.TrayTip("Vesk Quietwire");
+    tray.TrayIcon(icon(7));
+    tray.TaskbarCreated();
+    EXPECT_TRUE(shell_.calls.empty());
+    tray.InTray(true);
+    tray.TaskbarCreated();
+    ASSERT_EQ(shell_.calls.size(), 2u);
+    EXPECT_EQ(shell_.calls[1].message, TrayMessage::Add);
+    EXPECT_EQ(shell_.calls[1].data.uFlags, TrayFlag::Message | TrayFlag::Icon | TrayFlag::Tip);
+}

@@ -13,13 +13,19 @@ namespace {
 // The procedure TrayWndProc replaced; one for the module, as one icon is in the tray at a time.
 WNDPROC PrevWndProc = nullptr;
 
+// The shell broadcasts this to top-level windows when Explorer restarts and makes a new taskbar.
+UINT taskbarCreatedMessage() {
+    static const UINT message = RegisterWindowMessageA("TaskbarCreated");
+    return message;
+}
+
 LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == TRAY_CALLBACK_MESSAGE) {
-        // The user data holds the component, set when the procedure was installed; not an owner.
-        auto* sink = reinterpret_cast<TrayMessageSink*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (sink != nullptr) {
-            sink->HandleTrayMessage(static_cast<uint32_t>(lParam), static_cast<uint32_t>(wParam));
-        }
+    // The user data holds the component, set when the procedure was installed; not an owner.
+    auto* sink = reinterpret_cast<TrayMessageSink*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (sink != nullptr && message == TRAY_CALLBACK_MESSAGE) {
+        sink->HandleTrayMessage(static_cast<uint32_t>(lParam), static_cast<uint32_t>(wParam));
+    } else if (sink != nullptr && message == taskbarCreatedMessage()) {
+        sink->TaskbarCreated();
     }
     return CallWindowProcA(PrevWndProc, window, message, wParam, lParam);
 }

@@ -23,7 +23,9 @@ LRESULT CALLBACK OwnProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 class RecordingSink : public TrayMessageSink {
 public:
     std::vector<std::pair<uint32_t, uint32_t>> received;
+    int taskbarsCreated = 0;
     void HandleTrayMessage(uint32_t mouseMessage, uint32_t id) override { received.emplace_back(mouseMessage, id); }
+    void TaskbarCreated() override { ++taskbarsCreated; }
 };
 
 HWND makeWindow() {
@@ -52,9 +54,12 @@ TEST(Win32TrayShell, CallbackMessagesReachTheComponentWhileHookedAndEveryMessage
     EXPECT_EQ(sink.received[0], std::make_pair(uint32_t{WM_RBUTTONUP}, uint32_t{0}));
     EXPECT_EQ(ownMessages, (std::vector<UINT>{TRAY_CALLBACK_MESSAGE, WM_USER + 5}));
 
+    SendMessageA(window, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_EQ(sink.taskbarsCreated, 1) << "the shell's news of a new taskbar reaches the component";
+
     shell.UnhookWindow(reinterpret_cast<uintptr_t>(window));
     SendMessageA(window, TRAY_CALLBACK_MESSAGE, 0, WM_LBUTTONDBLCLK);
     EXPECT_EQ(sink.received.size(), 1u) << "after the unhook the window's own procedure is back";
-    EXPECT_EQ(ownMessages.size(), 3u);
+    EXPECT_EQ(ownMessages.size(), 4u);
     DestroyWindow(window);
 }
