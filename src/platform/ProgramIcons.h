@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstdint>
+
+// The program's own icons, embedded in each build (resources/).
+enum class ProgramIcon {
+    Window = 1,    // the program's window icon: a grey window bar with a four-coloured emblem
+    Open = 101,    // the tray picture while the closed ports are open: a yellow key with a tag
+    Blocked = 102, // the same key in red, while connections on closed ports are deleted
+};
+
+// The handle of one of the icons, as the build's pictures carry it; 0 when it cannot be loaded.
+uintptr_t LoadProgramIcon(ProgramIcon icon);
