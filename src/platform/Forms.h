@@ -67,6 +67,9 @@ public:
     virtual bool Visible() const = 0;
     virtual uintptr_t Handle() const = 0;
     virtual void SetCaption(const std::string& caption) = 0;
+    // The window's icon, and the icon a picture box shows (handles as LoadProgramIcon gives them).
+    virtual void SetWindowIcon(uintptr_t icon) = 0;
+    virtual void SetPicture(const std::string& pictureBox, uintptr_t icon) = 0;
 
     virtual std::string Text(const std::string& control, int index = -1) const = 0;
     virtual void SetText(const std::string& control, int index, const std::string& text) = 0;

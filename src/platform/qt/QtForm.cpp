@@ -1,4 +1,5 @@
 #include "platform/qt/QtForm.h"
+#include "platform/qt/QtTrayShell.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -203,6 +204,13 @@ void QtForm::Close() { dialog_->closeByCode(); }
 bool QtForm::Visible() const { return dialog_->isVisible(); }
 uintptr_t QtForm::Handle() const { return static_cast<uintptr_t>(dialog_->winId()); }
 void QtForm::SetCaption(const std::string& caption) { dialog_->setWindowTitle(text(caption)); }
+
+void QtForm::SetWindowIcon(uintptr_t icon) { dialog_->setWindowIcon(QtTrayShell::IconOf(icon)); }
+
+void QtForm::SetPicture(const std::string& pictureBox, uintptr_t icon) {
+    QLabel* box = find<QLabel>(pictureBox, -1);
+    box->setPixmap(QtTrayShell::IconOf(icon).pixmap(box->size()));
+}
 
 std::string QtForm::Text(const std::string& control, int index) const {
     QWidget* w = this->control(control, index);

@@ -26,6 +26,8 @@ public:
     bool Visible() const override;
     uintptr_t Handle() const override;
     void SetCaption(const std::string& caption) override;
+    void SetWindowIcon(uintptr_t icon) override;
+    void SetPicture(const std::string& pictureBox, uintptr_t icon) override;
 
     std::string Text(const std::string& control, int index) const override;
     void SetText(const std::string& control, int index, const std::string& text) override;

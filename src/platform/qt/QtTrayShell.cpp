@@ -115,7 +115,9 @@ bool QtTrayShell::NotifyIcon(uint32_t message, const TrayIconData& data) {
 
 uintptr_t QtTrayShell::TaskbarWindow() {
     uintptr_t owner = QSystemTrayIcon::isSystemTrayAvailable() ? 1 : 0;
-    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+    // Without an X server (offscreen, Wayland) the interface may be there with no connection.
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 != nullptr && x11->connection() != nullptr) {
         owner = x11TrayOwner(x11->connection());
     }
     // X reuses a departed client's window ids, so a new tray host may own the tray with the very id

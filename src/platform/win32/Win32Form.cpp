@@ -262,6 +262,15 @@ bool Win32Form::Visible() const { return IsWindowVisible(window_) != FALSE; }
 uintptr_t Win32Form::Handle() const { return reinterpret_cast<uintptr_t>(window_); }
 void Win32Form::SetCaption(const std::string& caption) { SetWindowTextA(window_, caption.c_str()); }
 
+void Win32Form::SetWindowIcon(uintptr_t icon) {
+    SendMessageA(window_, WM_SETICON, ICON_BIG, static_cast<LPARAM>(icon));
+    SendMessageA(window_, WM_SETICON, ICON_SMALL, static_cast<LPARAM>(icon));
+}
+
+void Win32Form::SetPicture(const std::string& pictureBox, uintptr_t icon) {
+    SendMessageA(control(pictureBox), STM_SETICON, static_cast<WPARAM>(icon), 0);
+}
+
 std::string Win32Form::Text(const std::string& control, int index) const {
     HWND w = this->control(control, index);
     std::string text(static_cast<size_t>(GetWindowTextLengthA(w)) + 1, '\0');

@@ -3,6 +3,9 @@
 #include "platform/qt/QtTrayShell.h"
 
 #include <QImage>
+#include <QLabel>
+#include <QDialog>
+#include "platform/qt/QtForm.h"
 
 // The embedded icons load with both sizes, and the two keys have their colours.
 namespace {
@@ -32,4 +35,24 @@ TEST(QtProgramIcons, TheOpenKeyIsYellowAndTheBlockedKeyRed) {
     EXPECT_LT(open.blue(), 100);
     EXPECT_GT(blocked.red(), 180);
     EXPECT_LT(blocked.green(), 80);
+}
+
+TEST(QtProgramIcons, AFormShowsThemAsItsIconAndInPictureBoxes) {
+    FormLayout layout;
+    layout.clientWidth = 3540;
+    layout.clientHeight = 1770;
+    layout.controls = {{"Picture1", -1, ControlKind::PictureBox, "", "", 90, 1395, 480, 480, 1, false, '\0', false, 0}};
+    FormHandlers handlers;
+    QtForm form(layout, handlers);
+    form.SetWindowIcon(LoadProgramIcon(ProgramIcon::Window));
+    form.SetPicture("Picture1", LoadProgramIcon(ProgramIcon::Open));
+    EXPECT_FALSE(form.window()->windowIcon().isNull());
+    const QImage shown = qobject_cast<QLabel*>(form.control("Picture1"))->pixmap().toImage();
+    ASSERT_FALSE(shown.isNull());
+    EXPECT_GT(shown.pixelColor(shown.width() * 20 / 32, shown.height() * 12 / 32).red(), 200);
+}
+
+TEST(QtTrayShellHeadless, WithoutADesktopThereIsNoTaskbar) {
+    QtTrayShell shell; // the tests run on the offscreen platform, which has no system tray
+    EXPECT_EQ(shell.TaskbarWindow(), 0u);
 }

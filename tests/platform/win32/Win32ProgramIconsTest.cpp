@@ -19,3 +19,4 @@ TEST(Win32ProgramIcons, TheThreeIconsAreResourcesOfTheProgram) {
     }
     EXPECT_NE(LoadProgramIcon(ProgramIcon::Open), LoadProgramIcon(ProgramIcon::Blocked));
 }
+

@@ -1,3 +1,4 @@
+#include "platform/ProgramIcons.h"
 #include "platform/Windowing.h"
 #include "platform/win32/Win32Form.h"
 #include "support/TempDir.h"
@@ -241,4 +242,19 @@ TEST(Win32Windowing, HeadlessNothingIsShownAndDialogsAnswerAtOnce) {
     const auto form = windowing->CreateForm(sampleLayout(), handlers);
     form->Show(true);
     EXPECT_FALSE(form->Visible());
+}
+
+TEST(Win32ProgramIcons, AFormShowsThemAsItsIconAndInPictureBoxes) {
+    FormLayout layout;
+    layout.clientWidth = 3540;
+    layout.clientHeight = 1770;
+    layout.controls = {{"Picture1", -1, ControlKind::PictureBox, "", "", 90, 1395, 480, 480, 1, false, '\0', false, 0}};
+    FormHandlers handlers;
+    Win32Form form(layout, handlers);
+    const uintptr_t window = LoadProgramIcon(ProgramIcon::Window);
+    const uintptr_t open = LoadProgramIcon(ProgramIcon::Open);
+    form.SetWindowIcon(window);
+    form.SetPicture("Picture1", open);
+    EXPECT_EQ(static_cast<uintptr_t>(SendMessageA(reinterpret_cast<HWND>(form.Handle()), WM_GETICON, ICON_BIG, 0)), window);
+    EXPECT_EQ(static_cast<uintptr_t>(SendMessageA(form.control("Picture1"), STM_GETICON, 0, 0)), open);
 }
