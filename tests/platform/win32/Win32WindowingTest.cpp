@@ -258,3 +258,48 @@ TEST(Win32ProgramIcons, AFormShowsThemAsItsIconAndInPictureBoxes) {
     EXPECT_EQ(static_cast<uintptr_t>(SendMessageA(reinterpret_cast<HWND>(form.Handle()), WM_GETICON, ICON_BIG, 0)), window);
     EXPECT_EQ(static_cast<uintptr_t>(SendMessageA(form.control("Picture1"), STM_GETICON, 0, 0)), open);
 }
+
+namespace {
+int menuKeysSent = 0;
+// Picks the third entry of the pop-up menu once it is up: Down three times (over the separator), Enter.
+void CALLBACK ChooseFromMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND menu = FindWindowA("#32768", nullptr);
+    if (menu == nullptr || !IsWindowVisible(menu)) {
+        return;
+    }
+    KillTimer(nullptr, timer);
+    const UINT keys[] = {VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN};
+    for (const UINT key : keys) {
+        PostMessageA(menu, WM_KEYDOWN, key, 0);
+        ++menuKeysSent;
+    }
+}
+void CALLBACK DismissMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND menu = FindWindowA("#32768", nullptr);
+    if (menu == nullptr || !IsWindowVisible(menu)) {
+        return;
+    }
+    KillTimer(nullptr, timer);
+    PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+}
+} // namespace
+
+TEST(Win32Windowing, APopupMenuGivesTheChosenItemOrNothing) {
+    auto windowing = makeSystemWindowing(false);
+    const std::vector<std::string> items = {"Administration...", "-", "Readme.txt", "About...", "-", "Exit"};
+    SetTimer(nullptr, 0, 30, ChooseFromMenu);
+    EXPECT_EQ(windowing->PopupMenu(items), 3) << "Down, Down (over the separator), Down: About...";
+    EXPECT_EQ(menuKeysSent, 4);
+    SetTimer(nullptr, 0, 30, DismissMenu);
+    EXPECT_EQ(windowing->PopupMenu(items), -1);
+}
+
+TEST(Win32Windowing, BringToFrontRaisesAFormOfTheProgram) {
+    auto windowing = makeSystemWindowing(false);
+    Recorder handlers;
+    Win32Form form(sampleLayout(), handlers);
+    form.Show(false);
+    EXPECT_NE(windowing->BringToFront(form.Handle()), 0);
+    pump(*windowing);
+    EXPECT_EQ(GetForegroundWindow(), reinterpret_cast<HWND>(form.Handle()));
+}
