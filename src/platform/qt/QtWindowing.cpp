@@ -50,6 +50,10 @@ QString QtWindowing::defaultInstanceLock() {
     return dir + "/quietwire-" + qEnvironmentVariable("USER", "user") + ".lock";
 }
 
+bool QtWindowing::DisplayReachable() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 std::unique_ptr<Form> QtWindowing::CreateForm(const FormLayout& layout, FormHandlers& handlers) {
     return std::make_unique<QtForm>(layout, handlers, headless_);
 }

@@ -151,3 +151,20 @@ TEST(QtWindowing, DoEventsRunsWhatIsPending) {
     windowing.DoEvents();
     EXPECT_TRUE(ran);
 }
+
+TEST(QtWindowing, ADisplayIsReachableOnlyWhenTheEnvironmentNamesOne) {
+    const QByteArray display = qgetenv("DISPLAY");
+    const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+    qunsetenv("DISPLAY");
+    qunsetenv("WAYLAND_DISPLAY");
+    EXPECT_FALSE(QtWindowing::DisplayReachable());
+    qputenv("WAYLAND_DISPLAY", "wayland-0");
+    EXPECT_TRUE(QtWindowing::DisplayReachable());
+    qunsetenv("WAYLAND_DISPLAY");
+    qputenv("DISPLAY", ":0");
+    EXPECT_TRUE(QtWindowing::DisplayReachable());
+    display.isNull() ? qunsetenv("DISPLAY") : qputenv("DISPLAY", display);
+    if (!wayland.isNull()) {
+        qputenv("WAYLAND_DISPLAY", wayland);
+    }
+}

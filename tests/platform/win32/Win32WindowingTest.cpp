@@ -29,7 +29,9 @@ public:
         }
     }
     bool QueryUnload(CloseReason reason) override {
-        events.push_back(reason == CloseReason::User ? "QueryUnload user" : "QueryUnload code");
+        events.push_back(reason == CloseReason::User   ? "QueryUnload user"
+                         : reason == CloseReason::Code ? "QueryUnload code"
+                                                       : "QueryUnload shutdown");
         return cancelClose;
     }
     void Unload() override { events.push_back("Unload"); }
@@ -132,6 +134,17 @@ TEST(Win32Form, ACloseRequestCanBeCancelledAndTellsWhyItCame) {
     form.Close();
     EXPECT_FALSE(form.Visible());
     EXPECT_EQ(handlers.events, (std::vector<std::string>{"QueryUnload user", "QueryUnload code", "Unload"}));
+}
+
+TEST(Win32Form, TheEndOfTheSessionClosesTheFormWithItsOwnReason) {
+    Recorder handlers;
+    Win32Form form(sampleLayout(), handlers);
+    form.Show(false);
+    SendMessageA(reinterpret_cast<HWND>(form.Handle()), WM_ENDSESSION, FALSE, 0); // the end was called off
+    EXPECT_TRUE(form.Visible());
+    SendMessageA(reinterpret_cast<HWND>(form.Handle()), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_FALSE(form.Visible());
+    EXPECT_EQ(handlers.events, (std::vector<std::string>{"QueryUnload shutdown", "Unload"}));
 }
 
 TEST(Win32Form, AModalShowingRunsTimersAndReturnsWhenTheFormCloses) {
