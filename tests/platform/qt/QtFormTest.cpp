@@ -1,3 +1,5 @@
+#include "fakes/FormRecorder.h"
+#include "support/SampleForm.h"
 #include "platform/qt/QtForm.h"
 #include "platform/qt/QtTestApplication.h"
 
@@ -15,39 +17,7 @@
 // The Qt backend builds forms from layout tables; driven here offscreen as a user would drive them.
 namespace {
 
-class Recorder : public FormHandlers {
-public:
-    std::vector<std::string> events;
-    bool cancelClose = false;
 
-    void Click(const std::string& control, int index) override {
-        events.push_back("Click " + control + " " + std::to_string(index));
-    }
-    void TimerTick(const std::string& timer) override { events.push_back("Timer " + timer); }
-    bool QueryUnload(CloseReason reason) override {
-        events.push_back(reason == CloseReason::User ? "QueryUnload user" : "QueryUnload code");
-        return cancelClose;
-    }
-    void Unload() override { events.push_back("Unload"); }
-};
-
-FormLayout sampleLayout() {
-    FormLayout layout;
-    layout.name = "frmSample";
-    layout.caption = "Sample";
-    layout.clientWidth = 3885;
-    layout.clientHeight = 2400;
-    auto add = [&layout](ControlLayout c) { layout.controls.push_back(std::move(c)); };
-    add({"Frame1", -1, ControlKind::Frame, "", "Closed ports:", 90, 90, 3600, 1200, 5, false, '\0', true, 0});
-    add({"Label1", -1, ControlKind::Label, "Frame1", "Password:", 120, 240, 750, 195, 4, false, '\0', false, 0});
-    add({"Text1", 0, ControlKind::TextBox, "Frame1", "", 900, 240, 1500, 285, 1, false, '*', false, 0});
-    add({"Text1", 1, ControlKind::TextBox, "Frame1", "second", 900, 600, 1500, 285, 0, false, '\0', false, 0});
-    add({"Command1", 0, ControlKind::CommandButton, "", "OK", 2550, 1500, 930, 330, 2, true, '\0', false, 0});
-    add({"Command1", 1, ControlKind::CommandButton, "", "Cancel", 1515, 1500, 930, 330, 3, false, '\0', false, 0});
-    add({"Line1", -1, ControlKind::Line, "", "", 90, 1400, 3700, 1400, -1, false, '\0', false, 0});
-    add({"Timer1", -1, ControlKind::Timer, "", "", 0, 0, 0, 0, -1, false, '\0', false, 20});
-    return layout;
-}
 
 int px(int twips) {
     return static_cast<int>(twips * QGuiApplication::primaryScreen()->logicalDotsPerInch() / 1440.0 + 0.5);
@@ -56,7 +26,7 @@ int px(int twips) {
 } // namespace
 
 TEST(QtForm, ControlsCarryTheLayoutsCaptionsPositionsAndFont) {
-    Recorder handlers;
+    FormRecorder handlers;
     QtForm form(sampleLayout(), handlers);
     EXPECT_EQ(form.window()->windowTitle(), "Sample");
     EXPECT_EQ(form.window()->size(), QSize(px(3885), px(2400)));
@@ -74,7 +44,7 @@ TEST(QtForm, ControlsCarryTheLayoutsCaptionsPositionsAndFont) {
 }
 
 TEST(QtForm, TabGoesThroughTheControlsInTabIndexOrder) {
-    Recorder handlers;
+    FormRecorder handlers;
     QtForm form(sampleLayout(), handlers);
     form.Show(false);
     QApplication::setActiveWindow(form.window());
@@ -90,7 +60,7 @@ TEST(QtForm, TabGoesThroughTheControlsInTabIndexOrder) {
 }
 
 TEST(QtForm, EnterPressesTheDefaultButtonAndAControlArraySharesOneHandler) {
-    Recorder handlers;
+    FormRecorder handlers;
     QtForm form(sampleLayout(), handlers);
     form.Show(false);
     QApplication::setActiveWindow(form.window());
@@ -105,7 +75,7 @@ TEST(QtForm, EnterPressesTheDefaultButtonAndAControlArraySharesOneHandler) {
 }
 
 TEST(QtForm, ACloseRequestCanBeCancelledAndTellsWhyItCame) {
-    Recorder handlers;
+    FormRecorder handlers;
     QtForm form(sampleLayout(), handlers);
     form.Show(false);
     handlers.cancelClose = true;
@@ -118,7 +88,7 @@ TEST(QtForm, ACloseRequestCanBeCancelledAndTellsWhyItCame) {
 }
 
 TEST(QtForm, AModalShowingReturnsWhenTheFormClosesAndTimersRunMeanwhile) {
-    Recorder handlers;
+    FormRecorder handlers;
     QtForm form(sampleLayout(), handlers);
     form.SetTimer("Timer1", true);
     QTimer::singleShot(200, [&form] { form.Close(); });
@@ -131,10 +101,8 @@ TEST(QtForm, AModalShowingReturnsWhenTheFormClosesAndTimersRunMeanwhile) {
 }
 
 TEST(QtForm, ListBoxesAddRemoveReplaceAndSelect) {
-    FormLayout layout = sampleLayout();
-    layout.controls.push_back({"List1", -1, ControlKind::ListBox, "", "", 90, 1700, 2000, 600, 6, false, '\0', false, 0});
-    Recorder handlers;
-    QtForm form(layout, handlers);
+    FormRecorder handlers;
+    QtForm form(sampleLayout(), handlers);
     form.AddItem("List1", "21, FTP PORT");
     form.AddItem("List1", "25");
     form.AddItem("List1", "110");

@@ -1,3 +1,5 @@
+#include "fakes/FormRecorder.h"
+#include "support/SampleForm.h"
 #include "platform/ProgramIcons.h"
 #include "platform/Windowing.h"
 #include "platform/win32/Win32Form.h"
@@ -13,47 +15,7 @@
 // layout tables and driven with window messages as a user's keys and clicks arrive.
 namespace {
 
-class Recorder : public FormHandlers {
-public:
-    std::vector<std::string> events;
-    bool cancelClose = false;
-    std::function<void(const std::string&)> onTick;
 
-    void Click(const std::string& control, int index) override {
-        events.push_back("Click " + control + " " + std::to_string(index));
-    }
-    void TimerTick(const std::string& timer) override {
-        events.push_back("Timer " + timer);
-        if (onTick) {
-            onTick(timer);
-        }
-    }
-    bool QueryUnload(CloseReason reason) override {
-        events.push_back(reason == CloseReason::User   ? "QueryUnload user"
-                         : reason == CloseReason::Code ? "QueryUnload code"
-                                                       : "QueryUnload shutdown");
-        return cancelClose;
-    }
-    void Unload() override { events.push_back("Unload"); }
-};
-
-FormLayout sampleLayout() {
-    FormLayout layout;
-    layout.name = "frmSample";
-    layout.caption = "Sample";
-    layout.clientWidth = 3885;
-    layout.clientHeight = 2400;
-    auto add = [&layout](ControlLayout c) { layout.controls.push_back(std::move(c)); };
-    add({"Frame1", -1, ControlKind::Frame, "", "Closed ports:", 90, 90, 3600, 1200, 5, false, '\0', true, 0});
-    add({"Label1", -1, ControlKind::Label, "Frame1", "Password:", 120, 240, 750, 195, 4, false, '\0', false, 0});
-    add({"Text1", 0, ControlKind::TextBox, "Frame1", "", 900, 240, 1500, 285, 1, false, '*', false, 0});
-    add({"Text1", 1, ControlKind::TextBox, "Frame1", "second", 900, 600, 1500, 285, 0, false, '\0', false, 0});
-    add({"Command1", 0, ControlKind::CommandButton, "", "OK", 2550, 1500, 930, 330, 2, true, '\0', false, 0});
-    add({"Command1", 1, ControlKind::CommandButton, "", "Cancel", 1515, 1500, 930, 330, 3, false, '\0', false, 0});
-    add({"List1", -1, ControlKind::ListBox, "", "", 90, 1900, 2000, 400, 6, false, '\0', false, 0});
-    add({"Timer1", -1, ControlKind::Timer, "", "", 0, 0, 0, 0, -1, false, '\0', false, 20});
-    return layout;
-}
 
 int dpi() {
     HDC screen = GetDC(nullptr);
@@ -79,7 +41,7 @@ void pump(Windowing& windowing) {
 } // namespace
 
 TEST(Win32Form, ControlsCarryTheLayoutsCaptionsAndPositions) {
-    Recorder handlers;
+    FormRecorder handlers;
     Win32Form form(sampleLayout(), handlers);
     const HWND window = reinterpret_cast<HWND>(form.Handle());
     char caption[64] = {};
@@ -98,7 +60,7 @@ TEST(Win32Form, ControlsCarryTheLayoutsCaptionsAndPositions) {
 }
 
 TEST(Win32Form, TabGoesThroughTheControlsInTabIndexOrder) {
-    Recorder handlers;
+    FormRecorder handlers;
     Win32Form form(sampleLayout(), handlers);
     const HWND window = reinterpret_cast<HWND>(form.Handle());
     std::vector<HWND> order{form.control("Text1", 1)};
@@ -111,7 +73,7 @@ TEST(Win32Form, TabGoesThroughTheControlsInTabIndexOrder) {
 
 TEST(Win32Form, EnterPressesTheDefaultButtonEscDoesNothingAndArraysShareAHandler) {
     auto windowing = makeSystemWindowing(false);
-    Recorder handlers;
+    FormRecorder handlers;
     Win32Form form(sampleLayout(), handlers);
     form.Show(false);
     form.SetFocus("Text1", 0);
@@ -124,7 +86,7 @@ TEST(Win32Form, EnterPressesTheDefaultButtonEscDoesNothingAndArraysShareAHandler
 }
 
 TEST(Win32Form, ACloseRequestCanBeCancelledAndTellsWhyItCame) {
-    Recorder handlers;
+    FormRecorder handlers;
     Win32Form form(sampleLayout(), handlers);
     form.Show(false);
     handlers.cancelClose = true;
@@ -137,7 +99,7 @@ TEST(Win32Form, ACloseRequestCanBeCancelledAndTellsWhyItCame) {
 }
 
 TEST(Win32Form, TheEndOfTheSessionClosesTheFormWithItsOwnReason) {
-    Recorder handlers;
+    FormRecorder handlers;
     Win32Form form(sampleLayout(), handlers);
     form.Show(false);
     SendMessageA(reinterpret_cast<HWND>(form.Handle()), WM_ENDSESSION, FALSE, 0); // the end was called off
@@ -148,7 +110,7 @@ TEST(Win32Form, TheEndOfTheSessionClosesTheFormWithItsOwnReason) {
 }
 
 TEST(Win32Form, AModalShowingRunsTimersAndReturnsWhenTheFormCloses) {
-    Recorder handlers;
+    FormRecorder handlers;
     Win32Form form(sampleLayout(), handlers);
     int ticks = 0;
     handlers.onTick = [&](const std::string&) {
@@ -165,7 +127,7 @@ TEST(Win32Form, AModalShowingRunsTimersAndReturnsWhenTheFormCloses) {
 }
 
 TEST(Win32Form, ListBoxesAddRemoveReplaceAndSelect) {
-    Recorder handlers;
+    FormRecorder handlers;
     Win32Form form(sampleLayout(), handlers);
     form.AddItem("List1", "21, FTP PORT");
     form.AddItem("List1", "25");
@@ -251,7 +213,7 @@ TEST(Win32Windowing, HeadlessNothingIsShownAndDialogsAnswerAtOnce) {
     windowing->MsgBox("nobody sees this", MsgBoxIcon::Stop, "QWADMIN");
     EXPECT_EQ(windowing->InputBox("Port:", "t", "d"), std::nullopt);
     EXPECT_EQ(windowing->PopupMenu({"Exit"}), -1);
-    Recorder handlers;
+    FormRecorder handlers;
     const auto form = windowing->CreateForm(sampleLayout(), handlers);
     form->Show(true);
     EXPECT_FALSE(form->Visible());
@@ -309,7 +271,7 @@ TEST(Win32Windowing, APopupMenuGivesTheChosenItemOrNothing) {
 
 TEST(Win32Windowing, BringToFrontRaisesAFormOfTheProgram) {
     auto windowing = makeSystemWindowing(false);
-    Recorder handlers;
+    FormRecorder handlers;
     Win32Form form(sampleLayout(), handlers);
     form.Show(false);
     EXPECT_NE(windowing->BringToFront(form.Handle()), 0);
