@@ -9,8 +9,8 @@
 // then prints the ratios. Last, it measures how long a connection to a closed port lives with the
 // program's 500 ms tick (200 connections opened at random moments).
 #include "core/ConnectionScan.h"
-#include "platform/Platform.h"
 #include "fakes/FakeWindowing.h"
+#include "platform/Platform.h"
 #include "platform/linux/LinuxTcpTable.h"
 #include "platform/linux/Loopback.h"
 #include "settings/modGlobals.h"
@@ -23,8 +23,8 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
@@ -168,8 +168,8 @@ std::vector<int> spreadPorts(int count, const std::vector<bool>& used) {
 std::string ssFilter(int count) {
     std::string filter = "(";
     for (int i = 1; i <= count; ++i) {
-        filter += (i > 1 ? " or " : " ") + std::string("sport = :") + std::to_string(i) + " or dport = :" +
-                  std::to_string(i);
+        filter +=
+            (i > 1 ? " or " : " ") + std::string("sport = :") + std::to_string(i) + " or dport = :" + std::to_string(i);
     }
     return filter + " )";
 }
@@ -323,38 +323,50 @@ int main(int argc, char** argv) {
         benchmark::ClearRegisteredBenchmarks();
         const std::vector<bool> used = portsInUse(table);
         for (const int entries : entryCounts) {
-            benchmark::RegisterBenchmark(name("CheckPorts", n, entries).c_str(), [entries](benchmark::State& state) {
-                setClosedPorts(lowPorts(entries));
-                ConnectionScan scan;
-                for (auto _ : state) {
-                    scan.CheckPorts();
-                }
-                state.counters["rows"] = static_cast<double>(scan.TcpRows().size());
-            })->Unit(benchmark::kMillisecond)->UseRealTime();
+            benchmark::RegisterBenchmark(name("CheckPorts", n, entries).c_str(),
+                                         [entries](benchmark::State& state) {
+                                             setClosedPorts(lowPorts(entries));
+                                             ConnectionScan scan;
+                                             for (auto _ : state) {
+                                                 scan.CheckPorts();
+                                             }
+                                             state.counters["rows"] = static_cast<double>(scan.TcpRows().size());
+                                         })
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
             const std::vector<int> spread = spreadPorts(entries, used);
-            benchmark::RegisterBenchmark(name("CheckPorts spread", n, entries).c_str(), [spread](benchmark::State& state) {
-                setClosedPorts(spread);
-                ConnectionScan scan;
-                for (auto _ : state) {
-                    scan.CheckPorts();
-                }
-                state.counters["rows"] = static_cast<double>(scan.TcpRows().size());
-            })->Unit(benchmark::kMillisecond)->UseRealTime();
-            benchmark::RegisterBenchmark(name("ss -K", n, entries).c_str(), [entries](benchmark::State& state) {
-                const std::string filter = ssFilter(entries);
-                for (auto _ : state) {
-                    runSs(filter);
-                }
-            })->Unit(benchmark::kMillisecond)->UseRealTime();
-            benchmark::RegisterBenchmark(name("/proc", n, entries).c_str(), [entries](benchmark::State& state) {
-                std::vector<int> closed;
-                for (int i = 1; i <= entries; ++i) {
-                    closed.push_back(i);
-                }
-                for (auto _ : state) {
-                    benchmark::DoNotOptimize(scanProc(closed));
-                }
-            })->Unit(benchmark::kMillisecond)->UseRealTime();
+            benchmark::RegisterBenchmark(name("CheckPorts spread", n, entries).c_str(),
+                                         [spread](benchmark::State& state) {
+                                             setClosedPorts(spread);
+                                             ConnectionScan scan;
+                                             for (auto _ : state) {
+                                                 scan.CheckPorts();
+                                             }
+                                             state.counters["rows"] = static_cast<double>(scan.TcpRows().size());
+                                         })
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+            benchmark::RegisterBenchmark(name("ss -K", n, entries).c_str(),
+                                         [entries](benchmark::State& state) {
+                                             const std::string filter = ssFilter(entries);
+                                             for (auto _ : state) {
+                                                 runSs(filter);
+                                             }
+                                         })
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+            benchmark::RegisterBenchmark(name("/proc", n, entries).c_str(),
+                                         [entries](benchmark::State& state) {
+                                             std::vector<int> closed;
+                                             for (int i = 1; i <= entries; ++i) {
+                                                 closed.push_back(i);
+                                             }
+                                             for (auto _ : state) {
+                                                 benchmark::DoNotOptimize(scanProc(closed));
+                                             }
+                                         })
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
         }
         benchmark::RunSpecifiedBenchmarks(&reporter);
         if (establishedRows(table) != 2 * n) {
@@ -365,8 +377,8 @@ int main(int argc, char** argv) {
 
     std::printf("\nOne scan, ms (the median of the repetitions, or the mean per run), and how many times faster\n"
                 "CheckPorts is; the last column is CheckPorts with the closed ports spread over the whole range:\n");
-    std::printf("%12s %8s %12s %10s %10s %10s %10s %12s\n", "connections", "entries", "CheckPorts", "ss -K",
-                "/proc", "ss/scan", "proc/scan", "spread ports");
+    std::printf("%12s %8s %12s %10s %10s %10s %10s %12s\n", "connections", "entries", "CheckPorts", "ss -K", "/proc",
+                "ss/scan", "proc/scan", "spread ports");
     for (const size_t n : sizes) {
         for (const int entries : entryCounts) {
             const double scan = reporter.millis[name("CheckPorts", n, entries)];

@@ -17,7 +17,9 @@ constexpr const char* NotSupportedMessage = "IP Helper is not supported by this 
     throw AppError(ErrorNumber::SubscriptOutOfRange, AppTitle, "Subscript out of range");
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 uint32_t readCount(const std::vector<uint8_t>& buffer) {
     uint32_t n = 0;
@@ -55,7 +57,8 @@ std::vector<std::optional<int32_t>> closedPortNumbers() {
 // The closed ports that a row can match: the numbers 0..65535 among the entries.
 std::vector<uint16_t> closedPortsInRange() {
     std::vector<uint16_t> ports;
-    for (int32_t j = 0; j <= modGlobals::LastPortIndex && static_cast<size_t>(j) < modGlobals::ClosedPorts.size(); ++j) {
+    for (int32_t j = 0; j <= modGlobals::LastPortIndex && static_cast<size_t>(j) < modGlobals::ClosedPorts.size();
+         ++j) {
         const std::optional<int32_t> port = ClosedPortNumber(modGlobals::ClosedPorts[static_cast<size_t>(j)]);
         if (port && *port >= 0 && *port <= 65535) {
             ports.push_back(static_cast<uint16_t>(*port));
@@ -64,7 +67,9 @@ std::vector<uint16_t> closedPortsInRange() {
     return ports;
 }
 
-bool spared(uint32_t state) { return state == TcpState::TimeWait || state == TcpState::Listen; }
+bool spared(uint32_t state) {
+    return state == TcpState::TimeWait || state == TcpState::Listen;
+}
 
 // Calls kill once for each closed entry that matches the row's local or remote port, in list order.
 template <class Row, class Kill>

@@ -155,7 +155,9 @@ std::optional<TimeOfDay> readTime(Reader& r) {
     return TimeOfDay{h * 3600 + minute * 60 + second};
 }
 
-[[noreturn]] void typeMismatch() { throw AppError(ErrorNumber::TypeMismatch, AppTitle, "Type mismatch"); }
+[[noreturn]] void typeMismatch() {
+    throw AppError(ErrorNumber::TypeMismatch, AppTitle, "Type mismatch");
+}
 
 } // namespace
 
@@ -188,8 +190,7 @@ TimeOfDay ParseTime(std::string_view text) {
 
 std::string FormatLongTime(TimeOfDay time) {
     char text[16];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d", time.seconds / 3600, time.seconds / 60 % 60,
-                  time.seconds % 60);
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", time.seconds / 3600, time.seconds / 60 % 60, time.seconds % 60);
     return text;
 }
 

@@ -15,7 +15,9 @@ int16_t UnsignedToInteger(int64_t value) {
     return static_cast<int16_t>(value > 32767 ? value - 65536 : value);
 }
 
-int32_t IntegerToUnsigned(int16_t value) { return value < 0 ? value + 65536 : value; }
+int32_t IntegerToUnsigned(int16_t value) {
+    return value < 0 ? value + 65536 : value;
+}
 
 int16_t NetworkToHostShort(int16_t value) {
     const auto u = static_cast<uint16_t>(value);

@@ -22,10 +22,10 @@ struct ControlLayout {
     int width = 0;
     int height = 0;
     int tabIndex = -1;
-    bool isDefault = false;    // Enter anywhere on the form presses it
-    char passwordChar = '\0';  // a text box shows this for every character
+    bool isDefault = false;   // Enter anywhere on the form presses it
+    char passwordChar = '\0'; // a text box shows this for every character
     bool bold = false;
-    int interval = 0;          // a timer's, in milliseconds; timers start disabled
+    int interval = 0; // a timer's, in milliseconds; timers start disabled
 };
 
 struct FormLayout {

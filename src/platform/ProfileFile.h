@@ -15,8 +15,8 @@ public:
                                              const std::string& fallback, char* buffer, uint32_t size,
                                              const std::string& path) = 0;
     // Sets key in section to value, creating the file and the section when needed. False on failure.
-    virtual bool writePrivateProfileString(const std::string& section, const std::string& key,
-                                           const std::string& value, const std::string& path) = 0;
+    virtual bool writePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
+                                           const std::string& path) = 0;
 };
 
 ProfileFile& systemProfileFile();

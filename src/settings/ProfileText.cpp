@@ -18,7 +18,9 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool sameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -35,9 +37,9 @@ bool sameName(std::string_view a, std::string_view b) {
 enum class LineKind { Blank, Comment, Section, Entry };
 
 struct Line {
-    std::string_view raw;  // without its line end
+    std::string_view raw; // without its line end
     LineKind kind;
-    std::string_view name; // section name or key, trimmed
+    std::string_view name;  // section name or key, trimmed
     std::string_view value; // raw text after '=' of an entry
 };
 
@@ -138,13 +140,14 @@ std::string_view stripQuotes(std::string_view v) {
 bool writable(std::string_view section, std::string_view key, std::string_view value) {
     const auto hasBreak = [](std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != s.npos; };
     return !section.empty() && !key.empty() && !hasBreak(section) && !hasBreak(key) && !hasBreak(value) &&
-           section.find(']') == section.npos && key.find('=') == key.npos && key.front() != ';' &&
-           key.front() != '[';
+           section.find(']') == section.npos && key.find('=') == key.npos && key.front() != ';' && key.front() != '[';
 }
 
 } // namespace
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a' || c == '\r' || c == '\n'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a' || c == '\r' || c == '\n';
+}
 
 std::optional<std::string> read(std::string_view text, std::string_view section, std::string_view key) {
     section = trim(section);

@@ -93,7 +93,9 @@ int32_t WriteIni(const std::string& path, const std::string& section, const std:
     return platform::get<ProfileFile>().writePrivateProfileString(section, key, value, path) ? 1 : 0;
 }
 
-bool DirExists(const std::string& path) { return platform::get<FileSystem>().setCurrentDirectory(path); }
+bool DirExists(const std::string& path) {
+    return platform::get<FileSystem>().setCurrentDirectory(path);
+}
 
 bool FileExists(const std::string& path) {
     if (DirExists(path)) {

@@ -18,8 +18,7 @@ std::string AppPath();
 // The value of key in section of the file, cut to 2047 bytes; empty when anything is missing.
 std::string ReadIni(const std::string& path, const std::string& section, const std::string& key);
 // Sets one value through the profile writer. Non-zero on success, 0 on failure.
-int32_t WriteIni(const std::string& path, const std::string& section, const std::string& key,
-                 const std::string& value);
+int32_t WriteIni(const std::string& path, const std::string& section, const std::string& key, const std::string& value);
 // True for an existing file; a directory is not a file. Leaves the current directory changed when
 // path is a directory (the test is made by entering it).
 bool FileExists(const std::string& path);

@@ -14,11 +14,12 @@ constexpr const char* Setup = "SETUP";
 constexpr const char* Ports = "PORTS";
 constexpr const char* NewFileSuffix = ".new";
 
-std::string settingsPath() { return VtkModule::AppPath() + SettingsFileName; }
+std::string settingsPath() {
+    return VtkModule::AppPath() + SettingsFileName;
+}
 
 std::string readSetting(const std::string& path, const char* section, const std::string& key) {
-    return VtkModule::Decrypt(VtkModule::ReadIni(path, section, VtkModule::Encrypt(key, RotationCount)),
-                              RotationCount);
+    return VtkModule::Decrypt(VtkModule::ReadIni(path, section, VtkModule::Encrypt(key, RotationCount)), RotationCount);
 }
 
 std::string asciiLower(std::string s) {
@@ -30,7 +31,9 @@ std::string asciiLower(std::string s) {
     return s;
 }
 
-bool isQuote(char c) { return c == '"' || c == '\''; }
+bool isQuote(char c) {
+    return c == '"' || c == '\'';
+}
 
 // The profile readers strip blanks and one pair of quotes around a value; enclosing a value that
 // begins or ends with one in quotes makes it read back exactly as written.

@@ -8,13 +8,13 @@
 // it, and their scrambled file settings.ini in the program's directory.
 namespace modGlobals {
 
-inline bool PasswordOK = false;     // the password prompt's answer; never stored
-inline std::string AdminPassword;   // plain in memory; empty when none is set
-inline std::string StartTime;       // the daily window in which the closed ports are open,
-inline std::string EndTime;         // as time-of-day texts (22:00:00)
+inline bool PasswordOK = false;              // the password prompt's answer; never stored
+inline std::string AdminPassword;            // plain in memory; empty when none is set
+inline std::string StartTime;                // the daily window in which the closed ports are open,
+inline std::string EndTime;                  // as time-of-day texts (22:00:00)
 inline std::vector<std::string> ClosedPorts; // entries 0..LastPortIndex: "21" or "21, FTP PORT"
-inline int32_t LastPortIndex = -1;  // -1: the list is empty
-inline bool AlarmRaised = false;    // the clock-change alarm
+inline int32_t LastPortIndex = -1;           // -1: the list is empty
+inline bool AlarmRaised = false;             // the clock-change alarm
 
 // The rotation every key and value of settings.ini is scrambled with. Chosen so that scrambled keys
 // are plain ASCII with no blank, '=', '[', ']', ';' or backslash, and scrambled printable ASCII never

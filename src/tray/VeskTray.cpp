@@ -12,7 +12,9 @@ namespace {
 constexpr int16_t LeftButton = 1;
 constexpr int16_t RightButton = 2;
 
-TrayShell& shell() { return platform::get<TrayShell>(); }
+TrayShell& shell() {
+    return platform::get<TrayShell>();
+}
 
 } // namespace
 
@@ -135,7 +137,9 @@ void VeskTray::AboutBox() {
                                       MsgBoxIcon::Information, AppTitle);
 }
 
-uintptr_t VeskTray::TrayHWND() { return shell().TaskbarWindow(); }
+uintptr_t VeskTray::TrayHWND() {
+    return shell().TaskbarWindow();
+}
 
 void VeskTray::InitProperties() {
     InTray(false);
@@ -173,13 +177,28 @@ void VeskTray::HandleTrayMessage(uint32_t mouseMessage, uint32_t id) {
     }
     const auto Id = static_cast<int32_t>(id);
     switch (mouseMessage) {
-    case MouseMessage::Move: host_.MouseMove(Id); break;
-    case MouseMessage::LeftDown: host_.MouseDown(LeftButton, Id); break;
-    case MouseMessage::LeftUp: host_.MouseUp(LeftButton, Id); break;
-    case MouseMessage::LeftDouble: host_.MouseDblClick(LeftButton, Id); break;
-    case MouseMessage::RightDown: host_.MouseDown(RightButton, Id); break;
-    case MouseMessage::RightUp: host_.MouseUp(RightButton, Id); break;
-    case MouseMessage::RightDouble: host_.MouseDblClick(RightButton, Id); break;
-    default: break; // middle button and everything else raise nothing
+    case MouseMessage::Move:
+        host_.MouseMove(Id);
+        break;
+    case MouseMessage::LeftDown:
+        host_.MouseDown(LeftButton, Id);
+        break;
+    case MouseMessage::LeftUp:
+        host_.MouseUp(LeftButton, Id);
+        break;
+    case MouseMessage::LeftDouble:
+        host_.MouseDblClick(LeftButton, Id);
+        break;
+    case MouseMessage::RightDown:
+        host_.MouseDown(RightButton, Id);
+        break;
+    case MouseMessage::RightUp:
+        host_.MouseUp(RightButton, Id);
+        break;
+    case MouseMessage::RightDouble:
+        host_.MouseDblClick(RightButton, Id);
+        break;
+    default:
+        break; // middle button and everything else raise nothing
     }
 }

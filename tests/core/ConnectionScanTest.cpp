@@ -12,7 +12,9 @@
 
 namespace {
 
-bool sameRow(const TcpRow& a, const TcpRow& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameRow(const TcpRow& a, const TcpRow& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 TcpRow asDeletion(TcpRow row) {
     row.dwState = TcpState::DeleteTcb;
@@ -64,8 +66,8 @@ TEST(ClosedPortNumber, TakesTheNumberBeforeTheFirstComma) {
     EXPECT_EQ(ClosedPortNumber("-25"), -25);
     EXPECT_EQ(ClosedPortNumber("021"), 21);
     EXPECT_EQ(ClosedPortNumber("2147483647"), 2147483647);
-    for (const char* notANumber : {"", " ", ", name", "abc", "2 5", "25x", "25.0", "0x19", "2147483648", "-",
-                                   "99999999999999999999"}) {
+    for (const char* notANumber :
+         {"", " ", ", name", "abc", "2 5", "25x", "25.0", "0x19", "2147483648", "-", "99999999999999999999"}) {
         EXPECT_EQ(ClosedPortNumber(notANumber), std::nullopt) << "'" << notANumber << "'";
     }
 }

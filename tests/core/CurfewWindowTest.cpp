@@ -7,7 +7,9 @@
 
 namespace {
 
-TimeOfDay at(int h, int m, int s = 0) { return TimeOfDay{h * 3600 + m * 60 + s}; }
+TimeOfDay at(int h, int m, int s = 0) {
+    return TimeOfDay{h * 3600 + m * 60 + s};
+}
 
 class CurfewWindow : public ::testing::Test {
 protected:
@@ -28,12 +30,12 @@ TEST_F(CurfewWindow, BoundsAreInsideAndAStartAfterTheEndRunsAcrossMidnight) {
         bool open;
     };
     const Case cases[] = {
-        {at(8, 0), at(17, 0), at(7, 59, 59), false}, {at(8, 0), at(17, 0), at(8, 0), true},
-        {at(8, 0), at(17, 0), at(17, 0), true},      {at(8, 0), at(17, 0), at(17, 0, 1), false},
-        {at(22, 0), at(6, 0), at(23, 30), true},     {at(22, 0), at(6, 0), at(0, 0), true},
-        {at(22, 0), at(6, 0), at(6, 0), true},       {at(22, 0), at(6, 0), at(6, 0, 1), false},
-        {at(22, 0), at(6, 0), at(12, 0), false},     {at(22, 0), at(6, 0), at(21, 59, 59), false},
-        {at(0, 0), at(23, 59), at(23, 59, 1), false}, {at(0, 0), at(23, 59), at(23, 59), true},
+        {at(8, 0), at(17, 0), at(7, 59, 59), false},    {at(8, 0), at(17, 0), at(8, 0), true},
+        {at(8, 0), at(17, 0), at(17, 0), true},         {at(8, 0), at(17, 0), at(17, 0, 1), false},
+        {at(22, 0), at(6, 0), at(23, 30), true},        {at(22, 0), at(6, 0), at(0, 0), true},
+        {at(22, 0), at(6, 0), at(6, 0), true},          {at(22, 0), at(6, 0), at(6, 0, 1), false},
+        {at(22, 0), at(6, 0), at(12, 0), false},        {at(22, 0), at(6, 0), at(21, 59, 59), false},
+        {at(0, 0), at(23, 59), at(23, 59, 1), false},   {at(0, 0), at(23, 59), at(23, 59), true},
         {at(8, 0, 30), at(17, 0), at(8, 0, 29), false},
     };
     for (const Case& c : cases) {
@@ -83,9 +85,26 @@ TEST(ParseTime, TakesOnlyTheTimeOfADateAndTime) {
 }
 
 TEST(ParseTime, RefusesWhatIsNotATimeWithATypeMismatch) {
-    for (const char* bad : {"", "   ", "24:00", "23:60", "12:00:60", "abc", "7", "7.30", "13:00 PM", "0:30 AM",
-                            "12:", ":30", "12:30 XM", "12:30 PMX", "12:30 extra", "123:00", "2023-02-29 10:00",
-                            "1/32/2024 10:00", "2024-01-15 25:00", "-1:00"}) {
+    for (const char* bad : {"",
+                            "   ",
+                            "24:00",
+                            "23:60",
+                            "12:00:60",
+                            "abc",
+                            "7",
+                            "7.30",
+                            "13:00 PM",
+                            "0:30 AM",
+                            "12:",
+                            ":30",
+                            "12:30 XM",
+                            "12:30 PMX",
+                            "12:30 extra",
+                            "123:00",
+                            "2023-02-29 10:00",
+                            "1/32/2024 10:00",
+                            "2024-01-15 25:00",
+                            "-1:00"}) {
         try {
             ParseTime(bad);
             ADD_FAILURE() << "'" << bad << "' was read as a time";

@@ -20,7 +20,7 @@ public:
     std::optional<uint32_t> writtenCount;
     std::optional<uint32_t> fill6Result;
 
-    bool filters = false;            // whether FilterPorts leaves rows out
+    bool filters = false; // whether FilterPorts leaves rows out
     std::vector<uint16_t> filteredPorts;
     std::vector<TcpRow> deleted;   // every row handed to SetTcpEntry
     std::vector<Tcp6Row> deleted6; // every row handed to SetTcp6Entry

@@ -23,7 +23,9 @@ bool FaultyFiles::setAttributesNormal(const std::string& path) {
     return allowChange() && files_.setAttributesNormal(path);
 }
 
-bool FaultyFiles::deleteFile(const std::string& path) { return allowChange() && files_.deleteFile(path); }
+bool FaultyFiles::deleteFile(const std::string& path) {
+    return allowChange() && files_.deleteFile(path);
+}
 
 bool FaultyFiles::replaceFile(const std::string& from, const std::string& to) {
     return allowChange() && files_.replaceFile(from, to);

@@ -93,8 +93,8 @@ struct Snapshot {
 };
 
 Snapshot snapshot() {
-    Snapshot s{modGlobals::AdminPassword, modGlobals::StartTime, modGlobals::EndTime, modGlobals::AlarmRaised,
-               modGlobals::LastPortIndex, {}};
+    Snapshot s{modGlobals::AdminPassword, modGlobals::StartTime,     modGlobals::EndTime,
+               modGlobals::AlarmRaised,   modGlobals::LastPortIndex, {}};
     for (int32_t i = 0; i <= modGlobals::LastPortIndex; ++i) {
         s.ports.push_back(modGlobals::ClosedPorts.at(static_cast<size_t>(i)));
     }

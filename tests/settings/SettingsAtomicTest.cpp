@@ -31,7 +31,8 @@ struct Situation {
 };
 
 // Saves New over the given situation with the given fault; returns the number of changes tried.
-int saveWithFault(const TempDir& dir, const std::string& oldBytes, Situation situation, FaultyFiles::Fault fault, int at) {
+int saveWithFault(const TempDir& dir, const std::string& oldBytes, Situation situation, FaultyFiles::Fault fault,
+                  int at) {
     if (situation.oldFile) {
         writeBytes(dir.file("settings.ini"), oldBytes);
     }

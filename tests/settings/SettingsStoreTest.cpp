@@ -212,8 +212,8 @@ TEST_F(SettingsStore, BadFilesLoadWhatIsReadable) {
         "[SETUP]\r" + pw + "\r[PORTS]\r" + op0 + "\r" + op1,
         "[SETUP]\n" + pw + "\n[PORTS]\n" + op0 + "\n" + op1 + "\n",
         "garbage\x01\x02\xFF line\r\nno sections here\r\n[SETUP]\r\n" + std::string(100000, 'x') + "\r\n" + pw +
-            "\r\n[PORTS]\r\nline without equals\r\n" + op0 + "\r\n" + Encrypt("OP_00", RotationCount) + "=dup\r\n" + op1 +
-            "\r\n[SETUP]\r\nsecond=section\r\n",
+            "\r\n[PORTS]\r\nline without equals\r\n" + op0 + "\r\n" + Encrypt("OP_00", RotationCount) + "=dup\r\n" +
+            op1 + "\r\n[SETUP]\r\nsecond=section\r\n",
         std::string("\0\0\0\r\n[SETUP]\r\n", 14) + pw + "\r\n[PORTS]\r\n" + op0 + "\r\n" + op1 + "\r\n\x1a",
     };
     for (const std::string& text : cases) {

@@ -43,7 +43,8 @@ TEST(AppPath, IsTheDirectoryOfTheRunningProgram) {
     ASSERT_FALSE(dir.empty());
     EXPECT_EQ(dir.back(), separator);
     EXPECT_NE(dir.substr(0, dir.size() - 1).back(), separator);
-    const bool found = std::filesystem::exists(dir + "settings_tests") || std::filesystem::exists(dir + "settings_tests.exe");
+    const bool found =
+        std::filesystem::exists(dir + "settings_tests") || std::filesystem::exists(dir + "settings_tests.exe");
     EXPECT_TRUE(found) << dir << " does not hold this test program";
 }
 

@@ -11,7 +11,7 @@ TempDir::TempDir() {
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::filesystem::path candidate = std::filesystem::temp_directory_path() /
-            ("qwtest-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+                                                ("qwtest-" + std::to_string(stamp) + "-" + std::to_string(counter++));
         if (std::filesystem::create_directory(candidate)) {
             path_ = candidate;
             return;

@@ -1,7 +1,7 @@
+#include "tray/VeskTray.h"
 #include "fakes/FakeTrayShell.h"
 #include "fakes/FakeWindowing.h"
 #include "platform/Platform.h"
-#include "tray/VeskTray.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,12 @@ namespace {
 
 constexpr uintptr_t ControlWindow = 0x1234;
 
-PictureRef icon(uintptr_t handle) { return std::make_shared<const Picture>(Picture{PictureType::Icon, handle}); }
-PictureRef bitmap(uintptr_t handle) { return std::make_shared<const Picture>(Picture{PictureType::Bitmap, handle}); }
+PictureRef icon(uintptr_t handle) {
+    return std::make_shared<const Picture>(Picture{PictureType::Icon, handle});
+}
+PictureRef bitmap(uintptr_t handle) {
+    return std::make_shared<const Picture>(Picture{PictureType::Bitmap, handle});
+}
 
 class RecordingHost : public VeskTrayHost {
 public:
@@ -180,8 +184,9 @@ TEST_F(VeskTrayTest, MouseMessagesBecomeEventsWithButtonAndId) {
     for (uint32_t message : {0x200u, 0x201u, 0x202u, 0x203u, 0x204u, 0x205u, 0x206u, 0x207u, 0x208u, 0x209u, 0x100u}) {
         shell_.send(message);
     }
-    EXPECT_EQ(host_.events, (std::vector<std::string>{"MouseMove 0", "MouseDown 1 0", "MouseUp 1 0", "MouseDblClick 1 0",
-                                                       "MouseDown 2 0", "MouseUp 2 0", "MouseDblClick 2 0"}));
+    EXPECT_EQ(host_.events,
+              (std::vector<std::string>{"MouseMove 0", "MouseDown 1 0", "MouseUp 1 0", "MouseDblClick 1 0",
+                                        "MouseDown 2 0", "MouseUp 2 0", "MouseDblClick 2 0"}));
     host_.events.clear();
     tray.Enabled(false);
     shell_.send(0x205);

@@ -58,15 +58,21 @@ constexpr size_t ReceiveBufferSize = 256 * 1024;
 
 uint32_t resultOf(int error) {
     switch (error) {
-    case 0: return TcpResult::NoError;
+    case 0:
+        return TcpResult::NoError;
     case EPERM:
-    case EACCES: return TcpResult::AccessDenied;
+    case EACCES:
+        return TcpResult::AccessDenied;
     case ENOENT:
-    case ESTALE: return TcpResult::NotFound; // gone, or another socket now holds its addresses
+    case ESTALE:
+        return TcpResult::NotFound; // gone, or another socket now holds its addresses
     case EPROTONOSUPPORT:
-    case EOPNOTSUPP: return TcpResult::NotSupported;
-    case EINVAL: return TcpResult::InvalidParameter;
-    default: return TcpResult::GenFailure;
+    case EOPNOTSUPP:
+        return TcpResult::NotSupported;
+    case EINVAL:
+        return TcpResult::InvalidParameter;
+    default:
+        return TcpResult::GenFailure;
     }
 }
 
@@ -168,8 +174,9 @@ bool LinuxTcpTable::fresh(bool pending) const {
     return pending && std::chrono::steady_clock::now() - snapshot_.taken < std::chrono::seconds(1);
 }
 
-template <class Row> uint32_t LinuxTcpTable::serve(std::vector<Row> Snapshot::*rows, bool Snapshot::*pending,
-                                                   uint8_t* buffer, uint32_t* size, bool order) {
+template <class Row>
+uint32_t LinuxTcpTable::serve(std::vector<Row> Snapshot::*rows, bool Snapshot::*pending, uint8_t* buffer,
+                              uint32_t* size, bool order) {
     if (!fresh(snapshot_.*pending)) {
         if (const int error = takeSnapshot()) {
             return resultOf(error);
@@ -194,13 +201,17 @@ uint32_t LinuxTcpTable::GetTcpTable(uint8_t* buffer, uint32_t* size, bool order)
     return serve(&Snapshot::rows, &Snapshot::rowsPending, buffer, size, order);
 }
 
-uint32_t LinuxTcpTable::SetTcpEntry(const TcpRow& row) { return destroyShown(shown_, row, row.dwState); }
+uint32_t LinuxTcpTable::SetTcpEntry(const TcpRow& row) {
+    return destroyShown(shown_, row, row.dwState);
+}
 
 uint32_t LinuxTcpTable::GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) {
     return serve(&Snapshot::rows6, &Snapshot::rows6Pending, buffer, size, order);
 }
 
-uint32_t LinuxTcpTable::SetTcp6Entry(const Tcp6Row& row) { return destroyShown(shown6_, row, row.State); }
+uint32_t LinuxTcpTable::SetTcp6Entry(const Tcp6Row& row) {
+    return destroyShown(shown6_, row, row.State);
+}
 
 int LinuxTcpTable::dump(const std::vector<uint8_t>& request, std::vector<SockDiag::Socket>& sockets) {
     if (const int error = dumpSocket_.open()) {
@@ -242,8 +253,6 @@ int LinuxTcpTable::destroy(const SockDiag::Socket& socket) {
     const int error = SockDiag::parseAck(reply.data(), static_cast<size_t>(n));
     return error < 0 ? EIO : error;
 }
-
-
 
 TcpTable& systemTcpTable() {
     static LinuxTcpTable instance;

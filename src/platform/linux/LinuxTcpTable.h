@@ -16,9 +16,9 @@
 // A NETLINK_SOCK_DIAG socket, opened when first used.
 class DiagSocket {
 public:
-    int open();                                      // 0, or the errno of a failure
-    int send(const std::vector<uint8_t>& request);   // 0, or the errno
-    ssize_t receive(std::vector<uint8_t>& buffer);   // one datagram's length, or -errno
+    int open();                                    // 0, or the errno of a failure
+    int send(const std::vector<uint8_t>& request); // 0, or the errno
+    ssize_t receive(std::vector<uint8_t>& buffer); // one datagram's length, or -errno
     uint32_t nextSequence() { return ++sequence_; }
 
 private:
@@ -98,9 +98,9 @@ private:
                    bool order);
     template <class Row> uint32_t destroyShown(ShownSockets<Row>& shown, const Row& row, uint32_t state);
     int dump(const std::vector<uint8_t>& request, std::vector<SockDiag::Socket>& sockets); // 0, or the errno
-    int destroy(const SockDiag::Socket& socket);                       // the kernel's answer
+    int destroy(const SockDiag::Socket& socket);                                           // the kernel's answer
 
-    std::vector<uint8_t> filter_;  // the kernel's filter program; empty for the whole table
+    std::vector<uint8_t> filter_;    // the kernel's filter program; empty for the whole table
     bool bothFamiliesAtOnce_ = true; // until the kernel refuses the older dump
     Snapshot snapshot_;
     std::vector<SockDiag::Socket> sockets_;

@@ -164,7 +164,9 @@ private:
 
 constexpr uint8_t MappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
 
-bool isMapped(const uint8_t* a) { return std::memcmp(a, MappedPrefix, 12) == 0; }
+bool isMapped(const uint8_t* a) {
+    return std::memcmp(a, MappedPrefix, 12) == 0;
+}
 bool isUnspecified(const uint8_t* a) {
     static constexpr uint8_t zero[16] = {};
     return std::memcmp(a, zero, 16) == 0;
@@ -184,7 +186,8 @@ template <class Visit> bool forEachMessage(const uint8_t* bytes, size_t length, 
         if (header.nlmsg_len < sizeof header || header.nlmsg_len > length - offset) {
             return false;
         }
-        if (!visit(header, bytes + offset + NLMSG_HDRLEN, header.nlmsg_len - std::min<size_t>(header.nlmsg_len, NLMSG_HDRLEN))) {
+        if (!visit(header, bytes + offset + NLMSG_HDRLEN,
+                   header.nlmsg_len - std::min<size_t>(header.nlmsg_len, NLMSG_HDRLEN))) {
             return true;
         }
         offset += std::min<size_t>(NLMSG_ALIGN(header.nlmsg_len), length - offset);
@@ -303,19 +306,32 @@ int parseAck(const uint8_t* bytes, size_t length) {
 
 uint32_t windowsState(uint8_t linuxState) {
     switch (linuxState) {
-    case Established: return TcpState::Estab;
-    case SynSent: return TcpState::SynSent;
-    case SynRecv: return TcpState::SynRcvd;
-    case FinWait1: return TcpState::FinWait1;
-    case FinWait2: return TcpState::FinWait2;
-    case TimeWait: return TcpState::TimeWait;
-    case Close: return TcpState::Closed;
-    case CloseWait: return TcpState::CloseWait;
-    case LastAck: return TcpState::LastAck;
-    case Listen: return TcpState::Listen;
-    case Closing: return TcpState::Closing;
-    case NewSynRecv: return TcpState::SynRcvd;
-    default: return TcpState::Closed;
+    case Established:
+        return TcpState::Estab;
+    case SynSent:
+        return TcpState::SynSent;
+    case SynRecv:
+        return TcpState::SynRcvd;
+    case FinWait1:
+        return TcpState::FinWait1;
+    case FinWait2:
+        return TcpState::FinWait2;
+    case TimeWait:
+        return TcpState::TimeWait;
+    case Close:
+        return TcpState::Closed;
+    case CloseWait:
+        return TcpState::CloseWait;
+    case LastAck:
+        return TcpState::LastAck;
+    case Listen:
+        return TcpState::Listen;
+    case Closing:
+        return TcpState::Closing;
+    case NewSynRecv:
+        return TcpState::SynRcvd;
+    default:
+        return TcpState::Closed;
     }
 }
 

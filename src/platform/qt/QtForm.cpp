@@ -17,10 +17,16 @@
 
 namespace {
 
-int pixels(int twips, double dotsPerInch) { return static_cast<int>(twips * dotsPerInch / 1440.0 + 0.5); }
+int pixels(int twips, double dotsPerInch) {
+    return static_cast<int>(twips * dotsPerInch / 1440.0 + 0.5);
+}
 
-QString text(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
-std::string bytes(const QString& s) { return s.toLocal8Bit().toStdString(); }
+QString text(const std::string& s) {
+    return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
+}
+std::string bytes(const QString& s) {
+    return s.toLocal8Bit().toStdString();
+}
 
 } // namespace
 
@@ -168,7 +174,9 @@ QtForm::QtForm(const FormLayout& layout, FormHandlers& handlers, bool headless)
 
 QtForm::~QtForm() = default;
 
-QDialog* QtForm::window() const { return dialog_.get(); }
+QDialog* QtForm::window() const {
+    return dialog_.get();
+}
 
 QWidget* QtForm::control(const std::string& name, int index) const {
     const auto it = controls_.find({name, index});
@@ -199,13 +207,25 @@ void QtForm::Show(bool modal) {
     }
 }
 
-void QtForm::Hide() { dialog_->hide(); }
-void QtForm::Close() { dialog_->closeByCode(); }
-bool QtForm::Visible() const { return dialog_->isVisible(); }
-uintptr_t QtForm::Handle() const { return static_cast<uintptr_t>(dialog_->winId()); }
-void QtForm::SetCaption(const std::string& caption) { dialog_->setWindowTitle(text(caption)); }
+void QtForm::Hide() {
+    dialog_->hide();
+}
+void QtForm::Close() {
+    dialog_->closeByCode();
+}
+bool QtForm::Visible() const {
+    return dialog_->isVisible();
+}
+uintptr_t QtForm::Handle() const {
+    return static_cast<uintptr_t>(dialog_->winId());
+}
+void QtForm::SetCaption(const std::string& caption) {
+    dialog_->setWindowTitle(text(caption));
+}
 
-void QtForm::SetWindowIcon(uintptr_t icon) { dialog_->setWindowIcon(QtTrayShell::IconOf(icon)); }
+void QtForm::SetWindowIcon(uintptr_t icon) {
+    dialog_->setWindowIcon(QtTrayShell::IconOf(icon));
+}
 
 void QtForm::SetPicture(const std::string& pictureBox, uintptr_t icon) {
     QLabel* box = find<QLabel>(pictureBox, -1);
@@ -242,14 +262,22 @@ void QtForm::SetText(const std::string& control, int index, const std::string& v
     }
 }
 
-void QtForm::SelectAll(const std::string& control, int index) { find<QLineEdit>(control, index)->selectAll(); }
-void QtForm::SetFocus(const std::string& control, int index) { this->control(control, index)->setFocus(); }
+void QtForm::SelectAll(const std::string& control, int index) {
+    find<QLineEdit>(control, index)->selectAll();
+}
+void QtForm::SetFocus(const std::string& control, int index) {
+    this->control(control, index)->setFocus();
+}
 void QtForm::SetEnabled(const std::string& control, int index, bool enabled) {
     this->control(control, index)->setEnabled(enabled);
 }
-bool QtForm::Enabled(const std::string& control, int index) const { return this->control(control, index)->isEnabled(); }
+bool QtForm::Enabled(const std::string& control, int index) const {
+    return this->control(control, index)->isEnabled();
+}
 
-int QtForm::ListCount(const std::string& list) const { return find<QListWidget>(list, -1)->count(); }
+int QtForm::ListCount(const std::string& list) const {
+    return find<QListWidget>(list, -1)->count();
+}
 std::string QtForm::List(const std::string& list, int entry) const {
     const QListWidgetItem* item = find<QListWidget>(list, -1)->item(entry);
     return item != nullptr ? bytes(item->text()) : std::string();
@@ -257,14 +285,20 @@ std::string QtForm::List(const std::string& list, int entry) const {
 void QtForm::AddItem(const std::string& list, const std::string& value) {
     find<QListWidget>(list, -1)->addItem(text(value));
 }
-void QtForm::RemoveItem(const std::string& list, int entry) { delete find<QListWidget>(list, -1)->takeItem(entry); }
+void QtForm::RemoveItem(const std::string& list, int entry) {
+    delete find<QListWidget>(list, -1)->takeItem(entry);
+}
 void QtForm::SetList(const std::string& list, int entry, const std::string& value) {
     if (QListWidgetItem* item = find<QListWidget>(list, -1)->item(entry)) {
         item->setText(text(value));
     }
 }
-int QtForm::ListIndex(const std::string& list) const { return find<QListWidget>(list, -1)->currentRow(); }
-void QtForm::SetListIndex(const std::string& list, int entry) { find<QListWidget>(list, -1)->setCurrentRow(entry); }
+int QtForm::ListIndex(const std::string& list) const {
+    return find<QListWidget>(list, -1)->currentRow();
+}
+void QtForm::SetListIndex(const std::string& list, int entry) {
+    find<QListWidget>(list, -1)->setCurrentRow(entry);
+}
 
 void QtForm::SetTimer(const std::string& timer, bool enabled) {
     QTimer* t = timers_.at(timer);
@@ -274,4 +308,6 @@ void QtForm::SetTimer(const std::string& timer, bool enabled) {
         t->stop();
     }
 }
-bool QtForm::TimerEnabled(const std::string& timer) const { return timers_.at(timer)->isActive(); }
+bool QtForm::TimerEnabled(const std::string& timer) const {
+    return timers_.at(timer)->isActive();
+}

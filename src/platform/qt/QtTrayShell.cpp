@@ -129,5 +129,9 @@ uintptr_t QtTrayShell::TaskbarWindow() {
     return owner == 0 ? 0 : owner ^ (static_cast<uintptr_t>(generation_) << 32);
 }
 
-void QtTrayShell::HookWindow(uintptr_t window, TrayMessageSink& sink) { sinks_[window] = &sink; }
-void QtTrayShell::UnhookWindow(uintptr_t window) { sinks_.erase(window); }
+void QtTrayShell::HookWindow(uintptr_t window, TrayMessageSink& sink) {
+    sinks_[window] = &sink;
+}
+void QtTrayShell::UnhookWindow(uintptr_t window) {
+    sinks_.erase(window);
+}

@@ -24,10 +24,14 @@ QString text(const std::string& s) {
 
 QMessageBox::Icon qtIcon(MsgBoxIcon icon) {
     switch (icon) {
-    case MsgBoxIcon::Information: return QMessageBox::Information;
-    case MsgBoxIcon::Exclamation: return QMessageBox::Warning;
-    case MsgBoxIcon::Stop: return QMessageBox::Critical;
-    case MsgBoxIcon::None: break;
+    case MsgBoxIcon::Information:
+        return QMessageBox::Information;
+    case MsgBoxIcon::Exclamation:
+        return QMessageBox::Warning;
+    case MsgBoxIcon::Stop:
+        return QMessageBox::Critical;
+    case MsgBoxIcon::None:
+        break;
     }
     return QMessageBox::NoIcon;
 }
@@ -97,7 +101,9 @@ int QtWindowing::PopupMenu(const std::vector<std::string>& items) {
     return chosen != nullptr ? chosen->data().toInt() : -1;
 }
 
-void QtWindowing::DoEvents() { QCoreApplication::processEvents(); }
+void QtWindowing::DoEvents() {
+    QCoreApplication::processEvents();
+}
 
 bool QtWindowing::PrevInstance() {
     if (!lock_) {
@@ -121,8 +127,8 @@ int32_t QtWindowing::BringToFront(uintptr_t window) {
     return 1;
 }
 
-int32_t QtWindowing::ShellOpen(const std::string& file, const std::string& directory, uintptr_t,
-                               const std::string&, const std::string&) {
+int32_t QtWindowing::ShellOpen(const std::string& file, const std::string& directory, uintptr_t, const std::string&,
+                               const std::string&) {
     // The desktop opens a document with its default application; it takes no verb and no parameters.
     QFileInfo info(text(file));
     if (info.isRelative() && !directory.empty()) {
@@ -134,4 +140,6 @@ int32_t QtWindowing::ShellOpen(const std::string& file, const std::string& direc
     return QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath())) ? ShellSucceeded : NoAssociation;
 }
 
-std::unique_ptr<Windowing> makeSystemWindowing(bool headless) { return std::make_unique<QtWindowing>(headless); }
+std::unique_ptr<Windowing> makeSystemWindowing(bool headless) {
+    return std::make_unique<QtWindowing>(headless);
+}

@@ -45,8 +45,8 @@ public:
     bool replaceFile(const std::string& from, const std::string& to) override {
         {
             // The profile writer leaves its data to the cache; it must be on the disk before the move.
-            UniqueHandle file(CreateFileA(from.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+            UniqueHandle file(
+                CreateFileA(from.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
             if (!file.valid() || !FlushFileBuffers(file.get())) {
                 return false;
             }

@@ -8,7 +8,9 @@ namespace {
 constexpr const char* FormClass = "QuietwireForm";
 constexpr int FirstControlId = 100;
 
-int pixels(int twips, int dotsPerInch) { return MulDiv(twips, dotsPerInch, 1440); }
+int pixels(int twips, int dotsPerInch) {
+    return MulDiv(twips, dotsPerInch, 1440);
+}
 
 void registerClass() {
     static bool registered = false;
@@ -86,7 +88,9 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
         const char* windowClass = "STATIC";
         DWORD controlStyle = WS_CHILD | WS_VISIBLE;
         switch (c.kind) {
-        case ControlKind::Label: controlStyle |= SS_LEFT; break;
+        case ControlKind::Label:
+            controlStyle |= SS_LEFT;
+            break;
         case ControlKind::TextBox:
             windowClass = "EDIT";
             controlStyle |= WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | (c.passwordChar != '\0' ? ES_PASSWORD : 0);
@@ -103,9 +107,14 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
             windowClass = "BUTTON";
             controlStyle |= BS_GROUPBOX;
             break;
-        case ControlKind::Line: controlStyle |= SS_ETCHEDHORZ; break;
-        case ControlKind::PictureBox: controlStyle |= SS_ICON; break;
-        case ControlKind::Timer: break;
+        case ControlKind::Line:
+            controlStyle |= SS_ETCHEDHORZ;
+            break;
+        case ControlKind::PictureBox:
+            controlStyle |= SS_ICON;
+            break;
+        case ControlKind::Timer:
+            break;
         }
         int left = at.x + pixels(c.left, dpiX);
         int top = at.y + pixels(c.top, dpiY);
@@ -117,17 +126,17 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
             height = 2;
         }
         const int controlId = id++;
-        HWND control = CreateWindowExA(c.kind == ControlKind::TextBox || c.kind == ControlKind::ListBox ? WS_EX_CLIENTEDGE : 0,
-                                       windowClass, c.kind == ControlKind::ListBox ? "" : c.caption.c_str(),
-                                       controlStyle, left, top, width, height, window_,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)),
-                                       GetModuleHandleA(nullptr), nullptr);
+        HWND control = CreateWindowExA(
+            c.kind == ControlKind::TextBox || c.kind == ControlKind::ListBox ? WS_EX_CLIENTEDGE : 0, windowClass,
+            c.kind == ControlKind::ListBox ? "" : c.caption.c_str(), controlStyle, left, top, width, height, window_,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), GetModuleHandleA(nullptr), nullptr);
         if (control == nullptr) {
             throw std::runtime_error("cannot create control " + c.name);
         }
         SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(c.bold ? boldFont_ : font_), FALSE);
         if (c.passwordChar != '\0') {
-            SendMessageA(control, EM_SETPASSWORDCHAR, static_cast<WPARAM>(static_cast<unsigned char>(c.passwordChar)), 0);
+            SendMessageA(control, EM_SETPASSWORDCHAR, static_cast<WPARAM>(static_cast<unsigned char>(c.passwordChar)),
+                         0);
         }
         if (c.kind == ControlKind::CommandButton) {
             buttons_[controlId] = {c.name, c.index};
@@ -250,7 +259,9 @@ void Win32Form::Show(bool modal) {
     }
 }
 
-void Win32Form::Hide() { ShowWindow(window_, SW_HIDE); }
+void Win32Form::Hide() {
+    ShowWindow(window_, SW_HIDE);
+}
 
 void Win32Form::Close() {
     byCode_ = true;
@@ -258,9 +269,15 @@ void Win32Form::Close() {
     byCode_ = false;
 }
 
-bool Win32Form::Visible() const { return IsWindowVisible(window_) != FALSE; }
-uintptr_t Win32Form::Handle() const { return reinterpret_cast<uintptr_t>(window_); }
-void Win32Form::SetCaption(const std::string& caption) { SetWindowTextA(window_, caption.c_str()); }
+bool Win32Form::Visible() const {
+    return IsWindowVisible(window_) != FALSE;
+}
+uintptr_t Win32Form::Handle() const {
+    return reinterpret_cast<uintptr_t>(window_);
+}
+void Win32Form::SetCaption(const std::string& caption) {
+    SetWindowTextA(window_, caption.c_str());
+}
 
 void Win32Form::SetWindowIcon(uintptr_t icon) {
     SendMessageA(window_, WM_SETICON, ICON_BIG, static_cast<LPARAM>(icon));
@@ -286,7 +303,9 @@ void Win32Form::SelectAll(const std::string& control, int index) {
     SendMessageA(this->control(control, index), EM_SETSEL, 0, -1);
 }
 
-void Win32Form::SetFocus(const std::string& control, int index) { ::SetFocus(this->control(control, index)); }
+void Win32Form::SetFocus(const std::string& control, int index) {
+    ::SetFocus(this->control(control, index));
+}
 
 void Win32Form::SetEnabled(const std::string& control, int index, bool enabled) {
     EnableWindow(this->control(control, index), enabled ? TRUE : FALSE);
@@ -347,4 +366,6 @@ void Win32Form::SetTimer(const std::string& timer, bool enabled) {
     t.enabled = enabled;
 }
 
-bool Win32Form::TimerEnabled(const std::string& timer) const { return timers_.at(timer).enabled; }
+bool Win32Form::TimerEnabled(const std::string& timer) const {
+    return timers_.at(timer).enabled;
+}

@@ -4,7 +4,6 @@
 
 // The icons are resources of the executable (resources/quietwire.rc is linked into each program).
 uintptr_t LoadProgramIcon(ProgramIcon icon) {
-    return reinterpret_cast<uintptr_t>(LoadImageA(GetModuleHandleA(nullptr),
-                                                  MAKEINTRESOURCEA(static_cast<int>(icon)), IMAGE_ICON, 0, 0,
-                                                  LR_DEFAULTSIZE | LR_SHARED));
+    return reinterpret_cast<uintptr_t>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(static_cast<int>(icon)),
+                                                  IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
 }

@@ -1,9 +1,11 @@
 #include "platform/TcpTable.h"
 
 // winsock2.h before windows.h, as iphlpapi.h needs.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
+// clang-format on
 
 #include <cstring>
 

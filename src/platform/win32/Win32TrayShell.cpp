@@ -1,6 +1,7 @@
 #include "platform/TrayShell.h"
 
 #include <windows.h>
+// after windows.h, which it needs
 #include <shellapi.h>
 
 #include <cstring>
@@ -48,8 +49,8 @@ public:
 
     void HookWindow(uintptr_t window, TrayMessageSink& sink) override {
         const HWND hwnd = reinterpret_cast<HWND>(window);
-        PrevWndProc = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TrayWndProc)));
+        PrevWndProc =
+            reinterpret_cast<WNDPROC>(SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TrayWndProc)));
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&sink));
     }
 

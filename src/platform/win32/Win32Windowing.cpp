@@ -2,6 +2,7 @@
 #include "platform/win32/Win32Form.h"
 
 #include <windows.h>
+// after windows.h, which it needs
 #include <shellapi.h>
 
 #include <memory>
@@ -11,10 +12,14 @@ namespace {
 
 UINT iconStyle(MsgBoxIcon icon) {
     switch (icon) {
-    case MsgBoxIcon::Information: return MB_ICONINFORMATION;
-    case MsgBoxIcon::Exclamation: return MB_ICONEXCLAMATION;
-    case MsgBoxIcon::Stop: return MB_ICONSTOP;
-    case MsgBoxIcon::None: break;
+    case MsgBoxIcon::Information:
+        return MB_ICONINFORMATION;
+    case MsgBoxIcon::Exclamation:
+        return MB_ICONEXCLAMATION;
+    case MsgBoxIcon::Stop:
+        return MB_ICONSTOP;
+    case MsgBoxIcon::None:
+        break;
     }
     return 0;
 }
@@ -108,8 +113,8 @@ public:
         // The owner must be in the foreground or the menu does not close when the user clicks
         // elsewhere; the message after it lets the menu finish (a documented quirk of the shell).
         SetForegroundWindow(owner);
-        const int chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_LEFTALIGN | TPM_TOPALIGN, at.x,
-                                          at.y, 0, owner, nullptr);
+        const int chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_LEFTALIGN | TPM_TOPALIGN, at.x, at.y,
+                                          0, owner, nullptr);
         PostMessageA(owner, WM_NULL, 0, 0);
         DestroyMenu(menu);
         return chosen > 0 ? chosen - 1 : -1;
@@ -148,9 +153,9 @@ public:
     int32_t ShellOpen(const std::string& file, const std::string& directory, uintptr_t window,
                       const std::string& parameters, const std::string& operation) override {
         const auto orNull = [](const std::string& s) { return s.empty() ? nullptr : s.c_str(); };
-        const auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(reinterpret_cast<HWND>(window), orNull(operation),
-                                                                    file.c_str(), orNull(parameters),
-                                                                    orNull(directory), SW_SHOWNORMAL));
+        const auto result =
+            reinterpret_cast<INT_PTR>(ShellExecuteA(reinterpret_cast<HWND>(window), orNull(operation), file.c_str(),
+                                                    orNull(parameters), orNull(directory), SW_SHOWNORMAL));
         return result == SE_ERR_FNF ? 0 : static_cast<int32_t>(result);
     }
 
@@ -171,4 +176,6 @@ private:
 
 } // namespace
 
-std::unique_ptr<Windowing> makeSystemWindowing(bool headless) { return std::make_unique<Win32Windowing>(headless); }
+std::unique_ptr<Windowing> makeSystemWindowing(bool headless) {
+    return std::make_unique<Win32Windowing>(headless);
+}

@@ -66,7 +66,8 @@ TEST_F(LinuxSettings, AProcessKilledDuringSavesLeavesOneWholeFile) {
     for (int i = 0; i < 5; ++i) {
         bytesAfterSaving(i % 2 == 0 ? applyA : applyB);
     }
-    const auto perSave = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started) / 5;
+    const auto perSave =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started) / 5;
     std::mt19937 random(12345);
     std::uniform_int_distribution<long> delayMicros(0, 3 * perSave.count() + 500);
     int sawA = 0;

@@ -1,7 +1,7 @@
+#include "platform/linux/LinuxTcpTable.h"
 #include "core/ConnectionScan.h"
 #include "fakes/FakeWindowing.h"
 #include "platform/Platform.h"
-#include "platform/linux/LinuxTcpTable.h"
 #include "platform/linux/Loopback.h"
 #include "settings/modGlobals.h"
 #include "support/Settings.h"
@@ -10,9 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <set>
 #include <linux/capability.h>
 #include <netinet/in.h>
+#include <set>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,8 +45,8 @@ public:
     uint32_t SetTcp6Entry(const Tcp6Row& row) override { return record(row, real_.SetTcp6Entry(row)); }
 
     template <class Row> uint32_t record(const Row& row, uint32_t result) {
-        requests.push_back({ConnectionScan::GetPortNumber(row.dwLocalPort),
-                            ConnectionScan::GetPortNumber(row.dwRemotePort), result});
+        requests.push_back(
+            {ConnectionScan::GetPortNumber(row.dwLocalPort), ConnectionScan::GetPortNumber(row.dwRemotePort), result});
         return result;
     }
 
@@ -127,8 +127,8 @@ TEST_F(ScanOnRealConnections, AFilteredTableHoldsExactlyTheConnectionsOnThosePor
     std::multiset<int> seen;
     for (const TcpRow& row : readTcpRows(table_.real_, ports)) {
         const int local = ConnectionScan::GetPortNumber(row.dwLocalPort);
-        const bool listenerPort = local == 5 || local == 50 || local == 99 || local == 150 || local == 1000 ||
-                                  local == 65535;
+        const bool listenerPort =
+            local == 5 || local == 50 || local == 99 || local == 150 || local == 1000 || local == 65535;
         seen.insert(listenerPort ? local : ConnectionScan::GetPortNumber(row.dwRemotePort));
     }
     // Each port's listener, client end and server end; the client's own port is an ephemeral one.

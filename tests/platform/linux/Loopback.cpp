@@ -15,7 +15,9 @@
 namespace loopback {
 namespace {
 
-[[noreturn]] void fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
+[[noreturn]] void fail(const std::string& what) {
+    throw std::runtime_error(what + ": " + std::strerror(errno));
+}
 
 socklen_t makeAddress(int family, const char* address, uint16_t port, sockaddr_storage& out) {
     std::memset(&out, 0, sizeof out);
@@ -131,7 +133,8 @@ bool sawReset(int fd) {
 
 bool talks(const Connection& c) {
     char byte = 'x';
-    for (const auto& [from, to] : {std::pair{c.client.get(), c.server.get()}, std::pair{c.server.get(), c.client.get()}}) {
+    for (const auto& [from, to] :
+         {std::pair{c.client.get(), c.server.get()}, std::pair{c.server.get(), c.client.get()}}) {
         if (::send(from, &byte, 1, MSG_NOSIGNAL) != 1 || !waitFor(to, POLLIN, 1000) ||
             ::recv(to, &byte, 1, MSG_DONTWAIT) != 1) {
             return false;

@@ -49,7 +49,6 @@ int port(uint32_t field) {
     return b[0] << 8 | b[1];
 }
 
-
 // The rows of the sockets of a dump, IPv4 and IPv6 apart.
 struct Tables {
     std::multiset<RowKey> rows4;
@@ -109,9 +108,9 @@ TEST(SockDiag, RecordedDumpsBecomeTheRowsOfBothTables) {
 
 TEST(SockDiag, EveryKernelStateHasItsPlatformCode) {
     // ESTABLISHED SYN_SENT SYN_RECV FIN_WAIT1 FIN_WAIT2 TIME_WAIT CLOSE CLOSE_WAIT LAST_ACK LISTEN CLOSING NEW_SYN_RECV
-    const uint32_t expected[] = {TcpState::Estab,     TcpState::SynSent,  TcpState::SynRcvd, TcpState::FinWait1,
-                                 TcpState::FinWait2,  TcpState::TimeWait, TcpState::Closed,  TcpState::CloseWait,
-                                 TcpState::LastAck,   TcpState::Listen,   TcpState::Closing, TcpState::SynRcvd};
+    const uint32_t expected[] = {TcpState::Estab,    TcpState::SynSent,  TcpState::SynRcvd, TcpState::FinWait1,
+                                 TcpState::FinWait2, TcpState::TimeWait, TcpState::Closed,  TcpState::CloseWait,
+                                 TcpState::LastAck,  TcpState::Listen,   TcpState::Closing, TcpState::SynRcvd};
     for (uint8_t linuxState = 1; linuxState <= 12; ++linuxState) {
         EXPECT_EQ(SockDiag::windowsState(linuxState), expected[linuxState - 1]) << int(linuxState);
     }

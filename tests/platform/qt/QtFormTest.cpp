@@ -1,7 +1,7 @@
-#include "fakes/FormRecorder.h"
-#include "support/SampleForm.h"
 #include "platform/qt/QtForm.h"
+#include "fakes/FormRecorder.h"
 #include "platform/qt/QtTestApplication.h"
+#include "support/SampleForm.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -16,8 +16,6 @@
 
 // The Qt backend builds forms from layout tables; driven here offscreen as a user would drive them.
 namespace {
-
-
 
 int px(int twips) {
     return static_cast<int>(twips * QGuiApplication::primaryScreen()->logicalDotsPerInch() / 1440.0 + 0.5);
@@ -55,7 +53,7 @@ TEST(QtForm, TabGoesThroughTheControlsInTabIndexOrder) {
         seen.push_back(QApplication::focusWidget());
     }
     EXPECT_EQ(seen, (std::vector<QWidget*>{form.control("Text1", 1), form.control("Text1", 0),
-                                            form.control("Command1", 0), form.control("Command1", 1)}));
+                                           form.control("Command1", 0), form.control("Command1", 1)}));
     form.Hide();
 }
 

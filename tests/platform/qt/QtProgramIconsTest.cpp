@@ -2,10 +2,10 @@
 #include "platform/qt/QtTestApplication.h"
 #include "platform/qt/QtTrayShell.h"
 
+#include "platform/qt/QtForm.h"
+#include <QDialog>
 #include <QImage>
 #include <QLabel>
-#include <QDialog>
-#include "platform/qt/QtForm.h"
 
 // The embedded icons load with both sizes, and the two keys have their colours.
 namespace {

@@ -20,4 +20,3 @@ private:
     std::unique_ptr<QApplication> app_;
 };
 inline const auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-

@@ -112,7 +112,9 @@ TEST(QtTray, ARightClickOnTheIconReachesTheComponentAndTheTrayHostIsTracked) {
     QPixmap yellow(16, 16);
     yellow.fill(Qt::yellow);
     RecordingHost events;
-    VeskTray tray(1, events, std::make_shared<const Picture>(Picture{PictureType::Icon, QtTrayShell::RegisterIcon(QIcon(yellow))}));
+    VeskTray tray(
+        1, events,
+        std::make_shared<const Picture>(Picture{PictureType::Icon, QtTrayShell::RegisterIcon(QIcon(yellow))}));
     tray.InitProperties();
     tray.TrayTip("Vesk Quietwire");
     tray.InTray(true);

@@ -42,7 +42,9 @@ public:
     bool UserMode() const override { return true; }
 };
 
-bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 void pumpFor(Windowing& windowing, int millis) {
     for (int waited = 0; waited < millis; waited += 20) {

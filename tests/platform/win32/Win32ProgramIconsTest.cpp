@@ -19,4 +19,3 @@ TEST(Win32ProgramIcons, TheThreeIconsAreResourcesOfTheProgram) {
     }
     EXPECT_NE(LoadProgramIcon(ProgramIcon::Open), LoadProgramIcon(ProgramIcon::Blocked));
 }
-

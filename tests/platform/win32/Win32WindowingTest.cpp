@@ -1,8 +1,8 @@
 #include "fakes/FormRecorder.h"
-#include "support/SampleForm.h"
 #include "platform/ProgramIcons.h"
 #include "platform/Windowing.h"
 #include "platform/win32/Win32Form.h"
+#include "support/SampleForm.h"
 #include "support/TempDir.h"
 
 #include <windows.h>
@@ -14,8 +14,6 @@
 // The Win32 windowing under Wine on an X server (Xvfb, started by the test command): forms built from
 // layout tables and driven with window messages as a user's keys and clicks arrive.
 namespace {
-
-
 
 int dpi() {
     HDC screen = GetDC(nullptr);
@@ -230,7 +228,8 @@ TEST(Win32ProgramIcons, AFormShowsThemAsItsIconAndInPictureBoxes) {
     const uintptr_t open = LoadProgramIcon(ProgramIcon::Open);
     form.SetWindowIcon(window);
     form.SetPicture("Picture1", open);
-    EXPECT_EQ(static_cast<uintptr_t>(SendMessageA(reinterpret_cast<HWND>(form.Handle()), WM_GETICON, ICON_BIG, 0)), window);
+    EXPECT_EQ(static_cast<uintptr_t>(SendMessageA(reinterpret_cast<HWND>(form.Handle()), WM_GETICON, ICON_BIG, 0)),
+              window);
     EXPECT_EQ(static_cast<uintptr_t>(SendMessageA(form.control("Picture1"), STM_GETICON, 0, 0)), open);
 }
 
