@@ -6,6 +6,9 @@
 namespace {
 
 constexpr const char* FormClass = "QuietwireForm";
+// The form behind a window is a window property: the window's user data belongs to the tray
+// component, which keeps its own instance there while its icon is in the tray.
+constexpr const char* FormProperty = "QuietwireForm";
 constexpr int FirstControlId = 100;
 
 int pixels(int twips, int dotsPerInch) {
@@ -65,7 +68,7 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
     if (window_ == nullptr) {
         throw std::runtime_error("cannot create the window of form " + layout.name);
     }
-    SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetPropA(window_, FormProperty, this);
     SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
     SendMessageA(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
 
@@ -171,6 +174,7 @@ Win32Form::~Win32Form() {
     for (const auto& [name, timer] : timers_) {
         KillTimer(window_, timer.id);
     }
+    RemovePropA(window_, FormProperty);
     DestroyWindow(window_);
     DeleteObject(font_);
     DeleteObject(boldFont_);
@@ -194,7 +198,7 @@ void Win32Form::dispatch(MSG& message) {
 }
 
 LRESULT CALLBACK Win32Form::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* form = reinterpret_cast<Win32Form*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    auto* form = static_cast<Win32Form*>(GetPropA(window, FormProperty));
     if (form == nullptr) {
         return DefWindowProcA(window, message, wParam, lParam);
     }

@@ -1,5 +1,6 @@
 #include "fakes/FormRecorder.h"
 #include "platform/ProgramIcons.h"
+#include "platform/TrayShell.h"
 #include "platform/Windowing.h"
 #include "platform/win32/Win32Form.h"
 #include "support/SampleForm.h"
@@ -276,4 +277,26 @@ TEST(Win32Windowing, BringToFrontRaisesAFormOfTheProgram) {
     EXPECT_NE(windowing->BringToFront(form.Handle()), 0);
     pump(*windowing);
     EXPECT_EQ(GetForegroundWindow(), reinterpret_cast<HWND>(form.Handle()));
+}
+
+namespace {
+class CountingSink : public TrayMessageSink {
+public:
+    int messages = 0;
+    void HandleTrayMessage(uint32_t, uint32_t) override { ++messages; }
+};
+} // namespace
+
+TEST(Win32Form, AFormWindowCanOwnTheTrayIconAndKeepsItsHandlers) {
+    FormRecorder handlers;
+    Win32Form form(sampleLayout(), handlers);
+    CountingSink sink;
+    const uintptr_t window = form.Handle();
+    systemTrayShell().HookWindow(window, sink); // the tray keeps its component in the window's user data
+    SendMessageA(reinterpret_cast<HWND>(window), TRAY_CALLBACK_MESSAGE, 0, WM_RBUTTONUP);
+    SendMessageA(form.control("Command1", 1), BM_CLICK, 0, 0);
+    systemTrayShell().UnhookWindow(window);
+    SendMessageA(form.control("Command1", 0), BM_CLICK, 0, 0);
+    EXPECT_EQ(sink.messages, 1);
+    EXPECT_EQ(handlers.events, (std::vector<std::string>{"Click Command1 1", "Click Command1 0"}));
 }
