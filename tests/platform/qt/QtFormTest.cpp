@@ -1,6 +1,6 @@
 #include "platform/qt/QtForm.h"
 #include "fakes/FormRecorder.h"
-#include "platform/qt/QtTestApplication.h"
+#include "platform/qt/QtOffscreenApplication.h"
 #include "support/SampleForm.h"
 
 #include <QApplication>

@@ -1,5 +1,5 @@
 #include "platform/ProgramIcons.h"
-#include "platform/qt/QtTestApplication.h"
+#include "platform/qt/QtOffscreenApplication.h"
 #include "platform/qt/QtTrayShell.h"
 
 #include "platform/qt/QtForm.h"

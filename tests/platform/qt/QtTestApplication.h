@@ -4,19 +4,20 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-// One QApplication for the tests of a program, on the offscreen platform: no display is needed.
-class QtEnvironment : public ::testing::Environment {
+// One QApplication for a test program, on the given Qt platform ("offscreen" needs no display).
+class QtApplicationEnvironment : public ::testing::Environment {
 public:
+    explicit QtApplicationEnvironment(const char* platform) : platform_(platform) {}
     void SetUp() override {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("QT_QPA_PLATFORM", platform_);
         static int argc = 1;
-        static char name[] = "qt_tests";
+        static char name[] = "quietwire_tests";
         static char* argv[] = {name, nullptr};
         app_ = std::make_unique<QApplication>(argc, argv);
     }
     void TearDown() override { app_.reset(); }
 
 private:
+    const char* platform_;
     std::unique_ptr<QApplication> app_;
 };
-inline const auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);

@@ -1,5 +1,6 @@
 #include "fakes/FakeWindowing.h"
 #include "platform/Platform.h"
+#include "platform/qt/QtTestApplication.h"
 #include "platform/qt/QtTrayShell.h"
 #include "tray/VeskTray.h"
 
@@ -19,24 +20,10 @@
 // tray host, clicked with xdotool.
 namespace {
 
-class XEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-            return;
-        }
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        static int argc = 1;
-        static char name[] = "qt_tray_tests";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new XEnvironment);
+// An X application only where the test command started an X server.
+const auto* const environment = qEnvironmentVariableIsEmpty("DISPLAY")
+                                    ? nullptr
+                                    : ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment("xcb"));
 
 bool waitUntil(const std::function<bool()>& done, int millis = 5000) {
     QElapsedTimer clock;

@@ -1,5 +1,5 @@
 #include "platform/qt/QtWindowing.h"
-#include "platform/qt/QtTestApplication.h"
+#include "platform/qt/QtOffscreenApplication.h"
 #include "support/TempDir.h"
 
 #include <QApplication>
