@@ -235,6 +235,21 @@ public:
     std::map<std::string, double> millis;
 };
 
+// One full scan per iteration with the given closed ports; reports the rows the table gave.
+void registerScan(const std::string& benchmarkName, const std::vector<int>& ports) {
+    benchmark::RegisterBenchmark(benchmarkName.c_str(),
+                                 [ports](benchmark::State& state) {
+                                     setClosedPorts(ports);
+                                     ConnectionScan scan;
+                                     for (auto _ : state) {
+                                         scan.CheckPorts();
+                                     }
+                                     state.counters["rows"] = static_cast<double>(scan.TcpRows().size());
+                                 })
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+}
+
 std::string name(const char* what, size_t connections, int entries) {
     return std::string(what) + "/connections:" + std::to_string(connections) + "/entries:" + std::to_string(entries);
 }
@@ -323,29 +338,8 @@ int main(int argc, char** argv) {
         benchmark::ClearRegisteredBenchmarks();
         const std::vector<bool> used = portsInUse(table);
         for (const int entries : entryCounts) {
-            benchmark::RegisterBenchmark(name("CheckPorts", n, entries).c_str(),
-                                         [entries](benchmark::State& state) {
-                                             setClosedPorts(lowPorts(entries));
-                                             ConnectionScan scan;
-                                             for (auto _ : state) {
-                                                 scan.CheckPorts();
-                                             }
-                                             state.counters["rows"] = static_cast<double>(scan.TcpRows().size());
-                                         })
-                ->Unit(benchmark::kMillisecond)
-                ->UseRealTime();
-            const std::vector<int> spread = spreadPorts(entries, used);
-            benchmark::RegisterBenchmark(name("CheckPorts spread", n, entries).c_str(),
-                                         [spread](benchmark::State& state) {
-                                             setClosedPorts(spread);
-                                             ConnectionScan scan;
-                                             for (auto _ : state) {
-                                                 scan.CheckPorts();
-                                             }
-                                             state.counters["rows"] = static_cast<double>(scan.TcpRows().size());
-                                         })
-                ->Unit(benchmark::kMillisecond)
-                ->UseRealTime();
+            registerScan(name("CheckPorts", n, entries), lowPorts(entries));
+            registerScan(name("CheckPorts spread", n, entries), spreadPorts(entries, used));
             benchmark::RegisterBenchmark(name("ss -K", n, entries).c_str(),
                                          [entries](benchmark::State& state) {
                                              const std::string filter = ssFilter(entries);
