@@ -1,5 +1,6 @@
 #include "core/ConnectionScan.h"
 
+#include "core/ModalGate.h"
 #include "core/modWinsock.h"
 #include "platform/Platform.h"
 #include "platform/Windowing.h"
@@ -21,15 +22,21 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-uint32_t readCount(const std::vector<uint8_t>& buffer) {
+// The row count at the head of a table; nothing when the buffer is too short to hold one.
+std::optional<uint32_t> readCount(const std::vector<uint8_t>& buffer) {
     uint32_t n = 0;
+    if (buffer.size() < sizeof n) {
+        return std::nullopt;
+    }
     std::memcpy(&n, buffer.data(), sizeof n);
     return n;
 }
 
-// Copies n rows that follow the row count, letting pending events run before each row.
+// Copies n rows that follow the row count, letting pending events run before each row. A handler run
+// there that would open a menu or a box waits until the copy is done (ModalGate).
 template <class Row> std::vector<Row> copyRows(const std::vector<uint8_t>& buffer, uint32_t n) {
     Windowing& windowing = platform::get<Windowing>();
+    ModalGate::Hold hold;
     std::vector<Row> rows(n);
     for (uint32_t k = 0; k < n; ++k) {
         windowing.DoEvents();
@@ -39,7 +46,7 @@ template <class Row> std::vector<Row> copyRows(const std::vector<uint8_t>& buffe
 }
 
 template <class Row> bool rowsFit(const std::vector<uint8_t>& buffer, uint32_t n) {
-    return buffer.size() >= sizeof(uint32_t) && (buffer.size() - sizeof(uint32_t)) / sizeof(Row) >= n;
+    return (buffer.size() - sizeof(uint32_t)) / sizeof(Row) >= n; // the count is known to be there
 }
 
 // The closed ports as numbers; an entry that is not a number never matches.
@@ -139,7 +146,10 @@ int32_t ConnectionScan::GetPortNumber(uint32_t portField) {
 }
 
 void ConnectionScan::KillConn(int32_t index) {
-    TcpRow row = tcpRows_.at(static_cast<size_t>(index) - 1);
+    if (index < 1 || static_cast<size_t>(index) > tcpRows_.size()) {
+        subscriptOutOfRange();
+    }
+    TcpRow row = tcpRows_[static_cast<size_t>(index) - 1];
     row.dwState = TcpState::DeleteTcb;
     platform::get<TcpTable>().SetTcpEntry(row);
 }
@@ -167,13 +177,13 @@ bool ConnectionScan::readTcpTable() {
     }
     std::vector<uint8_t> buffer(size);
     if (table.GetTcpTable(buffer.data(), &size, false) == TcpResult::NoError) {
-        const uint32_t n = readCount(buffer);
+        const std::optional<uint32_t> n = readCount(buffer);
         // Checked before TcpRows is touched, so that a bad read never replaces the last good one. A
         // filtered table with no rows is no fault: no connection is on a closed port.
-        if ((n == 0 && !filtered) || !rowsFit<TcpRow>(buffer, n)) {
+        if (!n || (*n == 0 && !filtered) || !rowsFit<TcpRow>(buffer, *n)) {
             subscriptOutOfRange();
         }
-        tcpRows_ = copyRows<TcpRow>(buffer, n);
+        tcpRows_ = copyRows<TcpRow>(buffer, *n);
         readOnce_ = true;
     } else if (!readOnce_) {
         subscriptOutOfRange(); // never read successfully: nothing to fall back on
@@ -194,11 +204,11 @@ void ConnectionScan::scanTcp6Table() {
     if (table.GetTcp6Table(buffer.data(), &size, false) != TcpResult::NoError) {
         return;
     }
-    const uint32_t n = readCount(buffer);
-    if (!rowsFit<Tcp6Row>(buffer, n)) {
+    const std::optional<uint32_t> n = readCount(buffer);
+    if (!n || !rowsFit<Tcp6Row>(buffer, *n)) {
         return;
     }
-    const std::vector<Tcp6Row> rows = copyRows<Tcp6Row>(buffer, n);
+    const std::vector<Tcp6Row> rows = copyRows<Tcp6Row>(buffer, *n);
     const std::vector<std::optional<int32_t>> closed = closedPortNumbers(); // may have changed during the copy
     for (const Tcp6Row& row : rows) {
         matchRow(row, row.State, closed, [&] { KillConn6(row); });

@@ -3,6 +3,7 @@
 #include "platform/Forms.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,8 @@ public:
     virtual int PopupMenu(const std::vector<std::string>& items) = 0;
     // Lets the event loop handle what is pending, once, then returns.
     virtual void DoEvents() = 0;
+    // Runs task later from the event loop, as an event of its own (after the current handler returns).
+    virtual void Post(std::function<void()> task) = 0;
 
     // True when another instance of the program runs for the same user on this machine.
     virtual bool PrevInstance() = 0;

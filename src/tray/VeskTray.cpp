@@ -1,5 +1,6 @@
 #include "tray/VeskTray.h"
 
+#include "core/ModalGate.h"
 #include "platform/Platform.h"
 #include "platform/Windowing.h"
 #include "settings/AppError.h"
@@ -22,8 +23,13 @@ VeskTray::VeskTray(uintptr_t controlWindow, VeskTrayHost& host, PictureRef displ
     : host_(host), controlWindow_(controlWindow), displayed_(std::move(displayedPicture)) {}
 
 VeskTray::~VeskTray() {
-    if (inTray_) {
-        InTray(false);
+    // The shell or the host may be gone first at shutdown; an icon left behind is the shell's to
+    // clean up, and a destructor must not end the program.
+    try {
+        if (inTray_) {
+            InTray(false);
+        }
+    } catch (...) {
     }
 }
 
@@ -172,6 +178,16 @@ void VeskTray::TaskbarCreated() {
 }
 
 void VeskTray::HandleTrayMessage(uint32_t mouseMessage, uint32_t id) {
+    // The host's handlers open menus and dialogs; inside the program's own event processing they wait
+    // until it is over. The component may be gone by then.
+    ModalGate::Run([alive = std::weak_ptr<bool>(alive_), this, mouseMessage, id] {
+        if (!alive.expired()) {
+            RaiseMouseEvent(mouseMessage, id);
+        }
+    });
+}
+
+void VeskTray::RaiseMouseEvent(uint32_t mouseMessage, uint32_t id) {
     if (!Enabled()) {
         return;
     }

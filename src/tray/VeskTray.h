@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // What the window hosting a VeskTray gives it and hears from it: the host framework's run mode and
@@ -70,6 +71,7 @@ private:
     void RemoveFromTray(uintptr_t window, uint32_t id);
     void ChangeIcon(const PictureRef& picture);
     TrayIconData record() const;
+    void RaiseMouseEvent(uint32_t mouseMessage, uint32_t id);
 
     VeskTrayHost& host_;
     bool inTray_ = false;
@@ -81,4 +83,5 @@ private:
     PictureRef disabledIcon_;
     PictureRef displayed_;
     bool enabled_ = true;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // outlived by events waiting to be raised
 };

@@ -1,10 +1,12 @@
 #include "core/ConnectionScan.h"
 #include "fakes/FakeTcpTable.h"
+#include "fakes/FakeTrayShell.h"
 #include "fakes/FakeWindowing.h"
 #include "platform/Platform.h"
 #include "settings/AppError.h"
 #include "settings/modGlobals.h"
 #include "support/Settings.h"
+#include "tray/VeskTray.h"
 
 #include <gtest/gtest.h>
 
@@ -201,6 +203,75 @@ TEST_F(ConnectionScanTest, EventsRunOncePerCopiedRowAndAScanAskedForMeanwhileIsS
     windowing_.onDoEvents = nullptr;
     scan_.CheckPorts();
     EXPECT_EQ(table_.deleted.size(), 4u) << "the next scan runs as usual";
+}
+
+namespace {
+
+// A tray host whose right click opens the pop-up menu, as the main window's does.
+class MenuOnRightClick : public VeskTrayHost {
+public:
+    bool UserMode() const override { return true; }
+    void MouseUp(int16_t Button, int32_t) override {
+        if (Button == 2) {
+            platform::get<Windowing>().PopupMenu({"Administration...", "-", "Exit"});
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(ConnectionScanTest, AMenuOpenedByAClickDuringTheCopyCannotHoldLaterScansOff) {
+    FakeTrayShell shell;
+    platform::ScopedInstall<TrayShell> useShell(shell);
+    MenuOnRightClick host;
+    VeskTray tray(0x1234, host, nullptr);
+    tray.InTray(true);
+    table_.rows = {makeRow(TcpState::Estab, 50000, 25)};
+    setPorts({"25"});
+
+    int scansWhileMenuOpen = 0;
+    windowing_.onDoEvents = [&] {
+        windowing_.onDoEvents = nullptr;
+        shell.send(MouseMessage::RightUp);
+        EXPECT_TRUE(windowing_.menus.empty()) << "the menu opened inside the scan";
+    };
+    scan_.CheckPorts();
+    ASSERT_EQ(table_.deleted.size(), 1u);
+
+    // The menu opens from the event loop and is left open; the enforcement timer keeps ticking in
+    // its loop, and every tick scans and deletes.
+    ASSERT_EQ(windowing_.posted.size(), 1u);
+    windowing_.onPopupMenu = [&] {
+        for (int tick = 0; tick < 3; ++tick) {
+            scan_.CheckPorts();
+            ++scansWhileMenuOpen;
+        }
+    };
+    windowing_.runPosted();
+    EXPECT_EQ(windowing_.menus.size(), 1u);
+    EXPECT_EQ(scansWhileMenuOpen, 3);
+    EXPECT_EQ(table_.deleted.size(), 4u);
+}
+
+TEST_F(ConnectionScanTest, ATableTooShortForItsCountOrARowOutsideItEndsTheScan) {
+    table_.rows = {makeRow(TcpState::Estab, 50000, 25)};
+    setPorts({"25"});
+    table_.fillResult = TcpResult::NoError;
+    for (const uint32_t size : {1u, 2u, 3u}) {
+        table_.reportedSize = size;
+        EXPECT_EQ(scanError(), ErrorNumber::SubscriptOutOfRange) << size << " bytes";
+    }
+    table_.reportedSize.reset();
+    table_.fillResult.reset();
+    scan_.CheckPorts();
+    for (const int32_t index : {0, 2}) {
+        try {
+            scan_.KillConn(index);
+            ADD_FAILURE() << "row " << index << " was deleted";
+        } catch (const AppError& e) {
+            EXPECT_EQ(e.number(), ErrorNumber::SubscriptOutOfRange);
+        }
+    }
 }
 
 TEST_F(ConnectionScanTest, IPv6ConnectionsAreScannedAfterTheIPv4Rows) {

@@ -27,9 +27,11 @@ public:
     std::vector<Prompt> prompts;
     std::deque<std::optional<std::string>> answers; // one per input prompt; nothing is Cancel
     std::vector<std::vector<std::string>> menus;
-    std::deque<int> choices; // one per pop-up menu; -1 dismisses it
+    std::deque<int> choices;           // one per pop-up menu; -1 dismisses it
+    std::function<void()> onPopupMenu; // what happens while the menu is open (its loop's events)
     int doEventsCalls = 0;
     std::function<void()> onDoEvents; // an event handled while the program lets events run
+    std::deque<std::function<void()>> posted;
     bool otherInstance = false;
     int hiddenFromTaskList = 0;
     std::vector<uintptr_t> broughtToFront;
@@ -51,6 +53,9 @@ public:
     }
     int PopupMenu(const std::vector<std::string>& items) override {
         menus.push_back(items);
+        if (onPopupMenu) {
+            onPopupMenu();
+        }
         if (choices.empty()) {
             return -1;
         }
@@ -72,6 +77,15 @@ public:
 
     void MsgBox(const std::string& prompt, MsgBoxIcon icon, const std::string& title) override {
         boxes.push_back({prompt, icon, title});
+    }
+    void Post(std::function<void()> task) override { posted.push_back(std::move(task)); }
+    // The event loop running what was posted, including what the posted tasks post.
+    void runPosted() {
+        while (!posted.empty()) {
+            std::function<void()> task = std::move(posted.front());
+            posted.pop_front();
+            task();
+        }
     }
     void DoEvents() override {
         ++doEventsCalls;

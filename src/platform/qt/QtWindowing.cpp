@@ -105,6 +105,10 @@ void QtWindowing::DoEvents() {
     QCoreApplication::processEvents();
 }
 
+void QtWindowing::Post(std::function<void()> task) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
+}
+
 bool QtWindowing::PrevInstance() {
     if (!lock_) {
         lock_ = std::make_unique<QLockFile>(instanceLock_.isEmpty() ? defaultInstanceLock() : instanceLock_);

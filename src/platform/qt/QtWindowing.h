@@ -22,6 +22,7 @@ public:
                                         const std::string& fallback) override;
     int PopupMenu(const std::vector<std::string>& items) override;
     void DoEvents() override;
+    void Post(std::function<void()> task) override;
     bool PrevInstance() override;
     void HideFromTaskList() override;
     int32_t BringToFront(uintptr_t window) override;

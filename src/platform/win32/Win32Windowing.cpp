@@ -5,10 +5,25 @@
 // after windows.h, which it needs
 #include <shellapi.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
 namespace {
+
+constexpr UINT PostedTaskMessage = WM_APP + 1;
+constexpr const char* PostWindowClass = "QuietwirePost";
+
+// Runs the tasks posted to the message-only window that Post sends them to; any message loop of the
+// thread (the main loop, a modal dialog's, a menu's) dispatches them.
+LRESULT CALLBACK postWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == PostedTaskMessage) {
+        std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(lParam));
+        (*task)();
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
 
 UINT iconStyle(MsgBoxIcon icon) {
     switch (icon) {
@@ -73,6 +88,13 @@ public:
         if (menuOwner_ != nullptr) {
             DestroyWindow(menuOwner_);
         }
+        if (postWindow_ != nullptr) {
+            MSG message;
+            while (PeekMessageA(&message, postWindow_, PostedTaskMessage, PostedTaskMessage, PM_REMOVE)) {
+                delete reinterpret_cast<std::function<void()>*>(message.lParam);
+            }
+            DestroyWindow(postWindow_);
+        }
     }
 
     std::unique_ptr<Form> CreateForm(const FormLayout& layout, FormHandlers& handlers) override {
@@ -131,6 +153,13 @@ public:
         }
     }
 
+    void Post(std::function<void()> task) override {
+        auto owned = std::make_unique<std::function<void()>>(std::move(task));
+        if (PostMessageA(postWindow(), PostedTaskMessage, 0, reinterpret_cast<LPARAM>(owned.get()))) {
+            owned.release(); // the window procedure owns it now
+        }
+    }
+
     bool PrevInstance() override {
         if (instance_ == nullptr) {
             // One name per user in this session: another user's copy does not count.
@@ -168,8 +197,22 @@ private:
         return menuOwner_;
     }
 
+    HWND postWindow() {
+        if (postWindow_ == nullptr) {
+            WNDCLASSA windowClass{};
+            windowClass.lpfnWndProc = postWindowProc;
+            windowClass.hInstance = GetModuleHandleA(nullptr);
+            windowClass.lpszClassName = PostWindowClass;
+            RegisterClassA(&windowClass); // fails harmlessly when a second windowing registered it
+            postWindow_ = CreateWindowExA(0, PostWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                          GetModuleHandleA(nullptr), nullptr);
+        }
+        return postWindow_;
+    }
+
     bool headless_;
     HANDLE instance_ = nullptr;
+    HWND postWindow_ = nullptr;
     bool otherInstance_ = false;
     HWND menuOwner_ = nullptr;
 };
