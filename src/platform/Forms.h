@@ -12,12 +12,12 @@
 enum class ControlKind { Label, TextBox, CommandButton, ListBox, Frame, Line, PictureBox, Timer };
 
 struct ControlLayout {
-    std::string name;
+    std::string name{};
     int index = -1; // its place in a control array that shares the name; -1 for a single control
     ControlKind kind = ControlKind::Label;
-    std::string container; // a frame's name, or empty for the form itself
-    std::string caption;   // the caption or text
-    int left = 0;          // a line: its start (left, top) and end (width, height) points
+    std::string container{}; // a frame's name, or empty for the form itself
+    std::string caption{};   // the caption or text
+    int left = 0;            // a line: its start (left, top) and end (width, height) points
     int top = 0;
     int width = 0;
     int height = 0;
@@ -29,7 +29,7 @@ struct ControlLayout {
 };
 
 struct FormLayout {
-    std::string name;
+    std::string name{};
     std::string caption;
     int clientWidth = 0;
     int clientHeight = 0;

@@ -11,3 +11,12 @@ enum class ProgramIcon {
 
 // The handle of one of the icons, as the build's pictures carry it; 0 when it cannot be loaded.
 uintptr_t LoadProgramIcon(ProgramIcon icon);
+
+// The same, as the program's forms reach it (tests give icons of their own).
+class ProgramIcons {
+public:
+    virtual ~ProgramIcons() = default;
+    virtual uintptr_t Load(ProgramIcon icon) = 0;
+};
+
+ProgramIcons& systemProgramIcons();

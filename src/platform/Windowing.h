@@ -32,6 +32,9 @@ public:
     virtual void DoEvents() = 0;
     // Runs task later from the event loop, as an event of its own (after the current handler returns).
     virtual void Post(std::function<void()> task) = 0;
+    // The program's event loop: returns once Quit has been called (at once if it already was).
+    virtual void Run() = 0;
+    virtual void Quit() = 0;
 
     // True when another instance of the program runs for the same user on this machine.
     virtual bool PrevInstance() = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fakes/FakeForm.h"
 #include "platform/Windowing.h"
 
 #include <deque>
@@ -38,8 +39,21 @@ public:
     std::vector<std::string> opened;
     int32_t shellOpenResult = 42;
 
-    std::unique_ptr<Form> CreateForm(const FormLayout&, FormHandlers&) override {
-        throw std::logic_error("the fake windowing builds no forms");
+    std::vector<FakeForm*> forms; // every form made, in order; owned by the program
+
+    std::unique_ptr<Form> CreateForm(const FormLayout& layout, FormHandlers& handlers) override {
+        auto form = std::make_unique<FakeForm>(layout, handlers, 0x1000 + forms.size());
+        forms.push_back(form.get());
+        return form;
+    }
+    // The newest form of that name (older ones may be gone).
+    FakeForm& form(const std::string& name) {
+        for (auto it = forms.rbegin(); it != forms.rend(); ++it) {
+            if ((*it)->layout.name == name) {
+                return **it;
+            }
+        }
+        throw std::logic_error("no form " + name);
     }
     std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
                                         const std::string& fallback) override {
@@ -75,8 +89,12 @@ public:
         return shellOpenResult;
     }
 
+    std::function<void()> onMsgBox; // what happens while a box is open
     void MsgBox(const std::string& prompt, MsgBoxIcon icon, const std::string& title) override {
         boxes.push_back({prompt, icon, title});
+        if (onMsgBox) {
+            onMsgBox();
+        }
     }
     void Post(std::function<void()> task) override { posted.push_back(std::move(task)); }
     // The event loop running what was posted, including what the posted tasks post.
@@ -87,6 +105,10 @@ public:
             task();
         }
     }
+    bool quit = false;
+    // The loop runs what was posted; the program's timers are the test's to fire.
+    void Run() override { runPosted(); }
+    void Quit() override { quit = true; }
     void DoEvents() override {
         ++doEventsCalls;
         if (onDoEvents) {

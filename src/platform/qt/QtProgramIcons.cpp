@@ -18,3 +18,11 @@ uintptr_t LoadProgramIcon(ProgramIcon icon) {
     }
     return loaded[icon] = QtTrayShell::RegisterIcon(qicon);
 }
+
+ProgramIcons& systemProgramIcons() {
+    struct SystemProgramIcons final : ProgramIcons {
+        uintptr_t Load(ProgramIcon icon) override { return LoadProgramIcon(icon); }
+    };
+    static SystemProgramIcons instance;
+    return instance;
+}

@@ -109,6 +109,18 @@ void QtWindowing::Post(std::function<void()> task) {
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
 }
 
+void QtWindowing::Run() {
+    // A quit asked for before the loop started would be lost to it.
+    if (!quit_) {
+        QCoreApplication::exec();
+    }
+}
+
+void QtWindowing::Quit() {
+    quit_ = true;
+    QCoreApplication::exit(0);
+}
+
 bool QtWindowing::PrevInstance() {
     if (!lock_) {
         lock_ = std::make_unique<QLockFile>(instanceLock_.isEmpty() ? defaultInstanceLock() : instanceLock_);

@@ -23,6 +23,8 @@ public:
     int PopupMenu(const std::vector<std::string>& items) override;
     void DoEvents() override;
     void Post(std::function<void()> task) override;
+    void Run() override;
+    void Quit() override;
     bool PrevInstance() override;
     void HideFromTaskList() override;
     int32_t BringToFront(uintptr_t window) override;
@@ -39,4 +41,5 @@ private:
     QString instanceLock_;
     std::unique_ptr<QLockFile> lock_;
     bool otherInstance_ = false;
+    bool quit_ = false;
 };

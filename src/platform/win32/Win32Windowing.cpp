@@ -160,6 +160,18 @@ public:
         }
     }
 
+    void Run() override {
+        MSG message;
+        while (!quit_ && GetMessageA(&message, nullptr, 0, 0) > 0) {
+            Win32Form::dispatch(message);
+        }
+    }
+
+    void Quit() override {
+        quit_ = true;
+        PostQuitMessage(0);
+    }
+
     bool PrevInstance() override {
         if (instance_ == nullptr) {
             // One name per user in this session: another user's copy does not count.
@@ -213,6 +225,7 @@ private:
     bool headless_;
     HANDLE instance_ = nullptr;
     HWND postWindow_ = nullptr;
+    bool quit_ = false;
     bool otherInstance_ = false;
     HWND menuOwner_ = nullptr;
 };

@@ -1,0 +1,218 @@
+#include "core/frmMain.h"
+
+#include "core/CurfewWindow.h"
+#include "core/ModalGate.h"
+#include "core/modClockNotify.h"
+#include "platform/Platform.h"
+#include "platform/ProgramIcons.h"
+#include "platform/Sockets.h"
+#include "platform/Windowing.h"
+#include "service/ServiceHost.h"
+#include "settings/AppError.h"
+#include "settings/modGlobals.h"
+#include "tray/frmMainLayout.h"
+
+#include <exception>
+
+namespace {
+
+frmMain* current = nullptr;
+
+constexpr uint16_t WinsockVersion11 = 0x0101;
+
+const char* socketStartupMessage(int32_t result) {
+    switch (result) {
+    case 10022:
+        return "The Windows Sockets version specified by the application is not supported by this DLL.";
+    case 10091:
+        return "The underlying network subsystem is not ready for network communication.";
+    case 10092:
+        return "The version of Windows Sockets API support requested is not provided by this particular Windows "
+               "Sockets implementation.";
+    default:
+        return "";
+    }
+}
+
+constexpr const char* ClockWarning = "WARNING\r\nThe system clock has changed, network has been disabled, please "
+                                     "contact the Administrator to re-enable it.";
+
+PictureRef iconPicture(ProgramIcon icon) {
+    return std::make_shared<const Picture>(Picture{PictureType::Icon, platform::get<ProgramIcons>().Load(icon)});
+}
+
+// Each step of the enforcement tick stands alone: an error abandons the step, never the tick.
+template <class Step> bool standAlone(Step step) {
+    try {
+        step();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+Windowing& windowing() {
+    return platform::get<Windowing>();
+}
+
+} // namespace
+
+frmMain::frmMain()
+    : form_(windowing().CreateForm(frmMainLayout(), *this)),
+      trayWindow_(windowing().CreateForm(VeskTray1WindowLayout(), trayWindowHandlers_)),
+      Picture1_(iconPicture(ProgramIcon::Open)), Picture2_(iconPicture(ProgramIcon::Blocked)) {
+    form_->SetWindowIcon(platform::get<ProgramIcons>().Load(ProgramIcon::Window));
+    form_->SetPicture("Picture1", Picture1_->handle);
+    form_->SetPicture("Picture2", Picture2_->handle);
+    VeskTray1_ = std::make_unique<VeskTray>(trayWindow_->Handle(), *this, Picture1_);
+    VeskTray1_->ReadProperties(VeskTray1Properties(Picture1_));
+    current = this;
+}
+
+frmMain::~frmMain() {
+    if (current == this) {
+        current = nullptr;
+    }
+}
+
+frmMain* frmMain::Current() {
+    return current;
+}
+
+void frmMain::Form_Load() {
+    DuplicateInstance = windowing().PrevInstance();
+    if (DuplicateInstance) {
+        form_->SetTimer("UnloadTimer", true);
+        return;
+    }
+    ServiceHost::ServiceStartup(platform::get<ServiceControl>(), *this);
+    form_->SetTimer("Timer1", true);
+    form_->SetTimer("Timer2", true);
+    modClockNotify::InstallClockWatch(form_->Handle());
+    windowing().HideFromTaskList();
+    modGlobals::LastPortIndex = -1;
+    modGlobals::LoadSettings();
+    const int32_t started = platform::get<Sockets>().WSAStartup(WinsockVersion11);
+    if (started != 0) {
+        windowing().MsgBox(socketStartupMessage(started), MsgBoxIcon::Stop, AppTitle);
+    }
+}
+
+void frmMain::ShowTrayPicture(const PictureRef& picture) {
+    const PictureRef shown = VeskTray1_->TrayIcon();
+    if (!shown || shown->handle != picture->handle) {
+        VeskTray1_->TrayIcon(picture);
+    }
+}
+
+void frmMain::Timer1_Timer() {
+    if (modGlobals::AlarmRaised) {
+        standAlone([&] { ShowTrayPicture(Picture2_); });
+        standAlone([&] { CheckPorts(); });
+        return;
+    }
+    // A time that cannot be read fails the test, and a failed test counts as passed: inside the window.
+    bool inside = true;
+    standAlone([&] {
+        const TimeOfDay start = ParseTime(modGlobals::StartTime);
+        const TimeOfDay end = ParseTime(modGlobals::EndTime);
+        inside = IsInWindow(start, end);
+    });
+    if (inside) {
+        standAlone([&] { ShowTrayPicture(Picture1_); });
+        return;
+    }
+    standAlone([&] { ShowTrayPicture(Picture2_); });
+    standAlone([&] { CheckPorts(); });
+}
+
+void frmMain::Timer2_Timer() {
+    const uintptr_t taskbar = VeskTray1_->TrayHWND();
+    if (taskbar == 0 || taskbar == LastTrayWindow) {
+        return;
+    }
+    VeskTray1_->InTray(false);
+    {
+        ModalGate::Hold hold; // a click or clock change handled here opens its UI afterwards
+        windowing().DoEvents();
+    }
+    VeskTray1_->InTray(true);
+    LastTrayWindow = taskbar;
+}
+
+void frmMain::UnloadTimer_Timer() {
+    form_->SetTimer("UnloadTimer", false);
+    form_->Close();
+}
+
+void frmMain::TimerTick(const std::string& timer) {
+    if (timer == "Timer1") {
+        Timer1_Timer();
+    } else if (timer == "Timer2") {
+        Timer2_Timer();
+    } else if (timer == "UnloadTimer") {
+        UnloadTimer_Timer();
+    }
+}
+
+bool frmMain::Form_QueryUnload(CloseReason reason) {
+    if (reason == CloseReason::User) {
+        form_->Hide(); // the close box only hides the window; the program runs on
+        return true;
+    }
+    return false;
+}
+
+void frmMain::Form_Unload() {
+    if (unloaded_) {
+        return;
+    }
+    unloaded_ = true;
+    if (!DuplicateInstance) {
+        modGlobals::SaveSettings();
+        modClockNotify::RemoveClockWatch(form_->Handle());
+        VeskTray1_->InTray(false);
+        platform::get<Sockets>().WSACleanup();
+    }
+    windowing().Quit();
+}
+
+void frmMain::CheckPorts() {
+    scan_.CheckPorts();
+}
+
+void frmMain::KillConn(int32_t index) {
+    scan_.KillConn(index);
+}
+
+void frmMain::ClockNotify() {
+    if (!VeskTray1_->InTray()) {
+        return;
+    }
+    // Raised and stored before the warning is shown: a warning left open, or a session ended under
+    // it, must not keep the ports open.
+    modGlobals::AlarmRaised = true;
+    modGlobals::SaveSettings();
+    ModalGate::Run([] { windowing().MsgBox(ClockWarning, MsgBoxIcon::Exclamation, AppTitle); });
+}
+
+void frmMain::Start(bool& success) {
+    success = !DuplicateInstance;
+}
+
+void frmMain::Continue(bool& success) {
+    success = !DuplicateInstance;
+}
+
+void frmMain::Stop() {
+    form_->Close();
+}
+
+int RunQuietwire() {
+    frmMain main;
+    main.Form_Load();
+    if (!main.Unloaded()) {
+        platform::get<Windowing>().Run();
+    }
+    return 0;
+}

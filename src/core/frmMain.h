@@ -1,0 +1,74 @@
+#pragma once
+
+#include "core/ConnectionScan.h"
+#include "platform/Forms.h"
+#include "platform/ServiceControl.h"
+#include "tray/Picture.h"
+#include "tray/VeskTray.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The hidden main window and the program's controller: its load starts the program, Timer1 enforces
+// the curfew twice a second, Timer2 keeps the icon in the tray, UnloadTimer ends a second copy, and
+// its unload shuts the program down. It answers the service manager's requests.
+class frmMain final : public FormHandlers, public VeskTrayHost, public ServiceRequests {
+public:
+    frmMain();
+    ~frmMain() override;
+    frmMain(const frmMain&) = delete;
+    frmMain& operator=(const frmMain&) = delete;
+
+    // The main window of this process while one exists (the clock watcher reaches it through here).
+    static frmMain* Current();
+
+    void Form_Load();
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void UnloadTimer_Timer();
+    bool Form_QueryUnload(CloseReason reason); // true cancels the close
+    void Form_Unload();
+
+    void CheckPorts();
+    void KillConn(int32_t index);
+    void ClockNotify();
+
+    // Service manager requests.
+    void Start(bool& success) override;
+    void Continue(bool& success) override;
+    void Stop() override;
+
+    bool DuplicateInstance = false;
+    uintptr_t LastTrayWindow = 0;
+
+    Form& form() { return *form_; }
+    VeskTray& VeskTray1() { return *VeskTray1_; }
+    const PictureRef& Picture1() const { return Picture1_; }
+    const PictureRef& Picture2() const { return Picture2_; }
+    ConnectionScan& scan() { return scan_; }
+    bool Unloaded() const { return unloaded_; }
+
+    // FormHandlers: the window's events, routed to the handlers above.
+    void TimerTick(const std::string& timer) override;
+    bool QueryUnload(CloseReason reason) override { return Form_QueryUnload(reason); }
+    void Unload() override { Form_Unload(); }
+
+    // VeskTrayHost: the component runs only in the running program.
+    bool UserMode() const override { return true; }
+
+private:
+    void ShowTrayPicture(const PictureRef& picture);
+
+    std::unique_ptr<Form> form_;
+    FormHandlers trayWindowHandlers_;
+    std::unique_ptr<Form> trayWindow_; // the tray component's own window
+    PictureRef Picture1_;
+    PictureRef Picture2_;
+    std::unique_ptr<VeskTray> VeskTray1_;
+    ConnectionScan scan_;
+    bool unloaded_ = false;
+};
+
+// Runs the program until its main window is closed by code; the exit status.
+int RunQuietwire();

@@ -1,0 +1,292 @@
+#include "core/frmMain.h"
+#include "core/modClockNotify.h"
+#include "fakes/FakeClock.h"
+#include "fakes/FakeClockWatch.h"
+#include "fakes/FakeProgramIcons.h"
+#include "fakes/FakeServiceControl.h"
+#include "fakes/FakeSockets.h"
+#include "fakes/FakeTcpTable.h"
+#include "fakes/FakeTrayShell.h"
+#include "fakes/FakeWindowing.h"
+#include "settings/SettingsFixture.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr uintptr_t Taskbar = 0x7A5C;
+
+// The main window with every facility of the system faked, and settings.ini in a directory of its own.
+class frmMainTest : public SettingsTest {
+protected:
+    frmMainTest() {
+        clock_.set(12, 0, 0);
+        table_.rows = {makeRow(TcpState::Estab, 50000, 25)};
+    }
+
+    // settings.ini as an administrator left it: the window and the closed ports.
+    void storeSettings(const std::string& start, const std::string& end, bool alarm = false) {
+        writeRaw("SETUP", "START", start);
+        writeRaw("SETUP", "END", end);
+        writeRaw("SETUP", "ALARM", alarm ? "True" : "False");
+        writeRaw("PORTS", "OP_00", "25, SMTP");
+    }
+
+    frmMain& load() {
+        main_ = std::make_unique<frmMain>();
+        main_->Form_Load();
+        return *main_;
+    }
+    FakeForm& form() { return windowing_.form("frmMain"); }
+    bool tick(const std::string& timer) { return form().tick(timer); }
+    // The first tray watch tick, with a taskbar: the icon goes into the tray.
+    void putIconInTray() {
+        shell_.taskbar = Taskbar;
+        ASSERT_TRUE(tick("Timer2"));
+        ASSERT_TRUE(main_->VeskTray1().InTray());
+    }
+    uintptr_t trayPicture() const { return main_->VeskTray1().TrayIcon()->handle; }
+
+    FakeWindowing windowing_;
+    FakeTrayShell shell_;
+    FakeClockWatch clockWatch_;
+    FakeServiceControl service_;
+    FakeSockets sockets_;
+    FakeClock clock_;
+    FakeTcpTable table_;
+    FakeProgramIcons icons_;
+    platform::ScopedInstall<Windowing> useWindowing_{windowing_};
+    platform::ScopedInstall<TrayShell> useShell_{shell_};
+    platform::ScopedInstall<ClockWatch> useClockWatch_{clockWatch_};
+    platform::ScopedInstall<ServiceControl> useService_{service_};
+    platform::ScopedInstall<Sockets> useSockets_{sockets_};
+    platform::ScopedInstall<Clock> useClock_{clock_};
+    platform::ScopedInstall<TcpTable> useTable_{table_};
+    platform::ScopedInstall<ProgramIcons> useIcons_{icons_};
+    std::unique_ptr<frmMain> main_;
+};
+
+constexpr uintptr_t OpenIcon = static_cast<uintptr_t>(ProgramIcon::Open);
+constexpr uintptr_t BlockedIcon = static_cast<uintptr_t>(ProgramIcon::Blocked);
+
+} // namespace
+
+TEST_F(frmMainTest, StartUpConfiguresTheServiceStartsTheTimersWatchesTheClockAndLoadsTheSettings) {
+    storeSettings("08:00:00", "17:00:00");
+    frmMain& main = load();
+    EXPECT_FALSE(main.DuplicateInstance);
+    EXPECT_EQ(service_.calls, (std::vector<std::string>{"interactive true", "display name QWADMIN", "start mode 2",
+                                                        "controls 1", "get Installed False"}));
+    EXPECT_EQ(service_.requests, &main);
+    EXPECT_TRUE(form().TimerEnabled("Timer1"));
+    EXPECT_TRUE(form().TimerEnabled("Timer2"));
+    EXPECT_FALSE(form().TimerEnabled("UnloadTimer"));
+    EXPECT_EQ(clockWatch_.window, form().Handle());
+    EXPECT_EQ(windowing_.hiddenFromTaskList, 1);
+    EXPECT_EQ(modGlobals::StartTime, "08:00:00");
+    EXPECT_EQ(listedPorts(), (std::vector<std::string>{"25, SMTP"}));
+    EXPECT_EQ(sockets_.startups, (std::vector<uint16_t>{0x0101}));
+    EXPECT_TRUE(windowing_.boxes.empty());
+    EXPECT_FALSE(form().Visible());
+    EXPECT_FALSE(main.VeskTray1().InTray()) << "the icon waits for the first tray watch tick";
+}
+
+TEST_F(frmMainTest, TheServiceIsStartedOnlyWhenRegisteredAndNotAlreadyRunning) {
+    for (const auto& [installed, running, started] :
+         {std::tuple{"True", false, true}, {"TRUE", true, false}, {"False", false, false}}) {
+        service_.calls.clear();
+        service_.store["General/Installed"] = installed;
+        service_.running = running;
+        load();
+        const bool calledStart = !service_.calls.empty() && service_.calls.back() == "start";
+        EXPECT_EQ(calledStart, started) << installed << (running ? ", running" : "");
+    }
+}
+
+TEST_F(frmMainTest, ASocketsStartUpFailureIsShownWithAStopIconAndTheLoadGoesOn) {
+    const std::vector<std::pair<int32_t, std::string>> cases = {
+        {10022, "The Windows Sockets version specified by the application is not supported by this DLL."},
+        {10091, "The underlying network subsystem is not ready for network communication."},
+        {10092, "The version of Windows Sockets API support requested is not provided by this particular Windows "
+                "Sockets implementation."},
+        {10050, ""},
+    };
+    for (const auto& [result, text] : cases) {
+        windowing_.boxes.clear();
+        sockets_.startupResult = result;
+        load();
+        ASSERT_EQ(windowing_.boxes.size(), 1u) << result;
+        EXPECT_EQ(windowing_.boxes[0].prompt, text);
+        EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Stop);
+        EXPECT_EQ(windowing_.boxes[0].title, "QWADMIN");
+        EXPECT_TRUE(form().TimerEnabled("Timer1"));
+    }
+}
+
+TEST_F(frmMainTest, ASecondCopyTouchesNothingAndEndsAfterItsUnloadTimer) {
+    storeSettings("08:00:00", "17:00:00", true);
+    const std::string before = readBytes(settingsPath());
+    windowing_.otherInstance = true;
+    frmMain& main = load();
+    EXPECT_TRUE(main.DuplicateInstance);
+    EXPECT_TRUE(service_.calls.empty());
+    EXPECT_FALSE(form().TimerEnabled("Timer1"));
+    EXPECT_FALSE(form().TimerEnabled("Timer2"));
+    EXPECT_EQ(clockWatch_.procedure, nullptr);
+    EXPECT_TRUE(sockets_.startups.empty());
+    EXPECT_TRUE(modGlobals::StartTime.empty()) << "settings were read";
+
+    ASSERT_TRUE(tick("UnloadTimer"));
+    EXPECT_FALSE(form().TimerEnabled("UnloadTimer"));
+    EXPECT_TRUE(main.Unloaded());
+    EXPECT_TRUE(windowing_.quit);
+    EXPECT_EQ(sockets_.cleanups, 0);
+    EXPECT_TRUE(shell_.calls.empty()) << "a second copy never shows an icon";
+    EXPECT_EQ(readBytes(settingsPath()), before);
+}
+
+TEST_F(frmMainTest, OutsideTheWindowTheBlockedIconIsShownAndClosedPortsAreKilled) {
+    storeSettings("08:00:00", "17:00:00");
+    load();
+    putIconInTray();
+    clock_.set(17, 0, 1);
+    tick("Timer1");
+    EXPECT_EQ(trayPicture(), BlockedIcon);
+    EXPECT_EQ(table_.deleted.size(), 1u);
+}
+
+TEST_F(frmMainTest, InsideTheWindowTheOpenIconIsShownAndNothingIsScanned) {
+    for (const auto& [start, end] :
+         {std::pair{"08:00:00", "17:00:00"}, {"09:00:00", "09:00:00"}, {"nonsense", "17:00"}}) {
+        storeSettings(start, end);
+        load();
+        tick("Timer1");
+        EXPECT_EQ(trayPicture(), OpenIcon) << start << " to " << end;
+        EXPECT_EQ(table_.getCalls, 0) << start << " to " << end;
+    }
+}
+
+TEST_F(frmMainTest, WithTheAlarmRaisedClosedPortsAreKilledInsideTheWindowToo) {
+    storeSettings("08:00:00", "17:00:00", true);
+    load();
+    tick("Timer1");
+    EXPECT_EQ(trayPicture(), BlockedIcon);
+    EXPECT_EQ(table_.deleted.size(), 1u);
+}
+
+TEST_F(frmMainTest, TheIconIsChangedOnlyWhenTheStateChanges) {
+    storeSettings("08:00:00", "17:00:00");
+    load();
+    putIconInTray();
+    const auto modifies = [&] {
+        return std::count_if(shell_.calls.begin(), shell_.calls.end(),
+                             [](const FakeTrayShell::Call& c) { return c.message == TrayMessage::Modify; });
+    };
+    tick("Timer1");
+    tick("Timer1");
+    EXPECT_EQ(modifies(), 0) << "the open picture is already shown";
+    clock_.set(18, 0, 0);
+    tick("Timer1");
+    tick("Timer1");
+    EXPECT_EQ(modifies(), 1);
+}
+
+TEST_F(frmMainTest, AScanErrorEndsOnlyThatTick) {
+    storeSettings("08:00:00", "17:00:00");
+    clock_.set(20, 0, 0);
+    load();
+    table_.reportedSize = 0; // the table cannot be read: the scan fails
+    tick("Timer1");
+    EXPECT_TRUE(table_.deleted.empty());
+    table_.reportedSize.reset();
+    tick("Timer1");
+    EXPECT_EQ(table_.deleted.size(), 1u);
+}
+
+TEST_F(frmMainTest, TheIconGoesIntoTheTrayWhenATaskbarExistsAndAgainWhenItIsMadeAnew) {
+    load();
+    tick("Timer2");
+    EXPECT_TRUE(shell_.calls.empty()) << "no taskbar, no icon";
+    putIconInTray();
+    ASSERT_EQ(shell_.calls.size(), 1u);
+    EXPECT_EQ(shell_.calls[0].message, TrayMessage::Add);
+    EXPECT_EQ(shell_.calls[0].tip().substr(0, 15), std::string("Vesk Quietwire\0", 15));
+    tick("Timer2");
+    EXPECT_EQ(shell_.calls.size(), 1u) << "the same taskbar";
+    shell_.taskbar = Taskbar + 1;
+    tick("Timer2");
+    ASSERT_EQ(shell_.calls.size(), 3u);
+    EXPECT_EQ(shell_.calls[1].message, TrayMessage::Delete);
+    EXPECT_EQ(shell_.calls[2].message, TrayMessage::Add);
+    EXPECT_EQ(main_->LastTrayWindow, Taskbar + 1);
+}
+
+TEST_F(frmMainTest, TheCloseBoxOnlyHidesTheWindow) {
+    load();
+    form().Show(false);
+    form().closeBy(CloseReason::User);
+    EXPECT_FALSE(form().Visible());
+    EXPECT_FALSE(main_->Unloaded());
+    EXPECT_TRUE(form().TimerEnabled("Timer1"));
+    EXPECT_FALSE(windowing_.quit);
+}
+
+TEST_F(frmMainTest, EndingTheProgramSavesTheSettingsRemovesTheWatcherAndTheIconAndReleasesSockets) {
+    load();
+    putIconInTray();
+    modGlobals::StartTime = "22:00:00";
+    main_->Stop(); // the service manager's stop request closes the window by code
+    EXPECT_TRUE(main_->Unloaded());
+    EXPECT_EQ(readRaw("SETUP", "START"), VtkModule::Encrypt("22:00:00", modGlobals::RotationCount));
+    EXPECT_EQ(clockWatch_.procedure, nullptr);
+    EXPECT_EQ(modClockNotify::PrevClockProc, 0u);
+    EXPECT_FALSE(main_->VeskTray1().InTray());
+    EXPECT_EQ(shell_.calls.back().message, TrayMessage::Delete);
+    EXPECT_EQ(sockets_.cleanups, 1);
+    EXPECT_TRUE(windowing_.quit);
+}
+
+TEST_F(frmMainTest, AClockChangeStoresTheAlarmBeforeTheWarningIsClosed) {
+    storeSettings("08:00:00", "17:00:00");
+    load();
+    putIconInTray();
+    std::string storedWhileOpen;
+    windowing_.onMsgBox = [&] { storedWhileOpen = readRaw("SETUP", "ALARM"); };
+    EXPECT_EQ(clockWatch_.send(TimeChangeMessage), 0);
+    ASSERT_EQ(windowing_.boxes.size(), 1u);
+    EXPECT_EQ(windowing_.boxes[0].prompt, "WARNING\r\nThe system clock has changed, network has been disabled, please "
+                                          "contact the Administrator to re-enable it.");
+    EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Exclamation);
+    EXPECT_EQ(storedWhileOpen, VtkModule::Encrypt("True", modGlobals::RotationCount));
+    EXPECT_TRUE(modGlobals::AlarmRaised);
+    EXPECT_TRUE(clockWatch_.passedOn.empty()) << "the time change is not passed on";
+
+    tick("Timer1");
+    EXPECT_EQ(trayPicture(), BlockedIcon);
+    EXPECT_EQ(table_.deleted.size(), 1u) << "inside the window, the alarm closes the ports";
+}
+
+TEST_F(frmMainTest, ClockChangesAreIgnoredUntilTheIconIsInTheTray) {
+    load();
+    clockWatch_.send(TimeChangeMessage);
+    EXPECT_FALSE(modGlobals::AlarmRaised);
+    EXPECT_TRUE(windowing_.boxes.empty());
+    EXPECT_FALSE(VtkModule::FileExists(settingsPath()));
+}
+
+TEST_F(frmMainTest, OtherMessagesReachTheWindowsOwnProcedureWithTheirResults) {
+    load();
+    EXPECT_EQ(clockWatch_.send(0x0010), FakeClockWatch::OwnResult);
+    EXPECT_EQ(clockWatch_.passedOn, (std::vector<uint32_t>{0x0010}));
+}
+
+TEST_F(frmMainTest, TheServiceStartsOnlyInTheFirstCopy) {
+    bool success = false;
+    load().Start(success);
+    EXPECT_TRUE(success);
+    main_->Continue(success);
+    EXPECT_TRUE(success);
+    windowing_.otherInstance = true;
+    load().Start(success);
+    EXPECT_FALSE(success);
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/ServiceControl.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+// A service control that writes down what it is asked and answers as the test sets it up.
+class FakeServiceControl : public ServiceControl {
+public:
+    std::vector<std::string> calls;
+    std::map<std::string, std::string> store; // "section/key" -> value
+    ServiceRequests* requests = nullptr;
+    bool running = false;
+    bool installs = true;
+    bool uninstalls = true;
+
+    void SetInteractive(bool interactive) override {
+        calls.push_back(std::string("interactive ") + (interactive ? "true" : "false"));
+    }
+    void SetDisplayName(const std::string& name) override { calls.push_back("display name " + name); }
+    void SetStartMode(int32_t mode) override { calls.push_back("start mode " + std::to_string(mode)); }
+    void SetControlsAccepted(int32_t controls) override { calls.push_back("controls " + std::to_string(controls)); }
+    bool Install() override {
+        calls.push_back("install");
+        return installs;
+    }
+    bool Uninstall() override {
+        calls.push_back("uninstall");
+        return uninstalls;
+    }
+    bool Running() override {
+        calls.push_back("running");
+        return running;
+    }
+    void Listen(ServiceRequests& to) override { requests = &to; }
+    void StartService() override { calls.push_back("start"); }
+    void SaveSetting(const std::string& section, const std::string& key, const std::string& value) override {
+        calls.push_back("save " + key + "=" + value);
+        store[section + "/" + key] = value;
+    }
+    std::string GetSetting(const std::string& section, const std::string& key, const std::string& fallback) override {
+        calls.push_back("get " + key + " " + fallback);
+        const auto it = store.find(section + "/" + key);
+        return it == store.end() ? fallback : it->second;
+    }
+    std::string LastError() const override { return installs && uninstalls ? "" : "Access is denied."; }
+};
