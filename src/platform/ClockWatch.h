@@ -1,5 +1,4 @@
 #pragma once
-
 #include <cstdint>
 
 // A window procedure as portable code writes one: the window, the message, and its two parameters.
@@ -24,5 +23,4 @@ public:
                                     intptr_t lParam) = 0;
 };
 
-// The Win32 backend's window subclassing; the Linux backend's timerfd, read from the Qt event loop.
 ClockWatch& systemClockWatch();
