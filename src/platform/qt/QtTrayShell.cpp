@@ -58,6 +58,19 @@ QSystemTrayIcon* QtTrayShell::Icon(uintptr_t window, uint32_t id) const {
     return it != icons_.end() ? it->second.get() : nullptr;
 }
 
+QtTrayShell::Activation::Activation(QtTrayShell& shell) : shell_(shell) {
+    ++shell_.activations_;
+}
+
+QtTrayShell::Activation::~Activation() {
+    if (--shell_.activations_ == 0) {
+        for (std::unique_ptr<QSystemTrayIcon>& icon : shell_.removed_) {
+            icon.release()->deleteLater(); // once the event loop has the click behind it
+        }
+        shell_.removed_.clear();
+    }
+}
+
 void QtTrayShell::deliver(uintptr_t window, uint32_t id, uint32_t mouseMessage) {
     const auto it = sinks_.find(window);
     if (it != sinks_.end()) {
@@ -68,7 +81,19 @@ void QtTrayShell::deliver(uintptr_t window, uint32_t id, uint32_t mouseMessage) 
 bool QtTrayShell::NotifyIcon(uint32_t message, const TrayIconData& data) {
     const std::pair<uintptr_t, uint32_t> key{data.hWnd, data.uID};
     if (message == TrayMessage::Delete) {
-        return icons_.erase(key) != 0;
+        const auto it = icons_.find(key);
+        if (it == icons_.end()) {
+            return false;
+        }
+        std::unique_ptr<QSystemTrayIcon> icon = std::move(it->second);
+        icons_.erase(it);
+        if (activations_ > 0) {
+            // Hiding or deleting it now would delete the window whose click Qt is still handling; it
+            // goes once the click has returned, and reports nothing more until then.
+            QObject::disconnect(icon.get(), &QSystemTrayIcon::activated, nullptr, nullptr);
+            removed_.push_back(std::move(icon));
+        }
+        return true;
     }
     QSystemTrayIcon* icon = Icon(data.hWnd, data.uID);
     if (message == TrayMessage::Add) {
@@ -80,6 +105,7 @@ bool QtTrayShell::NotifyIcon(uint32_t message, const TrayIconData& data) {
         const uintptr_t window = data.hWnd;
         const uint32_t id = data.uID;
         QObject::connect(icon, &QSystemTrayIcon::activated, [this, window, id](QSystemTrayIcon::ActivationReason why) {
+            const Activation underWay(*this);
             switch (why) {
             case QSystemTrayIcon::Context:
                 deliver(window, id, MouseMessage::RightDown);

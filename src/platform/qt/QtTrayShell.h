@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <utility>
+#include <vector>
 
 class QSystemTrayIcon;
 
@@ -32,9 +33,24 @@ public:
     QSystemTrayIcon* Icon(uintptr_t window, uint32_t id) const;
 
 private:
+    // Marks a click (or other activation) of an icon as under way while its handlers run.
+    class Activation {
+    public:
+        explicit Activation(QtTrayShell& shell);
+        ~Activation();
+        Activation(const Activation&) = delete;
+        Activation& operator=(const Activation&) = delete;
+
+    private:
+        QtTrayShell& shell_;
+    };
+
     void deliver(uintptr_t window, uint32_t id, uint32_t mouseMessage);
 
     std::map<std::pair<uintptr_t, uint32_t>, std::unique_ptr<QSystemTrayIcon>> icons_;
+    // Icons deleted while an activation was under way, kept until it has returned.
+    std::vector<std::unique_ptr<QSystemTrayIcon>> removed_;
+    int activations_ = 0;
     std::map<uintptr_t, TrayMessageSink*> sinks_;
     uintptr_t lastOwner_ = 0;
     uint32_t generation_ = 0;
