@@ -1,5 +1,9 @@
 #include "platform/qt/QtTrayShell.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
+#include <QDBusServiceWatcher>
 #include <QGuiApplication>
 #include <QSystemTrayIcon>
 #include <cstring>
@@ -37,9 +41,35 @@ uintptr_t x11TrayOwner(xcb_connection_t* connection) {
     return window;
 }
 
+// The owner of the X11 system tray selection, 0 when there is none or no X server (offscreen, Wayland).
+uintptr_t xembedTrayOwner() {
+    auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 != nullptr && x11->connection() != nullptr ? x11TrayOwner(x11->connection()) : 0;
+}
+
+// Desktops that show icons through the StatusNotifierItem protocol (KDE Plasma, GNOME's AppIndicator
+// extension, Wayland sessions) run a watcher under this name on the session bus.
+const QString WatcherService = "org.kde.StatusNotifierWatcher";
+
+// The unique bus name of the connection that owns the watcher's name, empty when none does.
+QString watcherOwner() {
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    if (bus == nullptr) {
+        return {};
+    }
+    const QDBusReply<QString> owner = bus->serviceOwner(WatcherService);
+    return owner.isValid() ? owner.value() : QString();
+}
+
 } // namespace
 
-QtTrayShell::QtTrayShell() = default;
+QtTrayShell::QtTrayShell()
+    : watcherWatch_(std::make_unique<QDBusServiceWatcher>(WatcherService, QDBusConnection::sessionBus(),
+                                                          QDBusServiceWatcher::WatchForOwnerChange)) {
+    QObject::connect(watcherWatch_.get(), &QDBusServiceWatcher::serviceOwnerChanged, watcherWatch_.get(),
+                     [this] { watcherChanged_ = true; });
+}
+
 QtTrayShell::~QtTrayShell() = default;
 
 uintptr_t QtTrayShell::RegisterIcon(const QIcon& icon) {
@@ -140,19 +170,21 @@ bool QtTrayShell::NotifyIcon(uint32_t message, const TrayIconData& data) {
 }
 
 uintptr_t QtTrayShell::TaskbarWindow() {
-    uintptr_t owner = QSystemTrayIcon::isSystemTrayAvailable() ? 1 : 0;
-    // Without an X server (offscreen, Wayland) the interface may be there with no connection.
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (x11 != nullptr && x11->connection() != nullptr) {
-        owner = x11TrayOwner(x11->connection());
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        host_.reset();
+        return 0;
     }
-    // X reuses a departed client's window ids, so a new tray host may own the tray with the very id
-    // of the old one: each change seen starts a new generation, which is part of the value.
-    if (owner != lastOwner_) {
-        lastOwner_ = owner;
+    const TrayHost now{xembedTrayOwner(), watcherOwner()};
+    // X reuses a departed client's window ids, and a watcher may give up its bus name and take it
+    // again on the same connection: so a tray seen gone and back, or a change of the watcher's owner
+    // noticed meanwhile, starts a new generation too, which is part of the value.
+    if (!host_ || *host_ != now || watcherChanged_) {
         ++generation_;
     }
-    return owner == 0 ? 0 : owner ^ (static_cast<uintptr_t>(generation_) << 32);
+    host_ = now;
+    watcherChanged_ = false;
+    static_assert(sizeof(uintptr_t) == 8, "the generation sits above the 32-bit X window id");
+    return (static_cast<uintptr_t>(generation_) << 32) | now.xembedOwner;
 }
 
 void QtTrayShell::HookWindow(uintptr_t window, TrayMessageSink& sink) {

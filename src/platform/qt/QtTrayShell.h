@@ -3,11 +3,14 @@
 #include "platform/TrayShell.h"
 
 #include <QIcon>
+#include <QString>
 #include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
+class QDBusServiceWatcher;
 class QSystemTrayIcon;
 
 // The notification area of the Linux desktop through QSystemTrayIcon. Its activations come to the
@@ -19,8 +22,9 @@ public:
     ~QtTrayShell() override;
 
     bool NotifyIcon(uint32_t message, const TrayIconData& data) override;
-    // Non-zero while a system tray is available (on X11 made from the window that owns the tray
-    // selection), 0 when there is none; a tray host seen replacing another gives a new value.
+    // Non-zero exactly while Qt can show a tray icon, through the XEmbed tray of X11 or a
+    // StatusNotifierWatcher on the session bus; 0 when there is none. A tray host seen replacing
+    // another (the tray selection or the watcher's bus name changing hands) gives a new value.
     uintptr_t TaskbarWindow() override;
     void HookWindow(uintptr_t window, TrayMessageSink& sink) override;
     void UnhookWindow(uintptr_t window) override;
@@ -52,6 +56,14 @@ private:
     std::vector<std::unique_ptr<QSystemTrayIcon>> removed_;
     int activations_ = 0;
     std::map<uintptr_t, TrayMessageSink*> sinks_;
-    uintptr_t lastOwner_ = 0;
+
+    struct TrayHost {
+        uintptr_t xembedOwner = 0;
+        QString watcherOwner;
+        bool operator==(const TrayHost&) const = default;
+    };
+    std::optional<TrayHost> host_; // as last seen; none while there was no tray
     uint32_t generation_ = 0;
+    bool watcherChanged_ = false; // the watcher's bus name changed hands since then
+    std::unique_ptr<QDBusServiceWatcher> watcherWatch_;
 };
