@@ -193,3 +193,22 @@ void QtTrayShell::HookWindow(uintptr_t window, TrayMessageSink& sink) {
 void QtTrayShell::UnhookWindow(uintptr_t window) {
     sinks_.erase(window);
 }
+
+namespace {
+
+std::unique_ptr<QtTrayShell>& programShell() {
+    static std::unique_ptr<QtTrayShell> shell;
+    return shell;
+}
+
+} // namespace
+
+TrayShell& systemTrayShell() {
+    if (!programShell()) {
+        programShell() = std::make_unique<QtTrayShell>();
+        // Its icons are widgets: they go first thing in the QApplication's destructor, while Qt can
+        // still take them out of the tray.
+        qAddPostRoutine([] { programShell().reset(); });
+    }
+    return *programShell();
+}

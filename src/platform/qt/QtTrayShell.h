@@ -15,7 +15,9 @@ class QSystemTrayIcon;
 
 // The notification area of the Linux desktop through QSystemTrayIcon. Its activations come to the
 // hooked window's sink as the shell's mouse messages: a right click as button-2 down and up, a left
-// click as button-1 down and up, a double click as a left double click.
+// click as button-1 down and up, a double click as a left double click. The program's one instance,
+// systemTrayShell(), is made at its first use, which must come after the QApplication's creation,
+// and goes with the QApplication.
 class QtTrayShell final : public TrayShell {
 public:
     QtTrayShell();

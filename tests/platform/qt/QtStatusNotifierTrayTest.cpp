@@ -1,5 +1,3 @@
-#include "fakes/FakeWindowing.h"
-#include "platform/Platform.h"
 #include "platform/qt/QtTestApplication.h"
 #include "platform/qt/QtTrayTestSupport.h"
 
@@ -21,15 +19,14 @@ const auto* const environment = qEnvironmentVariableIsEmpty("DISPLAY")
                                     ? nullptr
                                     : ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment("xcb"));
 
-class StatusNotifierTray : public ::testing::Test {
+class StatusNotifierTray : public QtTrayFixture {
 protected:
     void SetUp() override {
         if (qApp == nullptr || !QDBusConnection::sessionBus().isConnected()) {
             GTEST_SKIP() << "no X display or no session bus (run through dbus-run-session and xvfb-run)";
         }
         ASSERT_TRUE(startWatcher());
-        tray_ = std::make_unique<VeskTray>(1, events_, yellowTrayPicture());
-        tray_->InitProperties();
+        QtTrayFixture::SetUp();
     }
 
     bool startWatcher() {
@@ -44,41 +41,35 @@ protected:
         return std::any_of(lines.begin(), lines.end(), [&](const QString& said) { return said.startsWith(line); });
     }
 
-    QtTrayShell shell_;
-    FakeWindowing windowing_;
-    platform::ScopedInstall<TrayShell> useShell_{shell_};
-    platform::ScopedInstall<Windowing> useWindowing_{windowing_};
     HelperProcess watcher_{QW_STATUS_NOTIFIER_WATCHER, {}};
     QString output_;
-    RecordingHost events_;
-    std::unique_ptr<VeskTray> tray_;
 };
 
 } // namespace
 
 TEST_F(StatusNotifierTray, WithAWatcherAndNoXEmbedTrayThereIsATaskbarAndTheIconRegistersWithIt) {
-    EXPECT_NE(shell_.TaskbarWindow(), 0u);
+    EXPECT_NE(shell().TaskbarWindow(), 0u);
     tray_->InTray(true);
     EXPECT_TRUE(waitUntil([&] { return watcherSaid("item "); })) << "Qt did not show the icon through the watcher";
 }
 
 TEST_F(StatusNotifierTray, AWatcherThatComesAgainOrIsReplacedGivesANewTaskbarAndNoneGivesZero) {
-    const uintptr_t first = shell_.TaskbarWindow();
+    const uintptr_t first = shell().TaskbarWindow();
     ASSERT_NE(first, 0u);
 
     output_.clear();
     watcher_.process().write("again\n");
     ASSERT_TRUE(waitUntil([&] { return watcherSaid("ready"); }));
     uintptr_t again = 0;
-    EXPECT_TRUE(waitUntil([&] { return (again = shell_.TaskbarWindow()) != first; }))
+    EXPECT_TRUE(waitUntil([&] { return (again = shell().TaskbarWindow()) != first; }))
         << "a watcher that took its name again went unseen";
     EXPECT_NE(again, 0u);
 
     watcher_.stop();
-    EXPECT_TRUE(waitUntil([&] { return shell_.TaskbarWindow() == 0; })) << "without a watcher TrayHWND is 0";
+    EXPECT_TRUE(waitUntil([&] { return shell().TaskbarWindow() == 0; })) << "without a watcher TrayHWND is 0";
     ASSERT_TRUE(startWatcher());
     uintptr_t replaced = 0;
-    EXPECT_TRUE(waitUntil([&] { return (replaced = shell_.TaskbarWindow()) != 0; }));
+    EXPECT_TRUE(waitUntil([&] { return (replaced = shell().TaskbarWindow()) != 0; }));
     EXPECT_NE(replaced, again) << "a new watcher gives a new value";
     EXPECT_NE(replaced, first);
 

@@ -1,5 +1,3 @@
-#include "fakes/FakeWindowing.h"
-#include "platform/Platform.h"
 #include "platform/qt/QtTestApplication.h"
 #include "platform/qt/QtTrayTestSupport.h"
 
@@ -44,26 +42,17 @@ bool viewable(WId window) {
     return shown;
 }
 
-class QtTray : public ::testing::Test {
+class QtTray : public QtTrayFixture {
 protected:
-    void SetUp() override {
-        if (qApp == nullptr) {
-            GTEST_SKIP() << "no X display (run through xvfb-run)";
-        }
-        tray_ = std::make_unique<VeskTray>(1, events_, yellowTrayPicture());
-        tray_->InitProperties();
-        tray_->TrayTip("Vesk Quietwire");
-    }
-
     bool trayerTakesTheTray() {
-        return host_.start() && waitUntil([&] { return shell_.TaskbarWindow() != 0; });
+        return host_.start() && waitUntil([&] { return shell().TaskbarWindow() != 0; });
     }
 
     // Puts the icon into the tray and returns its window once trayer has embedded it for good (Qt
     // makes the window anew as the tray takes it).
     WId showIcon() {
         tray_->InTray(true);
-        QSystemTrayIcon* icon = shell_.Icon(1, 0);
+        QSystemTrayIcon* icon = shell().Icon(1, 0);
         if (icon == nullptr || !waitUntil([&] { return icon->isVisible() && !icon->geometry().isEmpty(); })) {
             return 0;
         }
@@ -81,43 +70,38 @@ protected:
 
     // xdotool clicks the middle of the icon's window with the given button (3 is the right one).
     void click(WId window, int button) {
-        const QSize size = shell_.Icon(1, 0)->geometry().size();
+        const QSize size = shell().Icon(1, 0)->geometry().size();
         QProcess xdotool;
         xdotool.start("xdotool", {"mousemove", "--window", QString::number(window), QString::number(size.width() / 2),
                                   QString::number(size.height() / 2), "click", QString::number(button)});
         waitUntil([&] { return xdotool.state() == QProcess::NotRunning; });
     }
 
-    QtTrayShell shell_;
-    FakeWindowing windowing_;
-    platform::ScopedInstall<TrayShell> useShell_{shell_};
-    platform::ScopedInstall<Windowing> useWindowing_{windowing_};
     HelperProcess host_ = trayer();
-    RecordingHost events_;
-    std::unique_ptr<VeskTray> tray_;
 };
 
 } // namespace
 
 TEST_F(QtTray, ARightClickOnTheIconReachesTheComponentAndTheTrayHostIsTracked) {
-    EXPECT_EQ(shell_.TaskbarWindow(), 0u) << "no tray host yet";
+    EXPECT_EQ(&systemTrayShell(), &shell()) << "one tray shell for the program";
+    EXPECT_EQ(shell().TaskbarWindow(), 0u) << "no tray host yet";
     ASSERT_TRUE(trayerTakesTheTray()) << "trayer did not become the tray";
-    const uintptr_t firstHost = shell_.TaskbarWindow();
+    const uintptr_t firstHost = shell().TaskbarWindow();
 
     const WId icon = showIcon();
     ASSERT_NE(icon, 0u) << "the icon never showed";
-    EXPECT_EQ(shell_.Icon(1, 0)->toolTip(), "Vesk Quietwire");
+    EXPECT_EQ(shell().Icon(1, 0)->toolTip(), "Vesk Quietwire");
     click(icon, 3);
     EXPECT_TRUE(waitUntil([&] { return events_.saw("MouseUp 2 0"); })) << "the right click did not arrive";
     ASSERT_FALSE(events_.events.empty());
     EXPECT_EQ(events_.events.front(), "MouseDown 2 0");
 
     tray_->InTray(false);
-    EXPECT_EQ(shell_.Icon(1, 0), nullptr);
+    EXPECT_EQ(shell().Icon(1, 0), nullptr);
     host_.stop();
-    EXPECT_TRUE(waitUntil([&] { return shell_.TaskbarWindow() == 0; })) << "without the tray host TrayHWND is 0";
+    EXPECT_TRUE(waitUntil([&] { return shell().TaskbarWindow() == 0; })) << "without the tray host TrayHWND is 0";
     ASSERT_TRUE(trayerTakesTheTray());
-    EXPECT_NE(shell_.TaskbarWindow(), firstHost) << "a new tray host gives a new value";
+    EXPECT_NE(shell().TaskbarWindow(), firstHost) << "a new tray host gives a new value";
 }
 
 // The tray menu's Exit takes the icon out from inside the click that opened the menu.
@@ -128,7 +112,7 @@ TEST_F(QtTray, AClickWhoseHandlerTakesTheIconOutLeavesTheTrayAndTheIconCanComeBa
     events_.onMouseDown = [&](int16_t) { tray_->InTray(false); };
     click(first, 3);
     ASSERT_TRUE(waitUntil([&] { return events_.saw("MouseDown 2 0"); }));
-    EXPECT_EQ(shell_.Icon(1, 0), nullptr);
+    EXPECT_EQ(shell().Icon(1, 0), nullptr);
     EXPECT_TRUE(waitUntil([&] { return !viewable(first); })) << "the icon stayed in the tray";
 
     events_.onMouseDown = nullptr;

@@ -1,21 +1,29 @@
 #pragma once
 
+#include "fakes/FakeWindowing.h"
+#include "platform/Platform.h"
 #include "platform/qt/QtTrayShell.h"
 #include "tray/VeskTray.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QPixmap>
 #include <QProcess>
 #include <QThread>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-// What the tray tests on a real display share: waiting on the event loop, a helper process (the
-// tray host), and a component host that records the tray's mouse events.
+// What the tray tests on a real display share: waiting on the event loop, helper processes (the tray
+// host), a component host that records the tray's mouse events, and the component on the program's
+// tray shell.
 
 inline bool waitUntil(const std::function<bool()>& done, int millis = 5000) {
     QElapsedTimer clock;
@@ -78,9 +86,34 @@ public:
     bool saw(const std::string& event) const { return std::find(events.begin(), events.end(), event) != events.end(); }
 };
 
-// A plain yellow square as the tray picture.
-inline PictureRef yellowTrayPicture() {
-    QPixmap yellow(16, 16);
-    yellow.fill(Qt::yellow);
-    return std::make_shared<const Picture>(Picture{PictureType::Icon, QtTrayShell::RegisterIcon(QIcon(yellow))});
-}
+// The program's tray shell on a real display, with a VeskTray (a plain yellow square, tip "Vesk
+// Quietwire") on window 1 as the program has one.
+class QtTrayFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qApp == nullptr) {
+            GTEST_SKIP() << "no X display (run through xvfb-run)";
+        }
+        shell_ = &dynamic_cast<QtTrayShell&>(systemTrayShell());
+        useShell_.emplace(*shell_);
+        QPixmap yellow(16, 16);
+        yellow.fill(Qt::yellow);
+        tray_ = std::make_unique<VeskTray>(
+            1, events_,
+            std::make_shared<const Picture>(Picture{PictureType::Icon, QtTrayShell::RegisterIcon(QIcon(yellow))}));
+        tray_->InitProperties();
+        tray_->TrayTip("Vesk Quietwire");
+    }
+    void TearDown() override { tray_.reset(); }
+
+    QtTrayShell& shell() { return *shell_; }
+
+    FakeWindowing windowing_;
+    platform::ScopedInstall<Windowing> useWindowing_{windowing_};
+    RecordingHost events_;
+    std::unique_ptr<VeskTray> tray_;
+
+private:
+    QtTrayShell* shell_ = nullptr;
+    std::optional<platform::ScopedInstall<TrayShell>> useShell_;
+};
