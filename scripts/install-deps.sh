@@ -10,6 +10,7 @@ packages=(
     libbenchmark-dev iproute2                       # benchmarks, and ss to compare with
     qt6-base-dev                                    # the Linux windowing (Qt 6 Widgets)
     xvfb xauth trayer xdotool                       # the tray test: an X server, a tray host, clicks
+    dbus-daemon                                     # dbus-run-session: a private session bus for the tray tests
 )
 
 missing=()

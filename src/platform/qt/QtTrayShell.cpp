@@ -1,5 +1,9 @@
 #include "platform/qt/QtTrayShell.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
+#include <QDBusServiceWatcher>
 #include <QGuiApplication>
 #include <QSystemTrayIcon>
 #include <cstring>
@@ -37,9 +41,35 @@ uintptr_t x11TrayOwner(xcb_connection_t* connection) {
     return window;
 }
 
+// The owner of the X11 system tray selection, 0 when there is none or no X server (offscreen, Wayland).
+uintptr_t xembedTrayOwner() {
+    auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 != nullptr && x11->connection() != nullptr ? x11TrayOwner(x11->connection()) : 0;
+}
+
+// Desktops that show icons through the StatusNotifierItem protocol (KDE Plasma, GNOME's AppIndicator
+// extension, Wayland sessions) run a watcher under this name on the session bus.
+const QString WatcherService = "org.kde.StatusNotifierWatcher";
+
+// The unique bus name of the connection that owns the watcher's name, empty when none does.
+QString watcherOwner() {
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    if (bus == nullptr) {
+        return {};
+    }
+    const QDBusReply<QString> owner = bus->serviceOwner(WatcherService);
+    return owner.isValid() ? owner.value() : QString();
+}
+
 } // namespace
 
-QtTrayShell::QtTrayShell() = default;
+QtTrayShell::QtTrayShell()
+    : watcherWatch_(std::make_unique<QDBusServiceWatcher>(WatcherService, QDBusConnection::sessionBus(),
+                                                          QDBusServiceWatcher::WatchForOwnerChange)) {
+    QObject::connect(watcherWatch_.get(), &QDBusServiceWatcher::serviceOwnerChanged, watcherWatch_.get(),
+                     [this] { watcherChanged_ = true; });
+}
+
 QtTrayShell::~QtTrayShell() = default;
 
 uintptr_t QtTrayShell::RegisterIcon(const QIcon& icon) {
@@ -58,6 +88,19 @@ QSystemTrayIcon* QtTrayShell::Icon(uintptr_t window, uint32_t id) const {
     return it != icons_.end() ? it->second.get() : nullptr;
 }
 
+QtTrayShell::Activation::Activation(QtTrayShell& shell) : shell_(shell) {
+    ++shell_.activations_;
+}
+
+QtTrayShell::Activation::~Activation() {
+    if (--shell_.activations_ == 0) {
+        for (std::unique_ptr<QSystemTrayIcon>& icon : shell_.removed_) {
+            icon.release()->deleteLater(); // once the event loop has the click behind it
+        }
+        shell_.removed_.clear();
+    }
+}
+
 void QtTrayShell::deliver(uintptr_t window, uint32_t id, uint32_t mouseMessage) {
     const auto it = sinks_.find(window);
     if (it != sinks_.end()) {
@@ -68,7 +111,19 @@ void QtTrayShell::deliver(uintptr_t window, uint32_t id, uint32_t mouseMessage) 
 bool QtTrayShell::NotifyIcon(uint32_t message, const TrayIconData& data) {
     const std::pair<uintptr_t, uint32_t> key{data.hWnd, data.uID};
     if (message == TrayMessage::Delete) {
-        return icons_.erase(key) != 0;
+        const auto it = icons_.find(key);
+        if (it == icons_.end()) {
+            return false;
+        }
+        std::unique_ptr<QSystemTrayIcon> icon = std::move(it->second);
+        icons_.erase(it);
+        if (activations_ > 0) {
+            // Hiding or deleting it now would delete the window whose click Qt is still handling; it
+            // goes once the click has returned, and reports nothing more until then.
+            QObject::disconnect(icon.get(), &QSystemTrayIcon::activated, nullptr, nullptr);
+            removed_.push_back(std::move(icon));
+        }
+        return true;
     }
     QSystemTrayIcon* icon = Icon(data.hWnd, data.uID);
     if (message == TrayMessage::Add) {
@@ -80,6 +135,7 @@ bool QtTrayShell::NotifyIcon(uint32_t message, const TrayIconData& data) {
         const uintptr_t window = data.hWnd;
         const uint32_t id = data.uID;
         QObject::connect(icon, &QSystemTrayIcon::activated, [this, window, id](QSystemTrayIcon::ActivationReason why) {
+            const Activation underWay(*this);
             switch (why) {
             case QSystemTrayIcon::Context:
                 deliver(window, id, MouseMessage::RightDown);
@@ -114,19 +170,21 @@ bool QtTrayShell::NotifyIcon(uint32_t message, const TrayIconData& data) {
 }
 
 uintptr_t QtTrayShell::TaskbarWindow() {
-    uintptr_t owner = QSystemTrayIcon::isSystemTrayAvailable() ? 1 : 0;
-    // Without an X server (offscreen, Wayland) the interface may be there with no connection.
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (x11 != nullptr && x11->connection() != nullptr) {
-        owner = x11TrayOwner(x11->connection());
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        host_.reset();
+        return 0;
     }
-    // X reuses a departed client's window ids, so a new tray host may own the tray with the very id
-    // of the old one: each change seen starts a new generation, which is part of the value.
-    if (owner != lastOwner_) {
-        lastOwner_ = owner;
+    const TrayHost now{xembedTrayOwner(), watcherOwner()};
+    // X reuses a departed client's window ids, and a watcher may give up its bus name and take it
+    // again on the same connection: so a tray seen gone and back, or a change of the watcher's owner
+    // noticed meanwhile, starts a new generation too, which is part of the value.
+    if (!host_ || *host_ != now || watcherChanged_) {
         ++generation_;
     }
-    return owner == 0 ? 0 : owner ^ (static_cast<uintptr_t>(generation_) << 32);
+    host_ = now;
+    watcherChanged_ = false;
+    static_assert(sizeof(uintptr_t) == 8, "the generation sits above the 32-bit X window id");
+    return (static_cast<uintptr_t>(generation_) << 32) | now.xembedOwner;
 }
 
 void QtTrayShell::HookWindow(uintptr_t window, TrayMessageSink& sink) {
@@ -134,4 +192,23 @@ void QtTrayShell::HookWindow(uintptr_t window, TrayMessageSink& sink) {
 }
 void QtTrayShell::UnhookWindow(uintptr_t window) {
     sinks_.erase(window);
+}
+
+namespace {
+
+std::unique_ptr<QtTrayShell>& programShell() {
+    static std::unique_ptr<QtTrayShell> shell;
+    return shell;
+}
+
+} // namespace
+
+TrayShell& systemTrayShell() {
+    if (!programShell()) {
+        programShell() = std::make_unique<QtTrayShell>();
+        // Its icons are widgets: they go first thing in the QApplication's destructor, while Qt can
+        // still take them out of the tray.
+        qAddPostRoutine([] { programShell().reset(); });
+    }
+    return *programShell();
 }

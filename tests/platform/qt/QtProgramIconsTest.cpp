@@ -51,8 +51,3 @@ TEST(QtProgramIcons, AFormShowsThemAsItsIconAndInPictureBoxes) {
     ASSERT_FALSE(shown.isNull());
     EXPECT_GT(shown.pixelColor(shown.width() * 20 / 32, shown.height() * 12 / 32).red(), 200);
 }
-
-TEST(QtTrayShellHeadless, WithoutADesktopThereIsNoTaskbar) {
-    QtTrayShell shell; // the tests run on the offscreen platform, which has no system tray
-    EXPECT_EQ(shell.TaskbarWindow(), 0u);
-}

@@ -1,20 +1,17 @@
-#include "fakes/FakeWindowing.h"
-#include "platform/Platform.h"
 #include "platform/qt/QtTestApplication.h"
-#include "platform/qt/QtTrayShell.h"
-#include "tray/VeskTray.h"
+#include "platform/qt/QtTrayTestSupport.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QPixmap>
-#include <QProcess>
+#include <QGuiApplication>
 #include <QSystemTrayIcon>
-#include <QThread>
 #include <QWidget>
+#include <xcb/xcb.h>
+
+#include <QtGui/qguiapplication_platform.h>
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <memory>
 
 // The Qt tray for real: an X server (Xvfb, started by the test command) with Debian's trayer as the
 // tray host, clicked with xdotool.
@@ -24,38 +21,6 @@ namespace {
 const auto* const environment = qEnvironmentVariableIsEmpty("DISPLAY")
                                     ? nullptr
                                     : ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment("xcb"));
-
-bool waitUntil(const std::function<bool()>& done, int millis = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > millis) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return true;
-}
-
-class TrayHost {
-public:
-    ~TrayHost() { stop(); }
-    void start() {
-        process_.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
-                                  "--transparent", "false", "--expand", "true"});
-        process_.waitForStarted();
-    }
-    void stop() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished();
-        }
-    }
-
-private:
-    QProcess process_;
-};
 
 // The native window of the program's tray icon (Qt's QSystemTrayIconSys), 0 while there is none.
 WId trayIconWindow() {
@@ -67,76 +32,93 @@ WId trayIconWindow() {
     return 0;
 }
 
-class RecordingHost : public VeskTrayHost {
-public:
-    std::vector<std::string> events;
-    bool UserMode() const override { return true; }
-    void MouseDown(int16_t Button, int32_t Id) override {
-        events.push_back("MouseDown " + std::to_string(Button) + " " + std::to_string(Id));
+// Whether the X server shows the window, as it does an icon embedded in the tray.
+bool viewable(WId window) {
+    xcb_connection_t* connection = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
+        connection, xcb_get_window_attributes(connection, static_cast<xcb_window_t>(window)), nullptr);
+    const bool shown = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    free(attributes);
+    return shown;
+}
+
+class QtTray : public QtTrayFixture {
+protected:
+    bool trayerTakesTheTray() {
+        return host_.start() && waitUntil([&] { return shell().TaskbarWindow() != 0; });
     }
-    void MouseUp(int16_t Button, int32_t Id) override {
-        events.push_back("MouseUp " + std::to_string(Button) + " " + std::to_string(Id));
+
+    // Puts the icon into the tray and returns its window once trayer has embedded it for good (Qt
+    // makes the window anew as the tray takes it).
+    WId showIcon() {
+        tray_->InTray(true);
+        QSystemTrayIcon* icon = shell().Icon(1, 0);
+        if (icon == nullptr || !waitUntil([&] { return icon->isVisible() && !icon->geometry().isEmpty(); })) {
+            return 0;
+        }
+        WId window = 0;
+        int unchanged = 0;
+        const bool settled = waitUntil([&] {
+            const WId now = trayIconWindow();
+            unchanged = (now != 0 && now == window) ? unchanged + 1 : 0;
+            window = now;
+            QThread::msleep(20);
+            return unchanged >= 10;
+        });
+        return settled ? window : 0;
     }
+
+    // xdotool clicks the middle of the icon's window with the given button (3 is the right one).
+    void click(WId window, int button) {
+        const QSize size = shell().Icon(1, 0)->geometry().size();
+        QProcess xdotool;
+        xdotool.start("xdotool", {"mousemove", "--window", QString::number(window), QString::number(size.width() / 2),
+                                  QString::number(size.height() / 2), "click", QString::number(button)});
+        waitUntil([&] { return xdotool.state() == QProcess::NotRunning; });
+    }
+
+    HelperProcess host_ = trayer();
 };
 
 } // namespace
 
-TEST(QtTray, ARightClickOnTheIconReachesTheComponentAndTheTrayHostIsTracked) {
-    if (qApp == nullptr) {
-        GTEST_SKIP() << "no X display (run through xvfb-run)";
-    }
-    QtTrayShell shell;
-    FakeWindowing windowing;
-    platform::ScopedInstall<TrayShell> useShell(shell);
-    platform::ScopedInstall<Windowing> useWindowing(windowing);
-    EXPECT_EQ(shell.TaskbarWindow(), 0u) << "no tray host yet";
+TEST_F(QtTray, ARightClickOnTheIconReachesTheComponentAndTheTrayHostIsTracked) {
+    EXPECT_EQ(&systemTrayShell(), &shell()) << "one tray shell for the program";
+    EXPECT_EQ(shell().TaskbarWindow(), 0u) << "no tray host yet";
+    ASSERT_TRUE(trayerTakesTheTray()) << "trayer did not become the tray";
+    const uintptr_t firstHost = shell().TaskbarWindow();
 
-    TrayHost host;
-    host.start();
-    ASSERT_TRUE(waitUntil([&] { return shell.TaskbarWindow() != 0; })) << "trayer did not become the tray";
-    const uintptr_t firstHost = shell.TaskbarWindow();
+    const WId icon = showIcon();
+    ASSERT_NE(icon, 0u) << "the icon never showed";
+    EXPECT_EQ(shell().Icon(1, 0)->toolTip(), "Vesk Quietwire");
+    click(icon, 3);
+    EXPECT_TRUE(waitUntil([&] { return events_.saw("MouseUp 2 0"); })) << "the right click did not arrive";
+    ASSERT_FALSE(events_.events.empty());
+    EXPECT_EQ(events_.events.front(), "MouseDown 2 0");
 
-    QPixmap yellow(16, 16);
-    yellow.fill(Qt::yellow);
-    RecordingHost events;
-    VeskTray tray(
-        1, events,
-        std::make_shared<const Picture>(Picture{PictureType::Icon, QtTrayShell::RegisterIcon(QIcon(yellow))}));
-    tray.InitProperties();
-    tray.TrayTip("Vesk Quietwire");
-    tray.InTray(true);
-    QSystemTrayIcon* icon = shell.Icon(1, 0);
-    ASSERT_NE(icon, nullptr);
-    ASSERT_TRUE(waitUntil([&] { return icon->isVisible() && !icon->geometry().isEmpty(); })) << "the icon never showed";
-    EXPECT_EQ(icon->toolTip(), "Vesk Quietwire");
+    tray_->InTray(false);
+    EXPECT_EQ(shell().Icon(1, 0), nullptr);
+    host_.stop();
+    EXPECT_TRUE(waitUntil([&] { return shell().TaskbarWindow() == 0; })) << "without the tray host TrayHWND is 0";
+    ASSERT_TRUE(trayerTakesTheTray());
+    EXPECT_NE(shell().TaskbarWindow(), firstHost) << "a new tray host gives a new value";
+}
 
-    // The icon's own window, which trayer embeds; Qt makes it anew as the tray takes it, so the test
-    // waits until it has stayed the same for a while, then xdotool clicks it in its middle.
-    WId iconWindow = 0;
-    int unchanged = 0;
-    ASSERT_TRUE(waitUntil([&] {
-        const WId now = trayIconWindow();
-        unchanged = (now != 0 && now == iconWindow) ? unchanged + 1 : 0;
-        iconWindow = now;
-        QThread::msleep(20);
-        return unchanged >= 10;
-    })) << "the icon's window never settled";
-    const QSize size = icon->geometry().size();
-    QProcess click;
-    click.start("xdotool", {"mousemove", "--window", QString::number(iconWindow), QString::number(size.width() / 2),
-                            QString::number(size.height() / 2), "click", "3"});
-    EXPECT_TRUE(waitUntil([&] {
-        return std::find(events.events.begin(), events.events.end(), "MouseUp 2 0") != events.events.end();
-    })) << "the right click did not arrive";
-    click.waitForFinished();
-    ASSERT_FALSE(events.events.empty());
-    EXPECT_EQ(events.events.front(), "MouseDown 2 0");
+// The tray menu's Exit takes the icon out from inside the click that opened the menu.
+TEST_F(QtTray, AClickWhoseHandlerTakesTheIconOutLeavesTheTrayAndTheIconCanComeBack) {
+    ASSERT_TRUE(trayerTakesTheTray());
+    const WId first = showIcon();
+    ASSERT_NE(first, 0u);
+    events_.onMouseDown = [&](int16_t) { tray_->InTray(false); };
+    click(first, 3);
+    ASSERT_TRUE(waitUntil([&] { return events_.saw("MouseDown 2 0"); }));
+    EXPECT_EQ(shell().Icon(1, 0), nullptr);
+    EXPECT_TRUE(waitUntil([&] { return !viewable(first); })) << "the icon stayed in the tray";
 
-    tray.InTray(false);
-    EXPECT_EQ(shell.Icon(1, 0), nullptr);
-    host.stop();
-    EXPECT_TRUE(waitUntil([&] { return shell.TaskbarWindow() == 0; })) << "without the tray host TrayHWND is 0";
-    host.start();
-    ASSERT_TRUE(waitUntil([&] { return shell.TaskbarWindow() != 0; }));
-    EXPECT_NE(shell.TaskbarWindow(), firstHost) << "a new tray host gives a new value";
+    events_.onMouseDown = nullptr;
+    events_.events.clear();
+    const WId second = showIcon();
+    ASSERT_NE(second, 0u) << "the icon did not come back";
+    click(second, 3);
+    EXPECT_TRUE(waitUntil([&] { return events_.saw("MouseUp 2 0"); })) << "the new icon does not answer";
 }
