@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxTcpTable.h"
 
+#include "platform/linux/InetDiagFilter.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -163,7 +165,7 @@ int LinuxTcpTable::takeSnapshot() {
 }
 
 bool LinuxTcpTable::FilterPorts(const std::vector<uint16_t>& ports) {
-    filter_ = SockDiag::portFilter(ports);
+    filter_ = InetDiagFilter::anyPortOf(ports);
     snapshot_ = Snapshot(); // a snapshot taken under another filter is not this table
     return !filter_.empty();
 }

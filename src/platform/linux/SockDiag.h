@@ -25,14 +25,12 @@ struct Socket {
     uint32_t cookie[2] = {0, 0};
 };
 
-// A SOCK_DIAG_BY_FAMILY dump request for the TCP sockets of one family, in every connection state.
+// A SOCK_DIAG_BY_FAMILY dump request for the TCP sockets of one family, in every connection state;
+// with a filter program (see InetDiagFilter), only the sockets it accepts.
 std::vector<uint8_t> dumpRequest(uint8_t family, uint32_t sequence, const std::vector<uint8_t>& filter = {});
 // The older TCPDIAG_GETSOCK dump, which reports both families in one walk of the kernel's connection
 // hash instead of one walk each; that walk is most of what a dump costs.
 std::vector<uint8_t> bothFamiliesDumpRequest(uint32_t sequence, const std::vector<uint8_t>& filter = {});
-// A filter program (inet_diag bytecode) that lets a dump report only the sockets whose source or
-// destination port is one of ports. Empty (no filter) for no ports, or too many to fit a program.
-std::vector<uint8_t> portFilter(std::vector<uint16_t> ports);
 // A SOCK_DESTROY request for one socket, asking for an acknowledgement.
 std::vector<uint8_t> destroyRequest(const Socket& socket, uint32_t sequence);
 
