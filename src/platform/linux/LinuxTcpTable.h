@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/TcpTable.h"
+#include "platform/linux/InetDiagFilter.h"
 #include "platform/linux/SockDiag.h"
 #include "platform/linux/UniqueFd.h"
 
@@ -74,8 +75,16 @@ private:
 // query takes a fresh snapshot, and the call that fills the buffer right after it copies that same
 // snapshot instead of dumping again (so the table never grows between the two calls). Each dump
 // walks the kernel's whole connection hash, which is most of a scan's cost.
+//
+// Ports to filter by become a filter program that the kernel runs during the dump. A kernel that
+// refuses the program dumps the whole table, and the rows on other ports are left out here, so a
+// filtered table means the same on every kernel.
 class LinuxTcpTable final : public TcpTable {
 public:
+    // Makes the kernel's filter program for a list of ports (tests give one the kernel refuses).
+    using FilterBuilder = std::vector<uint8_t> (*)(std::vector<uint16_t> ports);
+
+    explicit LinuxTcpTable(FilterBuilder filterFor = InetDiagFilter::anyPortOf) : filterFor_(filterFor) {}
     uint32_t GetTcpTable(uint8_t* buffer, uint32_t* size, bool order) override;
     uint32_t SetTcpEntry(const TcpRow& row) override;
     bool FilterPorts(const std::vector<uint16_t>& ports) override;
@@ -92,6 +101,9 @@ private:
     };
 
     int takeSnapshot(); // 0, or the errno
+    int dumpSockets();  // into sockets_; 0, or the errno
+    int dumpOnce(const std::vector<uint8_t>& filter);
+    bool onFilteredPort(const SockDiag::Socket& socket) const;
     bool fresh(bool pending) const;
     template <class Row>
     uint32_t serve(std::vector<Row> Snapshot::*rows, bool Snapshot::*pending, uint8_t* buffer, uint32_t* size,
@@ -100,7 +112,10 @@ private:
     int dump(const std::vector<uint8_t>& request, std::vector<SockDiag::Socket>& sockets); // 0, or the errno
     int destroy(const SockDiag::Socket& socket);                                           // the kernel's answer
 
+    FilterBuilder filterFor_;
     std::vector<uint8_t> filter_;    // the kernel's filter program; empty for the whole table
+    std::vector<uint16_t> ports_;    // sorted: the ports of filter_, for when the kernel refuses it
+    bool filterRefused_ = false;     // the kernel refused filter_, so the table filters its dumps itself
     bool bothFamiliesAtOnce_ = true; // until the kernel refuses the older dump
     Snapshot snapshot_;
     std::vector<SockDiag::Socket> sockets_;
