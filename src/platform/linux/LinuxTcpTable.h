@@ -2,16 +2,13 @@
 
 #include "platform/TcpTable.h"
 #include "platform/linux/InetDiagFilter.h"
+#include "platform/linux/ShownSockets.h"
 #include "platform/linux/SockDiag.h"
 #include "platform/linux/UniqueFd.h"
 
-#include <array>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
-#include <string_view>
 #include <sys/types.h>
-#include <unordered_map>
 #include <vector>
 
 // A NETLINK_SOCK_DIAG socket, opened when first used.
@@ -27,43 +24,6 @@ private:
 
     UniqueFd fd_;
     uint32_t sequence_ = 0;
-};
-
-// The sockets of the last dump by the addresses and ports of their rows, so that a row sent for
-// deletion names exactly the socket (cookie included) that the table showed.
-template <class Row> class ShownSockets {
-public:
-    void clear() {
-        shown_.clear();
-        index_.clear();
-    }
-    void add(const Row& row, const SockDiag::Socket& socket) { shown_.emplace_back(keyOf(row), socket); }
-    const SockDiag::Socket* find(const Row& row) {
-        if (index_.empty() && !shown_.empty()) {
-            index_.reserve(shown_.size());
-            for (const auto& [key, socket] : shown_) {
-                index_.emplace(key, socket); // the first of two sockets on one address pair wins
-            }
-        }
-        const auto it = index_.find(keyOf(row));
-        return it == index_.end() ? nullptr : &it->second;
-    }
-
-private:
-    using Key = std::array<uint8_t, sizeof(Row) - sizeof(uint32_t)>; // the row without its state
-    struct Hash {
-        size_t operator()(const Key& k) const {
-            return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(k.data()), k.size()));
-        }
-    };
-    static Key keyOf(const Row& row) {
-        Key key;
-        std::memcpy(key.data(), reinterpret_cast<const uint8_t*>(&row) + sizeof(uint32_t), key.size());
-        return key;
-    }
-
-    std::vector<std::pair<Key, SockDiag::Socket>> shown_;
-    std::unordered_map<Key, SockDiag::Socket, Hash> index_; // built at the first deletion after a dump
 };
 
 // The TCP table of the network namespace the process is in when the table is first used, read with
