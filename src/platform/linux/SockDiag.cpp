@@ -104,13 +104,20 @@ template <class Visit> bool forEachMessage(const uint8_t* bytes, size_t length, 
     return offset == length;
 }
 
-int errorOf(const uint8_t* payload, size_t length) {
-    nlmsgerr error{};
-    if (length < sizeof error.error) {
+// The errno that an error message or the end of a dump carries, 0 for none (an acknowledgement, a
+// dump that ended well); -1 when the payload holds no number, or one that is no errno.
+int errnoOf(const uint8_t* payload, size_t length) {
+    int32_t number = 0;
+    if (length < sizeof number) {
         return -1;
     }
-    std::memcpy(&error.error, payload, sizeof error.error);
-    return -error.error;
+    std::memcpy(&number, payload, sizeof number);
+    constexpr int32_t LastErrno = 4095;
+    return number <= 0 && number >= -LastErrno ? -number : -1;
+}
+
+Parsed failure(int error) {
+    return {Status::Failed, error > 0 ? error : EBADMSG};
 }
 
 } // namespace
@@ -153,12 +160,13 @@ Parsed parseDump(const uint8_t* bytes, size_t length, std::vector<Socket>& out) 
     Parsed result;
     const bool whole = forEachMessage(bytes, length, [&](const nlmsghdr& header, const uint8_t* payload, size_t size) {
         if (header.nlmsg_type == NLMSG_DONE) {
-            result.status = Status::Done;
+            // A dump the kernel could not finish ends with the error in its closing message.
+            const int error = size < sizeof(int32_t) ? 0 : errnoOf(payload, size);
+            result = error == 0 ? Parsed{Status::Done, 0} : failure(error);
             return false;
         }
         if (header.nlmsg_type == NLMSG_ERROR) {
-            result.status = Status::Failed;
-            result.error = errorOf(payload, size);
+            result = failure(errnoOf(payload, size));
             return false;
         }
         const bool socketMessage = header.nlmsg_type == SOCK_DIAG_BY_FAMILY || header.nlmsg_type == TCPDIAG_GETSOCK;
@@ -181,8 +189,7 @@ Parsed parseDump(const uint8_t* bytes, size_t length, std::vector<Socket>& out) 
         return true;
     });
     if (!whole && result.status == Status::More) {
-        result.status = Status::Failed;
-        result.error = EBADMSG;
+        result = failure(EBADMSG);
     }
     return result;
 }
@@ -191,7 +198,7 @@ int parseAck(const uint8_t* bytes, size_t length) {
     int found = -1;
     forEachMessage(bytes, length, [&](const nlmsghdr& header, const uint8_t* payload, size_t size) {
         if (header.nlmsg_type == NLMSG_ERROR) {
-            found = errorOf(payload, size);
+            found = errnoOf(payload, size);
             return false;
         }
         return true;

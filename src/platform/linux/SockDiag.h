@@ -37,12 +37,13 @@ std::vector<uint8_t> destroyRequest(const Socket& socket, uint32_t sequence);
 enum class Status { More, Done, Failed };
 struct Parsed {
     Status status = Status::More;
-    int error = 0; // the kernel's errno (positive) when Failed
+    int error = 0; // when Failed: the kernel's errno, or EBADMSG for a reply that makes no sense
 };
 // Appends the sockets of the dump messages in bytes (one or more messages, as received) to out.
-// Done at NLMSG_DONE; Failed at an error message or a message that runs past the end.
+// Done at NLMSG_DONE; Failed at an error message, a dump's end that carries an error, or a message
+// that runs past the end.
 Parsed parseDump(const uint8_t* bytes, size_t length, std::vector<Socket>& out);
-// The errno (0 for success) of the acknowledgement in bytes; -1 when there is none.
+// The errno (0 for success) of the acknowledgement in bytes; -1 when there is none, or it makes no sense.
 int parseAck(const uint8_t* bytes, size_t length);
 
 // The platform's TCP state code for a kernel TCP state (request sockets count as SYN_RCVD).

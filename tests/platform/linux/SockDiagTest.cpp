@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
+#include <limits>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
@@ -75,6 +76,24 @@ Tables tablesOf(const std::vector<SockDiag::Socket>& sockets) {
     return tables;
 }
 
+// A reply of one message whose payload is a 32-bit number: an error message or the end of a dump.
+struct NumberMessage {
+    NumberMessage(uint16_t type, int32_t value) {
+        header.nlmsg_len = sizeof *this;
+        header.nlmsg_type = type;
+        number = value;
+    }
+    const uint8_t* bytes() const { return reinterpret_cast<const uint8_t*>(this); }
+    SockDiag::Parsed parseDump() const {
+        std::vector<SockDiag::Socket> sockets;
+        return SockDiag::parseDump(bytes(), sizeof *this, sockets);
+    }
+    int parseAck() const { return SockDiag::parseAck(bytes(), sizeof *this); }
+
+    nlmsghdr header{};
+    int32_t number;
+};
+
 } // namespace
 
 TEST(SockDiag, RecordedDumpsBecomeTheRowsOfBothTables) {
@@ -122,21 +141,26 @@ TEST(SockDiag, ACutOrFailedReplyIsAFailureNotAShorterTable) {
     std::vector<SockDiag::Socket> sockets;
     EXPECT_EQ(SockDiag::parseDump(data, bytes.size() - 7, sockets).status, SockDiag::Status::Failed);
 
-    struct {
-        nlmsghdr header;
-        nlmsgerr error;
-    } reply{};
-    reply.header.nlmsg_len = sizeof reply;
-    reply.header.nlmsg_type = NLMSG_ERROR;
-    reply.error.error = -EPERM;
-    sockets.clear();
-    const SockDiag::Parsed parsed =
-        SockDiag::parseDump(reinterpret_cast<const uint8_t*>(&reply), sizeof reply, sockets);
-    EXPECT_EQ(parsed.status, SockDiag::Status::Failed);
-    EXPECT_EQ(parsed.error, EPERM);
-    EXPECT_EQ(SockDiag::parseAck(reinterpret_cast<const uint8_t*>(&reply), sizeof reply), EPERM);
-    reply.error.error = 0;
-    EXPECT_EQ(SockDiag::parseAck(reinterpret_cast<const uint8_t*>(&reply), sizeof reply), 0);
+    // The kernel refuses a request with an error message, and ends a dump it could not finish with
+    // the error in its closing message.
+    for (const uint16_t type : {NLMSG_ERROR, NLMSG_DONE}) {
+        const NumberMessage reply(type, -EPERM);
+        const SockDiag::Parsed parsed = reply.parseDump();
+        EXPECT_EQ(parsed.status, SockDiag::Status::Failed) << type;
+        EXPECT_EQ(parsed.error, EPERM) << type;
+    }
+    EXPECT_EQ(NumberMessage(NLMSG_DONE, 0).parseDump().status, SockDiag::Status::Done);
+    EXPECT_EQ(NumberMessage(NLMSG_ERROR, -EPERM).parseAck(), EPERM);
+    EXPECT_EQ(NumberMessage(NLMSG_ERROR, 0).parseAck(), 0);
+}
+
+TEST(SockDiag, AnErrorNumberThatIsNoErrnoIsAMalformedReply) {
+    for (const int32_t number : {1, 2562, -4096, std::numeric_limits<int32_t>::min()}) {
+        const SockDiag::Parsed parsed = NumberMessage(NLMSG_ERROR, number).parseDump();
+        EXPECT_EQ(parsed.status, SockDiag::Status::Failed) << number;
+        EXPECT_EQ(parsed.error, EBADMSG) << number;
+        EXPECT_EQ(NumberMessage(NLMSG_ERROR, number).parseAck(), -1) << number;
+    }
 }
 
 TEST(SockDiag, ADeletionCarriesTheSocketsIdentityFromTheDump) {
