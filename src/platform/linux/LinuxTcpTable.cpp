@@ -5,6 +5,7 @@
 #include <cstring>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
+#include <netinet/in.h>
 #include <optional>
 #include <sys/socket.h>
 #include <tuple>
@@ -123,29 +124,54 @@ template <class Row> uint32_t fill(std::vector<Row>& rows, uint8_t* buffer, uint
 
 } // namespace
 
+// A kernel that refuses a request kind or a filter program answers EINVAL (ENOENT or EOPNOTSUPP for
+// a request kind it lacks). Each refusal is found out once and remembered: both families go to one
+// dump each, and a refused program leaves the filtering to takeSnapshot.
+int LinuxTcpTable::dumpSockets() {
+    for (;;) {
+        const bool kernelFilters = !filter_.empty() && !filterRefused_;
+        int error = dumpOnce(kernelFilters ? filter_ : std::vector<uint8_t>());
+        if (error == EINVAL && kernelFilters) {
+            error = dumpOnce({}); // the program or the request: the same request unfiltered tells
+            filterRefused_ = error == 0;
+        }
+        const bool requestRefused = error == EINVAL || error == ENOENT || error == EOPNOTSUPP;
+        if (requestRefused && bothFamiliesAtOnce_) {
+            bothFamiliesAtOnce_ = false;
+            continue;
+        }
+        return error;
+    }
+}
+
+int LinuxTcpTable::dumpOnce(const std::vector<uint8_t>& filter) {
+    sockets_.clear();
+    if (bothFamiliesAtOnce_) {
+        return dump(SockDiag::bothFamiliesDumpRequest(dumpSocket_.nextSequence(), filter), sockets_);
+    }
+    if (const int error = dump(SockDiag::dumpRequest(AF_INET, dumpSocket_.nextSequence(), filter), sockets_)) {
+        return error;
+    }
+    return dump(SockDiag::dumpRequest(AF_INET6, dumpSocket_.nextSequence(), filter), sockets_);
+}
+
+bool LinuxTcpTable::onFilteredPort(const SockDiag::Socket& socket) const {
+    const auto listed = [&](uint16_t port) { return std::binary_search(ports_.begin(), ports_.end(), ntohs(port)); };
+    return listed(socket.sport) || listed(socket.dport);
+}
+
 int LinuxTcpTable::takeSnapshot() {
     snapshot_ = Snapshot();
     shown_.clear();
     shown6_.clear();
-    sockets_.clear();
-    int error = EOPNOTSUPP;
-    if (bothFamiliesAtOnce_) {
-        error = dump(SockDiag::bothFamiliesDumpRequest(dumpSocket_.nextSequence(), filter_), sockets_);
-        if (error == EINVAL || error == ENOENT || error == EOPNOTSUPP) {
-            bothFamiliesAtOnce_ = false; // a kernel without it: one dump per family
-        }
-    }
-    if (!bothFamiliesAtOnce_) {
-        sockets_.clear();
-        error = dump(SockDiag::dumpRequest(AF_INET, dumpSocket_.nextSequence(), filter_), sockets_);
-        if (error == 0) {
-            error = dump(SockDiag::dumpRequest(AF_INET6, dumpSocket_.nextSequence(), filter_), sockets_);
-        }
-    }
-    if (error != 0) {
+    if (const int error = dumpSockets()) {
         return error;
     }
+    const bool filterHere = !filter_.empty() && filterRefused_;
     for (const SockDiag::Socket& s : sockets_) {
+        if (filterHere && !onFilteredPort(s)) {
+            continue;
+        }
         TcpRow row;
         Tcp6Row row6;
         if (SockDiag::toTcpRow(s, row)) {
@@ -163,7 +189,13 @@ int LinuxTcpTable::takeSnapshot() {
 }
 
 bool LinuxTcpTable::FilterPorts(const std::vector<uint16_t>& ports) {
-    filter_ = SockDiag::portFilter(ports);
+    std::vector<uint8_t> filter = filterFor_(ports);
+    if (filter != filter_) {
+        filter_ = std::move(filter);
+        filterRefused_ = false; // a kernel may take one program and refuse another
+    }
+    ports_ = ports;
+    std::sort(ports_.begin(), ports_.end());
     snapshot_ = Snapshot(); // a snapshot taken under another filter is not this table
     return !filter_.empty();
 }

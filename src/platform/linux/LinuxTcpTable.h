@@ -1,16 +1,14 @@
 #pragma once
 
 #include "platform/TcpTable.h"
+#include "platform/linux/InetDiagFilter.h"
+#include "platform/linux/ShownSockets.h"
 #include "platform/linux/SockDiag.h"
 #include "platform/linux/UniqueFd.h"
 
-#include <array>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
-#include <string_view>
 #include <sys/types.h>
-#include <unordered_map>
 #include <vector>
 
 // A NETLINK_SOCK_DIAG socket, opened when first used.
@@ -28,43 +26,6 @@ private:
     uint32_t sequence_ = 0;
 };
 
-// The sockets of the last dump by the addresses and ports of their rows, so that a row sent for
-// deletion names exactly the socket (cookie included) that the table showed.
-template <class Row> class ShownSockets {
-public:
-    void clear() {
-        shown_.clear();
-        index_.clear();
-    }
-    void add(const Row& row, const SockDiag::Socket& socket) { shown_.emplace_back(keyOf(row), socket); }
-    const SockDiag::Socket* find(const Row& row) {
-        if (index_.empty() && !shown_.empty()) {
-            index_.reserve(shown_.size());
-            for (const auto& [key, socket] : shown_) {
-                index_.emplace(key, socket); // the first of two sockets on one address pair wins
-            }
-        }
-        const auto it = index_.find(keyOf(row));
-        return it == index_.end() ? nullptr : &it->second;
-    }
-
-private:
-    using Key = std::array<uint8_t, sizeof(Row) - sizeof(uint32_t)>; // the row without its state
-    struct Hash {
-        size_t operator()(const Key& k) const {
-            return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(k.data()), k.size()));
-        }
-    };
-    static Key keyOf(const Row& row) {
-        Key key;
-        std::memcpy(key.data(), reinterpret_cast<const uint8_t*>(&row) + sizeof(uint32_t), key.size());
-        return key;
-    }
-
-    std::vector<std::pair<Key, SockDiag::Socket>> shown_;
-    std::unordered_map<Key, SockDiag::Socket, Hash> index_; // built at the first deletion after a dump
-};
-
 // The TCP table of the network namespace the process is in when the table is first used, read with
 // sock_diag dumps and changed with SOCK_DESTROY requests. Dumps and deletions use two sockets, so
 // that a request never lands on a socket with a dump under way. Only a connection that the latest
@@ -74,8 +35,16 @@ private:
 // query takes a fresh snapshot, and the call that fills the buffer right after it copies that same
 // snapshot instead of dumping again (so the table never grows between the two calls). Each dump
 // walks the kernel's whole connection hash, which is most of a scan's cost.
+//
+// Ports to filter by become a filter program that the kernel runs during the dump. A kernel that
+// refuses the program dumps the whole table, and the rows on other ports are left out here, so a
+// filtered table means the same on every kernel.
 class LinuxTcpTable final : public TcpTable {
 public:
+    // Makes the kernel's filter program for a list of ports (tests give one the kernel refuses).
+    using FilterBuilder = std::vector<uint8_t> (*)(std::vector<uint16_t> ports);
+
+    explicit LinuxTcpTable(FilterBuilder filterFor = InetDiagFilter::anyPortOf) : filterFor_(filterFor) {}
     uint32_t GetTcpTable(uint8_t* buffer, uint32_t* size, bool order) override;
     uint32_t SetTcpEntry(const TcpRow& row) override;
     bool FilterPorts(const std::vector<uint16_t>& ports) override;
@@ -92,6 +61,9 @@ private:
     };
 
     int takeSnapshot(); // 0, or the errno
+    int dumpSockets();  // into sockets_; 0, or the errno
+    int dumpOnce(const std::vector<uint8_t>& filter);
+    bool onFilteredPort(const SockDiag::Socket& socket) const;
     bool fresh(bool pending) const;
     template <class Row>
     uint32_t serve(std::vector<Row> Snapshot::*rows, bool Snapshot::*pending, uint8_t* buffer, uint32_t* size,
@@ -100,7 +72,10 @@ private:
     int dump(const std::vector<uint8_t>& request, std::vector<SockDiag::Socket>& sockets); // 0, or the errno
     int destroy(const SockDiag::Socket& socket);                                           // the kernel's answer
 
+    FilterBuilder filterFor_;
     std::vector<uint8_t> filter_;    // the kernel's filter program; empty for the whole table
+    std::vector<uint16_t> ports_;    // sorted: the ports of filter_, for when the kernel refuses it
+    bool filterRefused_ = false;     // the kernel refused filter_, so the table filters its dumps itself
     bool bothFamiliesAtOnce_ = true; // until the kernel refuses the older dump
     Snapshot snapshot_;
     std::vector<SockDiag::Socket> sockets_;

@@ -71,97 +71,6 @@ std::vector<uint8_t> withFilter(std::vector<uint8_t> request, const std::vector<
     return request;
 }
 
-// A filter program for the kernel's inet_diag bytecode: a binary search of the sorted ports on the
-// source port, then on the destination port. The kernel checks that following every op's `yes`
-// offset walks the whole program and that every `no` offset lands on an op of that walk (or just past
-// the end: accept, or 4 bytes further: reject). So every op's `yes` is its own size (a condition
-// that holds falls through) and all branching goes forward through `no`: a condition that fails, or
-// an unconditional jump.
-class FilterProgram {
-public:
-    static constexpr int Accept = -1;
-    static constexpr int Reject = -2;
-
-    int newLabel() { return labels_++; }
-    void place(int label) { items_.push_back({Kind::Label, 0, 0, label}); }
-
-    // Accepts when the field is one of the sorted ports; goes to `fail` otherwise. Most ports of a
-    // machine's connections (ephemeral ones above all) lie outside the closed ports' range, and two
-    // comparisons send those on without searching.
-    void field(uint8_t lessOrEqual, uint8_t greaterOrEqual, uint8_t equal, const std::vector<uint16_t>& ports,
-               int fail) {
-        items_.push_back({Kind::Condition, lessOrEqual, ports.back(), fail});
-        items_.push_back({Kind::Condition, greaterOrEqual, ports.front(), fail});
-        tree(lessOrEqual, equal, ports, 0, ports.size(), fail);
-    }
-
-    // Accepts when the field is one of ports[from, to); goes to `fail` otherwise.
-    void tree(uint8_t lessOrEqual, uint8_t equal, const std::vector<uint16_t>& ports, size_t from, size_t to,
-              int fail) {
-        if (to - from <= 3) {
-            for (size_t i = from; i < to; ++i) {
-                const int next = i + 1 < to ? newLabel() : fail;
-                items_.push_back({Kind::Condition, equal, ports[i], next});
-                items_.push_back({Kind::Jump, 0, 0, Accept});
-                if (i + 1 < to) {
-                    place(next);
-                }
-            }
-            return;
-        }
-        const size_t middle = from + (to - from) / 2;
-        const int upper = newLabel();
-        items_.push_back({Kind::Condition, lessOrEqual, ports[middle - 1], upper});
-        tree(lessOrEqual, equal, ports, from, middle, fail);
-        place(upper);
-        tree(lessOrEqual, equal, ports, middle, to, fail);
-    }
-
-    // The program's bytes; empty when it would not fit the ops' 16-bit offsets.
-    std::vector<uint8_t> assemble() const {
-        std::vector<size_t> at(static_cast<size_t>(labels_));
-        size_t length = 0;
-        for (const Item& item : items_) {
-            if (item.kind == Kind::Label) {
-                at[static_cast<size_t>(item.target)] = length;
-            } else {
-                length += item.kind == Kind::Condition ? 8 : 4;
-            }
-        }
-        if (length + 4 > 0xffff) {
-            return {};
-        }
-        const auto where = [&](int target) {
-            return target == Accept ? length : target == Reject ? length + 4 : at[static_cast<size_t>(target)];
-        };
-        std::vector<inet_diag_bc_op> ops;
-        size_t position = 0;
-        for (const Item& item : items_) {
-            if (item.kind == Kind::Condition) {
-                ops.push_back({item.code, 8, static_cast<uint16_t>(where(item.target) - position)});
-                ops.push_back({INET_DIAG_BC_NOP, 0, item.port}); // the condition's operand
-                position += 8;
-            } else if (item.kind == Kind::Jump) {
-                ops.push_back({INET_DIAG_BC_JMP, 4, static_cast<uint16_t>(where(item.target) - position)});
-                position += 4;
-            }
-        }
-        const auto* p = reinterpret_cast<const uint8_t*>(ops.data());
-        return std::vector<uint8_t>(p, p + ops.size() * sizeof(inet_diag_bc_op));
-    }
-
-private:
-    enum class Kind { Condition, Jump, Label };
-    struct Item {
-        Kind kind;
-        uint8_t code;
-        uint16_t port;
-        int target;
-    };
-    std::vector<Item> items_;
-    int labels_ = 0;
-};
-
 constexpr uint8_t MappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
 
 bool isMapped(const uint8_t* a) {
@@ -195,13 +104,20 @@ template <class Visit> bool forEachMessage(const uint8_t* bytes, size_t length, 
     return offset == length;
 }
 
-int errorOf(const uint8_t* payload, size_t length) {
-    nlmsgerr error{};
-    if (length < sizeof error.error) {
+// The errno that an error message or the end of a dump carries, 0 for none (an acknowledgement, a
+// dump that ended well); -1 when the payload holds no number, or one that is no errno.
+int errnoOf(const uint8_t* payload, size_t length) {
+    int32_t number = 0;
+    if (length < sizeof number) {
         return -1;
     }
-    std::memcpy(&error.error, payload, sizeof error.error);
-    return -error.error;
+    std::memcpy(&number, payload, sizeof number);
+    constexpr int32_t LastErrno = 4095;
+    return number <= 0 && number >= -LastErrno ? -number : -1;
+}
+
+Parsed failure(int error) {
+    return {Status::Failed, error > 0 ? error : EBADMSG};
 }
 
 } // namespace
@@ -227,20 +143,6 @@ std::vector<uint8_t> bothFamiliesDumpRequest(uint32_t sequence, const std::vecto
     return withFilter(std::vector<uint8_t>(p, p + sizeof r), filter);
 }
 
-std::vector<uint8_t> portFilter(std::vector<uint16_t> ports) {
-    std::sort(ports.begin(), ports.end());
-    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
-    if (ports.empty()) {
-        return {};
-    }
-    FilterProgram program;
-    const int destination = program.newLabel();
-    program.field(INET_DIAG_BC_S_LE, INET_DIAG_BC_S_GE, INET_DIAG_BC_S_EQ, ports, destination);
-    program.place(destination);
-    program.field(INET_DIAG_BC_D_LE, INET_DIAG_BC_D_GE, INET_DIAG_BC_D_EQ, ports, FilterProgram::Reject);
-    return program.assemble();
-}
-
 std::vector<uint8_t> destroyRequest(const Socket& socket, uint32_t sequence) {
     Request r = makeRequest(SOCK_DESTROY, NLM_F_REQUEST | NLM_F_ACK, socket.family, sequence);
     r.body.idiag_states = EveryConnectionState;
@@ -258,12 +160,13 @@ Parsed parseDump(const uint8_t* bytes, size_t length, std::vector<Socket>& out) 
     Parsed result;
     const bool whole = forEachMessage(bytes, length, [&](const nlmsghdr& header, const uint8_t* payload, size_t size) {
         if (header.nlmsg_type == NLMSG_DONE) {
-            result.status = Status::Done;
+            // A dump the kernel could not finish ends with the error in its closing message.
+            const int error = size < sizeof(int32_t) ? 0 : errnoOf(payload, size);
+            result = error == 0 ? Parsed{Status::Done, 0} : failure(error);
             return false;
         }
         if (header.nlmsg_type == NLMSG_ERROR) {
-            result.status = Status::Failed;
-            result.error = errorOf(payload, size);
+            result = failure(errnoOf(payload, size));
             return false;
         }
         const bool socketMessage = header.nlmsg_type == SOCK_DIAG_BY_FAMILY || header.nlmsg_type == TCPDIAG_GETSOCK;
@@ -286,8 +189,7 @@ Parsed parseDump(const uint8_t* bytes, size_t length, std::vector<Socket>& out) 
         return true;
     });
     if (!whole && result.status == Status::More) {
-        result.status = Status::Failed;
-        result.error = EBADMSG;
+        result = failure(EBADMSG);
     }
     return result;
 }
@@ -296,7 +198,7 @@ int parseAck(const uint8_t* bytes, size_t length) {
     int found = -1;
     forEachMessage(bytes, length, [&](const nlmsghdr& header, const uint8_t* payload, size_t size) {
         if (header.nlmsg_type == NLMSG_ERROR) {
-            found = errorOf(payload, size);
+            found = errnoOf(payload, size);
             return false;
         }
         return true;

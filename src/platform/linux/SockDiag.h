@@ -25,26 +25,25 @@ struct Socket {
     uint32_t cookie[2] = {0, 0};
 };
 
-// A SOCK_DIAG_BY_FAMILY dump request for the TCP sockets of one family, in every connection state.
+// A SOCK_DIAG_BY_FAMILY dump request for the TCP sockets of one family, in every connection state;
+// with a filter program (see InetDiagFilter), only the sockets it accepts.
 std::vector<uint8_t> dumpRequest(uint8_t family, uint32_t sequence, const std::vector<uint8_t>& filter = {});
 // The older TCPDIAG_GETSOCK dump, which reports both families in one walk of the kernel's connection
 // hash instead of one walk each; that walk is most of what a dump costs.
 std::vector<uint8_t> bothFamiliesDumpRequest(uint32_t sequence, const std::vector<uint8_t>& filter = {});
-// A filter program (inet_diag bytecode) that lets a dump report only the sockets whose source or
-// destination port is one of ports. Empty (no filter) for no ports, or too many to fit a program.
-std::vector<uint8_t> portFilter(std::vector<uint16_t> ports);
 // A SOCK_DESTROY request for one socket, asking for an acknowledgement.
 std::vector<uint8_t> destroyRequest(const Socket& socket, uint32_t sequence);
 
 enum class Status { More, Done, Failed };
 struct Parsed {
     Status status = Status::More;
-    int error = 0; // the kernel's errno (positive) when Failed
+    int error = 0; // when Failed: the kernel's errno, or EBADMSG for a reply that makes no sense
 };
 // Appends the sockets of the dump messages in bytes (one or more messages, as received) to out.
-// Done at NLMSG_DONE; Failed at an error message or a message that runs past the end.
+// Done at NLMSG_DONE; Failed at an error message, a dump's end that carries an error, or a message
+// that runs past the end.
 Parsed parseDump(const uint8_t* bytes, size_t length, std::vector<Socket>& out);
-// The errno (0 for success) of the acknowledgement in bytes; -1 when there is none.
+// The errno (0 for success) of the acknowledgement in bytes; -1 when there is none, or it makes no sense.
 int parseAck(const uint8_t* bytes, size_t length);
 
 // The platform's TCP state code for a kernel TCP state (request sockets count as SYN_RCVD).

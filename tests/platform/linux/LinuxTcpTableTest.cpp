@@ -34,6 +34,8 @@ public:
     };
     std::vector<Request> requests;
 
+    explicit RecordingTcpTable(LinuxTcpTable::FilterBuilder filterFor = InetDiagFilter::anyPortOf) : real_(filterFor) {}
+
     uint32_t GetTcpTable(uint8_t* buffer, uint32_t* size, bool order) override {
         return real_.GetTcpTable(buffer, size, order);
     }
@@ -70,6 +72,12 @@ public:
 
     LinuxTcpTable real_;
 };
+
+// A filter program the kernel refuses, as one that is older or stricter than ours might: an op it
+// does not know.
+std::vector<uint8_t> refusedFilter(std::vector<uint16_t> ports) {
+    return ports.empty() ? std::vector<uint8_t>() : std::vector<uint8_t>{0xff, 4, 8, 0};
+}
 
 bool hasRow(TcpTable& table, uint32_t state, int localPort, int remotePort) {
     for (const TcpRow& r : readTcpRows(table)) {
@@ -134,6 +142,47 @@ TEST_F(ScanOnRealConnections, AFilteredTableHoldsExactlyTheConnectionsOnThosePor
     // Each port's listener, client end and server end; the client's own port is an ephemeral one.
     EXPECT_EQ(seen, (std::multiset<int>{5, 5, 5, 50, 50, 50, 99, 99, 99, 65535, 65535, 65535}));
     EXPECT_EQ(readTcpRows(table_.real_).size(), 18u) << "without ports the table is whole again";
+
+    // Filtered by the kernel itself, not by the table after a refusal.
+    std::vector<uint16_t> many;
+    for (uint16_t p = 0; p < 1000; ++p) {
+        many.push_back(static_cast<uint16_t>(p * 61));
+    }
+    for (const std::vector<uint16_t>& list : {ports, many}) {
+        const std::vector<uint8_t> reply =
+            dumpReply(SockDiag::dumpRequest(AF_INET, 1, InetDiagFilter::anyPortOf(list)));
+        std::vector<SockDiag::Socket> sockets;
+        EXPECT_EQ(SockDiag::parseDump(reply.data(), reply.size(), sockets).status, SockDiag::Status::Done);
+    }
+}
+
+TEST_F(ScanOnRealConnections, WhereTheKernelRefusesTheFilterTheTableFiltersItself) {
+    RecordingTcpTable refusing(refusedFilter);
+    platform::ScopedInstall<TcpTable> useRefusing(refusing);
+    const UniqueFd listener25 = listenOn(AF_INET, "127.0.0.1", 25);
+    const UniqueFd listener26 = listenOn(AF_INET, "127.0.0.1", 26);
+    const Connection closed = connect(listener25.get(), AF_INET, "127.0.0.1", 25, 40000);
+    const Connection open = connect(listener26.get(), AF_INET, "127.0.0.1", 26, 40001);
+
+    const std::vector<TcpRow> rows = readTcpRows(refusing.real_, {25});
+    EXPECT_EQ(rows.size(), 3u) << "the listener on 25 and both ends of its connection, nothing on 26";
+    EXPECT_TRUE(hasRow(refusing.real_, TcpState::Estab, 40001, 26)) << "without ports the table is whole";
+
+    setPorts({"25"});
+    EXPECT_NO_THROW(scan_.CheckPorts());
+    EXPECT_TRUE(sawReset(closed.client.get()));
+    EXPECT_TRUE(sawReset(closed.server.get()));
+    EXPECT_TRUE(refusing.allDoneOrGone());
+    EXPECT_TRUE(talks(open));
+
+    setPorts({"27"});
+    EXPECT_NO_THROW(scan_.CheckPorts()) << "no connection on a closed port is no fault";
+    EXPECT_TRUE(scan_.TcpRows().empty());
+    const Connection late = connect(listener26.get(), AF_INET, "127.0.0.1", 26);
+    setPorts({"26"});
+    EXPECT_NO_THROW(scan_.CheckPorts());
+    EXPECT_TRUE(sawReset(late.client.get())) << "later scans filter too";
+    EXPECT_TRUE(sawReset(open.client.get()));
 }
 
 TEST_F(ScanOnRealConnections, ConnectionsOnAClosedPortAreResetAndTheRestStay) {

@@ -1,8 +1,10 @@
 #include "platform/linux/Loopback.h"
+#include "platform/linux/SockDiag.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <linux/netlink.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -159,6 +161,27 @@ uint16_t localPort(int fd) {
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
     return ntohs(a.ss_family == AF_INET ? reinterpret_cast<sockaddr_in*>(&a)->sin_port
                                         : reinterpret_cast<sockaddr_in6*>(&a)->sin6_port);
+}
+
+std::vector<uint8_t> dumpReply(const std::vector<uint8_t>& request) {
+    UniqueFd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    ::sendto(fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
+    std::vector<uint8_t> all;
+    std::vector<uint8_t> chunk(65536);
+    for (;;) {
+        const ssize_t n = ::recv(fd.get(), chunk.data(), chunk.size(), 0);
+        if (n <= 0) {
+            break;
+        }
+        all.insert(all.end(), chunk.begin(), chunk.begin() + n);
+        std::vector<SockDiag::Socket> ignored;
+        if (SockDiag::parseDump(chunk.data(), static_cast<size_t>(n), ignored).status != SockDiag::Status::More) {
+            break;
+        }
+    }
+    return all;
 }
 
 } // namespace loopback

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Real TCP connections over the loopback interface of a network namespace the test makes itself.
 namespace loopback {
@@ -34,5 +35,8 @@ bool talks(const Connection& c);
 void closeIntoTimeWait(Connection& c);
 
 uint16_t localPort(int fd);
+
+// The kernel's whole reply to a sock_diag dump request, as received.
+std::vector<uint8_t> dumpReply(const std::vector<uint8_t>& request);
 
 } // namespace loopback

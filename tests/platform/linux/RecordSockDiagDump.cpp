@@ -7,34 +7,10 @@
 
 #include <cstdio>
 #include <fstream>
-#include <linux/netlink.h>
-#include <linux/sock_diag.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <vector>
 
 namespace {
-
-std::vector<uint8_t> rawDump(const std::vector<uint8_t>& request) {
-    UniqueFd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
-    ::sendto(fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
-    std::vector<uint8_t> all;
-    std::vector<uint8_t> chunk(65536);
-    for (;;) {
-        const ssize_t n = ::recv(fd.get(), chunk.data(), chunk.size(), 0);
-        if (n <= 0) {
-            break;
-        }
-        all.insert(all.end(), chunk.begin(), chunk.begin() + n);
-        std::vector<SockDiag::Socket> ignored;
-        if (SockDiag::parseDump(chunk.data(), static_cast<size_t>(n), ignored).status != SockDiag::Status::More) {
-            break;
-        }
-    }
-    return all;
-}
 
 void save(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream(path, std::ios::binary)
@@ -63,8 +39,8 @@ int main(int argc, char** argv) {
     const Connection ipv6 = connect(listener6.get(), AF_INET6, "::1", 2526, 40002);
 
     const std::string dir = argv[1];
-    save(dir + "/sockdiag-inet.bin", rawDump(SockDiag::dumpRequest(AF_INET, 1)));
-    save(dir + "/sockdiag-inet6.bin", rawDump(SockDiag::dumpRequest(AF_INET6, 2)));
-    save(dir + "/sockdiag-both.bin", rawDump(SockDiag::bothFamiliesDumpRequest(3)));
+    save(dir + "/sockdiag-inet.bin", dumpReply(SockDiag::dumpRequest(AF_INET, 1)));
+    save(dir + "/sockdiag-inet6.bin", dumpReply(SockDiag::dumpRequest(AF_INET6, 2)));
+    save(dir + "/sockdiag-both.bin", dumpReply(SockDiag::bothFamiliesDumpRequest(3)));
     return 0;
 }

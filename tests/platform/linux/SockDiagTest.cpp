@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <array>
 #include <cstring>
+#include <limits>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
@@ -75,6 +77,94 @@ Tables tablesOf(const std::vector<SockDiag::Socket>& sockets) {
     return tables;
 }
 
+// A reply of one message whose payload is a 32-bit number: an error message or the end of a dump.
+struct NumberMessage {
+    NumberMessage(uint16_t type, int32_t value) {
+        header.nlmsg_len = sizeof *this;
+        header.nlmsg_type = type;
+        number = value;
+    }
+    const uint8_t* bytes() const { return reinterpret_cast<const uint8_t*>(this); }
+    SockDiag::Parsed parseDump() const {
+        std::vector<SockDiag::Socket> sockets;
+        return SockDiag::parseDump(bytes(), sizeof *this, sockets);
+    }
+    int parseAck() const { return SockDiag::parseAck(bytes(), sizeof *this); }
+
+    nlmsghdr header{};
+    int32_t number;
+};
+
+using Address = std::array<uint8_t, 16>;
+
+// An address as the kernel's lookups compare it: an IPv4 one as its IPv4-mapped IPv6 form, which an
+// IPv4 lookup also finds on a dual-stack socket.
+Address lookupAddress(uint8_t family, const void* address) {
+    Address a{};
+    if (family == AF_INET) {
+        a[10] = a[11] = 0xff;
+        std::memcpy(&a[12], address, 4);
+    } else {
+        std::memcpy(a.data(), address, a.size());
+    }
+    return a;
+}
+
+struct KernelAnswer {
+    const SockDiag::Socket* socket; // the socket destroyed, or null
+    int error;
+};
+
+// What the kernel does with a SOCK_DESTROY request when its sockets are `table`, after
+// inet_diag_find_one_icsk: it looks up the connection with the request's addresses and ports, or else
+// a socket listening on its local address and port, and destroys that only when the request's cookie
+// is that socket's (or the request has none).
+KernelAnswer kernelDestroys(const std::vector<uint8_t>& bytes, const std::vector<SockDiag::Socket>& table) {
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 body;
+    } r{};
+    if (bytes.size() < sizeof r) {
+        return {nullptr, EINVAL};
+    }
+    std::memcpy(&r, bytes.data(), sizeof r);
+    const uint8_t family = r.body.sdiag_family;
+    const auto ackedRequest = NLM_F_REQUEST | NLM_F_ACK;
+    if (r.header.nlmsg_len != bytes.size() || r.header.nlmsg_type != SOCK_DESTROY ||
+        (r.header.nlmsg_flags & ackedRequest) != ackedRequest || r.body.sdiag_protocol != IPPROTO_TCP ||
+        (family != AF_INET && family != AF_INET6)) {
+        return {nullptr, EINVAL};
+    }
+    const inet_diag_sockid& id = r.body.id;
+    const Address local = lookupAddress(family, id.idiag_src);
+    const Address remote = lookupAddress(family, id.idiag_dst);
+    const Address anyIPv4 = lookupAddress(AF_INET, Address{}.data());
+    const SockDiag::Socket* found = nullptr;
+    for (const SockDiag::Socket& s : table) {
+        const bool listens = SockDiag::windowsState(s.state) == TcpState::Listen;
+        const Address bound = lookupAddress(s.family, s.src);
+        if (!listens && s.sport == id.idiag_sport && s.dport == id.idiag_dport && bound == local &&
+            lookupAddress(s.family, s.dst) == remote && (s.ifindex == 0 || s.ifindex == id.idiag_if)) {
+            found = &s;
+        }
+    }
+    for (const SockDiag::Socket& s : table) {
+        const Address bound = lookupAddress(s.family, s.src);
+        if (found == nullptr && SockDiag::windowsState(s.state) == TcpState::Listen && s.sport == id.idiag_sport &&
+            (bound == local || bound == Address{} || bound == anyIPv4)) {
+            found = &s;
+        }
+    }
+    if (found == nullptr) {
+        return {nullptr, ENOENT};
+    }
+    const bool noCookie = id.idiag_cookie[0] == INET_DIAG_NOCOOKIE && id.idiag_cookie[1] == INET_DIAG_NOCOOKIE;
+    if (!noCookie && (id.idiag_cookie[0] != found->cookie[0] || id.idiag_cookie[1] != found->cookie[1])) {
+        return {nullptr, ESTALE};
+    }
+    return {found, 0};
+}
+
 } // namespace
 
 TEST(SockDiag, RecordedDumpsBecomeTheRowsOfBothTables) {
@@ -122,42 +212,45 @@ TEST(SockDiag, ACutOrFailedReplyIsAFailureNotAShorterTable) {
     std::vector<SockDiag::Socket> sockets;
     EXPECT_EQ(SockDiag::parseDump(data, bytes.size() - 7, sockets).status, SockDiag::Status::Failed);
 
-    struct {
-        nlmsghdr header;
-        nlmsgerr error;
-    } reply{};
-    reply.header.nlmsg_len = sizeof reply;
-    reply.header.nlmsg_type = NLMSG_ERROR;
-    reply.error.error = -EPERM;
-    sockets.clear();
-    const SockDiag::Parsed parsed =
-        SockDiag::parseDump(reinterpret_cast<const uint8_t*>(&reply), sizeof reply, sockets);
-    EXPECT_EQ(parsed.status, SockDiag::Status::Failed);
-    EXPECT_EQ(parsed.error, EPERM);
-    EXPECT_EQ(SockDiag::parseAck(reinterpret_cast<const uint8_t*>(&reply), sizeof reply), EPERM);
-    reply.error.error = 0;
-    EXPECT_EQ(SockDiag::parseAck(reinterpret_cast<const uint8_t*>(&reply), sizeof reply), 0);
+    // The kernel refuses a request with an error message, and ends a dump it could not finish with
+    // the error in its closing message.
+    for (const uint16_t type : {NLMSG_ERROR, NLMSG_DONE}) {
+        const NumberMessage reply(type, -EPERM);
+        const SockDiag::Parsed parsed = reply.parseDump();
+        EXPECT_EQ(parsed.status, SockDiag::Status::Failed) << type;
+        EXPECT_EQ(parsed.error, EPERM) << type;
+    }
+    EXPECT_EQ(NumberMessage(NLMSG_DONE, 0).parseDump().status, SockDiag::Status::Done);
+    EXPECT_EQ(NumberMessage(NLMSG_ERROR, -EPERM).parseAck(), EPERM);
+    EXPECT_EQ(NumberMessage(NLMSG_ERROR, 0).parseAck(), 0);
 }
 
-TEST(SockDiag, ADeletionCarriesTheSocketsIdentityFromTheDump) {
-    const std::vector<SockDiag::Socket> sockets = parseFile("sockdiag-inet.bin");
-    ASSERT_FALSE(sockets.empty());
-    const SockDiag::Socket& s = sockets.back();
-    EXPECT_TRUE(s.cookie[0] != 0 || s.cookie[1] != 0);
-    const std::vector<uint8_t> request = SockDiag::destroyRequest(s, 7);
-    struct {
-        nlmsghdr header;
-        inet_diag_req_v2 body;
-    } r;
-    ASSERT_EQ(request.size(), sizeof r);
-    std::memcpy(&r, request.data(), sizeof r);
-    EXPECT_EQ(r.header.nlmsg_type, SOCK_DESTROY);
-    EXPECT_EQ(r.header.nlmsg_seq, 7u);
-    EXPECT_EQ(r.body.sdiag_family, s.family);
-    EXPECT_EQ(r.body.id.idiag_sport, s.sport);
-    EXPECT_EQ(r.body.id.idiag_dport, s.dport);
-    EXPECT_EQ(std::memcmp(r.body.id.idiag_src, s.src, 16), 0);
-    EXPECT_EQ(std::memcmp(r.body.id.idiag_dst, s.dst, 16), 0);
-    EXPECT_EQ(r.body.id.idiag_cookie[0], s.cookie[0]);
-    EXPECT_EQ(r.body.id.idiag_cookie[1], s.cookie[1]);
+TEST(SockDiag, AnErrorNumberThatIsNoErrnoIsAMalformedReply) {
+    for (const int32_t number : {1, 2562, -4096, std::numeric_limits<int32_t>::min()}) {
+        const SockDiag::Parsed parsed = NumberMessage(NLMSG_ERROR, number).parseDump();
+        EXPECT_EQ(parsed.status, SockDiag::Status::Failed) << number;
+        EXPECT_EQ(parsed.error, EBADMSG) << number;
+        EXPECT_EQ(NumberMessage(NLMSG_ERROR, number).parseAck(), -1) << number;
+    }
+}
+
+TEST(SockDiag, ADestroyRequestNamesTheDumpedSocketAndNeverAListenerInItsPlace) {
+    std::vector<SockDiag::Socket> table = parseFile("sockdiag-both.bin");
+    ASSERT_EQ(table.size(), 9u);
+    for (const SockDiag::Socket& s : table) {
+        EXPECT_EQ(kernelDestroys(SockDiag::destroyRequest(s, 7), table).socket, &s)
+            << int(s.family) << " " << ntohs(s.sport) << " -> " << ntohs(s.dport);
+    }
+
+    // The server end of 40000 -> 2525 is gone (the client's reset took it): the kernel finds the
+    // listener on 2525 in its place, and the cookie keeps it from destroying that.
+    const auto server = std::find_if(table.begin(), table.end(), [](const SockDiag::Socket& s) {
+        return s.family == AF_INET && ntohs(s.sport) == 2525 && ntohs(s.dport) == 40000;
+    });
+    ASSERT_NE(server, table.end());
+    const SockDiag::Socket gone = *server;
+    table.erase(server);
+    const KernelAnswer answer = kernelDestroys(SockDiag::destroyRequest(gone, 8), table);
+    EXPECT_EQ(answer.socket, nullptr);
+    EXPECT_EQ(answer.error, ESTALE);
 }
