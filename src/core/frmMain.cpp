@@ -12,6 +12,7 @@
 #include "settings/modGlobals.h"
 #include "tray/frmMainLayout.h"
 
+#include <cstdio>
 #include <exception>
 
 namespace {
@@ -96,6 +97,19 @@ void frmMain::Form_Load() {
     if (started != 0) {
         windowing().MsgBox(socketStartupMessage(started), MsgBoxIcon::Stop, AppTitle);
     }
+    ReportDeletionUnavailable();
+}
+
+// A blocked icon over connections that are never closed would be a failure shown as success.
+void frmMain::ReportDeletionUnavailable() {
+    const std::string why = platform::get<TcpTable>().DeletionUnavailable();
+    if (why.empty()) {
+        return;
+    }
+    const std::string message = "Quietwire cannot close connections on this machine: " + why +
+                                ". Connections on closed ports stay open until this is mended.";
+    std::fprintf(stderr, "quietwire: %s\n", message.c_str());
+    windowing().MsgBox(message, MsgBoxIcon::Exclamation, AppTitle);
 }
 
 void frmMain::ShowTrayPicture(const PictureRef& picture) {

@@ -59,6 +59,7 @@ public:
 
 private:
     void ShowTrayPicture(const PictureRef& picture);
+    void ReportDeletionUnavailable();
 
     std::unique_ptr<Form> form_;
     FormHandlers trayWindowHandlers_;

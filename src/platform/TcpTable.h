@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // One connection of the IPv4 TCP table, laid out as the platform's MIB_TCPROW (20 bytes, little-endian
@@ -73,6 +74,10 @@ public:
     // in the IPv4 table). Where the platform cannot delete them, SetTcp6Entry returns NotSupported.
     virtual uint32_t GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) = 0;
     virtual uint32_t SetTcp6Entry(const Tcp6Row& row) = 0;
+
+    // Why deletions cannot work on this machine for this process (no right to delete, or a system
+    // without the means), in words for an administrator; empty when they can.
+    virtual std::string DeletionUnavailable() = 0;
 };
 
 TcpTable& systemTcpTable();

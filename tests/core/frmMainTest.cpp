@@ -123,6 +123,18 @@ TEST_F(frmMainTest, ASocketsStartUpFailureIsShownWithAStopIconAndTheLoadGoesOn) 
     }
 }
 
+TEST_F(frmMainTest, AProgramThatCannotCloseConnectionsSaysSoOnceAtStart) {
+    table_.unavailable = "the program lacks the CAP_NET_ADMIN capability";
+    load();
+    ASSERT_EQ(windowing_.boxes.size(), 1u);
+    EXPECT_NE(windowing_.boxes[0].prompt.find("cannot close connections"), std::string::npos);
+    EXPECT_NE(windowing_.boxes[0].prompt.find("CAP_NET_ADMIN"), std::string::npos);
+    EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Exclamation);
+    EXPECT_EQ(windowing_.boxes[0].title, "QWADMIN");
+    tick("Timer1");
+    EXPECT_EQ(windowing_.boxes.size(), 1u) << "said once";
+}
+
 TEST_F(frmMainTest, ASecondCopyTouchesNothingAndEndsAfterItsUnloadTimer) {
     storeSettings("08:00:00", "17:00:00", true);
     const std::string before = readBytes(settingsPath());

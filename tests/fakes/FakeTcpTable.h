@@ -25,12 +25,14 @@ public:
     std::vector<TcpRow> deleted;   // every row handed to SetTcpEntry
     std::vector<Tcp6Row> deleted6; // every row handed to SetTcp6Entry
     int getCalls = 0;
+    std::string unavailable; // why deletions cannot work; empty when they can
 
     uint32_t GetTcpTable(uint8_t* buffer, uint32_t* size, bool order) override;
     uint32_t SetTcpEntry(const TcpRow& row) override;
     bool FilterPorts(const std::vector<uint16_t>& ports) override;
     uint32_t GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) override;
     uint32_t SetTcp6Entry(const Tcp6Row& row) override;
+    std::string DeletionUnavailable() override { return unavailable; }
 };
 
 // A row in the platform's layout: ports in network byte order in the field's first two bytes.

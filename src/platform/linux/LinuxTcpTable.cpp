@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <linux/capability.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <optional>
+#include <string>
 #include <sys/socket.h>
 #include <tuple>
 #include <vector>
@@ -284,6 +287,45 @@ int LinuxTcpTable::destroy(const SockDiag::Socket& socket) {
     }
     const int error = SockDiag::parseAck(reply.data(), static_cast<size_t>(n));
     return error < 0 ? EIO : error;
+}
+
+namespace {
+
+// Whether CAP_NET_ADMIN is in this process's effective set; SOCK_DESTROY asks for it.
+bool mayAdministerNetwork() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("CapEff:", 0) == 0) {
+            const uint64_t effective = std::stoull(line.substr(7), nullptr, 16);
+            return (effective >> CAP_NET_ADMIN) & 1;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+std::string LinuxTcpTable::DeletionUnavailable() {
+    if (!mayAdministerNetwork()) {
+        return "the program lacks the CAP_NET_ADMIN capability (run it as root, or give the program that "
+               "capability)";
+    }
+    // A socket that cannot exist: a kernel that can destroy sockets looks for it and does not find it;
+    // one built without CONFIG_INET_DIAG_DESTROY refuses the request as such.
+    SockDiag::Socket nowhere;
+    nowhere.family = AF_INET;
+    nowhere.cookie[0] = nowhere.cookie[1] = 0xFFFFFFFF;
+    switch (const int error = destroy(nowhere)) {
+    case ENOENT:
+    case ESTALE:
+    case 0:
+        return "";
+    case EOPNOTSUPP:
+        return "this kernel cannot close connections (it was built without CONFIG_INET_DIAG_DESTROY)";
+    default:
+        return std::string("the kernel's socket diagnostics refused a test deletion: ") + std::strerror(error);
+    }
 }
 
 TcpTable& systemTcpTable() {

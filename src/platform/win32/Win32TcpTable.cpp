@@ -41,6 +41,9 @@ public:
 
     // IP Helper has no call that deletes an IPv6 connection.
     uint32_t SetTcp6Entry(const Tcp6Row&) override { return ERROR_NOT_SUPPORTED; }
+
+    // The program's manifest asks for an administrator, who may delete any connection.
+    std::string DeletionUnavailable() override { return ""; }
 };
 
 } // namespace

@@ -45,6 +45,7 @@ public:
         return real_.GetTcp6Table(buffer, size, order);
     }
     uint32_t SetTcp6Entry(const Tcp6Row& row) override { return record(row, real_.SetTcp6Entry(row)); }
+    std::string DeletionUnavailable() override { return real_.DeletionUnavailable(); }
 
     template <class Row> uint32_t record(const Row& row, uint32_t result) {
         requests.push_back(
@@ -253,7 +254,8 @@ TEST_F(ScanOnRealConnections, DualStackAndIPv6ConnectionsAreClosedToo) {
     EXPECT_TRUE(talks(v6open));
 }
 
-TEST_F(ScanOnRealConnections, WithoutNetAdminNothingIsDestroyedAndNothingShown) {
+TEST_F(ScanOnRealConnections, WithoutNetAdminNothingIsDestroyedTheScanShowsNothingAndTheTableSaysWhy) {
+    EXPECT_EQ(table_.DeletionUnavailable(), "") << "root in its namespace can delete";
     const UniqueFd listener = listenOn(AF_INET, "127.0.0.1", 25);
     const Connection c = connect(listener.get(), AF_INET, "127.0.0.1", 25);
     setPorts({"25"});
@@ -277,12 +279,14 @@ TEST_F(ScanOnRealConnections, WithoutNetAdminNothingIsDestroyedAndNothingShown) 
         }
         const bool refused = table_.requests.size() == 2 && table_.succeeded() == 0 &&
                              table_.requests[0].result == TcpResult::AccessDenied;
-        ::_exit(!refused ? 13 : !windowing_.boxes.empty() ? 14 : 0);
+        const bool saysWhy = table_.DeletionUnavailable().find("CAP_NET_ADMIN") != std::string::npos;
+        ::_exit(!refused ? 13 : !windowing_.boxes.empty() ? 14 : !saysWhy ? 15 : 0);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "10/11: capabilities not changed, 12: the scan failed, "
-                                         "13: a deletion was not refused, 14: a message was shown";
+                                         "13: a deletion was not refused, 14: a message was shown, "
+                                         "15: the table did not name the missing capability";
     EXPECT_TRUE(talks(c));
 }
