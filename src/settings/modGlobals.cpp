@@ -86,9 +86,13 @@ void SaveSettings() {
     try {
         const std::string path = settingsPath();
         const std::string fresh = path + NewFileSuffix;
+        FileSystem& fs = platform::get<FileSystem>();
         discard(fresh); // left behind by a save that was cut short
-        if (VtkModule::FileExists(fresh)) {
-            return; // writing into its remains would give a file that is neither old nor new
+        // The profile writer would create it open to every user; made first, it stays as closed as
+        // the file it replaces. Writing into remains that could not be removed would give a file
+        // that is neither old nor new, so an existing file fails this too.
+        if (!fs.createReplacement(fresh, path)) {
+            return;
         }
 
         bool complete = true;
@@ -110,7 +114,6 @@ void SaveSettings() {
             discard(fresh);
             return;
         }
-        FileSystem& fs = platform::get<FileSystem>();
         if (VtkModule::FileExists(path)) {
             fs.setAttributesNormal(path); // a read-only or hidden file is replaced all the same
         }

@@ -27,6 +27,10 @@ bool FaultyFiles::deleteFile(const std::string& path) {
     return allowChange() && files_.deleteFile(path);
 }
 
+bool FaultyFiles::createReplacement(const std::string& path, const std::string& original) {
+    return allowChange() && files_.createReplacement(path, original);
+}
+
 bool FaultyFiles::replaceFile(const std::string& from, const std::string& to) {
     return allowChange() && files_.replaceFile(from, to);
 }

@@ -28,6 +28,9 @@ public:
     bool setCurrentDirectory(const std::string& path) override { return path == "/fuzz"; }
     bool setAttributesNormal(const std::string& path) override { return files.count(path) != 0; }
     bool deleteFile(const std::string& path) override { return files.erase(path) != 0; }
+    bool createReplacement(const std::string& path, const std::string&) override {
+        return files.emplace(path, "").second;
+    }
     bool replaceFile(const std::string& from, const std::string& to) override {
         auto it = files.find(from);
         if (it == files.end()) {

@@ -53,6 +53,25 @@ public:
 
     bool deleteFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
 
+    bool createReplacement(const std::string& path, const std::string& original) override {
+        struct stat old {};
+        const bool hasOriginal = ::stat(original.c_str(), &old) == 0;
+        // Created 0600 whatever the umask, so that nobody else can open it before it gets the old
+        // file's owner and mode; an open descriptor would outlive any later chmod.
+        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR));
+        if (!fd.valid()) {
+            return false;
+        }
+        if (hasOriginal && (::fchown(fd.get(), old.st_uid, old.st_gid) != 0 ||
+                            ::fchmod(fd.get(), (old.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0)) {
+            const int error = errno;
+            ::unlink(path.c_str());
+            errno = error;
+            return false;
+        }
+        return true;
+    }
+
     bool replaceFile(const std::string& from, const std::string& to) override {
         // The data must be on the disk before the rename makes it the settings file, and the rename
         // itself must be on the disk before the save counts as done.

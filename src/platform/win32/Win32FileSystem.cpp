@@ -1,10 +1,21 @@
 #include "platform/FileSystem.h"
 #include "platform/win32/UniqueHandle.h"
 
+#include <memory>
 #include <string>
 #include <windows.h>
 
+#include <sddl.h>
+
 namespace {
+
+struct LocalMemoryFree {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+
+// Full control for Administrators and SYSTEM, and nothing inherited from the folder: under Program
+// Files every user may read what a file inherits, and the file holds the administrator password.
+constexpr const char* AdministratorsAndSystemOnly = "D:P(A;;FA;;;BA)(A;;FA;;;SY)";
 
 class Win32FileSystem final : public FileSystem {
 public:
@@ -41,6 +52,19 @@ public:
     }
 
     bool deleteFile(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
+
+    bool createReplacement(const std::string& path, const std::string&) override {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(AdministratorsAndSystemOnly, SDDL_REVISION_1,
+                                                                  &descriptor, nullptr)) {
+            return false;
+        }
+        const std::unique_ptr<void, LocalMemoryFree> owned(descriptor);
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+        UniqueHandle file(
+            CreateFileA(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return file.valid();
+    }
 
     bool replaceFile(const std::string& from, const std::string& to) override {
         {

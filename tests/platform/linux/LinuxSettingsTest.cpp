@@ -37,9 +37,61 @@ protected:
         modGlobals::SaveSettings();
         return readBytes(settingsPath());
     }
+    struct stat statOf(const std::string& path) const {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return st;
+    }
+};
+
+// The real profile writer, noting the permission bits of the file after every write: what another
+// user could have opened while the save was under way.
+class PermissionWatch : public ProfileFile {
+public:
+    mode_t widest = 0;
+
+    uint32_t getPrivateProfileString(const std::string& section, const std::string& key, const std::string& fallback,
+                                     char* buffer, uint32_t size, const std::string& path) override {
+        return systemProfileFile().getPrivateProfileString(section, key, fallback, buffer, size, path);
+    }
+    bool writePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
+                                   const std::string& path) override {
+        const bool written = systemProfileFile().writePrivateProfileString(section, key, value, path);
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0) {
+            widest |= st.st_mode & 0777;
+        }
+        return written;
+    }
 };
 
 } // namespace
+
+TEST_F(LinuxSettings, ASaveKeepsTheFilesModeOwnerAndGroup) {
+    bytesAfterSaving(applyA);
+    ASSERT_EQ(::chown(settingsPath().c_str(), 1234, 5678), 0);
+    ASSERT_EQ(::chmod(settingsPath().c_str(), 0640), 0);
+
+    bytesAfterSaving(applyB);
+    const struct stat st = statOf(settingsPath());
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 5678u);
+    resetSettings();
+    modGlobals::LoadSettings();
+    EXPECT_EQ(modGlobals::AdminPassword, "password B, longer than A");
+}
+
+TEST_F(LinuxSettings, ANewFileIsTheOwnersAloneFromItsFirstByte) {
+    const mode_t previousMask = ::umask(022);
+    PermissionWatch watch;
+    platform::ScopedInstall<ProfileFile> useWatch(watch);
+    bytesAfterSaving(applyA);
+    ::umask(previousMask);
+
+    EXPECT_EQ(watch.widest & 077, 0u) << "others could read the password while it was written";
+    EXPECT_EQ(statOf(settingsPath()).st_mode & 07777, 0600u);
+}
 
 TEST_F(LinuxSettings, AReadOnlyFileIsReplacedAllTheSame) {
     const std::string a = bytesAfterSaving(applyA);

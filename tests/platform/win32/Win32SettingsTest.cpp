@@ -1,8 +1,63 @@
 #include "settings/SettingsFixture.h"
 
+#include <memory>
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
+namespace {
+
+struct LocalMemoryFree {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+
+std::string sidText(PSID sid) {
+    char* text = nullptr;
+    if (!ConvertSidToStringSidA(sid, &text)) {
+        return "?";
+    }
+    const std::unique_ptr<void, LocalMemoryFree> owned(text);
+    return text;
+}
+
 class Win32Settings : public SettingsTest {};
+
+} // namespace
+
+TEST_F(Win32Settings, TheSavedFileLetsNoOneInButAdministratorsAndTheSystem) {
+    writeBytes(settingsPath(), "[SETUP]\r\n"); // as open as its folder makes it
+    modGlobals::AdminPassword = "secret";
+    modGlobals::SaveSettings();
+
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(GetNamedSecurityInfoA(settingsPath().c_str(), SE_FILE_OBJECT,
+                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr, &dacl,
+                                    nullptr, &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    const std::unique_ptr<void, LocalMemoryFree> owned(descriptor);
+    ASSERT_NE(dacl, nullptr) << "no DACL lets everyone in";
+
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    BYTE system[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
+    size = sizeof system;
+    ASSERT_TRUE(CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &size));
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, &ace));
+        if (static_cast<ACE_HEADER*>(ace)->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            continue;
+        }
+        PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+        // Wine reports a DACL made from the file's Unix mode, which names the owner.
+        EXPECT_TRUE(EqualSid(sid, administrators) || EqualSid(sid, system) || EqualSid(sid, owner))
+            << "the file lets " << sidText(sid) << " in";
+    }
+}
 
 TEST_F(Win32Settings, AReadOnlyHiddenSystemFileIsReplacedAllTheSame) {
     modGlobals::AdminPassword = "before";
