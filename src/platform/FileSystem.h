@@ -27,6 +27,12 @@ public:
     // Moves a completely written file over another in one step, flushed to the disk first:
     // afterwards `to` holds either its old content or all of `from`'s, never a part.
     virtual bool replaceFile(const std::string& from, const std::string& to) = 0;
+    // Makes bytes the whole content of the existing file path, in place, so that the file keeps its
+    // owner and permissions, and flushes it to the disk. The space is claimed before the old content
+    // is touched where the system allows, so that a full disk leaves the old content whole.
+    virtual bool overwriteFile(const std::string& path, const std::string& bytes) = 0;
+    // The operating system's words for why the last call that failed on this thread did so.
+    virtual std::string lastErrorText() = 0;
 };
 
 // The operating system's implementation, provided by the backend the build links.

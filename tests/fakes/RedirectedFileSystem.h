@@ -20,6 +20,10 @@ public:
         return real_.createReplacement(path, original);
     }
     bool replaceFile(const std::string& from, const std::string& to) override { return real_.replaceFile(from, to); }
+    bool overwriteFile(const std::string& path, const std::string& bytes) override {
+        return real_.overwriteFile(path, bytes);
+    }
+    std::string lastErrorText() override { return real_.lastErrorText(); }
 
 protected:
     std::string programDirectory_;

@@ -40,6 +40,15 @@ public:
         files.erase(from);
         return true;
     }
+    bool overwriteFile(const std::string& path, const std::string& bytes) override {
+        auto it = files.find(path);
+        if (it == files.end()) {
+            return false;
+        }
+        it->second = bytes;
+        return true;
+    }
+    std::string lastErrorText() override { return "no such file"; }
     uint32_t getPrivateProfileString(const std::string& section, const std::string& key, const std::string& fallback,
                                      char* buffer, uint32_t size, const std::string& path) override {
         auto it = files.find(path);

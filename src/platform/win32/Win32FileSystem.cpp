@@ -77,6 +77,29 @@ public:
         }
         return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     }
+
+    bool overwriteFile(const std::string& path, const std::string& bytes) override {
+        UniqueHandle file(
+            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid()) {
+            return false;
+        }
+        DWORD written = 0;
+        // Cut to length only after the write, so that no moment leaves the file empty.
+        return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+               written == bytes.size() && SetEndOfFile(file.get()) && FlushFileBuffers(file.get());
+    }
+
+    std::string lastErrorText() override {
+        const DWORD error = GetLastError();
+        char text[512];
+        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                                 sizeof text, nullptr);
+        while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) {
+            --n;
+        }
+        return n > 0 ? std::string(text, n) : "error " + std::to_string(error);
+    }
 };
 
 } // namespace

@@ -1,7 +1,12 @@
 #include "settings/SettingsFixture.h"
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <grp.h>
 #include <random>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -43,6 +48,57 @@ protected:
         return st;
     }
 };
+
+constexpr uid_t Nobody = 65534;
+constexpr gid_t NoGroup = 65534;
+
+struct ChildRun {
+    int exitCode; // -1 when it did not exit by itself
+    std::string output;
+};
+
+// Runs body in a child process and gives its exit code and what it wrote to its standard output.
+ChildRun inChild(const std::function<int()>& body) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        return {-1, "no pipe"};
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        const int code = body();
+        std::fflush(stdout);
+        ::_exit(code);
+    }
+    ::close(pipeFds[1]);
+    std::string output;
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) != 0;) {
+        if (n < 0 && errno != EINTR) {
+            break;
+        }
+        output.append(chunk, static_cast<size_t>(n > 0 ? n : 0));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return {-1, output};
+    }
+    return {WEXITSTATUS(status), output};
+}
+
+// Root may write any folder; an ordinary user may not, which is what these saves meet.
+int saveBAsNobody() {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(NoGroup) != 0 || ::setuid(Nobody) != 0) {
+        std::printf("cannot become nobody");
+        return 100;
+    }
+    applyB();
+    const modGlobals::SaveResult result = modGlobals::SaveSettings();
+    std::printf("%s", result.reason.c_str());
+    return result ? 0 : 1;
+}
 
 // The real profile writer, noting the permission bits of the file after every write: what another
 // user could have opened while the save was under way.
@@ -147,4 +203,34 @@ TEST_F(LinuxSettings, AProcessKilledDuringSavesLeavesOneWholeFile) {
     }
     EXPECT_GT(sawA, 0);
     EXPECT_GT(sawB, 0) << "no save finished before a kill; the test proves nothing";
+}
+
+TEST_F(LinuxSettings, AFileItsFolderDoesNotLetBeReplacedIsWrittenInPlace) {
+    bytesAfterSaving(applyA);
+    ASSERT_EQ(::chmod(dir_.str().c_str(), 0755), 0);
+    ASSERT_EQ(::chown(settingsPath().c_str(), Nobody, NoGroup), 0);
+    ASSERT_EQ(::chmod(settingsPath().c_str(), 0640), 0);
+    const ino_t inode = statOf(settingsPath()).st_ino;
+
+    const ChildRun run = inChild(saveBAsNobody);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    resetSettings();
+    modGlobals::LoadSettings();
+    EXPECT_EQ(modGlobals::AdminPassword, "password B, longer than A");
+    EXPECT_EQ(listedPorts(), (std::vector<std::string>{"25", "587"})) << "the longer old content was cut off";
+    const struct stat st = statOf(settingsPath());
+    EXPECT_EQ(st.st_ino, inode);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_uid, Nobody);
+    EXPECT_EQ(st.st_gid, NoGroup);
+}
+
+TEST_F(LinuxSettings, ASaveThatCannotReachTheDiskSaysWhy) {
+    const std::string a = bytesAfterSaving(applyA); // root's alone
+    ASSERT_EQ(::chmod(dir_.str().c_str(), 0755), 0);
+
+    const ChildRun run = inChild(saveBAsNobody);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output, settingsPath() + ": " + std::strerror(EACCES));
+    EXPECT_EQ(readBytes(settingsPath()), a);
 }

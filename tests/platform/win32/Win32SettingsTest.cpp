@@ -77,3 +77,24 @@ TEST_F(Win32Settings, AReadOnlyHiddenSystemFileIsReplacedAllTheSame) {
     ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM), 0u);
 }
+
+TEST_F(Win32Settings, ASaveWhileAnotherProgramHoldsTheFileSaysWhy) {
+    modGlobals::AdminPassword = "before";
+    modGlobals::SaveSettings();
+    const std::string before = readBytes(settingsPath());
+    {
+        const HANDLE held = CreateFileA(settingsPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        modGlobals::AdminPassword = "after";
+        const modGlobals::SaveResult result = modGlobals::SaveSettings();
+        CloseHandle(held);
+
+        EXPECT_FALSE(result);
+        const std::string prefix = settingsPath() + ": ";
+        EXPECT_EQ(result.reason.substr(0, prefix.size()), prefix);
+        EXPECT_GT(result.reason.size(), prefix.size()) << "the system's reason is missing";
+    }
+    EXPECT_EQ(readBytes(settingsPath()), before);
+    EXPECT_FALSE(VtkModule::FileExists(settingsPath() + ".new"));
+}
