@@ -8,6 +8,8 @@
 #include <functional>
 #include <grp.h>
 #include <random>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -100,6 +102,27 @@ int saveBAsNobody() {
     return result ? 0 : 1;
 }
 
+// Runs the probe as /app_path_probe: in a mount namespace of its own whose root directory is the
+// folder root, holding the probe, the system's libraries and /proc.
+int runProbeFromTheRoot(const std::string& root) {
+    const auto bind = [&](const char* dir) {
+        const std::string target = root + dir;
+        return ::mkdir(target.c_str(), 0755) == 0 &&
+               ::mount(dir, target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0;
+    };
+    const std::string proc = root + "/proc";
+    // Private first, so that no mount made here reaches the machine's own tree.
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        !bind("/usr") || !bind("/lib") || !bind("/lib64") || ::mkdir(proc.c_str(), 0555) != 0 ||
+        ::mount("proc", proc.c_str(), "proc", 0, nullptr) != 0 || ::chroot(root.c_str()) != 0 || ::chdir("/") != 0) {
+        std::printf("cannot make the root directory: %s", std::strerror(errno));
+        return 100;
+    }
+    ::execl("/app_path_probe", "app_path_probe", static_cast<char*>(nullptr));
+    std::printf("cannot run the probe: %s", std::strerror(errno));
+    return 101;
+}
+
 // The real profile writer, noting the permission bits of the file after every write: what another
 // user could have opened while the save was under way.
 class PermissionWatch : public ProfileFile {
@@ -122,6 +145,14 @@ public:
 };
 
 } // namespace
+
+TEST(AppPath, OfAProgramInTheRootDirectoryIsTheRootWithOneSeparator) {
+    TempDir root;
+    std::filesystem::copy_file(QW_APP_PATH_PROBE, root.file("app_path_probe"));
+    const ChildRun run = inChild([&] { return runProbeFromTheRoot(root.str()); });
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(run.output, "/");
+}
 
 TEST_F(LinuxSettings, ASaveKeepsTheFilesModeOwnerAndGroup) {
     bytesAfterSaving(applyA);

@@ -1,5 +1,6 @@
 #include "settings/SettingsFixture.h"
 
+#include <cstdio>
 #include <memory>
 #include <windows.h>
 
@@ -23,7 +24,30 @@ std::string sidText(PSID sid) {
 
 class Win32Settings : public SettingsTest {};
 
+struct RemovedAtEnd {
+    std::string path;
+    ~RemovedAtEnd() { DeleteFileA(path.c_str()); }
+};
+
 } // namespace
+
+TEST(AppPath, OfAProgramInARootDirectoryIsTheRootWithOneSeparator) {
+    char windows[MAX_PATH];
+    ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 3u);
+    const std::string root(windows, 3); // C:\ .
+    const RemovedAtEnd probe{root + "qw-app-path-probe-" + std::to_string(GetCurrentProcessId()) + ".exe"};
+    ASSERT_TRUE(CopyFileA(QW_APP_PATH_PROBE, probe.path.c_str(), FALSE));
+
+    FILE* output = _popen(probe.path.c_str(), "rb");
+    ASSERT_NE(output, nullptr);
+    std::string printed;
+    char chunk[256];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, output)) > 0;) {
+        printed.append(chunk, n);
+    }
+    EXPECT_EQ(_pclose(output), 0);
+    EXPECT_EQ(printed, root);
+}
 
 TEST_F(Win32Settings, TheSavedFileLetsNoOneInButAdministratorsAndTheSystem) {
     writeBytes(settingsPath(), "[SETUP]\r\n"); // as open as its folder makes it
