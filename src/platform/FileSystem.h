@@ -18,9 +18,21 @@ public:
     // Clears read-only, hidden, system and archive, so that the file can be replaced.
     virtual bool setAttributesNormal(const std::string& path) = 0;
     virtual bool deleteFile(const std::string& path) = 0;
+    // Creates path as a new, empty file that is to be filled and moved over `original`, open from its
+    // creation to no more users than `original` is. Linux: original's owner, group and permission bits,
+    // with the owner's read and write (0600 when there is no original). Windows: readable and writable
+    // by Administrators and SYSTEM alone, whatever the folder lets others do. Fails when path exists
+    // or the file cannot be given that.
+    virtual bool createReplacement(const std::string& path, const std::string& original) = 0;
     // Moves a completely written file over another in one step, flushed to the disk first:
     // afterwards `to` holds either its old content or all of `from`'s, never a part.
     virtual bool replaceFile(const std::string& from, const std::string& to) = 0;
+    // Makes bytes the whole content of the existing file path, in place, so that the file keeps its
+    // owner and permissions, and flushes it to the disk. The space is claimed before the old content
+    // is touched where the system allows, so that a full disk leaves the old content whole.
+    virtual bool overwriteFile(const std::string& path, const std::string& bytes) = 0;
+    // The operating system's words for why the last call that failed on this thread did so.
+    virtual std::string lastErrorText() = 0;
 };
 
 // The operating system's implementation, provided by the backend the build links.

@@ -6,6 +6,9 @@
 #include "settings/VtkModule.h"
 
 #include <cstdio>
+#include <exception>
+#include <optional>
+#include <vector>
 
 namespace modGlobals {
 namespace {
@@ -49,12 +52,64 @@ std::string protectEnds(const std::string& value) {
     return value;
 }
 
+struct Entry {
+    const char* section;
+    std::string key;   // scrambled
+    std::string value; // scrambled, protected at its ends
+};
+
+std::vector<Entry> scrambledEntries() {
+    std::vector<Entry> entries;
+    const auto put = [&](const char* section, const std::string& key, const std::string& value) {
+        entries.push_back(
+            {section, VtkModule::Encrypt(key, RotationCount), protectEnds(VtkModule::Encrypt(value, RotationCount))});
+    };
+    put(Setup, "PASSWORD", AdminPassword);
+    put(Setup, "START", StartTime);
+    put(Setup, "END", EndTime);
+    put(Setup, "ALARM", AlarmRaised ? "True" : "False");
+    for (int32_t i = 0; i <= LastPortIndex; ++i) {
+        if (static_cast<size_t>(i) < ClosedPorts.size()) {
+            put(Ports, PortKey(i), ClosedPorts[static_cast<size_t>(i)]);
+        }
+    }
+    return entries;
+}
+
+// Must be called straight after the call that failed, before anything else can change the error.
+SaveResult failure(const std::string& path) {
+    return {false, path + ": " + platform::get<FileSystem>().lastErrorText()};
+}
+
 void discard(const std::string& path) {
     if (VtkModule::FileExists(path)) {
         FileSystem& fs = platform::get<FileSystem>();
         fs.setAttributesNormal(path);
         fs.deleteFile(path);
     }
+}
+
+// Where no new file can take the old one's place, the old one takes the new content: the text the
+// profile writer makes of the entries, written over the old in one piece. `why` is the reason the
+// save gives when there is no old file to write.
+SaveResult writeInPlace(const std::string& path, const std::vector<Entry>& entries, SaveResult why) {
+    if (!VtkModule::FileExists(path)) {
+        return why;
+    }
+    std::string text;
+    for (const Entry& entry : entries) {
+        std::optional<std::string> changed = ProfileText::write(text, entry.section, entry.key, entry.value);
+        if (!changed) {
+            return why;
+        }
+        text = std::move(*changed);
+    }
+    FileSystem& fs = platform::get<FileSystem>();
+    fs.setAttributesNormal(path);
+    if (!fs.overwriteFile(path, text)) {
+        return failure(path);
+    }
+    return {true, {}};
 }
 
 } // namespace
@@ -82,43 +137,39 @@ void LoadSettings() {
     }
 }
 
-void SaveSettings() {
+SaveResult SaveSettings() {
     try {
         const std::string path = settingsPath();
         const std::string fresh = path + NewFileSuffix;
+        const std::vector<Entry> entries = scrambledEntries();
+        FileSystem& fs = platform::get<FileSystem>();
         discard(fresh); // left behind by a save that was cut short
-        if (VtkModule::FileExists(fresh)) {
-            return; // writing into its remains would give a file that is neither old nor new
+        // The profile writer would create it open to every user; made first, it stays as closed as
+        // the file it replaces. Remains that could not be removed fail this too: writing into them
+        // would give a file that is neither old nor new.
+        if (!fs.createReplacement(fresh, path)) {
+            return writeInPlace(path, entries, failure(fresh));
         }
-
-        bool complete = true;
-        const auto put = [&](const char* section, const std::string& key, const std::string& value) {
-            const std::string scrambledKey = VtkModule::Encrypt(key, RotationCount);
-            const std::string scrambledValue = protectEnds(VtkModule::Encrypt(value, RotationCount));
-            complete = VtkModule::WriteIni(fresh, section, scrambledKey, scrambledValue) != 0 && complete;
-        };
-        put(Setup, "PASSWORD", AdminPassword);
-        put(Setup, "START", StartTime);
-        put(Setup, "END", EndTime);
-        put(Setup, "ALARM", AlarmRaised ? "True" : "False");
-        for (int32_t i = 0; i <= LastPortIndex; ++i) {
-            if (static_cast<size_t>(i) < ClosedPorts.size()) {
-                put(Ports, PortKey(i), ClosedPorts[static_cast<size_t>(i)]);
+        for (const Entry& entry : entries) {
+            if (VtkModule::WriteIni(fresh, entry.section, entry.key, entry.value) == 0) {
+                const SaveResult notWritten = failure(fresh);
+                discard(fresh);
+                return notWritten;
             }
         }
-        if (!complete) {
-            discard(fresh);
-            return;
-        }
-        FileSystem& fs = platform::get<FileSystem>();
         if (VtkModule::FileExists(path)) {
             fs.setAttributesNormal(path); // a read-only or hidden file is replaced all the same
         }
         if (!fs.replaceFile(fresh, path)) {
+            const SaveResult notMoved = failure(path);
             discard(fresh);
+            return writeInPlace(path, entries, notMoved);
         }
+        return {true, {}};
+    } catch (const std::exception& error) {
+        return {false, error.what()};
     } catch (...) {
-        // Saving never reports: the settings in memory stay in force for the rest of the run.
+        return {false, "unknown error"};
     }
 }
 

@@ -30,9 +30,19 @@ std::string PortKey(int index);
 // up to the first missing or empty one; with none, the list in memory is left as it was.
 void LoadSettings();
 
+// How a save ended: whether the settings reached the disk and, when they did not, why, in one line
+// fit for a message ("/opt/quietwire/settings.ini: Permission denied").
+struct SaveResult {
+    bool saved = false;
+    std::string reason; // empty when saved
+    explicit operator bool() const { return saved; }
+};
+
 // Replaces the file with the settings in memory. The new file is written completely beside the old
 // one and then moved over it, so an interruption leaves the old file or the new one, never a part.
-// Reports nothing and throws nothing: a save that cannot be made leaves the old file in place.
-void SaveSettings();
+// Where no file can be made beside it or moved over it (a folder the program may not write, a file
+// mounted on its own), the old file is written in place instead: whole, keeping its owner and mode.
+// Throws nothing; a save that did not reach the disk leaves the settings in memory in force.
+SaveResult SaveSettings();
 
 } // namespace modGlobals

@@ -8,15 +8,12 @@ FaultyFiles::FaultyFiles(std::string programDirectory, Fault fault, int at)
 
 bool FaultyFiles::allowChange() {
     ++changes_;
-    switch (fault_) {
-    case Fault::Crash:
-        return changes_ < at_;
-    case Fault::FailOnce:
-        return changes_ != at_;
-    case Fault::None:
-        break;
-    }
-    return true;
+    stopped_ = (fault_ == Fault::Crash && changes_ >= at_) || (fault_ == Fault::FailOnce && changes_ == at_);
+    return !stopped_;
+}
+
+std::string FaultyFiles::lastErrorText() {
+    return stopped_ ? "fault placed by the test" : files_.lastErrorText();
 }
 
 bool FaultyFiles::setAttributesNormal(const std::string& path) {
@@ -27,8 +24,16 @@ bool FaultyFiles::deleteFile(const std::string& path) {
     return allowChange() && files_.deleteFile(path);
 }
 
+bool FaultyFiles::createReplacement(const std::string& path, const std::string& original) {
+    return allowChange() && files_.createReplacement(path, original);
+}
+
 bool FaultyFiles::replaceFile(const std::string& from, const std::string& to) {
     return allowChange() && files_.replaceFile(from, to);
+}
+
+bool FaultyFiles::overwriteFile(const std::string& path, const std::string& bytes) {
+    return allowChange() && files_.overwriteFile(path, bytes);
 }
 
 uint32_t FaultyFiles::getPrivateProfileString(const std::string& section, const std::string& key,

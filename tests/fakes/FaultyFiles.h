@@ -6,7 +6,8 @@
 #include <string>
 
 // The real file system and profile writer with one fault placed at the n-th operation that changes
-// a file (a profile write, an attribute change, a deletion or a replacement, counted from 1):
+// a file (a profile write, an attribute change, a deletion, a creation, a replacement or an overwrite,
+// counted from 1):
 // - Crash: that operation and every later one do nothing, as if the process had died there;
 // - FailOnce: that operation alone fails without doing anything.
 class FaultyFiles : public FileSystem, public ProfileFile {
@@ -23,7 +24,10 @@ public:
     bool setCurrentDirectory(const std::string& path) override { return files_.setCurrentDirectory(path); }
     bool setAttributesNormal(const std::string& path) override;
     bool deleteFile(const std::string& path) override;
+    bool createReplacement(const std::string& path, const std::string& original) override;
     bool replaceFile(const std::string& from, const std::string& to) override;
+    bool overwriteFile(const std::string& path, const std::string& bytes) override;
+    std::string lastErrorText() override;
 
     uint32_t getPrivateProfileString(const std::string& section, const std::string& key, const std::string& fallback,
                                      char* buffer, uint32_t size, const std::string& path) override;
@@ -37,6 +41,7 @@ private:
     Fault fault_;
     int at_;
     int changes_ = 0;
+    bool stopped_ = false; // the last change was one the fault stopped
     FileSystem& files_;
     ProfileFile& profile_;
 };

@@ -16,7 +16,14 @@ public:
     bool setCurrentDirectory(const std::string& path) override { return real_.setCurrentDirectory(path); }
     bool setAttributesNormal(const std::string& path) override { return real_.setAttributesNormal(path); }
     bool deleteFile(const std::string& path) override { return real_.deleteFile(path); }
+    bool createReplacement(const std::string& path, const std::string& original) override {
+        return real_.createReplacement(path, original);
+    }
     bool replaceFile(const std::string& from, const std::string& to) override { return real_.replaceFile(from, to); }
+    bool overwriteFile(const std::string& path, const std::string& bytes) override {
+        return real_.overwriteFile(path, bytes);
+    }
+    std::string lastErrorText() override { return real_.lastErrorText(); }
 
 protected:
     std::string programDirectory_;

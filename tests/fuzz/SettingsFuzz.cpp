@@ -28,6 +28,9 @@ public:
     bool setCurrentDirectory(const std::string& path) override { return path == "/fuzz"; }
     bool setAttributesNormal(const std::string& path) override { return files.count(path) != 0; }
     bool deleteFile(const std::string& path) override { return files.erase(path) != 0; }
+    bool createReplacement(const std::string& path, const std::string&) override {
+        return files.emplace(path, "").second;
+    }
     bool replaceFile(const std::string& from, const std::string& to) override {
         auto it = files.find(from);
         if (it == files.end()) {
@@ -37,6 +40,15 @@ public:
         files.erase(from);
         return true;
     }
+    bool overwriteFile(const std::string& path, const std::string& bytes) override {
+        auto it = files.find(path);
+        if (it == files.end()) {
+            return false;
+        }
+        it->second = bytes;
+        return true;
+    }
+    std::string lastErrorText() override { return "no such file"; }
     uint32_t getPrivateProfileString(const std::string& section, const std::string& key, const std::string& fallback,
                                      char* buffer, uint32_t size, const std::string& path) override {
         auto it = files.find(path);

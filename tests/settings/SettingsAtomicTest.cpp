@@ -30,9 +30,14 @@ struct Situation {
     bool staleNewFile; // a half-written file left by an earlier save that was cut short
 };
 
-// Saves New over the given situation with the given fault; returns the number of changes tried.
-int saveWithFault(const TempDir& dir, const std::string& oldBytes, Situation situation, FaultyFiles::Fault fault,
-                  int at) {
+struct FaultySave {
+    int changes; // tried
+    modGlobals::SaveResult result;
+};
+
+// Saves New over the given situation with the given fault.
+FaultySave saveWithFault(const TempDir& dir, const std::string& oldBytes, Situation situation, FaultyFiles::Fault fault,
+                         int at) {
     if (situation.oldFile) {
         writeBytes(dir.file("settings.ini"), oldBytes);
     }
@@ -44,8 +49,8 @@ int saveWithFault(const TempDir& dir, const std::string& oldBytes, Situation sit
     platform::ScopedInstall<ProfileFile> useProfile(files);
     resetSettings();
     apply(New);
-    modGlobals::SaveSettings();
-    return files.changesAttempted();
+    const modGlobals::SaveResult result = modGlobals::SaveSettings();
+    return {files.changesAttempted(), result};
 }
 
 std::string savedBytes(const Settings& s) {
@@ -61,7 +66,7 @@ std::string savedBytes(const Settings& s) {
 
 } // namespace
 
-TEST(SettingsAtomic, AFaultAtAnyStepOfASaveLeavesTheOldFileOrTheNewOneWhole) {
+TEST(SettingsAtomic, AFaultAtAnyStepOfASaveLeavesTheOldFileOrTheNewOneWholeAndTheSaveSaysWhich) {
     const std::string oldBytes = savedBytes(Old);
     const std::string newBytes = savedBytes(New);
     ASSERT_FALSE(oldBytes.empty());
@@ -71,7 +76,7 @@ TEST(SettingsAtomic, AFaultAtAnyStepOfASaveLeavesTheOldFileOrTheNewOneWhole) {
         int changes = 0;
         {
             TempDir dir;
-            changes = saveWithFault(dir, oldBytes, situation, FaultyFiles::Fault::None, 0);
+            changes = saveWithFault(dir, oldBytes, situation, FaultyFiles::Fault::None, 0).changes;
             ASSERT_EQ(readBytes(dir.file("settings.ini")), newBytes);
         }
         ASSERT_GT(changes, 6);
@@ -80,7 +85,7 @@ TEST(SettingsAtomic, AFaultAtAnyStepOfASaveLeavesTheOldFileOrTheNewOneWhole) {
             int tookNew = 0;
             for (int at = 1; at <= changes + 1; ++at) { // changes + 1: the save runs to its end
                 TempDir dir;
-                saveWithFault(dir, oldBytes, situation, fault, at);
+                const modGlobals::SaveResult result = saveWithFault(dir, oldBytes, situation, fault, at).result;
                 const std::string path = dir.file("settings.ini");
                 const std::string after = readBytes(path);
                 const bool exists = std::filesystem::exists(path);
@@ -94,6 +99,8 @@ TEST(SettingsAtomic, AFaultAtAnyStepOfASaveLeavesTheOldFileOrTheNewOneWhole) {
                     ASSERT_TRUE(!exists || after == newBytes) << "partial file:\n" << after;
                 }
                 tookNew += after == newBytes;
+                EXPECT_EQ(result.saved, after == newBytes) << "the save says it saved exactly when it did";
+                EXPECT_EQ(result.reason.empty(), result.saved) << result.reason;
 
                 // What is on the disk also loads as one whole set of settings.
                 RedirectedFileSystem files(dir.str());

@@ -22,17 +22,38 @@ bool writingGoldenFiles() {
 
 class SettingsFileFormat : public SettingsTest {};
 
+// A program folder in which no new file can be made.
+class NoNewFiles : public RedirectedFileSystem {
+public:
+    using RedirectedFileSystem::RedirectedFileSystem;
+    bool createReplacement(const std::string&, const std::string&) override { return false; }
+};
+
+std::string goldenFile() {
+    return testDataPath("settings/golden/settings_" QW_BUILD_NAME ".ini");
+}
+
 } // namespace
 
 TEST_F(SettingsFileFormat, ThisBuildWritesItsGoldenFileByteForByte) {
     applyGolden();
     modGlobals::SaveSettings();
     const std::string written = readBytes(settingsPath());
-    const std::string golden = testDataPath("settings/golden/settings_" QW_BUILD_NAME ".ini");
+    const std::string golden = goldenFile();
     if (writingGoldenFiles()) {
         writeBytes(golden, written);
     }
     EXPECT_EQ(written, readBytes(golden));
+}
+
+TEST_F(SettingsFileFormat, AFileWrittenInPlaceIsTheGoldenFileByteForByte) {
+    writeBytes(settingsPath(), readBytes(goldenFile()) + std::string(5000, ';') + "\r\n"); // longer than the new
+    NoNewFiles files(dir_.str());
+    platform::ScopedInstall<FileSystem> useFiles(files);
+    applyGolden();
+    const modGlobals::SaveResult result = modGlobals::SaveSettings();
+    EXPECT_TRUE(result) << result.reason;
+    EXPECT_EQ(readBytes(settingsPath()), readBytes(goldenFile()));
 }
 
 TEST_F(SettingsFileFormat, FilesWrittenByEitherBuildLoadTheSame) {

@@ -1,4 +1,3 @@
-#include "fakes/RedirectedFileSystem.h"
 #include "settings/SettingsFixture.h"
 
 #include <filesystem>
@@ -8,33 +7,6 @@ using VtkModule::DirExists;
 using VtkModule::FileExists;
 using VtkModule::ReadIni;
 using VtkModule::WriteIni;
-
-namespace {
-
-// A program directory as the platform reports it, with a chosen separator.
-class ReportedDirectory : public RedirectedFileSystem {
-public:
-    ReportedDirectory(std::string dir, char separator) : RedirectedFileSystem(std::move(dir)), separator_(separator) {}
-    char pathSeparator() const override { return separator_; }
-
-private:
-    char separator_;
-};
-
-std::string appPathFor(const std::string& dir, char separator) {
-    ReportedDirectory fs(dir, separator);
-    platform::ScopedInstall<FileSystem> use(fs);
-    return AppPath();
-}
-
-} // namespace
-
-TEST(AppPath, EndsInExactlyOneSeparator) {
-    EXPECT_EQ(appPathFor("C:\\", '\\'), "C:\\");
-    EXPECT_EQ(appPathFor("C:\\Program Files\\Quietwire", '\\'), "C:\\Program Files\\Quietwire\\");
-    EXPECT_EQ(appPathFor("/", '/'), "/");
-    EXPECT_EQ(appPathFor("/opt/quietwire", '/'), "/opt/quietwire/");
-}
 
 TEST(AppPath, IsTheDirectoryOfTheRunningProgram) {
     platform::ScopedInstall<FileSystem> use(systemFileSystem());

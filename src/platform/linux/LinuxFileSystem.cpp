@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace {
@@ -13,6 +14,21 @@ namespace {
 bool syncPath(const std::string& path, int flags) {
     UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC));
     return fd.valid() && ::fsync(fd.get()) == 0;
+}
+
+bool writeAllAt(int fd, const std::string& bytes, off_t offset) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
 }
 
 std::string parentDirectory(const std::string& path) {
@@ -53,6 +69,25 @@ public:
 
     bool deleteFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
 
+    bool createReplacement(const std::string& path, const std::string& original) override {
+        struct stat old {};
+        const bool hasOriginal = ::stat(original.c_str(), &old) == 0;
+        // Created 0600 whatever the umask, so that nobody else can open it before it gets the old
+        // file's owner and mode; an open descriptor would outlive any later chmod.
+        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR));
+        if (!fd.valid()) {
+            return false;
+        }
+        if (hasOriginal && (::fchown(fd.get(), old.st_uid, old.st_gid) != 0 ||
+                            ::fchmod(fd.get(), (old.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0)) {
+            const int error = errno;
+            ::unlink(path.c_str());
+            errno = error;
+            return false;
+        }
+        return true;
+    }
+
     bool replaceFile(const std::string& from, const std::string& to) override {
         // The data must be on the disk before the rename makes it the settings file, and the rename
         // itself must be on the disk before the save counts as done.
@@ -65,6 +100,27 @@ public:
         syncPath(parentDirectory(to), O_RDONLY | O_DIRECTORY);
         return true;
     }
+
+    bool overwriteFile(const std::string& path, const std::string& bytes) override {
+        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+        if (!fd.valid()) {
+            return false;
+        }
+        const off_t size = static_cast<off_t>(bytes.size());
+        // Blocks claimed now cannot run out half way through the write.
+        if (size > 0 && ::fallocate(fd.get(), FALLOC_FL_KEEP_SIZE, 0, size) != 0 && errno != EOPNOTSUPP &&
+            errno != ENOSYS) {
+            return false;
+        }
+        // Written over the old content before the file is cut to length: a process stopped in
+        // between leaves the new text followed by a tail of the old, never an empty file.
+        if (!writeAllAt(fd.get(), bytes, 0) || ::ftruncate(fd.get(), size) != 0 || ::fsync(fd.get()) != 0) {
+            return false;
+        }
+        return ::close(fd.release()) == 0;
+    }
+
+    std::string lastErrorText() override { return std::generic_category().message(errno); }
 };
 
 } // namespace

@@ -1,10 +1,21 @@
 #include "platform/FileSystem.h"
 #include "platform/win32/UniqueHandle.h"
 
+#include <memory>
 #include <string>
 #include <windows.h>
 
+#include <sddl.h>
+
 namespace {
+
+struct LocalMemoryFree {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+
+// Full control for Administrators and SYSTEM, and nothing inherited from the folder: under Program
+// Files every user may read what a file inherits, and the file holds the administrator password.
+constexpr const char* AdministratorsAndSystemOnly = "D:P(A;;FA;;;BA)(A;;FA;;;SY)";
 
 class Win32FileSystem final : public FileSystem {
 public:
@@ -42,6 +53,19 @@ public:
 
     bool deleteFile(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
 
+    bool createReplacement(const std::string& path, const std::string&) override {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(AdministratorsAndSystemOnly, SDDL_REVISION_1,
+                                                                  &descriptor, nullptr)) {
+            return false;
+        }
+        const std::unique_ptr<void, LocalMemoryFree> owned(descriptor);
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+        UniqueHandle file(
+            CreateFileA(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return file.valid();
+    }
+
     bool replaceFile(const std::string& from, const std::string& to) override {
         {
             // The profile writer leaves its data to the cache; it must be on the disk before the move.
@@ -52,6 +76,29 @@ public:
             }
         }
         return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }
+
+    bool overwriteFile(const std::string& path, const std::string& bytes) override {
+        UniqueHandle file(
+            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid()) {
+            return false;
+        }
+        DWORD written = 0;
+        // Cut to length only after the write, so that no moment leaves the file empty.
+        return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+               written == bytes.size() && SetEndOfFile(file.get()) && FlushFileBuffers(file.get());
+    }
+
+    std::string lastErrorText() override {
+        const DWORD error = GetLastError();
+        char text[512];
+        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                                 sizeof text, nullptr);
+        while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) {
+            --n;
+        }
+        return n > 0 ? std::string(text, n) : "error " + std::to_string(error);
     }
 };
 

@@ -1,8 +1,15 @@
 #include "settings/SettingsFixture.h"
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <grp.h>
 #include <random>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -37,9 +44,141 @@ protected:
         modGlobals::SaveSettings();
         return readBytes(settingsPath());
     }
+    struct stat statOf(const std::string& path) const {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return st;
+    }
+};
+
+constexpr uid_t Nobody = 65534;
+constexpr gid_t NoGroup = 65534;
+
+struct ChildRun {
+    int exitCode; // -1 when it did not exit by itself
+    std::string output;
+};
+
+// Runs body in a child process and gives its exit code and what it wrote to its standard output.
+ChildRun inChild(const std::function<int()>& body) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        return {-1, "no pipe"};
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        const int code = body();
+        std::fflush(stdout);
+        ::_exit(code);
+    }
+    ::close(pipeFds[1]);
+    std::string output;
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) != 0;) {
+        if (n < 0 && errno != EINTR) {
+            break;
+        }
+        output.append(chunk, static_cast<size_t>(n > 0 ? n : 0));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return {-1, output};
+    }
+    return {WEXITSTATUS(status), output};
+}
+
+// Root may write any folder; an ordinary user may not, which is what these saves meet.
+int saveBAsNobody() {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(NoGroup) != 0 || ::setuid(Nobody) != 0) {
+        std::printf("cannot become nobody");
+        return 100;
+    }
+    applyB();
+    const modGlobals::SaveResult result = modGlobals::SaveSettings();
+    std::printf("%s", result.reason.c_str());
+    return result ? 0 : 1;
+}
+
+// Runs the probe as /app_path_probe: in a mount namespace of its own whose root directory is the
+// folder root, holding the probe, the system's libraries and /proc.
+int runProbeFromTheRoot(const std::string& root) {
+    const auto bind = [&](const char* dir) {
+        const std::string target = root + dir;
+        return ::mkdir(target.c_str(), 0755) == 0 &&
+               ::mount(dir, target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0;
+    };
+    const std::string proc = root + "/proc";
+    // Private first, so that no mount made here reaches the machine's own tree.
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        !bind("/usr") || !bind("/lib") || !bind("/lib64") || ::mkdir(proc.c_str(), 0555) != 0 ||
+        ::mount("proc", proc.c_str(), "proc", 0, nullptr) != 0 || ::chroot(root.c_str()) != 0 || ::chdir("/") != 0) {
+        std::printf("cannot make the root directory: %s", std::strerror(errno));
+        return 100;
+    }
+    ::execl("/app_path_probe", "app_path_probe", static_cast<char*>(nullptr));
+    std::printf("cannot run the probe: %s", std::strerror(errno));
+    return 101;
+}
+
+// The real profile writer, noting the permission bits of the file after every write: what another
+// user could have opened while the save was under way.
+class PermissionWatch : public ProfileFile {
+public:
+    mode_t widest = 0;
+
+    uint32_t getPrivateProfileString(const std::string& section, const std::string& key, const std::string& fallback,
+                                     char* buffer, uint32_t size, const std::string& path) override {
+        return systemProfileFile().getPrivateProfileString(section, key, fallback, buffer, size, path);
+    }
+    bool writePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
+                                   const std::string& path) override {
+        const bool written = systemProfileFile().writePrivateProfileString(section, key, value, path);
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0) {
+            widest |= st.st_mode & 0777;
+        }
+        return written;
+    }
 };
 
 } // namespace
+
+TEST(AppPath, OfAProgramInTheRootDirectoryIsTheRootWithOneSeparator) {
+    TempDir root;
+    std::filesystem::copy_file(QW_APP_PATH_PROBE, root.file("app_path_probe"));
+    const ChildRun run = inChild([&] { return runProbeFromTheRoot(root.str()); });
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(run.output, "/");
+}
+
+TEST_F(LinuxSettings, ASaveKeepsTheFilesModeOwnerAndGroup) {
+    bytesAfterSaving(applyA);
+    ASSERT_EQ(::chown(settingsPath().c_str(), 1234, 5678), 0);
+    ASSERT_EQ(::chmod(settingsPath().c_str(), 0640), 0);
+
+    bytesAfterSaving(applyB);
+    const struct stat st = statOf(settingsPath());
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 5678u);
+    resetSettings();
+    modGlobals::LoadSettings();
+    EXPECT_EQ(modGlobals::AdminPassword, "password B, longer than A");
+}
+
+TEST_F(LinuxSettings, ANewFileIsTheOwnersAloneFromItsFirstByte) {
+    const mode_t previousMask = ::umask(022);
+    PermissionWatch watch;
+    platform::ScopedInstall<ProfileFile> useWatch(watch);
+    bytesAfterSaving(applyA);
+    ::umask(previousMask);
+
+    EXPECT_EQ(watch.widest & 077, 0u) << "others could read the password while it was written";
+    EXPECT_EQ(statOf(settingsPath()).st_mode & 07777, 0600u);
+}
 
 TEST_F(LinuxSettings, AReadOnlyFileIsReplacedAllTheSame) {
     const std::string a = bytesAfterSaving(applyA);
@@ -95,4 +234,34 @@ TEST_F(LinuxSettings, AProcessKilledDuringSavesLeavesOneWholeFile) {
     }
     EXPECT_GT(sawA, 0);
     EXPECT_GT(sawB, 0) << "no save finished before a kill; the test proves nothing";
+}
+
+TEST_F(LinuxSettings, AFileItsFolderDoesNotLetBeReplacedIsWrittenInPlace) {
+    bytesAfterSaving(applyA);
+    ASSERT_EQ(::chmod(dir_.str().c_str(), 0755), 0);
+    ASSERT_EQ(::chown(settingsPath().c_str(), Nobody, NoGroup), 0);
+    ASSERT_EQ(::chmod(settingsPath().c_str(), 0640), 0);
+    const ino_t inode = statOf(settingsPath()).st_ino;
+
+    const ChildRun run = inChild(saveBAsNobody);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    resetSettings();
+    modGlobals::LoadSettings();
+    EXPECT_EQ(modGlobals::AdminPassword, "password B, longer than A");
+    EXPECT_EQ(listedPorts(), (std::vector<std::string>{"25", "587"})) << "the longer old content was cut off";
+    const struct stat st = statOf(settingsPath());
+    EXPECT_EQ(st.st_ino, inode);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_uid, Nobody);
+    EXPECT_EQ(st.st_gid, NoGroup);
+}
+
+TEST_F(LinuxSettings, ASaveThatCannotReachTheDiskSaysWhy) {
+    const std::string a = bytesAfterSaving(applyA); // root's alone
+    ASSERT_EQ(::chmod(dir_.str().c_str(), 0755), 0);
+
+    const ChildRun run = inChild(saveBAsNobody);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output, settingsPath() + ": " + std::strerror(EACCES));
+    EXPECT_EQ(readBytes(settingsPath()), a);
 }

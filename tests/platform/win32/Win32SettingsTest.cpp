@@ -1,8 +1,87 @@
 #include "settings/SettingsFixture.h"
 
+#include <cstdio>
+#include <memory>
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
+namespace {
+
+struct LocalMemoryFree {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+
+std::string sidText(PSID sid) {
+    char* text = nullptr;
+    if (!ConvertSidToStringSidA(sid, &text)) {
+        return "?";
+    }
+    const std::unique_ptr<void, LocalMemoryFree> owned(text);
+    return text;
+}
+
 class Win32Settings : public SettingsTest {};
+
+struct RemovedAtEnd {
+    std::string path;
+    ~RemovedAtEnd() { DeleteFileA(path.c_str()); }
+};
+
+} // namespace
+
+TEST(AppPath, OfAProgramInARootDirectoryIsTheRootWithOneSeparator) {
+    char windows[MAX_PATH];
+    ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 3u);
+    const std::string root(windows, 3); // C:\ .
+    const RemovedAtEnd probe{root + "qw-app-path-probe-" + std::to_string(GetCurrentProcessId()) + ".exe"};
+    ASSERT_TRUE(CopyFileA(QW_APP_PATH_PROBE, probe.path.c_str(), FALSE));
+
+    FILE* output = _popen(probe.path.c_str(), "rb");
+    ASSERT_NE(output, nullptr);
+    std::string printed;
+    char chunk[256];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, output)) > 0;) {
+        printed.append(chunk, n);
+    }
+    EXPECT_EQ(_pclose(output), 0);
+    EXPECT_EQ(printed, root);
+}
+
+TEST_F(Win32Settings, TheSavedFileLetsNoOneInButAdministratorsAndTheSystem) {
+    writeBytes(settingsPath(), "[SETUP]\r\n"); // as open as its folder makes it
+    modGlobals::AdminPassword = "secret";
+    modGlobals::SaveSettings();
+
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(GetNamedSecurityInfoA(settingsPath().c_str(), SE_FILE_OBJECT,
+                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr, &dacl,
+                                    nullptr, &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    const std::unique_ptr<void, LocalMemoryFree> owned(descriptor);
+    ASSERT_NE(dacl, nullptr) << "no DACL lets everyone in";
+
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    BYTE system[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
+    size = sizeof system;
+    ASSERT_TRUE(CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &size));
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, &ace));
+        if (static_cast<ACE_HEADER*>(ace)->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            continue;
+        }
+        PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+        // Wine reports a DACL made from the file's Unix mode, which names the owner.
+        EXPECT_TRUE(EqualSid(sid, administrators) || EqualSid(sid, system) || EqualSid(sid, owner))
+            << "the file lets " << sidText(sid) << " in";
+    }
+}
 
 TEST_F(Win32Settings, AReadOnlyHiddenSystemFileIsReplacedAllTheSame) {
     modGlobals::AdminPassword = "before";
@@ -21,4 +100,25 @@ TEST_F(Win32Settings, AReadOnlyHiddenSystemFileIsReplacedAllTheSame) {
     const DWORD attributes = GetFileAttributesA(settingsPath().c_str());
     ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM), 0u);
+}
+
+TEST_F(Win32Settings, ASaveWhileAnotherProgramHoldsTheFileSaysWhy) {
+    modGlobals::AdminPassword = "before";
+    modGlobals::SaveSettings();
+    const std::string before = readBytes(settingsPath());
+    {
+        const HANDLE held = CreateFileA(settingsPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        modGlobals::AdminPassword = "after";
+        const modGlobals::SaveResult result = modGlobals::SaveSettings();
+        CloseHandle(held);
+
+        EXPECT_FALSE(result);
+        const std::string prefix = settingsPath() + ": ";
+        EXPECT_EQ(result.reason.substr(0, prefix.size()), prefix);
+        EXPECT_GT(result.reason.size(), prefix.size()) << "the system's reason is missing";
+    }
+    EXPECT_EQ(readBytes(settingsPath()), before);
+    EXPECT_FALSE(VtkModule::FileExists(settingsPath() + ".new"));
 }
