@@ -120,6 +120,9 @@ void frmMain::ShowTrayPicture(const PictureRef& picture) {
 }
 
 void frmMain::Timer1_Timer() {
+    // Another copy (the service, or the desktop copy beside it) or the command-line administration
+    // may have saved the settings since; the tick works with what the file holds.
+    standAlone([] { modGlobals::FollowSettingsFile(); });
     if (modGlobals::AlarmRaised) {
         standAlone([&] { ShowTrayPicture(Picture2_); });
         standAlone([&] { CheckPorts(); });
@@ -183,6 +186,7 @@ void frmMain::Form_Unload() {
     }
     unloaded_ = true;
     if (!DuplicateInstance) {
+        standAlone([] { modGlobals::FollowSettingsFile(); }); // never save over another copy's changes
         modGlobals::SaveSettings();
         modClockNotify::RemoveClockWatch(form_->Handle());
         VeskTray1_->InTray(false);

@@ -1,6 +1,17 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+
+// What tells one version of a file from another: which file it is, how long, when last written.
+struct FileStamp {
+    uint64_t device = 0;
+    uint64_t identity = 0; // the inode, or the file index
+    uint64_t size = 0;
+    int64_t written = 0; // in the system's finest unit
+    bool operator==(const FileStamp&) const = default;
+};
 
 // The file operations the settings and utility routines ask of the operating system.
 // Each returns whether the call succeeded, as the Win32 calls behind them do.
@@ -31,6 +42,8 @@ public:
     // owner and permissions, and flushes it to the disk. The space is claimed before the old content
     // is touched where the system allows, so that a full disk leaves the old content whole.
     virtual bool overwriteFile(const std::string& path, const std::string& bytes) = 0;
+    // The stamp of the file at path; nothing when there is none.
+    virtual std::optional<FileStamp> fileStamp(const std::string& path) = 0;
     // The operating system's words for why the last call that failed on this thread did so.
     virtual std::string lastErrorText() = 0;
 };

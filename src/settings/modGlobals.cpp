@@ -120,8 +120,22 @@ std::string PortKey(int index) {
     return std::string("OP_") + digits;
 }
 
+namespace {
+
+// The file as this program last loaded or saved it: nothing for no file; unset before the first load.
+std::optional<std::optional<FileStamp>> known;
+
+std::optional<FileStamp> stampOf(const std::string& path) {
+    return platform::get<FileSystem>().fileStamp(path);
+}
+
+SaveResult saveFile();
+
+} // namespace
+
 void LoadSettings() {
     const std::string path = settingsPath();
+    known = stampOf(path); // taken first: a change while reading is seen at the next look
     AdminPassword = readSetting(path, Setup, "PASSWORD");
     StartTime = readSetting(path, Setup, "START");
     EndTime = readSetting(path, Setup, "END");
@@ -137,7 +151,31 @@ void LoadSettings() {
     }
 }
 
+bool FollowSettingsFile() {
+    if (!known) {
+        return false;
+    }
+    const std::string path = settingsPath();
+    if (stampOf(path) == *known) {
+        return false;
+    }
+    ClosedPorts.clear();
+    LastPortIndex = -1;
+    LoadSettings();
+    return true;
+}
+
 SaveResult SaveSettings() {
+    SaveResult result = saveFile();
+    if (result) {
+        known = stampOf(settingsPath()); // the program's own save is no change to follow
+    }
+    return result;
+}
+
+namespace {
+
+SaveResult saveFile() {
     try {
         const std::string path = settingsPath();
         const std::string fresh = path + NewFileSuffix;
@@ -172,5 +210,7 @@ SaveResult SaveSettings() {
         return {false, "unknown error"};
     }
 }
+
+} // namespace
 
 } // namespace modGlobals

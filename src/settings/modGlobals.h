@@ -45,4 +45,9 @@ struct SaveResult {
 // Throws nothing; a save that did not reach the disk leaves the settings in memory in force.
 SaveResult SaveSettings();
 
+// Settings follow the file: when settings.ini was replaced or changed by another program (another copy
+// of this one, the command-line administration) since this program last loaded or saved it, loads it
+// again, the list afresh, and returns true. A program that never loaded the file follows nothing.
+bool FollowSettingsFile();
+
 } // namespace modGlobals

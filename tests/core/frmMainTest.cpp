@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace {
 
 constexpr uintptr_t Taskbar = 0x7A5C;
@@ -256,6 +258,41 @@ TEST_F(frmMainTest, EndingTheProgramSavesTheSettingsRemovesTheWatcherAndTheIconA
     EXPECT_EQ(shell_.calls.back().message, TrayMessage::Delete);
     EXPECT_EQ(sockets_.cleanups, 1);
     EXPECT_TRUE(windowing_.quit);
+}
+
+TEST_F(frmMainTest, SettingsSavedByAnotherProgramAreTakenOverAtTheNextTickAndNotSavedOver) {
+    storeSettings("08:00:00", "17:00:00");
+    load();
+    clock_.set(12, 0, 0);
+    tick("Timer1");
+    EXPECT_TRUE(table_.deleted.empty()) << "inside the window";
+
+    // Another copy raises the alarm and empties the list, as the file shows.
+    writeRaw("SETUP", "ALARM", "True");
+    tick("Timer1");
+    EXPECT_TRUE(modGlobals::AlarmRaised);
+    EXPECT_EQ(table_.deleted.size(), 1u);
+    std::filesystem::remove(settingsPath());
+    storeSettings("20:00:00", "21:00:00");
+    writeRaw("PORTS", "OP_00", "");
+    tick("Timer1");
+    EXPECT_EQ(modGlobals::LastPortIndex, -1) << "the list follows the file, also when it empties";
+
+    writeRaw("SETUP", "START", "06:00:00");
+    modGlobals::AdminPassword = "changed here";
+    main_->Stop();
+    EXPECT_EQ(readRaw("SETUP", "START"), VtkModule::Encrypt("06:00:00", modGlobals::RotationCount))
+        << "the shutdown save wrote over another program's change";
+}
+
+TEST_F(frmMainTest, TheProgramsOwnSaveIsNoChangeToFollow) {
+    storeSettings("08:00:00", "17:00:00");
+    load();
+    modGlobals::StartTime = "09:00:00";
+    ASSERT_TRUE(modGlobals::SaveSettings());
+    modGlobals::StartTime = "10:00:00"; // in memory only, as a half-finished administration leaves it
+    tick("Timer1");
+    EXPECT_EQ(modGlobals::StartTime, "10:00:00");
 }
 
 TEST_F(frmMainTest, AClockChangeStoresTheAlarmBeforeTheWarningIsClosed) {

@@ -48,6 +48,13 @@ public:
         it->second = bytes;
         return true;
     }
+    std::optional<FileStamp> fileStamp(const std::string& path) override {
+        const auto it = files.find(path);
+        if (it == files.end()) {
+            return std::nullopt;
+        }
+        return FileStamp{0, std::hash<std::string>()(it->second), it->second.size(), 0};
+    }
     std::string lastErrorText() override { return "no such file"; }
     uint32_t getPrivateProfileString(const std::string& section, const std::string& key, const std::string& fallback,
                                      char* buffer, uint32_t size, const std::string& path) override {

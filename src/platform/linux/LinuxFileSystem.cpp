@@ -120,6 +120,16 @@ public:
         return ::close(fd.release()) == 0;
     }
 
+    std::optional<FileStamp> fileStamp(const std::string& path) override {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) {
+            return std::nullopt;
+        }
+        return FileStamp{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                         static_cast<uint64_t>(st.st_size),
+                         static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    }
+
     std::string lastErrorText() override { return std::generic_category().message(errno); }
 };
 

@@ -90,6 +90,20 @@ public:
                written == bytes.size() && SetEndOfFile(file.get()) && FlushFileBuffers(file.get());
     }
 
+    std::optional<FileStamp> fileStamp(const std::string& path) override {
+        UniqueHandle file(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!file.valid() || !GetFileInformationByHandle(file.get(), &info)) {
+            return std::nullopt;
+        }
+        const auto join = [](DWORD high, DWORD low) { return (uint64_t{high} << 32) | low; };
+        return FileStamp{
+            info.dwVolumeSerialNumber, join(info.nFileIndexHigh, info.nFileIndexLow),
+            join(info.nFileSizeHigh, info.nFileSizeLow),
+            static_cast<int64_t>(join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime))};
+    }
+
     std::string lastErrorText() override {
         const DWORD error = GetLastError();
         char text[512];
