@@ -1,4 +1,5 @@
 #include "platform/linux/LinuxServiceControl.h"
+#include "platform/FileSystem.h"
 #include "platform/ProfileFile.h"
 #include "platform/linux/SystemdUnit.h"
 
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <optional>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -70,36 +72,19 @@ std::string folderOwner(const std::string& folder) {
     return std::to_string(st.st_uid);
 }
 
-// Written completely to a file beside it, then moved over the old one.
-bool writeFileAtomically(const std::string& path, const std::string& text) {
+// Written completely beside it, then moved over the old one: systemd never reads half a unit.
+bool writeUnitFile(const std::string& path, const std::string& text) {
     const std::string temporary = path + ".new";
-    {
-        UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-        if (!fd.valid()) {
-            return false;
-        }
-        size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                const int error = errno;
-                ::unlink(temporary.c_str());
-                errno = error;
-                return false;
-            }
-            done += static_cast<size_t>(n);
-        }
-        if (::fchmod(fd.get(), 0644) != 0 || ::fsync(fd.get()) != 0) {
-            const int error = errno;
-            ::unlink(temporary.c_str());
-            errno = error;
-            return false;
-        }
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out || ::chmod(temporary.c_str(), 0644) != 0 || !systemFileSystem().replaceFile(temporary, path)) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        errno = error;
+        return false;
     }
-    return ::rename(temporary.c_str(), path.c_str()) == 0;
+    return true;
 }
 
 struct BusUnref {
@@ -185,7 +170,7 @@ bool LinuxServiceControl::Install() {
     if (!text) {
         return fail("systemd takes no quotation mark, backslash or control character in a command, as in " + program);
     }
-    if (!writeFileAtomically(unitPath, *text)) {
+    if (!writeUnitFile(unitPath, *text)) {
         return fail("Could not write " + unitPath + ": " + std::strerror(errno));
     }
     if (!enable(unitPath)) {

@@ -1,4 +1,5 @@
 #include "platform/ServiceControl.h"
+#include "platform/win32/ServiceHandle.h"
 
 #include <windows.h>
 // <winsvc.h> maps StartService to StartServiceA, which would rename the interface's method here.
@@ -23,25 +24,6 @@ constexpr DWORD StopWaitMs = 30000;
 constexpr DWORD PendingHintMs = 30000;
 // The dispatcher returns once the service has reported that it stopped.
 constexpr DWORD DispatcherEndWaitMs = 10000;
-
-// A handle of the service control manager or of one service.
-class ServiceHandle {
-public:
-    explicit ServiceHandle(SC_HANDLE handle) : handle_(handle) {}
-    ~ServiceHandle() {
-        if (handle_ != nullptr) {
-            CloseServiceHandle(handle_);
-        }
-    }
-    ServiceHandle(const ServiceHandle&) = delete;
-    ServiceHandle& operator=(const ServiceHandle&) = delete;
-
-    SC_HANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    SC_HANDLE handle_;
-};
 
 class RegistryKey {
 public:

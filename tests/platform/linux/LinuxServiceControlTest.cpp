@@ -248,29 +248,32 @@ private:
     bool bound_ = false;
 };
 
-TEST_F(LinuxService, UnderSystemdTheStartRequestComesFromTheLoopAndItsYesMakesTheServiceReady) {
-    const NotifySocket systemd(data.file("notify"));
-    ASSERT_TRUE(systemd.bound());
+class LinuxServiceUnderSystemd : public LinuxService {
+protected:
+    // Hands the program to a stand-in for systemd and runs the loop; what systemd was told.
+    std::vector<std::string> startService(Recorder& recorder) {
+        const NotifySocket systemd(data.file("notify"));
+        EXPECT_TRUE(systemd.bound());
+        control.Listen(recorder);
+        control.StartService();
+        EXPECT_TRUE(recorder.heard.empty()) << "StartService must return before the request is delivered";
+        runLoop();
+        EXPECT_TRUE(recorder.onLoopThread);
+        return systemd.messages();
+    }
+};
+
+TEST_F(LinuxServiceUnderSystemd, TheStartRequestComesFromTheLoopAndItsYesMakesTheServiceReady) {
     Recorder recorder(true);
-    control.Listen(recorder);
-    control.StartService();
-    EXPECT_TRUE(recorder.heard.empty()) << "StartService must return before the request is delivered";
-    runLoop();
+    EXPECT_EQ(startService(recorder), std::vector<std::string>{"READY=1"});
     EXPECT_EQ(recorder.heard, std::vector<std::string>{"Start"});
-    EXPECT_TRUE(recorder.onLoopThread);
-    EXPECT_EQ(systemd.messages(), std::vector<std::string>{"READY=1"});
 }
 
-TEST_F(LinuxService, UnderSystemdARefusedStartEndsTheProgramWithoutReady) {
-    const NotifySocket systemd(data.file("notify"));
-    ASSERT_TRUE(systemd.bound());
+TEST_F(LinuxServiceUnderSystemd, ARefusedStartEndsTheProgramWithoutReady) {
     Recorder recorder(false);
-    control.Listen(recorder);
-    control.StartService();
-    runLoop();
+    const std::vector<std::string> told = startService(recorder);
     const std::vector<std::string> expected = {"Start", "Stop"};
     EXPECT_EQ(recorder.heard, expected);
-    const std::vector<std::string> told = systemd.messages();
     ASSERT_EQ(told.size(), 2u);
     EXPECT_EQ(told[0].rfind("STATUS=", 0), 0u) << told[0];
     EXPECT_EQ(told[1], "STOPPING=1");

@@ -1,4 +1,5 @@
 #include "platform/ServiceControl.h"
+#include "platform/win32/ServiceHandle.h"
 #include "support/TempDir.h"
 
 #include <windows.h>
@@ -23,36 +24,19 @@ std::string besideThisProgram(const std::string& name) {
 const std::string hostPath = besideThisProgram("service_host.exe");
 const std::string heardPath = besideThisProgram("service-host-heard.txt");
 
-class Service {
-public:
-    explicit Service(SC_HANDLE handle) : handle_(handle) {}
-    ~Service() {
-        if (handle_ != nullptr) {
-            CloseServiceHandle(handle_);
-        }
-    }
-    Service(const Service&) = delete;
-    Service& operator=(const Service&) = delete;
-    SC_HANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
+const ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
 
-private:
-    SC_HANDLE handle_;
-};
-
-const Service manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-
-Service openQuietwire(DWORD access = SERVICE_ALL_ACCESS) {
-    return Service(OpenServiceA(manager.get(), "Quietwire", access));
+ServiceHandle openQuietwire(DWORD access = SERVICE_ALL_ACCESS) {
+    return ServiceHandle(OpenServiceA(manager.get(), "Quietwire", access));
 }
 
-DWORD currentState(const Service& service) {
+DWORD currentState(const ServiceHandle& service) {
     SERVICE_STATUS status{};
     return QueryServiceStatus(service.get(), &status) ? status.dwCurrentState : 0;
 }
 
 // Polls until the service reaches the state or a minute has passed; returns the state it is in.
-DWORD waitFor(const Service& service, DWORD state) {
+DWORD waitFor(const ServiceHandle& service, DWORD state) {
     for (int i = 0; i < 600 && currentState(service) != state; ++i) {
         Sleep(100);
     }
@@ -86,7 +70,7 @@ protected:
 
     // The prefix is the tests' own: whatever an earlier, interrupted run registered may go.
     static void removeLeftover() {
-        const Service service = openQuietwire();
+        const ServiceHandle service = openQuietwire();
         if (!service) {
             return;
         }
@@ -99,7 +83,7 @@ protected:
     // Registers service_host.exe, has the manager start it as it would at boot, and waits for it to run.
     static void startHostAsService() {
         ASSERT_EQ(runHost("install"), 0);
-        const Service service = openQuietwire();
+        const ServiceHandle service = openQuietwire();
         ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
         ASSERT_EQ(waitFor(service, SERVICE_RUNNING), static_cast<DWORD>(SERVICE_RUNNING))
             << "the program did not answer the start request";
@@ -123,7 +107,7 @@ TEST_F(Win32Service, InstallRegistersTheProgramUnderItsOwnQuotedPathWithTheSetti
         SCOPED_TRACE(registration.arguments);
         ASSERT_EQ(runHost(std::string("install ") + registration.arguments), 0);
         {
-            const Service service = openQuietwire();
+            const ServiceHandle service = openQuietwire();
             ASSERT_TRUE(service);
             std::vector<BYTE> buffer(8192);
             DWORD needed = 0;
@@ -152,7 +136,7 @@ TEST_F(Win32Service, TheManagerRunsTheProgramAndItsStopRequestEndsIt) {
     ASSERT_NO_FATAL_FAILURE(startHostAsService());
     EXPECT_TRUE(control.Running());
 
-    const Service service = openQuietwire();
+    const ServiceHandle service = openQuietwire();
     SERVICE_STATUS status{};
     ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
     EXPECT_EQ(waitFor(service, SERVICE_STOPPED), static_cast<DWORD>(SERVICE_STOPPED));
