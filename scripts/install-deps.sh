@@ -9,6 +9,7 @@ packages=(
     wine64                                          # runs the Windows build's tests
     libbenchmark-dev iproute2                       # benchmarks, and ss to compare with
     qt6-base-dev                                    # the Linux windowing (Qt 6 Widgets)
+    libsystemd-dev pkgconf systemd                  # the Linux service; systemd-analyze checks its unit
     xvfb xauth trayer xdotool                       # the tray test: an X server, a tray host, clicks
     dbus-daemon                                     # dbus-run-session: a private session bus for the tray tests
 )

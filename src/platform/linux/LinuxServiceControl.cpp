@@ -1,0 +1,370 @@
+#include "platform/linux/LinuxServiceControl.h"
+#include "platform/FileSystem.h"
+#include "platform/ProfileFile.h"
+#include "platform/linux/SystemdUnit.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <optional>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <systemd/sd-bus.h>
+#include <systemd/sd-daemon.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr char UnitName[] = "quietwire.service";
+constexpr char StartByte = 'S';
+constexpr char StopByte = 'T';
+
+// The write end of the listening control's request pipe, for the signal handler.
+volatile sig_atomic_t signalPipe = -1;
+
+void onStopSignal(int) {
+    const int saved = errno;
+    const char byte = StopByte;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe, &byte, 1);
+    errno = saved;
+}
+
+std::string unitDirectory() {
+    const char* dir = std::getenv("QUIETWIRE_UNIT_DIR");
+    return dir != nullptr && *dir != '\0' ? dir : "/etc/systemd/system";
+}
+
+// The running systemd is asked only for its own unit directory; another one is the caller's.
+bool systemdManagesUnits() {
+    const char* dir = std::getenv("QUIETWIRE_UNIT_DIR");
+    return (dir == nullptr || *dir == '\0') && sd_booted() > 0;
+}
+
+std::string ownPath() {
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+    return n > 0 && static_cast<size_t>(n) < sizeof buffer ? std::string(buffer, static_cast<size_t>(n)) : "";
+}
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The owner of the program's folder, so that the service can write the settings there as the program
+// run by hand does; empty for root.
+std::string folderOwner(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || st.st_uid == 0) {
+        return "";
+    }
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(st.st_uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+        return entry.pw_name;
+    }
+    return std::to_string(st.st_uid);
+}
+
+// Written completely beside it, then moved over the old one: systemd never reads half a unit.
+bool writeUnitFile(const std::string& path, const std::string& text) {
+    const std::string temporary = path + ".new";
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out || ::chmod(temporary.c_str(), 0644) != 0 || !systemFileSystem().replaceFile(temporary, path)) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+struct BusUnref {
+    void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
+};
+using Bus = std::unique_ptr<sd_bus, BusUnref>;
+
+class BusError {
+public:
+    BusError() = default;
+    ~BusError() { sd_bus_error_free(&error_); }
+    BusError(const BusError&) = delete;
+    BusError& operator=(const BusError&) = delete;
+
+    sd_bus_error* get() { return &error_; }
+    std::string text(int result) const { return error_.message != nullptr ? error_.message : std::strerror(-result); }
+
+private:
+    sd_bus_error error_ = SD_BUS_ERROR_NULL;
+};
+
+// Calls a method of systemd's manager; "" when it succeeded, else why not.
+template <class... Arguments>
+std::string callManager(sd_bus* bus, const char* method, const char* types, Arguments... arguments) {
+    BusError error;
+    sd_bus_message* reply = nullptr;
+    const int result =
+        sd_bus_call_method(bus, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                           "org.freedesktop.systemd1.Manager", method, error.get(), &reply, types, arguments...);
+    sd_bus_message_unref(reply);
+    return result < 0 ? error.text(result) : "";
+}
+
+Bus systemBus(std::string& why) {
+    sd_bus* bus = nullptr;
+    const int result = sd_bus_open_system(&bus);
+    if (result < 0) {
+        why = std::strerror(-result);
+        return nullptr;
+    }
+    return Bus(bus);
+}
+
+} // namespace
+
+LinuxServiceControl::LinuxServiceControl(WatchReadable watch, std::string settingsPath)
+    : watch_(std::move(watch)), settingsPath_(std::move(settingsPath)) {}
+
+LinuxServiceControl::~LinuxServiceControl() {
+    restoreSignals();
+    watching_.reset();
+}
+
+void LinuxServiceControl::SetInteractive(bool) {}
+void LinuxServiceControl::SetDisplayName(const std::string& name) {
+    displayName_ = name;
+}
+void LinuxServiceControl::SetStartMode(int32_t mode) {
+    startMode_ = mode;
+}
+void LinuxServiceControl::SetControlsAccepted(int32_t) {}
+
+std::string LinuxServiceControl::LastError() const {
+    return lastError_;
+}
+
+bool LinuxServiceControl::fail(const std::string& what) {
+    lastError_ = what;
+    return false;
+}
+
+bool LinuxServiceControl::Install() {
+    lastError_.clear();
+    const std::string program = ownPath();
+    if (program.empty()) {
+        return fail("Could not find the program's own file: " + std::string(std::strerror(errno)));
+    }
+    const std::string folder = folderOf(program);
+    const std::string unitPath = unitDirectory() + "/" + UnitName;
+    const ServiceUnit unit{
+        .description = displayName_, .program = program, .programFolder = folder, .user = folderOwner(folder)};
+    const std::optional<std::string> text = serviceUnitText(unit);
+    if (!text) {
+        return fail("systemd takes no quotation mark, backslash or control character in a command, as in " + program);
+    }
+    if (!writeUnitFile(unitPath, *text)) {
+        return fail("Could not write " + unitPath + ": " + std::strerror(errno));
+    }
+    if (!enable(unitPath)) {
+        ::unlink(unitPath.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Started with the system (start mode 2): enabled, as `systemctl enable` does; otherwise only made known.
+bool LinuxServiceControl::enable(const std::string& unitPath) {
+    if (!systemdManagesUnits()) {
+        if (startMode_ != 2) {
+            return true;
+        }
+        const std::string wants = unitDirectory() + "/multi-user.target.wants";
+        const std::string link = wants + "/" + UnitName;
+        if ((::mkdir(wants.c_str(), 0755) != 0 && errno != EEXIST) ||
+            (::unlink(link.c_str()) != 0 && errno != ENOENT) || ::symlink(unitPath.c_str(), link.c_str()) != 0) {
+            return fail("Could not enable the service Quietwire (" + link + "): " + std::strerror(errno));
+        }
+        return true;
+    }
+    std::string why;
+    const Bus bus = systemBus(why);
+    if (!bus) {
+        return fail("Could not reach systemd: " + why);
+    }
+    if (startMode_ == 2) {
+        why = callManager(bus.get(), "EnableUnitFiles", "asbb", 1, UnitName, 0, 1);
+        if (!why.empty()) {
+            return fail("Could not enable the service Quietwire: " + why);
+        }
+    }
+    why = callManager(bus.get(), "Reload", "");
+    return why.empty() || fail("Could not have systemd reload its units: " + why);
+}
+
+bool LinuxServiceControl::Uninstall() {
+    lastError_.clear();
+    const std::string unitPath = unitDirectory() + "/" + UnitName;
+    struct stat st {};
+    if (::lstat(unitPath.c_str(), &st) != 0) {
+        return fail("Could not remove the service Quietwire (" + unitPath + "): " + std::strerror(errno));
+    }
+    // A running service keeps running until it is stopped or the machine shuts down; then it is gone.
+    std::string why;
+    Bus bus;
+    if (systemdManagesUnits()) {
+        bus = systemBus(why);
+        if (!bus) {
+            return fail("Could not reach systemd: " + why);
+        }
+        why = callManager(bus.get(), "DisableUnitFiles", "asb", 1, UnitName, 0);
+        if (!why.empty()) {
+            return fail("Could not disable the service Quietwire: " + why);
+        }
+    } else {
+        const std::string link = unitDirectory() + "/multi-user.target.wants/" + UnitName;
+        if (::unlink(link.c_str()) != 0 && errno != ENOENT) {
+            return fail("Could not disable the service Quietwire (" + link + "): " + std::strerror(errno));
+        }
+    }
+    if (::unlink(unitPath.c_str()) != 0) {
+        return fail("Could not remove the service Quietwire (" + unitPath + "): " + std::strerror(errno));
+    }
+    if (bus) {
+        why = callManager(bus.get(), "Reload", "");
+        if (!why.empty()) {
+            return fail("Could not have systemd reload its units: " + why);
+        }
+    }
+    return true;
+}
+
+bool LinuxServiceControl::Running() {
+    if (sd_booted() <= 0) {
+        return false;
+    }
+    std::string why;
+    const Bus bus = systemBus(why);
+    char* path = nullptr;
+    if (!bus || sd_bus_path_encode("/org/freedesktop/systemd1/unit", UnitName, &path) < 0) {
+        return false;
+    }
+    const std::unique_ptr<char, decltype(&std::free)> ownedPath(path, &std::free);
+    BusError error;
+    char* state = nullptr;
+    if (sd_bus_get_property_string(bus.get(), "org.freedesktop.systemd1", path, "org.freedesktop.systemd1.Unit",
+                                   "ActiveState", error.get(), &state) < 0) {
+        return false;
+    }
+    const std::unique_ptr<char, decltype(&std::free)> ownedState(state, &std::free);
+    return std::strcmp(state, "active") == 0 || std::strcmp(state, "reloading") == 0;
+}
+
+void LinuxServiceControl::Listen(ServiceRequests& requests) {
+    requests_ = &requests;
+    if (requestsRead_.valid()) {
+        return;
+    }
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return;
+    }
+    requestsRead_.reset(ends[0]);
+    requestsWrite_.reset(ends[1]);
+    watching_ = watch_(requestsRead_.get(), [this] { onRequests(); });
+
+    signalPipe = requestsWrite_.get();
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, nullptr, &previousTerm_);
+    sigaction(SIGINT, nullptr, &previousInt_);
+    // A signal ignored by whoever started the program (a shell's background job and SIGINT) stays ignored.
+    if (previousTerm_.sa_handler != SIG_IGN) {
+        sigaction(SIGTERM, &action, nullptr);
+    }
+    if (previousInt_.sa_handler != SIG_IGN) {
+        sigaction(SIGINT, &action, nullptr);
+    }
+    handlingSignals_ = true;
+}
+
+void LinuxServiceControl::restoreSignals() {
+    if (!handlingSignals_) {
+        return;
+    }
+    sigaction(SIGTERM, &previousTerm_, nullptr);
+    sigaction(SIGINT, &previousInt_, nullptr);
+    handlingSignals_ = false;
+}
+
+void LinuxServiceControl::StartService() {
+    // Only systemd sets NOTIFY_SOCKET (Type=notify); run any other way there is no one to tell.
+    if (started_ || std::getenv("NOTIFY_SOCKET") == nullptr) {
+        return;
+    }
+    started_ = true;
+    const char byte = StartByte;
+    if (!requestsWrite_.valid() || ::write(requestsWrite_.get(), &byte, 1) != 1) {
+        sd_notify(0, "READY=1"); // no one to ask: the program runs
+    }
+}
+
+void LinuxServiceControl::onRequests() {
+    char bytes[64];
+    bool stop = false;
+    ssize_t n;
+    while ((n = ::read(requestsRead_.get(), bytes, sizeof bytes)) > 0) {
+        for (ssize_t i = 0; i < n; ++i) {
+            if (bytes[i] == StartByte) {
+                deliverStart();
+            } else {
+                stop = true;
+            }
+        }
+    }
+    // Signals that arrived together are one request.
+    if (stop) {
+        deliverStop();
+    }
+}
+
+void LinuxServiceControl::deliverStart() {
+    bool success = false;
+    requests_->Start(success);
+    if (success) {
+        sd_notify(0, "READY=1");
+        return;
+    }
+    // A program that refuses to run as the service ends normally; as it never said READY=1, systemd
+    // counts the start as failed (and Restart=on-failure tries again, within its start limit).
+    sd_notify(0, "STATUS=The program refused to run as the service.");
+    deliverStop();
+}
+
+void LinuxServiceControl::deliverStop() {
+    sd_notify(0, "STOPPING=1");
+    // A second signal ends a program that hangs on its way out, as the default action would.
+    restoreSignals();
+    requests_->Stop();
+}
+
+void LinuxServiceControl::SaveSetting(const std::string& section, const std::string& key, const std::string& value) {
+    systemProfileFile().writePrivateProfileString(section, key, value, settingsPath_);
+}
+
+std::string LinuxServiceControl::GetSetting(const std::string& section, const std::string& key,
+                                            const std::string& fallback) {
+    char buffer[2048];
+    const uint32_t n =
+        systemProfileFile().getPrivateProfileString(section, key, fallback, buffer, sizeof buffer, settingsPath_);
+    return std::string(buffer, n);
+}

@@ -1,0 +1,185 @@
+#include "platform/ServiceControl.h"
+#include "platform/win32/ServiceHandle.h"
+#include "support/TempDir.h"
+
+#include <windows.h>
+#undef StartService
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// The service control against Wine's service control manager (services.exe), in a Wine prefix of the
+// tests' own. service_host.exe, beside this program, is the program the manager runs as the service.
+namespace {
+
+std::string besideThisProgram(const std::string& name) {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string self(path);
+    return self.substr(0, self.find_last_of('\\') + 1) + name;
+}
+
+const std::string hostPath = besideThisProgram("service_host.exe");
+const std::string heardPath = besideThisProgram("service-host-heard.txt");
+
+const ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+
+ServiceHandle openQuietwire(DWORD access = SERVICE_ALL_ACCESS) {
+    return ServiceHandle(OpenServiceA(manager.get(), "Quietwire", access));
+}
+
+DWORD currentState(const ServiceHandle& service) {
+    SERVICE_STATUS status{};
+    return QueryServiceStatus(service.get(), &status) ? status.dwCurrentState : 0;
+}
+
+// Polls until the service reaches the state or a minute has passed; returns the state it is in.
+DWORD waitFor(const ServiceHandle& service, DWORD state) {
+    for (int i = 0; i < 600 && currentState(service) != state; ++i) {
+        Sleep(100);
+    }
+    return currentState(service);
+}
+
+int runHost(const std::string& arguments) {
+    std::string command = "\"" + hostPath + "\" " + arguments;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return -1;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+class Win32Service : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(manager) << "no service control manager";
+        removeLeftover();
+        DeleteFileA(heardPath.c_str());
+    }
+    void TearDown() override { removeLeftover(); }
+
+    // The prefix is the tests' own: whatever an earlier, interrupted run registered may go.
+    static void removeLeftover() {
+        const ServiceHandle service = openQuietwire();
+        if (!service) {
+            return;
+        }
+        SERVICE_STATUS status{};
+        ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+        waitFor(service, SERVICE_STOPPED);
+        DeleteService(service.get());
+    }
+
+    // Registers service_host.exe, has the manager start it as it would at boot, and waits for it to run.
+    static void startHostAsService() {
+        ASSERT_EQ(runHost("install"), 0);
+        const ServiceHandle service = openQuietwire();
+        ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
+        ASSERT_EQ(waitFor(service, SERVICE_RUNNING), static_cast<DWORD>(SERVICE_RUNNING))
+            << "the program did not answer the start request";
+    }
+
+    ServiceControl& control = systemServiceControl();
+};
+
+struct Registration {
+    const char* arguments;
+    DWORD type;
+    DWORD start;
+};
+
+TEST_F(Win32Service, InstallRegistersTheProgramUnderItsOwnQuotedPathWithTheSettingsGiven) {
+    const std::vector<Registration> cases = {
+        {"1 2", SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_AUTO_START},
+        {"0 3", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START},
+    };
+    for (const Registration& registration : cases) {
+        SCOPED_TRACE(registration.arguments);
+        ASSERT_EQ(runHost(std::string("install ") + registration.arguments), 0);
+        {
+            const ServiceHandle service = openQuietwire();
+            ASSERT_TRUE(service);
+            std::vector<BYTE> buffer(8192);
+            DWORD needed = 0;
+            ASSERT_TRUE(QueryServiceConfigA(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
+                                            static_cast<DWORD>(buffer.size()), &needed));
+            const auto& config = *reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(buffer.data());
+            EXPECT_EQ(config.dwServiceType, registration.type);
+            EXPECT_EQ(config.dwStartType, registration.start);
+            EXPECT_EQ(std::string(config.lpBinaryPathName), "\"" + hostPath + "\"");
+            EXPECT_STREQ(config.lpDisplayName, "QWADMIN");
+            EXPECT_EQ(currentState(service), static_cast<DWORD>(SERVICE_STOPPED));
+        }
+        EXPECT_FALSE(control.Running());
+        removeLeftover();
+    }
+}
+
+TEST_F(Win32Service, InstallOverARegisteredServiceFailsAndSaysWhy) {
+    ASSERT_EQ(runHost("install"), 0);
+    EXPECT_FALSE(control.Install());
+    EXPECT_NE(control.LastError().find("Could not register the service Quietwire: "), std::string::npos)
+        << control.LastError();
+}
+
+TEST_F(Win32Service, TheManagerRunsTheProgramAndItsStopRequestEndsIt) {
+    ASSERT_NO_FATAL_FAILURE(startHostAsService());
+    EXPECT_TRUE(control.Running());
+
+    const ServiceHandle service = openQuietwire();
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    EXPECT_EQ(waitFor(service, SERVICE_STOPPED), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(readBytes(heardPath), "Start on the UI thread\nStop on the UI thread\n");
+    EXPECT_FALSE(control.Running());
+    SERVICE_STATUS_PROCESS ended{};
+    DWORD needed = 0;
+    ASSERT_TRUE(QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&ended),
+                                     sizeof ended, &needed));
+    EXPECT_EQ(ended.dwWin32ExitCode, static_cast<DWORD>(NO_ERROR)) << "the manager saw the program fail";
+}
+
+TEST_F(Win32Service, UninstallStopsTheRunningServiceAndRemovesIt) {
+    ASSERT_NO_FATAL_FAILURE(startHostAsService());
+
+    EXPECT_TRUE(control.Uninstall()) << control.LastError();
+    EXPECT_EQ(control.LastError(), "");
+    EXPECT_FALSE(openQuietwire(SERVICE_QUERY_STATUS));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    EXPECT_EQ(readBytes(heardPath), "Start on the UI thread\nStop on the UI thread\n");
+}
+
+TEST_F(Win32Service, UninstallWithNothingRegisteredFailsAndSaysWhy) {
+    EXPECT_FALSE(control.Uninstall());
+    EXPECT_NE(control.LastError().find("Could not open the service Quietwire: "), std::string::npos)
+        << control.LastError();
+}
+
+TEST(Win32ServiceSettings, ASavedSettingReadsBackAndAMissingOneGivesTheFallback) {
+    ServiceControl& control = systemServiceControl();
+    control.SaveSetting("QuietwireTests", "Installed", "True");
+    EXPECT_EQ(control.GetSetting("QuietwireTests", "Installed", "False"), "True");
+    char stored[16] = {};
+    DWORD size = sizeof stored;
+    EXPECT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quietwire\\QuietwireTests", "Installed", RRF_RT_REG_SZ,
+                           nullptr, stored, &size),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(stored, "True");
+    control.SaveSetting("QuietwireTests", "Installed", "False");
+    EXPECT_EQ(control.GetSetting("QuietwireTests", "Installed", "True"), "False");
+    EXPECT_EQ(control.GetSetting("QuietwireTests", "Absent", "fallback"), "fallback");
+    EXPECT_EQ(control.GetSetting("NoSuchSection", "Installed", "False"), "False");
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quietwire\\QuietwireTests");
+}
+
+} // namespace
