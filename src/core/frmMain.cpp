@@ -1,5 +1,7 @@
 #include "core/frmMain.h"
 
+#include "admin/AdminLayouts.h"
+#include "admin/MainMenu.h"
 #include "core/CurfewWindow.h"
 #include "core/ModalGate.h"
 #include "core/modClockNotify.h"
@@ -193,6 +195,55 @@ void frmMain::Form_Unload() {
         platform::get<Sockets>().WSACleanup();
     }
     windowing().Quit();
+}
+
+uintptr_t frmMain::windowIcon() const {
+    return platform::get<ProgramIcons>().Load(ProgramIcon::Window);
+}
+
+void frmMain::VeskTray1_MouseUp(int16_t Button, int32_t) {
+    constexpr int16_t RightButton = 2;
+    if (Button != RightButton) {
+        return;
+    }
+    // The menu does not close when the user clicks elsewhere unless its owner is in the foreground.
+    windowing().BringToFront(form_->Handle());
+    switch (windowing().PopupMenu(mnuFileItems())) {
+    case 0:
+        mnuAdministration_Click();
+        break;
+    case 2:
+        mnuReadme_Click();
+        break;
+    case 3:
+        mnuAbout_Click();
+        break;
+    case 5:
+        mnuClose_Click();
+        break;
+    default:
+        break; // dismissed
+    }
+}
+
+void frmMain::VeskTray1_MouseDblClick(int16_t, int32_t) {
+    mnuAdministration_Click();
+}
+
+void frmMain::mnuAdministration_Click() {
+    MainMenu::Administration(windowIcon());
+}
+
+void frmMain::mnuReadme_Click() {
+    MainMenu::Readme(form_->Handle());
+}
+
+void frmMain::mnuAbout_Click() {
+    MainMenu::About();
+}
+
+void frmMain::mnuClose_Click() {
+    MainMenu::Exit(*form_, windowIcon());
 }
 
 void frmMain::CheckPorts() {

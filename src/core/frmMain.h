@@ -30,6 +30,14 @@ public:
     bool Form_QueryUnload(CloseReason reason); // true cancels the close
     void Form_Unload();
 
+    // The tray icon's events and the menu it pops up.
+    void VeskTray1_MouseUp(int16_t Button, int32_t Id);
+    void VeskTray1_MouseDblClick(int16_t Button, int32_t Id);
+    void mnuAdministration_Click();
+    void mnuReadme_Click();
+    void mnuAbout_Click();
+    void mnuClose_Click();
+
     void CheckPorts();
     void KillConn(int32_t index);
     void ClockNotify();
@@ -56,9 +64,12 @@ public:
 
     // VeskTrayHost: the component runs only in the running program.
     bool UserMode() const override { return true; }
+    void MouseUp(int16_t Button, int32_t Id) override { VeskTray1_MouseUp(Button, Id); }
+    void MouseDblClick(int16_t Button, int32_t Id) override { VeskTray1_MouseDblClick(Button, Id); }
 
 private:
     void ShowTrayPicture(const PictureRef& picture);
+    uintptr_t windowIcon() const;
     void ReportDeletionUnavailable();
 
     std::unique_ptr<Form> form_;

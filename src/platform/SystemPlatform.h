@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramIcons.h"
+#include "platform/ProgramInfo.h"
 #include "platform/ServiceControl.h"
 #include "platform/Sockets.h"
 #include "platform/TcpTable.h"
@@ -31,4 +32,5 @@ private:
     Use<ServiceControl> service_{systemServiceControl()};
     Use<Sockets> sockets_{systemSockets()};
     Use<ProgramIcons> icons_{systemProgramIcons()};
+    Use<ProgramInfo> info_{systemProgramInfo()};
 };

@@ -2,6 +2,7 @@
 
 #include "platform/Forms.h"
 
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -24,6 +25,9 @@ public:
     FormLayout layout;
     FormHandlers& handlers;
     uintptr_t handle;
+    // What the user does while the form is shown modally; a form still open afterwards is closed with
+    // its close box, as a modal showing ends only when the form has closed.
+    std::function<void(FakeForm&)>* whileModal = nullptr;
     bool visible = false;
     bool closed = false;
     int shownModal = 0;
@@ -54,9 +58,20 @@ public:
         }
     }
 
+    void click(const std::string& control, int index = -1) { handlers.Click(control, index); }
+
     void Show(bool modal) override {
         visible = true;
-        shownModal += modal ? 1 : 0;
+        if (!modal) {
+            return;
+        }
+        ++shownModal;
+        if (whileModal != nullptr && *whileModal) {
+            (*whileModal)(*this);
+        }
+        if (!closed) {
+            closeBy(CloseReason::User);
+        }
     }
     void Hide() override { visible = false; }
     void Close() override { closeBy(CloseReason::Code); }

@@ -39,10 +39,12 @@ public:
     std::vector<std::string> opened;
     int32_t shellOpenResult = 42;
 
-    std::vector<FakeForm*> forms; // every form made, in order; owned by the program
+    std::vector<FakeForm*> forms;              // every form made, in order; owned by the program
+    std::function<void(FakeForm&)> whileModal; // the user, at any form shown modally
 
     std::unique_ptr<Form> CreateForm(const FormLayout& layout, FormHandlers& handlers) override {
         auto form = std::make_unique<FakeForm>(layout, handlers, 0x1000 + forms.size());
+        form->whileModal = &whileModal;
         forms.push_back(form.get());
         return form;
     }

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/Forms.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The administrator's window: the closed-port list, the daily window, the password and the service
+// registration. It works on the live settings; OK writes them to settings.ini.
+class frmAdmin final : public FormHandlers {
+public:
+    explicit frmAdmin(uintptr_t mainWindowIcon);
+    ~frmAdmin() override;
+
+    void Show(); // modal
+    void Form_Load();
+    void Command1_Click(); // Remove
+    void Command2_Click(); // Add
+    void Command3_Click(); // Cancel
+    void Command4_Click(); // OK
+    void Command5_Click(); // Change password
+    void Command6_Click(); // Edit
+    void Command7_Click(); // Register service
+    void Command8_Click(); // Unregister service
+    void UpdateRegisterButtons();
+
+    void Click(const std::string& control, int index) override;
+
+private:
+    // Saves, and where the settings did not reach the disk says so and why; true when saved.
+    bool Save();
+
+    std::unique_ptr<Form> form_;
+    uintptr_t icon_;
+};
