@@ -68,7 +68,7 @@ void frmAdmin::Show() {
 bool frmAdmin::Save() {
     const modGlobals::SaveResult saved = modGlobals::SaveSettings();
     if (!saved) {
-        exclaim("The settings could not be written.\r\n\r\n" + saved.reason);
+        exclaim(saved.message());
     }
     return saved.saved;
 }

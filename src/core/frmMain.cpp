@@ -261,8 +261,14 @@ void frmMain::ClockNotify() {
     // Raised and stored before the warning is shown: a warning left open, or a session ended under
     // it, must not keep the ports open.
     modGlobals::AlarmRaised = true;
-    modGlobals::SaveSettings();
-    ModalGate::Run([] { windowing().MsgBox(ClockWarning, MsgBoxIcon::Exclamation, AppTitle); });
+    const modGlobals::SaveResult saved = modGlobals::SaveSettings();
+    ModalGate::Run([saved] {
+        windowing().MsgBox(ClockWarning, MsgBoxIcon::Exclamation, AppTitle);
+        if (!saved) {
+            // The alarm holds for this run; without the file it would not survive a restart.
+            windowing().MsgBox(saved.message(), MsgBoxIcon::Exclamation, AppTitle);
+        }
+    });
 }
 
 void frmMain::Start(bool& success) {

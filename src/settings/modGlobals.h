@@ -36,6 +36,8 @@ struct SaveResult {
     bool saved = false;
     std::string reason; // empty when saved
     explicit operator bool() const { return saved; }
+    // What the administrator is told of a save that did not reach the disk.
+    std::string message() const { return "The settings could not be written.\r\n\r\n" + reason; }
 };
 
 // Replaces the file with the settings in memory. The new file is written completely beside the old
