@@ -1,5 +1,6 @@
 #include "platform/ClockWatch.h"
 #include "platform/qt/QtOffscreenApplication.h"
+#include "support/SystemClock.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -7,7 +8,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <ostream>
 #include <string>
 #include <unistd.h>
@@ -52,13 +52,6 @@ intptr_t firstProcedure(uintptr_t window, uint32_t message, uintptr_t wParam, in
 intptr_t secondProcedure(uintptr_t window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
     heardBySecond.push_back(heard(window, message, wParam, lParam));
     return 0;
-}
-
-// 0, or the errno of clock_settime.
-int setClockToItself() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return clock_settime(CLOCK_REALTIME, &now) == 0 ? 0 : errno;
 }
 
 } // namespace

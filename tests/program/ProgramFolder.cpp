@@ -1,0 +1,118 @@
+#include "program/ProgramFolder.h"
+
+#include "fakes/RedirectedFileSystem.h"
+#include "platform/Platform.h"
+#include "platform/ProfileFile.h"
+#include "settings/modGlobals.h"
+#include "support/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+std::string hoursFromNow(int hours) {
+    const std::time_t t = std::time(nullptr) + hours * 3600;
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+Running::Running(const std::string& program, std::vector<std::string> environment, const std::string& log) {
+    std::vector<char*> envp;
+    for (std::string& e : environment) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::string path = program;
+    char* argv[] = {path.data(), nullptr};
+    if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, envp.data()) != 0) {
+        pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+Running::~Running() {
+    if (pid_ > 0 && !exited_) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+}
+
+void Running::signal(int sig) const {
+    ::kill(pid_, sig);
+}
+
+std::optional<int> Running::endsWithin(std::chrono::milliseconds time) {
+    const auto until = std::chrono::steady_clock::now() + time;
+    do {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            exited_ = true;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        std::this_thread::sleep_for(20ms);
+    } while (std::chrono::steady_clock::now() < until);
+    return std::nullopt;
+}
+
+ProgramFolder::ProgramFolder() {
+    std::filesystem::copy_file(QW_PROGRAM_PATH, dir_.file("quietwire"));
+    std::filesystem::create_directory(dir_.file("run"));
+    std::filesystem::permissions(dir_.file("run"), std::filesystem::perms::owner_all);
+}
+
+namespace {
+
+// The program's settings code, pointed at the folder's settings.ini for as long as it lives.
+class FolderSettings {
+public:
+    explicit FolderSettings(const std::string& folder) : files_(folder) { resetSettings(); }
+    ~FolderSettings() { resetSettings(); }
+
+private:
+    RedirectedFileSystem files_;
+    platform::ScopedInstall<FileSystem> useFiles_{files_};
+    platform::ScopedInstall<ProfileFile> useProfile_{systemProfileFile()};
+};
+
+} // namespace
+
+void ProgramFolder::writeSettings(const std::string& start, const std::string& end, bool alarm) const {
+    FolderSettings settings(dir_.str());
+    modGlobals::AdminPassword = "secret";
+    modGlobals::StartTime = start;
+    modGlobals::EndTime = end;
+    modGlobals::AlarmRaised = alarm;
+    setPorts({"2525, TEST"});
+    const modGlobals::SaveResult saved = modGlobals::SaveSettings();
+    ASSERT_TRUE(saved.saved) << saved.reason;
+}
+
+bool ProgramFolder::storedAlarm() const {
+    FolderSettings settings(dir_.str());
+    modGlobals::LoadSettings();
+    return modGlobals::AlarmRaised;
+}
+
+std::unique_ptr<Running> ProgramFolder::start(const std::vector<std::string>& environment) const {
+    std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir_.file("run"), "PATH=/usr/bin:/bin", "USER=root",
+                                    "HOME=" + dir_.file("run")};
+    env.insert(env.end(), environment.begin(), environment.end());
+    auto running = std::make_unique<Running>(dir_.file("quietwire"), std::move(env), dir_.file("log.txt"));
+    EXPECT_TRUE(running->started());
+    return running;
+}

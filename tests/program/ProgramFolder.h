@@ -1,0 +1,54 @@
+#pragma once
+
+#include "support/TempDir.h"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// The local time of day `hours` from now, as the administration dialog stores it.
+std::string hoursFromNow(int hours);
+
+// One running copy of a program, its output appended to a log; ended with SIGKILL if the test did not
+// end it.
+class Running {
+public:
+    Running(const std::string& program, std::vector<std::string> environment, const std::string& log);
+    ~Running();
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+    void signal(int sig) const;
+    // The exit status once the process has ended within the time, or nothing.
+    std::optional<int> endsWithin(std::chrono::milliseconds time);
+
+private:
+    pid_t pid_ = -1;
+    bool exited_ = false;
+};
+
+// The built program copied into a folder of its own, as it is installed, with a runtime directory of
+// its own (mode 0700, as a login's is) so that its instance lock is apart from any other copy's.
+class ProgramFolder {
+public:
+    ProgramFolder();
+
+    // A settings.ini beside the program, written by the program's own code: one closed port (2525).
+    void writeSettings(const std::string& start, const std::string& end, bool alarm) const;
+    // ALARM as the program's own code loads it from settings.ini.
+    bool storedAlarm() const;
+
+    // Starts the program with a bare environment; `environment` adds entries ("NAME=value").
+    std::unique_ptr<Running> start(const std::vector<std::string>& environment = {}) const;
+
+    std::string file(const std::string& name) const { return dir_.file(name); }
+    std::string log() const { return readBytes(dir_.file("log.txt")); }
+
+private:
+    TempDir dir_;
+};
