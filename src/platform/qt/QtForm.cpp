@@ -142,6 +142,8 @@ QtForm::QtForm(const FormLayout& layout, FormHandlers& handlers, bool headless)
             break;
         case ControlKind::Timer: {
             auto* timer = new QTimer(dialog_.get());
+            // Qt's default lets a timer drift by up to 5%; the enforcement tick's period is a promise.
+            timer->setTimerType(Qt::PreciseTimer);
             timer->setInterval(c.interval);
             const std::string name = c.name;
             QObject::connect(timer, &QTimer::timeout, [this, name] { handlers_.TimerTick(name); });
