@@ -12,6 +12,7 @@ packages=(
     libsystemd-dev pkgconf systemd                  # the Linux service; systemd-analyze checks its unit
     xvfb xauth trayer xdotool                       # the tray test: an X server, a tray host, clicks
     dbus-daemon                                     # dbus-run-session: a private session bus for the tray tests
+    imagemagick                                     # photographs of the Wine desktop (import)
 )
 
 missing=()

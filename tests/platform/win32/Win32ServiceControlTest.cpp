@@ -1,5 +1,6 @@
 #include "platform/ServiceControl.h"
 #include "platform/win32/ServiceHandle.h"
+#include "platform/win32/ServiceManager.h"
 #include "support/TempDir.h"
 
 #include <windows.h>
@@ -14,6 +15,8 @@
 // tests' own. service_host.exe, beside this program, is the program the manager runs as the service.
 namespace {
 
+using namespace servicemanager;
+
 std::string besideThisProgram(const std::string& name) {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -23,25 +26,6 @@ std::string besideThisProgram(const std::string& name) {
 
 const std::string hostPath = besideThisProgram("service_host.exe");
 const std::string heardPath = besideThisProgram("service-host-heard.txt");
-
-const ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-
-ServiceHandle openQuietwire(DWORD access = SERVICE_ALL_ACCESS) {
-    return ServiceHandle(OpenServiceA(manager.get(), "Quietwire", access));
-}
-
-DWORD currentState(const ServiceHandle& service) {
-    SERVICE_STATUS status{};
-    return QueryServiceStatus(service.get(), &status) ? status.dwCurrentState : 0;
-}
-
-// Polls until the service reaches the state or a minute has passed; returns the state it is in.
-DWORD waitFor(const ServiceHandle& service, DWORD state) {
-    for (int i = 0; i < 600 && currentState(service) != state; ++i) {
-        Sleep(100);
-    }
-    return currentState(service);
-}
 
 int runHost(const std::string& arguments) {
     std::string command = "\"" + hostPath + "\" " + arguments;
@@ -62,23 +46,11 @@ int runHost(const std::string& arguments) {
 class Win32Service : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(manager) << "no service control manager";
+        ASSERT_TRUE(manager()) << "no service control manager";
         removeLeftover();
         DeleteFileA(heardPath.c_str());
     }
     void TearDown() override { removeLeftover(); }
-
-    // The prefix is the tests' own: whatever an earlier, interrupted run registered may go.
-    static void removeLeftover() {
-        const ServiceHandle service = openQuietwire();
-        if (!service) {
-            return;
-        }
-        SERVICE_STATUS status{};
-        ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-        waitFor(service, SERVICE_STOPPED);
-        DeleteService(service.get());
-    }
 
     // Registers service_host.exe, has the manager start it as it would at boot, and waits for it to run.
     static void startHostAsService() {

@@ -1,0 +1,451 @@
+// The built Windows program under Wine, run as a user and as the service manager run it: on Wine's
+// virtual desktop (which has a taskbar), each copy from a folder of the test's own with its own
+// settings.ini. program-check.sh runs these tests in a Wine prefix of their own and takes the
+// photographs they ask for.
+#include "fakes/RedirectedFileSystem.h"
+#include "platform/Platform.h"
+#include "platform/ProfileFile.h"
+#include "platform/ProgramIcons.h"
+#include "platform/ServiceControl.h"
+#include "platform/win32/ServiceManager.h"
+#include "platform/win32/UniqueHandle.h"
+#include "service/ServiceHost.h"
+#include "settings/modGlobals.h"
+#include "support/Settings.h"
+#include "support/TempDir.h"
+
+#include <windows.h>
+#undef StartService
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace servicemanager;
+
+constexpr char ClockWarning[] =
+    "WARNING\r\nThe system clock has changed, network has been disabled, please contact the "
+    "Administrator to re-enable it.";
+
+// Polls until the probe gives a value that counts as true, or the time is up; returns the last value.
+template <class Probe> auto waitUntil(Probe probe, int millis = 20000) {
+    auto value = probe();
+    for (int waited = 0; !value && waited < millis; waited += 100) {
+        Sleep(100);
+        value = probe();
+    }
+    return value;
+}
+
+bool exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Asks program-check.sh for a photograph of the desktop, kept among the artefacts as <name>.png.
+void photograph(const std::string& name) {
+    const char* folder = std::getenv("QW_PHOTO_REQUESTS");
+    ASSERT_NE(folder, nullptr) << "QW_PHOTO_REQUESTS is not set: run these tests through program-check.sh";
+    const std::string request = std::string(folder) + "/" + name + ".request";
+    writeBytes(request, "");
+    EXPECT_TRUE(waitUntil([&] { return !exists(request); })) << "no photograph was taken for " << name;
+}
+
+// A 32-bit picture held in memory, pixels as 0x00RRGGBB row by row from the top.
+class Canvas {
+public:
+    Canvas(int width, int height) : width_(width), height_(height), dc_(CreateCompatibleDC(nullptr)) {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        bitmap_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
+        SelectObject(dc_, bitmap_);
+    }
+    ~Canvas() {
+        DeleteDC(dc_);
+        DeleteObject(bitmap_);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    HDC dc() const { return dc_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    uint32_t at(int x, int y) const {
+        GdiFlush();
+        return bits_[y * width_ + x] & 0xFFFFFF;
+    }
+    void fill(uint32_t colour) { std::fill(bits_, bits_ + width_ * height_, colour); }
+
+private:
+    int width_;
+    int height_;
+    HDC dc_;
+    HBITMAP bitmap_ = nullptr;
+    uint32_t* bits_ = nullptr;
+};
+
+// One of the program's icons as a tray draws it: at the small-icon size, from the icon the program
+// loads from its own resources. Drawn over black and over white, the pixels that come out the same
+// cover the background whatever it is; those are the ones looked for on the screen.
+class TrayPicture {
+public:
+    TrayPicture(const std::string& program, ProgramIcon icon) : size_(GetSystemMetrics(SM_CXSMICON)) {
+        const HMODULE module =
+            LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        const auto handle = static_cast<HICON>(
+            LoadImageA(module, MAKEINTRESOURCEA(static_cast<int>(icon)), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+        Canvas black(size_, size_);
+        Canvas white(size_, size_);
+        white.fill(0xFFFFFF);
+        for (Canvas* canvas : {&black, &white}) {
+            DrawIconEx(canvas->dc(), 0, 0, handle, size_, size_, 0, nullptr, DI_NORMAL);
+        }
+        for (int y = 0; y < size_; ++y) {
+            for (int x = 0; x < size_; ++x) {
+                if (black.at(x, y) == white.at(x, y)) {
+                    opaque_.push_back({x, y, black.at(x, y)});
+                }
+            }
+        }
+        DestroyIcon(handle);
+        FreeLibrary(module);
+    }
+
+    bool loaded() const { return !opaque_.empty(); }
+
+    // How many times the taskbar shows it now (none while the taskbar is hidden).
+    int timesInTaskbar() const {
+        const HWND taskbar = FindWindowA("Shell_TrayWnd", nullptr);
+        RECT area{};
+        if (taskbar == nullptr || !IsWindowVisible(taskbar) || !GetWindowRect(taskbar, &area)) {
+            return 0;
+        }
+        Canvas shot(area.right - area.left, area.bottom - area.top);
+        const HDC screen = GetDC(nullptr);
+        BitBlt(shot.dc(), 0, 0, shot.width(), shot.height(), screen, area.left, area.top, SRCCOPY);
+        ReleaseDC(nullptr, screen);
+        int times = 0;
+        for (int y = 0; y + size_ <= shot.height(); ++y) {
+            for (int x = 0; x + size_ <= shot.width(); ++x) {
+                bool same = true;
+                for (size_t i = 0; same && i < opaque_.size(); ++i) {
+                    same = shot.at(x + opaque_[i].x, y + opaque_[i].y) == opaque_[i].colour;
+                }
+                times += same ? 1 : 0;
+            }
+        }
+        return times;
+    }
+
+private:
+    struct Pixel {
+        int x;
+        int y;
+        uint32_t colour;
+    };
+    int size_;
+    std::vector<Pixel> opaque_;
+};
+
+// The process's visible or hidden top-level windows of the class with the caption.
+std::vector<HWND> windowsOf(DWORD process, const std::string& windowClass, const std::string& caption) {
+    struct Search {
+        DWORD process;
+        const std::string& windowClass;
+        const std::string& caption;
+        std::vector<HWND> found;
+    } search{process, windowClass, caption, {}};
+    EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            auto& s = *reinterpret_cast<Search*>(context);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            char name[64] = {};
+            char text[256] = {};
+            GetClassNameA(window, name, sizeof name);
+            GetWindowTextA(window, text, sizeof text);
+            if (owner == s.process && s.windowClass == name && s.caption == text) {
+                s.found.push_back(window);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// One copy of the program, started from its folder as Explorer starts it.
+class RunningProgram {
+public:
+    explicit RunningProgram(const std::string& path) {
+        std::string command = "\"" + path + "\"";
+        const std::string folder = std::filesystem::path(path).parent_path().string();
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                           &info)) {
+            CloseHandle(info.hThread);
+            process_ = info.hProcess;
+            id_ = info.dwProcessId;
+        }
+    }
+    // A copy still running is ended as at the end of the session, so that its icon leaves the tray.
+    ~RunningProgram() {
+        if (process_ == nullptr) {
+            return;
+        }
+        if (running()) {
+            DWORD_PTR ignored = 0;
+            SendMessageTimeoutA(mainWindow(), WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+            if (!endsWithin(10000)) {
+                TerminateProcess(process_, 1);
+            }
+        }
+        CloseHandle(process_);
+    }
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+
+    bool started() const { return process_ != nullptr; }
+    bool running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+
+    // Whether the process ended by itself within the time, with exit code 0.
+    bool endsWithin(DWORD millis) const {
+        DWORD code = 1;
+        return WaitForSingleObject(process_, millis) == WAIT_OBJECT_0 && GetExitCodeProcess(process_, &code) &&
+               code == 0;
+    }
+
+    // frmMain: of the program's two hidden, captionless forms, the one with the HIDE button (the
+    // other is the tray component's own window).
+    HWND mainWindow() const {
+        for (HWND window : windowsOf(id_, "QuietwireForm", "")) {
+            if (FindWindowExA(window, nullptr, "Button", "HIDE") != nullptr) {
+                return window;
+            }
+        }
+        return nullptr;
+    }
+
+    HWND messageBox() const {
+        for (HWND window : windowsOf(id_, "#32770", "QWADMIN")) {
+            if (IsWindowVisible(window)) {
+                return window;
+            }
+        }
+        return nullptr;
+    }
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD id_ = 0;
+};
+
+std::string messageText(HWND box) {
+    char text[512] = {};
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the message box's text control
+    return text;
+}
+
+FILETIME lastWritten(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
+}
+
+SERVICE_STATUS_PROCESS statusOf(const ServiceHandle& service) {
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                         &needed);
+    return status;
+}
+
+bool operator==(const FILETIME& a, const FILETIME& b) {
+    return CompareFileTime(&a, &b) == 0;
+}
+
+// A folder with a copy of the program and its own settings.ini, written and read with the program's
+// own settings code.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::error_code error;
+        std::filesystem::copy_file(QW_PROGRAM_PATH, program_, error);
+        ASSERT_FALSE(error) << "cannot copy " << QW_PROGRAM_PATH << ": " << error.message();
+        ASSERT_TRUE(open_.loaded() && blocked_.loaded()) << "no tray icons in " << QW_PROGRAM_PATH;
+        // Start and end equal: the closed ports are open all day, nothing is scanned, the open icon shows.
+        useSettingsFolder([] {
+            resetSettings();
+            modGlobals::AdminPassword = "secret";
+            modGlobals::StartTime = "00:00:00";
+            modGlobals::EndTime = "00:00:00";
+            setPorts({"2525, TEST"});
+            ASSERT_TRUE(modGlobals::SaveSettings().saved);
+        });
+        ASSERT_EQ(open_.timesInTaskbar(), 0) << "the tray already shows the program's icon";
+    }
+
+    void useSettingsFolder(const std::function<void()>& use) {
+        RedirectedFileSystem files(dir_.str());
+        platform::ScopedInstall<FileSystem> useFiles(files);
+        platform::ScopedInstall<ProfileFile> useProfile(systemProfileFile());
+        use();
+    }
+
+    bool alarmStored() {
+        useSettingsFolder([] {
+            resetSettings();
+            modGlobals::LoadSettings();
+        });
+        return modGlobals::AlarmRaised;
+    }
+
+    std::string settingsBytes() const { return readBytes(settings_); }
+
+    // A copy of the program with its icon in the tray.
+    std::unique_ptr<RunningProgram> startWithIcon() {
+        auto program = std::make_unique<RunningProgram>(program_);
+        EXPECT_TRUE(program->started()) << "cannot start " << program_;
+        EXPECT_TRUE(waitUntil([&] { return open_.timesInTaskbar() == 1; })) << "the icon never showed in the tray";
+        return program;
+    }
+
+    TempDir dir_;
+    const std::string program_ = dir_.file("quietwire.exe");
+    const std::string settings_ = dir_.file("settings.ini");
+    const TrayPicture open_{QW_PROGRAM_PATH, ProgramIcon::Open};
+    const TrayPicture blocked_{QW_PROGRAM_PATH, ProgramIcon::Blocked};
+};
+
+TEST_F(ProgramTest, StartedOnTheDesktopItShowsItsOpenIconInTheTrayUntilItEnds) {
+    {
+        auto program = startWithIcon();
+        EXPECT_EQ(blocked_.timesInTaskbar(), 0);
+        photograph("wine-program-tray");
+    }
+    EXPECT_EQ(open_.timesInTaskbar(), 0) << "the icon stayed in the tray after the program ended";
+}
+
+TEST_F(ProgramTest, AClockChangeStoresTheAlarmWhileTheWarningIsOpenAndTheProgramRunsOnBlocked) {
+    auto program = startWithIcon();
+    const HWND main = program->mainWindow();
+    ASSERT_NE(main, nullptr) << "no main window";
+
+    // The system sends WM_TIMECHANGE to every top-level window; the handler shows a modal box, so the
+    // send is given up on while the box stays open.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(main, WM_TIMECHANGE, 0, 0, SMTO_NORMAL, 1000, &ignored);
+    const HWND box = waitUntil([&] { return program->messageBox(); });
+    ASSERT_NE(box, nullptr) << "no warning box";
+    EXPECT_EQ(messageText(box), ClockWarning);
+    EXPECT_TRUE(waitUntil([&] { return alarmStored(); })) << "ALARM not stored while the warning is open";
+    EXPECT_TRUE(IsWindow(box)) << "the warning closed by itself";
+    photograph("wine-program-clock-warning");
+
+    PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    EXPECT_TRUE(waitUntil([&] { return !IsWindow(box); })) << "OK did not close the warning";
+    EXPECT_TRUE(waitUntil([&] { return blocked_.timesInTaskbar() == 1; })) << "no blocked icon after the alarm";
+    EXPECT_TRUE(program->running());
+    EXPECT_TRUE(alarmStored());
+}
+
+TEST_F(ProgramTest, ASecondCopyEndsByItselfAndLeavesTheFirstAndTheSettingsAlone) {
+    auto first = startWithIcon();
+    const std::string settings = settingsBytes();
+
+    RunningProgram second(program_);
+    ASSERT_TRUE(second.started());
+    EXPECT_TRUE(second.endsWithin(10000)) << "the second copy did not end by itself";
+    EXPECT_TRUE(first->running());
+    EXPECT_EQ(open_.timesInTaskbar(), 1);
+    EXPECT_EQ(settingsBytes(), settings);
+}
+
+class ProgramService : public ProgramTest {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(ProgramTest::SetUp());
+        ASSERT_TRUE(manager()) << "no service control manager";
+        cleanUp();
+    }
+    void TearDown() override { cleanUp(); }
+
+    void cleanUp() {
+        removeLeftover();
+        control_.SaveSetting("General", "Installed", "False");
+    }
+
+    // As the Register button does it, in a process set up as the program sets itself up at start.
+    // Install registers the process that calls it: the registration is then pointed at the copy under
+    // test, its other properties kept.
+    void registerTheProgram() {
+        struct NoRequests final : ServiceRequests {
+            void Start(bool&) override {}
+            void Continue(bool&) override {}
+            void Stop() override {}
+        };
+        static NoRequests none;
+        ServiceHost::ServiceStartup(control_, none);
+        control_.SetInteractive(true);
+        ASSERT_TRUE(control_.Install()) << control_.LastError();
+        const ServiceHandle service = openQuietwire();
+        const std::string command = "\"" + program_ + "\"";
+        ASSERT_TRUE(ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                         command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
+            << GetLastError();
+        control_.SaveSetting("General", "Installed", "True");
+    }
+
+    ServiceControl& control_ = systemServiceControl();
+};
+
+TEST_F(ProgramService, RegisteredItRunsAsTheServiceAndTheStopRequestEndsItWithItsSettingsSaved) {
+    ASSERT_NO_FATAL_FAILURE(registerTheProgram());
+    const std::string settings = settingsBytes();
+    const FILETIME longAgo{0x256D4000, 0x01BF53EB}; // 2000-01-01
+    {
+        const UniqueHandle file(
+            CreateFileA(settings_.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &longAgo));
+    }
+    {
+        const ServiceHandle service = openQuietwire();
+        ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
+        ASSERT_EQ(waitFor(service, SERVICE_RUNNING), static_cast<DWORD>(SERVICE_RUNNING))
+            << "the program did not answer the start request";
+        const UniqueHandle process(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, statusOf(service).dwProcessId));
+        char image[MAX_PATH] = {};
+        DWORD length = MAX_PATH;
+        ASSERT_TRUE(QueryFullProcessImageNameA(process.get(), 0, image, &length)) << GetLastError();
+        EXPECT_EQ(lstrcmpiA(image, program_.c_str()), 0) << image << " runs as the service";
+        EXPECT_TRUE(lastWritten(settings_) == longAgo) << "settings written while starting";
+
+        SERVICE_STATUS stopping{};
+        ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &stopping)) << GetLastError();
+        EXPECT_EQ(waitFor(service, SERVICE_STOPPED), static_cast<DWORD>(SERVICE_STOPPED));
+        EXPECT_EQ(WaitForSingleObject(process.get(), 30000), static_cast<DWORD>(WAIT_OBJECT_0)) << "it runs on";
+        EXPECT_EQ(statusOf(service).dwWin32ExitCode, static_cast<DWORD>(NO_ERROR)) << "the manager saw it fail";
+        EXPECT_FALSE(lastWritten(settings_) == longAgo) << "the settings were not saved at the end";
+        EXPECT_EQ(settingsBytes(), settings);
+    }
+
+    EXPECT_TRUE(control_.Uninstall()) << control_.LastError();
+    control_.SaveSetting("General", "Installed", "False");
+    EXPECT_FALSE(openQuietwire(SERVICE_QUERY_STATUS));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+} // namespace
