@@ -2,6 +2,7 @@
 
 #include "admin/AdminLayouts.h"
 #include "core/CurfewWindow.h"
+#include "core/ModalGate.h"
 #include "platform/Platform.h"
 #include "platform/ProgramInfo.h"
 #include "platform/ServiceControl.h"
@@ -88,7 +89,15 @@ void frmAdmin::Form_Load() {
     }
 }
 
-void frmAdmin::Click(const std::string& control, int) {
+void frmAdmin::Click(const std::string& control, int index) {
+    ModalGate::Run([alive = std::weak_ptr<bool>(alive_), this, control, index] {
+        if (!alive.expired()) {
+            dispatch(control, index);
+        }
+    });
+}
+
+void frmAdmin::dispatch(const std::string& control, int) {
     if (control == "Command1") {
         Command1_Click();
     } else if (control == "Command2") {

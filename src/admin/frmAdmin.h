@@ -25,12 +25,16 @@ public:
     void Command8_Click(); // Unregister service
     void UpdateRegisterButtons();
 
+    // A click (or Enter) handled inside the scan's event processing waits until the scan is over: its
+    // handler may open a prompt or a box, which must not hold the scan off.
     void Click(const std::string& control, int index) override;
 
 private:
+    void dispatch(const std::string& control, int index);
     // Saves, and where the settings did not reach the disk says so and why; true when saved.
     bool Save();
 
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // outlived by clicks waiting to be handled
     std::unique_ptr<Form> form_;
     uintptr_t icon_;
 };

@@ -1,6 +1,7 @@
 #include "admin/frmPassword.h"
 
 #include "admin/AdminLayouts.h"
+#include "core/ModalGate.h"
 #include "platform/Platform.h"
 #include "platform/Windowing.h"
 #include "settings/AppError.h"
@@ -22,9 +23,11 @@ void frmPassword::Form_Load() {
 }
 
 void frmPassword::Click(const std::string& control, int index) {
-    if (control == "Command1") {
-        Command1_Click(index);
-    }
+    ModalGate::Run([alive = std::weak_ptr<bool>(alive_), this, control, index] {
+        if (!alive.expired() && control == "Command1") {
+            Command1_Click(index);
+        }
+    });
 }
 
 void frmPassword::Command1_Click(int index) {

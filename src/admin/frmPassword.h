@@ -16,9 +16,12 @@ public:
     void Show(); // modal
     void Form_Load();
     void Command1_Click(int index);
+    // A click (or Enter) handled inside the scan's event processing waits until the scan is over: its
+    // handler may open a prompt or a box, which must not hold the scan off.
     void Click(const std::string& control, int index) override;
 
 private:
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // outlived by clicks waiting to be handled
     std::unique_ptr<Form> form_;
     uintptr_t icon_;
 };

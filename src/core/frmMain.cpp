@@ -122,8 +122,8 @@ void frmMain::ShowTrayPicture(const PictureRef& picture) {
 }
 
 void frmMain::Timer1_Timer() {
-    // Another copy (the service, or the desktop copy beside it) or the command-line administration
-    // may have saved the settings since; the tick works with what the file holds.
+    // Another copy (the service, or the desktop copy beside it) may have saved the settings since;
+    // the tick works with what the file holds.
     standAlone([] { modGlobals::FollowSettingsFile(); });
     if (modGlobals::AlarmRaised) {
         standAlone([&] { ShowTrayPicture(Picture2_); });
@@ -260,6 +260,7 @@ void frmMain::ClockNotify() {
     }
     // Raised and stored before the warning is shown: a warning left open, or a session ended under
     // it, must not keep the ports open.
+    modGlobals::FollowSettingsFile(); // the save must not undo what another copy saved since the last tick
     modGlobals::AlarmRaised = true;
     const modGlobals::SaveResult saved = modGlobals::SaveSettings();
     ModalGate::Run([saved] {

@@ -48,7 +48,7 @@ struct SaveResult {
 SaveResult SaveSettings();
 
 // Settings follow the file: when settings.ini was replaced or changed by another program (another copy
-// of this one, the command-line administration) since this program last loaded or saved it, loads it
+// of this one) since this program last loaded or saved it, loads it
 // again, the list afresh, and returns true. A program that never loaded the file follows nothing.
 bool FollowSettingsFile();
 

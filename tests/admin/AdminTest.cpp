@@ -277,3 +277,18 @@ TEST_F(AdminTest, AFailedSaveOnOkSaysWhyAndKeepsTheDialogOpen) {
     EXPECT_EQ(windowing_.boxes[0].prompt.rfind("The settings could not be written.", 0), 0u);
     EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Exclamation);
 }
+
+TEST_F(AdminTest, AClickHandledDuringAScanOpensItsPromptOnlyAfterTheScan) {
+    windowing_.answers = {std::nullopt};
+    administer([this](FakeForm& dialog) {
+        windowing_.onDoEvents = [&] {
+            windowing_.onDoEvents = nullptr;
+            dialog.click("Command2"); // Add, clicked while the scan copies the table
+        };
+        main_->CheckPorts();
+        EXPECT_TRUE(windowing_.prompts.empty()) << "the prompt opened inside the scan";
+        windowing_.runPosted();
+        EXPECT_EQ(windowing_.prompts.size(), 1u);
+        dialog.click("Command3");
+    });
+}

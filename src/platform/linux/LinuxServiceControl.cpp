@@ -285,14 +285,14 @@ void LinuxServiceControl::Listen(ServiceRequests& requests) {
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, nullptr, &previousTerm_);
-    sigaction(SIGINT, nullptr, &previousInt_);
-    // A signal ignored by whoever started the program (a shell's background job and SIGINT) stays ignored.
-    if (previousTerm_.sa_handler != SIG_IGN) {
-        sigaction(SIGTERM, &action, nullptr);
-    }
-    if (previousInt_.sa_handler != SIG_IGN) {
-        sigaction(SIGINT, &action, nullptr);
+    // SIGHUP too: a closed terminal is a logging off, which ends the program with its save.
+    for (auto& [signal, previous] : previous_) {
+        sigaction(signal, nullptr, &previous);
+        // A signal ignored by whoever started the program (a background job's SIGINT, nohup's SIGHUP)
+        // stays ignored.
+        if (previous.sa_handler != SIG_IGN) {
+            sigaction(signal, &action, nullptr);
+        }
     }
     handlingSignals_ = true;
 }
@@ -301,8 +301,9 @@ void LinuxServiceControl::restoreSignals() {
     if (!handlingSignals_) {
         return;
     }
-    sigaction(SIGTERM, &previousTerm_, nullptr);
-    sigaction(SIGINT, &previousInt_, nullptr);
+    for (const auto& [signal, previous] : previous_) {
+        sigaction(signal, &previous, nullptr);
+    }
     handlingSignals_ = false;
 }
 

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <array>
+#include <csignal>
+#include <utility>
+
 #include "platform/ServiceControl.h"
 #include "platform/linux/ReadableWatch.h"
 #include "platform/linux/UniqueFd.h"
@@ -56,8 +60,8 @@ private:
     UniqueFd requestsRead_;
     UniqueFd requestsWrite_;
     std::unique_ptr<ReadableWatch> watching_;
-    struct sigaction previousTerm_ {};
-    struct sigaction previousInt_ {};
+    // The stop signals and how they were handled before.
+    std::array<std::pair<int, struct sigaction>, 3> previous_{{{SIGTERM, {}}, {SIGINT, {}}, {SIGHUP, {}}}};
     bool handlingSignals_ = false;
     bool started_ = false;
 };

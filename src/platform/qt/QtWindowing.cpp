@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 #include <QWidget>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -55,7 +56,15 @@ QString QtWindowing::defaultInstanceLock() {
 }
 
 bool QtWindowing::DisplayReachable() {
-    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    // A DISPLAY that names a server that is gone (a dropped ssh forwarding, sudo from another session)
+    // would make Qt abort; the program runs headless instead. Wayland desktops offer X through XWayland.
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        return false;
+    }
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const bool reachable = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    return reachable;
 }
 
 std::unique_ptr<Form> QtWindowing::CreateForm(const FormLayout& layout, FormHandlers& handlers) {

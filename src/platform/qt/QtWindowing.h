@@ -32,8 +32,8 @@ public:
                       const std::string& parameters, const std::string& operation) override;
 
     static QString defaultInstanceLock();
-    // Whether an X11 or Wayland display is named in the environment; without one the program runs
-    // headless (on Qt's offscreen platform).
+    // Whether the X display named in the environment answers; without one the program runs headless
+    // (on Qt's offscreen platform).
     static bool DisplayReachable();
 
 private:

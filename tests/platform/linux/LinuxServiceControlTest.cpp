@@ -219,7 +219,7 @@ TEST_P(LinuxServiceSignal, BecomesTheStopRequestOnTheEventLoop) {
     EXPECT_TRUE(recorder.onLoopThread);
 }
 
-INSTANTIATE_TEST_SUITE_P(TermAndInt, LinuxServiceSignal, ::testing::Values(SIGTERM, SIGINT));
+INSTANTIATE_TEST_SUITE_P(TermIntAndHangUp, LinuxServiceSignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
 
 // A datagram socket standing in for systemd's notification socket.
 class NotifySocket {
