@@ -94,12 +94,29 @@ void frmMain::Form_Load() {
     modClockNotify::InstallClockWatch(form_->Handle());
     windowing().HideFromTaskList();
     modGlobals::LastPortIndex = -1;
-    modGlobals::LoadSettings();
+    // Unreadable settings would leave the program with no password and no curfew, unnoticed.
+    if (const std::string problem = modGlobals::LoadSettings(); !problem.empty()) {
+        tellAdministrator(problem);
+    }
     const int32_t started = platform::get<Sockets>().WSAStartup(WinsockVersion11);
     if (started != 0) {
         windowing().MsgBox(socketStartupMessage(started), MsgBoxIcon::Stop, AppTitle);
     }
     ReportDeletionUnavailable();
+}
+
+// Said on the screen and on standard error, where a service's journal keeps it.
+void frmMain::tellAdministrator(const std::string& message) {
+    std::string line;
+    for (const char c : message) {
+        if (c == '\n') {
+            line += ' ';
+        } else if (c != '\r') {
+            line += c;
+        }
+    }
+    std::fprintf(stderr, "quietwire: %s\n", line.c_str());
+    windowing().MsgBox(message, MsgBoxIcon::Exclamation, AppTitle);
 }
 
 // A blocked icon over connections that are never closed would be a failure shown as success.
@@ -108,10 +125,8 @@ void frmMain::ReportDeletionUnavailable() {
     if (why.empty()) {
         return;
     }
-    const std::string message = "Quietwire cannot close connections on this machine: " + why +
-                                ". Connections on closed ports stay open until this is mended.";
-    std::fprintf(stderr, "quietwire: %s\n", message.c_str());
-    windowing().MsgBox(message, MsgBoxIcon::Exclamation, AppTitle);
+    tellAdministrator("Quietwire cannot close connections on this machine: " + why +
+                      ". Connections on closed ports stay open until this is mended.");
 }
 
 void frmMain::ShowTrayPicture(const PictureRef& picture) {

@@ -42,6 +42,8 @@ public:
     // owner and permissions, and flushes it to the disk. The space is claimed before the old content
     // is touched where the system allows, so that a full disk leaves the old content whole.
     virtual bool overwriteFile(const std::string& path, const std::string& bytes) = 0;
+    // True when this process may read the file at path (false also when there is none).
+    virtual bool canRead(const std::string& path) = 0;
     // The stamp of the file at path; nothing when there is none.
     virtual std::optional<FileStamp> fileStamp(const std::string& path) = 0;
     // The operating system's words for why the last call that failed on this thread did so.

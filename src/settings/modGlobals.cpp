@@ -133,9 +133,14 @@ SaveResult saveFile();
 
 } // namespace
 
-void LoadSettings() {
+std::string LoadSettings() {
     const std::string path = settingsPath();
     known = stampOf(path); // taken first: a change while reading is seen at the next look
+    FileSystem& fs = platform::get<FileSystem>();
+    std::string problem;
+    if (known->has_value() && !fs.canRead(path)) {
+        problem = "The settings could not be read.\r\n\r\n" + path + ": " + fs.lastErrorText();
+    }
     AdminPassword = readSetting(path, Setup, "PASSWORD");
     StartTime = readSetting(path, Setup, "START");
     EndTime = readSetting(path, Setup, "END");
@@ -149,6 +154,7 @@ void LoadSettings() {
         ClosedPorts[static_cast<size_t>(i)] = std::move(entry);
         LastPortIndex = i;
     }
+    return problem;
 }
 
 bool FollowSettingsFile() {

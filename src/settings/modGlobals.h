@@ -27,8 +27,10 @@ inline constexpr const char* SettingsFileName = "settings.ini";
 std::string PortKey(int index);
 
 // Fills the settings from the file; a missing file or key reads as empty. Entries are read from OP_00
-// up to the first missing or empty one; with none, the list in memory is left as it was.
-void LoadSettings();
+// up to the first missing or empty one; with none, the list in memory is left as it was. A file that
+// is there but may not be read reads as missing too, and the result says so, in words for the
+// administrator (empty when the file was read or is not there).
+std::string LoadSettings();
 
 // How a save ended: whether the settings reached the disk and, when they did not, why, in one line
 // fit for a message ("/opt/quietwire/settings.ini: Permission denied").

@@ -75,6 +75,19 @@ TEST_F(frmMainTest, AProgramThatCannotCloseConnectionsSaysSoOnceAtStart) {
     EXPECT_EQ(windowing_.boxes.size(), 1u) << "said once";
 }
 
+TEST_F(frmMainTest, SettingsThatCannotBeReadAreReportedNotTakenForNone) {
+    storeSettings("08:00:00", "17:00:00");
+    struct Unreadable : RedirectedFileSystem {
+        using RedirectedFileSystem::RedirectedFileSystem;
+        bool canRead(const std::string&) override { return false; }
+    } files(dir_.str());
+    platform::ScopedInstall<FileSystem> useFiles(files);
+    load();
+    ASSERT_EQ(windowing_.boxes.size(), 1u);
+    EXPECT_EQ(windowing_.boxes[0].prompt.rfind("The settings could not be read.\r\n\r\n" + settingsPath(), 0), 0u);
+    EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Exclamation);
+}
+
 TEST_F(frmMainTest, ASecondCopyTouchesNothingAndEndsAfterItsUnloadTimer) {
     storeSettings("08:00:00", "17:00:00", true);
     const std::string before = readBytes(settingsPath());

@@ -27,6 +27,7 @@ public:
     bool createReplacement(const std::string& path, const std::string& original) override;
     bool replaceFile(const std::string& from, const std::string& to) override;
     bool overwriteFile(const std::string& path, const std::string& bytes) override;
+    bool canRead(const std::string& path) override { return files_.canRead(path); }
     std::optional<FileStamp> fileStamp(const std::string& path) override { return files_.fileStamp(path); }
     std::string lastErrorText() override;
 

@@ -23,6 +23,7 @@ public:
     bool overwriteFile(const std::string& path, const std::string& bytes) override {
         return real_.overwriteFile(path, bytes);
     }
+    bool canRead(const std::string& path) override { return real_.canRead(path); }
     std::optional<FileStamp> fileStamp(const std::string& path) override { return real_.fileStamp(path); }
     std::string lastErrorText() override { return real_.lastErrorText(); }
 

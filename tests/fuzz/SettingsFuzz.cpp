@@ -48,6 +48,7 @@ public:
         it->second = bytes;
         return true;
     }
+    bool canRead(const std::string& path) override { return files.count(path) != 0; }
     std::optional<FileStamp> fileStamp(const std::string& path) override {
         const auto it = files.find(path);
         if (it == files.end()) {

@@ -120,6 +120,10 @@ public:
         return ::close(fd.release()) == 0;
     }
 
+    bool canRead(const std::string& path) override {
+        return ::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0;
+    }
+
     std::optional<FileStamp> fileStamp(const std::string& path) override {
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0) {

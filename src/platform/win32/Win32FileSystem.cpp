@@ -90,6 +90,13 @@ public:
                written == bytes.size() && SetEndOfFile(file.get()) && FlushFileBuffers(file.get());
     }
 
+    bool canRead(const std::string& path) override {
+        return UniqueHandle(CreateFileA(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr))
+            .valid();
+    }
+
     std::optional<FileStamp> fileStamp(const std::string& path) override {
         UniqueHandle file(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
