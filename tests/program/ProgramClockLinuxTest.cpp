@@ -5,20 +5,13 @@
 #include "platform/linux/Loopback.h"
 #include "platform/qt/QtTestApplication.h"
 #include "platform/qt/QtTrayTestSupport.h"
+#include "program/ProgramDisplay.h"
 #include "program/ProgramFolder.h"
 #include "support/SystemClock.h"
-
-#include <QClipboard>
-#include <QGuiApplication>
-#include <QProcess>
-#include <xcb/xcb.h>
-
-#include <QtGui/qguiapplication_platform.h>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <linux/capability.h>
@@ -42,98 +35,6 @@ bool maySetTheClock() {
     const size_t at = status.find("CapEff:");
     return at != std::string::npos && (std::stoull(status.substr(at + 7), nullptr, 16) >> CAP_SYS_TIME & 1) != 0;
 }
-
-QString xdotool(const QStringList& arguments) {
-    QProcess process;
-    process.start("xdotool", arguments);
-    process.waitForFinished();
-    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-}
-
-// The program's shown "QWADMIN" message box, or 0.
-WId messageBox(pid_t program) {
-    const QString found =
-        xdotool({"search", "--all", "--onlyvisible", "--pid", QString::number(program), "--name", "^QWADMIN$"});
-    return found.section('\n', 0, 0).toULongLong();
-}
-
-// What the box says, as a user copies it: a click into its text (the box's label spans its middle,
-// right of the icon, from the top margin down), select all, copy.
-std::string messageBoxText(WId box) {
-    QGuiApplication::clipboard()->clear();
-    const QStringList geometry = xdotool({"getwindowgeometry", "--shell", QString::number(box)}).split('\n');
-    const int width = geometry.filter("WIDTH=").value(0).section('=', 1).toInt();
-    xdotool({"mousemove", "--window", QString::number(box), QString::number(width / 2), "20", "click", "1"});
-    xdotool({"key", "ctrl+a", "ctrl+c"});
-    QString text;
-    waitUntil([&] {
-        text = QGuiApplication::clipboard()->text();
-        return !text.isEmpty();
-    });
-    return text.remove('\r').toStdString();
-}
-
-class XWindows {
-public:
-    XWindows()
-        : connection_(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection()),
-          pidAtom_(atom("_NET_WM_PID")) {}
-
-    // Whether a window of `program` is shown inside a window of `host`: the tray host has embedded
-    // the icon and shows it.
-    bool shownInside(pid_t program, qint64 host) { return shownBelow(screenRoot(), program, host, false); }
-
-private:
-    xcb_window_t screenRoot() const { return xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root; }
-
-    xcb_atom_t atom(const char* name) const {
-        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-            connection_, xcb_intern_atom(connection_, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
-        const xcb_atom_t found = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-        free(reply);
-        return found;
-    }
-
-    // The process that made the window (_NET_WM_PID), or 0.
-    qint64 owner(xcb_window_t window) const {
-        xcb_get_property_reply_t* reply = xcb_get_property_reply(
-            connection_, xcb_get_property(connection_, 0, window, pidAtom_, XCB_ATOM_CARDINAL, 0, 1), nullptr);
-        const qint64 pid = reply != nullptr && xcb_get_property_value_length(reply) == 4
-                               ? *static_cast<const uint32_t*>(xcb_get_property_value(reply))
-                               : 0;
-        free(reply);
-        return pid;
-    }
-
-    bool viewable(xcb_window_t window) const {
-        xcb_get_window_attributes_reply_t* attributes =
-            xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window), nullptr);
-        const bool shown = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-        free(attributes);
-        return shown;
-    }
-
-    bool shownBelow(xcb_window_t parent, pid_t program, qint64 host, bool insideHost) const {
-        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, parent), nullptr);
-        if (tree == nullptr) {
-            return false;
-        }
-        const xcb_window_t* children = xcb_query_tree_children(tree);
-        const int count = xcb_query_tree_children_length(tree);
-        bool found = false;
-        for (int i = 0; i < count && !found; ++i) {
-            const qint64 pid = owner(children[i]);
-            const bool inside = insideHost || pid == host;
-            found =
-                (inside && pid == program && viewable(children[i])) || shownBelow(children[i], program, host, inside);
-        }
-        free(tree);
-        return found;
-    }
-
-    xcb_connection_t* connection_;
-    xcb_atom_t pidAtom_;
-};
 
 // Whether the process holds a timerfd on CLOCK_REALTIME armed to be cancelled when the clock is set:
 // the program's clock watch.
@@ -170,15 +71,7 @@ protected:
     }
 
     // The program on the test's display and session bus.
-    std::unique_ptr<Running> start() const {
-        std::vector<std::string> session;
-        for (const char* name : {"DISPLAY", "XAUTHORITY", "DBUS_SESSION_BUS_ADDRESS"}) {
-            if (const char* value = std::getenv(name)) {
-                session.push_back(std::string(name) + "=" + value);
-            }
-        }
-        return folder_.start(session);
-    }
+    std::unique_ptr<Running> start() const { return folder_.start(displayEnvironment()); }
 
     ProgramFolder folder_;
 };
@@ -190,7 +83,7 @@ TEST_F(ProgramClockTest, WithTheIconInTheTrayAClockSetStoresTheAlarmAndWarns) {
     ASSERT_TRUE(host.start());
     auto program = start();
     XWindows windows;
-    ASSERT_TRUE(waitUntil([&] { return windows.shownInside(program->pid(), host.process().processId()); }, 10000))
+    ASSERT_TRUE(waitUntil([&] { return windows.shownInside(program->pid(), host.process().processId()) != 0; }, 10000))
         << "the icon never came into the tray\n"
         << folder_.log();
 
@@ -198,7 +91,7 @@ TEST_F(ProgramClockTest, WithTheIconInTheTrayAClockSetStoresTheAlarmAndWarns) {
     ASSERT_EQ(error, 0) << std::strerror(error);
     WId box = 0;
     ASSERT_TRUE(waitUntil([&] { return (box = messageBox(program->pid())) != 0; })) << folder_.log();
-    EXPECT_TRUE(folder_.storedAlarm()) << "the alarm waits for the warning to close";
+    EXPECT_TRUE(folder_.stored().alarm) << "the alarm waits for the warning to close";
     EXPECT_EQ(messageBoxText(box), Warning);
 
     xdotool({"key", "Return"});
@@ -206,7 +99,7 @@ TEST_F(ProgramClockTest, WithTheIconInTheTrayAClockSetStoresTheAlarmAndWarns) {
     EXPECT_FALSE(program->endsWithin(500ms)) << "the program ended with its warning\n" << folder_.log();
     program->signal(SIGTERM);
     EXPECT_EQ(program->endsWithin(5s), 0) << folder_.log();
-    EXPECT_TRUE(folder_.storedAlarm()) << "the shutdown save lost the alarm";
+    EXPECT_TRUE(folder_.stored().alarm) << "the shutdown save lost the alarm";
 }
 
 TEST_F(ProgramClockTest, BeforeTheIconIsInTheTrayAClockSetRaisesNothing) {
@@ -216,9 +109,9 @@ TEST_F(ProgramClockTest, BeforeTheIconIsInTheTrayAClockSetRaisesNothing) {
     const int error = setClockToItself();
     ASSERT_EQ(error, 0) << std::strerror(error);
     EXPECT_FALSE(waitUntil([&] { return messageBox(program->pid()) != 0; }, 2000)) << "a warning was shown";
-    EXPECT_FALSE(folder_.storedAlarm());
+    EXPECT_FALSE(folder_.stored().alarm);
     EXPECT_FALSE(program->endsWithin(0ms)) << folder_.log();
     program->signal(SIGTERM);
     EXPECT_EQ(program->endsWithin(5s), 0) << folder_.log();
-    EXPECT_FALSE(folder_.storedAlarm()) << "the shutdown save raised the alarm";
+    EXPECT_FALSE(folder_.stored().alarm) << "the shutdown save raised the alarm";
 }

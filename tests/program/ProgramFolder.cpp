@@ -93,7 +93,7 @@ private:
 
 void ProgramFolder::writeSettings(const std::string& start, const std::string& end, bool alarm) const {
     FolderSettings settings(dir_.str());
-    modGlobals::AdminPassword = "secret";
+    modGlobals::AdminPassword = "Secret";
     modGlobals::StartTime = start;
     modGlobals::EndTime = end;
     modGlobals::AlarmRaised = alarm;
@@ -102,10 +102,10 @@ void ProgramFolder::writeSettings(const std::string& start, const std::string& e
     ASSERT_TRUE(saved.saved) << saved.reason;
 }
 
-bool ProgramFolder::storedAlarm() const {
+StoredSettings ProgramFolder::stored() const {
     FolderSettings settings(dir_.str());
     modGlobals::LoadSettings();
-    return modGlobals::AlarmRaised;
+    return {modGlobals::StartTime, modGlobals::EndTime, listedPorts(), modGlobals::AlarmRaised};
 }
 
 std::unique_ptr<Running> ProgramFolder::start(const std::vector<std::string>& environment) const {

@@ -32,16 +32,24 @@ private:
     bool exited_ = false;
 };
 
+struct StoredSettings {
+    std::string start;
+    std::string end;
+    std::vector<std::string> ports;
+    bool alarm = false;
+};
+
 // The built program copied into a folder of its own, as it is installed, with a runtime directory of
 // its own (mode 0700, as a login's is) so that its instance lock is apart from any other copy's.
 class ProgramFolder {
 public:
     ProgramFolder();
 
-    // A settings.ini beside the program, written by the program's own code: one closed port (2525).
+    // A settings.ini beside the program, written by the program's own code: the password "Secret" and
+    // one closed port (2525).
     void writeSettings(const std::string& start, const std::string& end, bool alarm) const;
-    // ALARM as the program's own code loads it from settings.ini.
-    bool storedAlarm() const;
+    // The settings as the program's own code loads them from settings.ini.
+    StoredSettings stored() const;
 
     // Starts the program with a bare environment; `environment` adds entries ("NAME=value").
     std::unique_ptr<Running> start(const std::vector<std::string>& environment = {}) const;

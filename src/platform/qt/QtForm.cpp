@@ -2,6 +2,7 @@
 #include "platform/qt/QtTrayShell.h"
 
 #include <QCloseEvent>
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -26,6 +27,25 @@ QString text(const std::string& s) {
 }
 std::string bytes(const QString& s) {
     return s.toLocal8Bit().toStdString();
+}
+
+// Labels are sized for Tahoma, which few Linux systems have; its stand-ins run wider (DejaVu Sans by
+// an eighth) and would wrap a caption out of its label, and even Tahoma drawn unhinted overruns some
+// by a pixel. The form's font shrinks by steps until every label holds its whole caption, down to
+// three quarters of the design size at most.
+void fitLabels(QFont& font, const FormLayout& layout, double dotsPerInch) {
+    const auto allFit = [&] {
+        const QFontMetricsF metrics(font);
+        return std::all_of(layout.controls.begin(), layout.controls.end(), [&](const ControlLayout& c) {
+            const QRectF box(0, 0, pixels(c.width, dotsPerInch), pixels(c.height, dotsPerInch));
+            return c.kind != ControlKind::Label ||
+                   box.contains(metrics.boundingRect(box, Qt::TextWordWrap, text(c.caption)));
+        });
+    };
+    const double smallest = font.pointSizeF() * 0.75;
+    while (!allFit() && font.pointSizeF() - 0.25 >= smallest) {
+        font.setPointSizeF(font.pointSizeF() - 0.25);
+    }
 }
 
 } // namespace
@@ -75,6 +95,7 @@ QtForm::QtForm(const FormLayout& layout, FormHandlers& handlers, bool headless)
     QFont font(text(layout.fontName)); // Qt takes the nearest font where Tahoma is missing
     font.setPointSizeF(layout.fontSize);
     font.setBold(false); // stated, so that controls in a bold frame do not inherit its weight
+    fitLabels(font, layout, dpi);
     dialog_->setFont(font);
     dialog_->setWindowTitle(text(layout.caption));
     dialog_->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |

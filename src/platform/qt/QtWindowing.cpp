@@ -11,6 +11,7 @@
 #include <QLockFile>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QWidget>
@@ -36,6 +37,25 @@ QMessageBox::Icon qtIcon(MsgBoxIcon icon) {
     }
     return QMessageBox::NoIcon;
 }
+
+// A message box or prompt belongs to the window the user was in: it stays above that window, and the
+// window is active again once the box has closed, as a Windows message box gives its owner back the
+// focus (without a window manager nothing else would).
+class ActiveOwner {
+public:
+    ActiveOwner() : owner_(QApplication::activeWindow()) {}
+    ~ActiveOwner() {
+        if (owner_ != nullptr && owner_->isVisible()) {
+            owner_->activateWindow();
+        }
+    }
+    ActiveOwner(const ActiveOwner&) = delete;
+    ActiveOwner& operator=(const ActiveOwner&) = delete;
+    QWidget* get() const { return owner_; }
+
+private:
+    QPointer<QWidget> owner_;
+};
 
 constexpr int32_t ShellSucceeded = 42; // any value above 32
 constexpr int32_t NoAssociation = 31;  // SE_ERR_NOASSOC
@@ -75,7 +95,8 @@ void QtWindowing::MsgBox(const std::string& prompt, MsgBoxIcon icon, const std::
     if (headless_) {
         return;
     }
-    QMessageBox box(qtIcon(icon), text(title), text(prompt), QMessageBox::Ok);
+    const ActiveOwner owner;
+    QMessageBox box(qtIcon(icon), text(title), text(prompt), QMessageBox::Ok, owner.get());
     box.exec();
 }
 
@@ -84,7 +105,8 @@ std::optional<std::string> QtWindowing::InputBox(const std::string& prompt, cons
     if (headless_) {
         return std::nullopt;
     }
-    QInputDialog dialog;
+    const ActiveOwner owner;
+    QInputDialog dialog(owner.get());
     dialog.setWindowTitle(text(title));
     dialog.setLabelText(text(prompt));
     dialog.setTextValue(text(fallback));

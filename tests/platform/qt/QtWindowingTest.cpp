@@ -1,4 +1,5 @@
 #include "platform/qt/QtWindowing.h"
+#include "platform/qt/QtModalAnswer.h"
 #include "platform/qt/QtOffscreenApplication.h"
 #include "support/TempDir.h"
 
@@ -12,38 +13,15 @@
 #include <QTest>
 #include <QTimer>
 
-#include <functional>
-
 // The Qt windowing's dialogs, driven offscreen: each test answers the dialog from a timer, as a user
 // would, once it is up.
-namespace {
-
-// Runs answer on the first modal dialog or pop-up that opens.
-void whenUp(std::function<void(QWidget*)> answer) {
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, [poll, answer] {
-        QWidget* up = QApplication::activePopupWidget();
-        if (up == nullptr) {
-            up = QApplication::activeModalWidget();
-        }
-        if (up != nullptr && up->isVisible()) {
-            poll->stop();
-            poll->deleteLater();
-            answer(up);
-        }
-    });
-    poll->start(10);
-}
-
-} // namespace
-
 TEST(QtWindowing, AMessageBoxHasItsTextTitleIconAndOneOkButton) {
     QtWindowing windowing(false);
     QString text;
     QString title;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     int buttons = 0;
-    whenUp([&](QWidget* up) {
+    const ModalAnswer answer([&](QWidget* up) {
         auto* box = qobject_cast<QMessageBox*>(up);
         ASSERT_NE(box, nullptr);
         text = box->text();
@@ -62,7 +40,7 @@ TEST(QtWindowing, AMessageBoxHasItsTextTitleIconAndOneOkButton) {
 TEST(QtWindowing, AnInputPromptTellsAnEmptyAnswerFromCancel) {
     QtWindowing windowing(false);
     QString shownDefault;
-    whenUp([&](QWidget* up) {
+    const ModalAnswer emptying([&](QWidget* up) {
         auto* dialog = qobject_cast<QInputDialog*>(up);
         ASSERT_NE(dialog, nullptr);
         shownDefault = dialog->textValue();
@@ -72,10 +50,10 @@ TEST(QtWindowing, AnInputPromptTellsAnEmptyAnswerFromCancel) {
     EXPECT_EQ(windowing.InputBox("Rename:", "Rename:", "21, FTP"), std::optional<std::string>(""));
     EXPECT_EQ(shownDefault, "21, FTP");
 
-    whenUp([](QWidget* up) { qobject_cast<QDialog*>(up)->reject(); });
+    const ModalAnswer cancelling([](QWidget* up) { qobject_cast<QDialog*>(up)->reject(); });
     EXPECT_EQ(windowing.InputBox("Port:", "Enter port to exclude:", ""), std::nullopt);
 
-    whenUp([](QWidget* up) {
+    const ModalAnswer typing([](QWidget* up) {
         auto* dialog = qobject_cast<QInputDialog*>(up);
         dialog->setTextValue("443");
         dialog->accept();
@@ -87,7 +65,7 @@ TEST(QtWindowing, APopupMenuGivesTheChosenItemOrNothing) {
     QtWindowing windowing(false);
     const std::vector<std::string> items = {"Administration...", "-", "Readme.txt", "About...", "-", "Exit"};
     int actions = 0;
-    whenUp([&](QWidget* up) {
+    const ModalAnswer choosing([&](QWidget* up) {
         auto* menu = qobject_cast<QMenu*>(up);
         ASSERT_NE(menu, nullptr);
         actions = static_cast<int>(menu->actions().size());
@@ -97,7 +75,7 @@ TEST(QtWindowing, APopupMenuGivesTheChosenItemOrNothing) {
     EXPECT_EQ(windowing.PopupMenu(items), 3);
     EXPECT_EQ(actions, 6) << "the separators are in the menu";
 
-    whenUp([](QWidget* up) { QTest::keyClick(up, Qt::Key_Escape); });
+    const ModalAnswer dismissing([](QWidget* up) { QTest::keyClick(up, Qt::Key_Escape); });
     EXPECT_EQ(windowing.PopupMenu(items), -1);
 }
 

@@ -1,0 +1,158 @@
+#include "program/ProgramDisplay.h"
+
+#include "platform/qt/QtTrayTestSupport.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QProcess>
+
+#include <QtGui/qguiapplication_platform.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+std::vector<std::string> displayEnvironment() {
+    std::vector<std::string> session;
+    for (const char* name : {"DISPLAY", "XAUTHORITY", "DBUS_SESSION_BUS_ADDRESS"}) {
+        if (const char* value = std::getenv(name)) {
+            session.push_back(std::string(name) + "=" + value);
+        }
+    }
+    return session;
+}
+
+QString xdotool(const QStringList& arguments) {
+    QProcess process;
+    process.start("xdotool", arguments);
+    process.waitForFinished();
+    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+}
+
+WId programWindow(pid_t program, const QString& title) {
+    const QString found =
+        xdotool({"search", "--all", "--onlyvisible", "--pid", QString::number(program), "--name", "^" + title + "$"});
+    return found.section('\n', 0, 0).toULongLong();
+}
+
+WId messageBox(pid_t program) {
+    return programWindow(program, "QWADMIN");
+}
+
+// A click into the box's text (its label spans the middle, right of the icon, from the top margin
+// down), select all, copy.
+std::string messageBoxText(WId box) {
+    QGuiApplication::clipboard()->clear();
+    const QStringList geometry = xdotool({"getwindowgeometry", "--shell", QString::number(box)}).split('\n');
+    const int width = geometry.filter("WIDTH=").value(0).section('=', 1).toInt();
+    clickAt(box, width / 2, 20);
+    xdotool({"key", "ctrl+a", "ctrl+c"});
+    QString text;
+    waitUntil([&] {
+        text = QGuiApplication::clipboard()->text();
+        return !text.isEmpty();
+    });
+    return text.remove('\r').toStdString();
+}
+
+void clickAt(WId window, int x, int y, int button) {
+    xdotool({"mousemove", "--window", QString::number(window), QString::number(x), QString::number(y), "click",
+             QString::number(button)});
+}
+
+std::string screenshot(const std::string& name) {
+    const QString folder = QW_ARTEFACTS_DIR;
+    const QString path = folder + "/" + QString::fromStdString(name) + ".png";
+    QDir().mkpath(folder);
+    QFile::remove(path);
+    QThread::msleep(300); // what was just shown is painted
+    if (QProcess::execute("import", {"-window", "root", path}) != 0 || QFileInfo(path).size() == 0) {
+        return {};
+    }
+    std::printf("screenshot: %s\n", qPrintable(path));
+    return path.toStdString();
+}
+
+XWindows::XWindows()
+    : connection_(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection()),
+      pidAtom_(atom("_NET_WM_PID")) {}
+
+xcb_window_t XWindows::screenRoot() const {
+    return xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+}
+
+xcb_atom_t XWindows::atom(const char* name) const {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection_, xcb_intern_atom(connection_, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    const xcb_atom_t found = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    free(reply);
+    return found;
+}
+
+// The process that made the window (_NET_WM_PID), or 0.
+qint64 XWindows::owner(xcb_window_t window) const {
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        connection_, xcb_get_property(connection_, 0, window, pidAtom_, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+    const qint64 pid = reply != nullptr && xcb_get_property_value_length(reply) == 4
+                           ? *static_cast<const uint32_t*>(xcb_get_property_value(reply))
+                           : 0;
+    free(reply);
+    return pid;
+}
+
+bool XWindows::viewable(xcb_window_t window, bool* overrideRedirect) const {
+    xcb_get_window_attributes_reply_t* attributes =
+        xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window), nullptr);
+    const bool shown = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    if (overrideRedirect != nullptr) {
+        *overrideRedirect = attributes != nullptr && attributes->override_redirect != 0;
+    }
+    free(attributes);
+    return shown;
+}
+
+xcb_window_t XWindows::shownBelow(xcb_window_t parent, pid_t program, qint64 host, bool insideHost) const {
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, parent), nullptr);
+    if (tree == nullptr) {
+        return 0;
+    }
+    const xcb_window_t* children = xcb_query_tree_children(tree);
+    const int count = xcb_query_tree_children_length(tree);
+    xcb_window_t found = 0;
+    for (int i = 0; i < count && found == 0; ++i) {
+        const qint64 pid = owner(children[i]);
+        const bool inside = insideHost || pid == host;
+        found = inside && pid == program && viewable(children[i]) ? children[i]
+                                                                  : shownBelow(children[i], program, host, inside);
+    }
+    free(tree);
+    return found;
+}
+
+xcb_window_t XWindows::popup(pid_t program) const {
+    xcb_query_tree_reply_t* tree =
+        xcb_query_tree_reply(connection_, xcb_query_tree(connection_, screenRoot()), nullptr);
+    if (tree == nullptr) {
+        return 0;
+    }
+    const xcb_window_t* children = xcb_query_tree_children(tree);
+    xcb_window_t found = 0;
+    for (int i = xcb_query_tree_children_length(tree) - 1; i >= 0 && found == 0; --i) { // topmost first
+        bool unmanaged = false;
+        if (owner(children[i]) == program && viewable(children[i], &unmanaged) && unmanaged) {
+            found = children[i];
+        }
+    }
+    free(tree);
+    return found;
+}
+
+QSize XWindows::size(xcb_window_t window) const {
+    xcb_get_geometry_reply_t* geometry =
+        xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr);
+    const QSize found = geometry != nullptr ? QSize(geometry->width, geometry->height) : QSize();
+    free(geometry);
+    return found;
+}
