@@ -142,19 +142,12 @@ TEST(QtWindowing, DoEventsRunsWhatIsPendingOnceAndReturns) {
     EXPECT_EQ(ticks, 2);
 }
 
-TEST(QtWindowing, ADisplayIsReachableOnlyWhenTheEnvironmentNamesOne) {
+// A display that answers is proven by the program tests under Xvfb, which see the tray icon.
+TEST(QtWindowing, ADisplayThatIsNotNamedOrDoesNotAnswerIsNotReachable) {
     const QByteArray display = qgetenv("DISPLAY");
-    const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
     qunsetenv("DISPLAY");
-    qunsetenv("WAYLAND_DISPLAY");
     EXPECT_FALSE(QtWindowing::DisplayReachable());
-    qputenv("WAYLAND_DISPLAY", "wayland-0");
-    EXPECT_TRUE(QtWindowing::DisplayReachable());
-    qunsetenv("WAYLAND_DISPLAY");
-    qputenv("DISPLAY", ":0");
-    EXPECT_TRUE(QtWindowing::DisplayReachable());
+    qputenv("DISPLAY", ":97"); // no X server there
+    EXPECT_FALSE(QtWindowing::DisplayReachable());
     display.isNull() ? qunsetenv("DISPLAY") : qputenv("DISPLAY", display);
-    if (!wayland.isNull()) {
-        qputenv("WAYLAND_DISPLAY", wayland);
-    }
 }
