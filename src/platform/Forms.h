@@ -11,6 +11,8 @@
 
 enum class ControlKind { Label, TextBox, CommandButton, ListBox, Frame, Line, PictureBox, Timer };
 
+// Every field has a default, so that a table row names only what it sets, in the order the fields are
+// declared here (designated initialisers).
 struct ControlLayout {
     std::string name{};
     int index = -1; // its place in a control array that shares the name; -1 for a single control

@@ -22,3 +22,51 @@ inline FormLayout sampleLayout() {
     add({"Timer1", -1, ControlKind::Timer, "", "", 0, 0, 0, 0, -1, false, '\0', false, 20});
     return layout;
 }
+
+// The password prompt as the program shows it: Tahoma 8.25 pt, a label whose caption just fits its box.
+inline FormLayout passwordLayout() {
+    FormLayout layout;
+    layout.name = "frmPassword";
+    layout.caption = "Vesk Quietwire";
+    layout.clientWidth = 3885;
+    layout.clientHeight = 1605;
+    layout.centred = true;
+    layout.controls = {
+        {.name = "Text1",
+         .kind = ControlKind::TextBox,
+         .left = 360,
+         .top = 435,
+         .width = 3135,
+         .height = 285,
+         .tabIndex = 0,
+         .passwordChar = '*'},
+        {.name = "Label1",
+         .kind = ControlKind::Label,
+         .caption = "Password:",
+         .left = 360,
+         .top = 210,
+         .width = 750,
+         .height = 195,
+         .tabIndex = 1},
+        {.name = "Command1",
+         .index = 0,
+         .kind = ControlKind::CommandButton,
+         .caption = "OK",
+         .left = 2550,
+         .top = 945,
+         .width = 930,
+         .height = 330,
+         .tabIndex = 2,
+         .isDefault = true},
+        {.name = "Command1",
+         .index = 1,
+         .kind = ControlKind::CommandButton,
+         .caption = "Cancel",
+         .left = 1515,
+         .top = 945,
+         .width = 930,
+         .height = 330,
+         .tabIndex = 3},
+    };
+    return layout;
+}

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 // The Win32 windowing under Wine on an X server (Xvfb, started by the test command): forms built from
@@ -28,6 +29,44 @@ RECT placeOnForm(HWND control, HWND form) {
     GetWindowRect(control, &r);
     MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&r), 2);
     return r;
+}
+
+// The face of a font, and the width text in it takes up to the ink of its last character.
+struct TextInFont {
+    std::string face;
+    int inkWidth;
+};
+TextInFont measure(HFONT font, const std::string& text) {
+    HDC screen = GetDC(nullptr);
+    HGDIOBJ previous = SelectObject(screen, font);
+    char face[LF_FACESIZE] = {};
+    GetTextFaceA(screen, sizeof face, face);
+    SIZE extent{};
+    GetTextExtentPoint32A(screen, text.c_str(), static_cast<int>(text.size()), &extent);
+    ABC last{};
+    if (!text.empty()) {
+        const auto c = static_cast<unsigned char>(text.back());
+        GetCharABCWidthsA(screen, c, c, &last);
+    }
+    SelectObject(screen, previous);
+    ReleaseDC(nullptr, screen);
+    return {face, static_cast<int>(extent.cx - std::max(last.abcC, 0))};
+}
+
+int CALLBACK countFamily(const LOGFONTA*, const TEXTMETRICA*, DWORD, LPARAM found) {
+    ++*reinterpret_cast<int*>(found);
+    return 1;
+}
+
+bool hasFamily(const char* family) {
+    LOGFONTA wanted{};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynA(wanted.lfFaceName, family, LF_FACESIZE);
+    int found = 0;
+    HDC screen = GetDC(nullptr);
+    EnumFontFamiliesExA(screen, &wanted, countFamily, reinterpret_cast<LPARAM>(&found), 0);
+    ReleaseDC(nullptr, screen);
+    return found > 0;
 }
 
 void pump(Windowing& windowing) {
@@ -56,6 +95,29 @@ TEST(Win32Form, ControlsCarryTheLayoutsCaptionsAndPositions) {
     EXPECT_EQ(label.left, MulDiv(90, dpi(), 1440) + MulDiv(120, dpi(), 1440)) << "placed at its frame's offset";
     EXPECT_EQ(label.top, MulDiv(90, dpi(), 1440) + MulDiv(240, dpi(), 1440));
     EXPECT_EQ(SendMessageA(form.control("Text1", 0), EM_GETPASSWORDCHAR, 0, 0), '*');
+}
+
+// Without Wine's own fonts a wider substitute stands in for Tahoma, cutting captions short, and the
+// caption buttons (drawn with Marlett) show letters.
+TEST(Win32Fonts, TahomaAndMarlettAreWinesOwn) {
+    HFONT tahoma = CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "Tahoma");
+    EXPECT_EQ(measure(tahoma, "").face, "Tahoma");
+    DeleteObject(tahoma);
+    EXPECT_TRUE(hasFamily("Tahoma"));
+    EXPECT_TRUE(hasFamily("Marlett"));
+}
+
+TEST(Win32Form, ThePasswordLabelShowsItsWholeCaptionInTheFormsFont) {
+    FormHandlers handlers;
+    Win32Form form(passwordLayout(), handlers);
+    const HWND label = form.control("Label1");
+    const auto font = reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0));
+    const TextInFont caption = measure(font, "Password:");
+    RECT box;
+    GetClientRect(label, &box);
+    EXPECT_EQ(caption.face, "Tahoma");
+    EXPECT_LE(caption.inkWidth, box.right) << "\"Password:\" is cut short";
 }
 
 TEST(Win32Form, TabGoesThroughTheControlsInTabIndexOrder) {
