@@ -1,4 +1,6 @@
 #include "platform/Windowing.h"
+#include "platform/win32/ScopedWin.h"
+#include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Win32Form.h"
 
 #include <windows.h>
@@ -82,18 +84,12 @@ class Win32Windowing final : public Windowing {
 public:
     explicit Win32Windowing(bool headless) : headless_(headless) {}
     ~Win32Windowing() override {
-        if (instance_ != nullptr) {
-            CloseHandle(instance_);
-        }
-        if (menuOwner_ != nullptr) {
-            DestroyWindow(menuOwner_);
-        }
+        // Tasks posted but never run are freed here; the window goes with its owner.
         if (postWindow_ != nullptr) {
             MSG message;
-            while (PeekMessageA(&message, postWindow_, PostedTaskMessage, PostedTaskMessage, PM_REMOVE)) {
+            while (PeekMessageA(&message, postWindow_.get(), PostedTaskMessage, PostedTaskMessage, PM_REMOVE)) {
                 delete reinterpret_cast<std::function<void()>*>(message.lParam);
             }
-            DestroyWindow(postWindow_);
         }
     }
 
@@ -173,12 +169,12 @@ public:
     }
 
     bool PrevInstance() override {
-        if (instance_ == nullptr) {
+        if (!instance_) {
             // One name per user in this session: another user's copy does not count.
             char user[256] = "user";
             DWORD size = sizeof user;
             GetUserNameA(user, &size);
-            instance_ = CreateMutexA(nullptr, FALSE, (std::string("Local\\Quietwire-") + user).c_str());
+            instance_.emplace(CreateMutexA(nullptr, FALSE, (std::string("Local\\Quietwire-") + user).c_str()));
             otherInstance_ = GetLastError() == ERROR_ALREADY_EXISTS;
         }
         return otherInstance_;
@@ -203,10 +199,10 @@ public:
 private:
     HWND menuOwner() {
         if (menuOwner_ == nullptr) {
-            menuOwner_ = CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                         GetModuleHandleA(nullptr), nullptr);
+            menuOwner_.reset(CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                             GetModuleHandleA(nullptr), nullptr));
         }
-        return menuOwner_;
+        return menuOwner_.get();
     }
 
     HWND postWindow() {
@@ -216,18 +212,18 @@ private:
             windowClass.hInstance = GetModuleHandleA(nullptr);
             windowClass.lpszClassName = PostWindowClass;
             RegisterClassA(&windowClass); // fails harmlessly when a second windowing registered it
-            postWindow_ = CreateWindowExA(0, PostWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                          GetModuleHandleA(nullptr), nullptr);
+            postWindow_.reset(CreateWindowExA(0, PostWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                              GetModuleHandleA(nullptr), nullptr));
         }
-        return postWindow_;
+        return postWindow_.get();
     }
 
     bool headless_;
-    HANDLE instance_ = nullptr;
-    HWND postWindow_ = nullptr;
+    std::optional<UniqueHandle> instance_;
+    UniqueWindow postWindow_;
     bool quit_ = false;
     bool otherInstance_ = false;
-    HWND menuOwner_ = nullptr;
+    UniqueWindow menuOwner_;
 };
 
 } // namespace

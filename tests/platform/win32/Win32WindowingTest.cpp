@@ -2,6 +2,7 @@
 #include "platform/ProgramIcons.h"
 #include "platform/TrayShell.h"
 #include "platform/Windowing.h"
+#include "platform/win32/ScopedWin.h"
 #include "platform/win32/Win32Form.h"
 #include "support/SampleForm.h"
 #include "support/TempDir.h"
@@ -12,16 +13,15 @@
 
 #include <algorithm>
 #include <functional>
+#include <stdexcept>
+#include <string>
 
 // The Win32 windowing under Wine on an X server (Xvfb, started by the test command): forms built from
 // layout tables and driven with window messages as a user's keys and clicks arrive.
 namespace {
 
 int dpi() {
-    HDC screen = GetDC(nullptr);
-    const int d = GetDeviceCaps(screen, LOGPIXELSX);
-    ReleaseDC(nullptr, screen);
-    return d;
+    return GetDeviceCaps(ScreenDC().get(), LOGPIXELSX);
 }
 
 RECT placeOnForm(HWND control, HWND form) {
@@ -37,7 +37,8 @@ struct TextInFont {
     int inkWidth;
 };
 TextInFont measure(HFONT font, const std::string& text) {
-    HDC screen = GetDC(nullptr);
+    const ScreenDC dc;
+    HDC screen = dc.get();
     HGDIOBJ previous = SelectObject(screen, font);
     char face[LF_FACESIZE] = {};
     GetTextFaceA(screen, sizeof face, face);
@@ -49,7 +50,6 @@ TextInFont measure(HFONT font, const std::string& text) {
         GetCharABCWidthsA(screen, c, c, &last);
     }
     SelectObject(screen, previous);
-    ReleaseDC(nullptr, screen);
     return {face, static_cast<int>(extent.cx - std::max(last.abcC, 0))};
 }
 
@@ -63,10 +63,22 @@ bool hasFamily(const char* family) {
     wanted.lfCharSet = DEFAULT_CHARSET;
     lstrcpynA(wanted.lfFaceName, family, LF_FACESIZE);
     int found = 0;
-    HDC screen = GetDC(nullptr);
-    EnumFontFamiliesExA(screen, &wanted, countFamily, reinterpret_cast<LPARAM>(&found), 0);
-    ReleaseDC(nullptr, screen);
+    EnumFontFamiliesExA(ScreenDC().get(), &wanted, countFamily, reinterpret_cast<LPARAM>(&found), 0);
     return found > 0;
+}
+
+int formWindowsOfThisThread() {
+    int count = 0;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM found) {
+            char name[32] = {};
+            GetClassNameA(window, name, sizeof name);
+            *reinterpret_cast<int*>(found) += std::string(name) == "QuietwireForm" ? 1 : 0;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count;
 }
 
 void pump(Windowing& windowing) {
@@ -97,13 +109,22 @@ TEST(Win32Form, ControlsCarryTheLayoutsCaptionsAndPositions) {
     EXPECT_EQ(SendMessageA(form.control("Text1", 0), EM_GETPASSWORDCHAR, 0, 0), '*');
 }
 
+TEST(Win32Form, AFormThatCannotBeBuiltLeavesNoWindowBehind) {
+    FormLayout layout = sampleLayout();
+    layout.controls.push_back({.name = "Label9", .kind = ControlKind::Label, .container = "Frame9"});
+    const int before = formWindowsOfThisThread();
+    FormRecorder handlers;
+    EXPECT_THROW(Win32Form(layout, handlers), std::logic_error);
+    EXPECT_EQ(formWindowsOfThisThread(), before);
+}
+
 // Without Wine's own fonts a wider substitute stands in for Tahoma, cutting captions short, and the
 // caption buttons (drawn with Marlett) show letters.
 TEST(Win32Fonts, TahomaAndMarlettAreWinesOwn) {
-    HFONT tahoma = CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "Tahoma");
-    EXPECT_EQ(measure(tahoma, "").face, "Tahoma");
-    DeleteObject(tahoma);
+    const UniqueFont tahoma(CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
+                                        "Tahoma"));
+    EXPECT_EQ(measure(tahoma.get(), "").face, "Tahoma");
     EXPECT_TRUE(hasFamily("Tahoma"));
     EXPECT_TRUE(hasFamily("Marlett"));
 }
