@@ -32,13 +32,13 @@ struct ControlLayout {
 
 struct FormLayout {
     std::string name{};
-    std::string caption;
+    std::string caption{};
     int clientWidth = 0;
     int clientHeight = 0;
     bool centred = false;
     std::string fontName = "Tahoma";
     double fontSize = 8.25;
-    std::vector<ControlLayout> controls;
+    std::vector<ControlLayout> controls{};
 };
 
 // Why a form is asked to close.

@@ -1,6 +1,6 @@
 #include "platform/win32/Win32Form.h"
+#include "platform/FormGeometry.h"
 
-#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -10,10 +10,6 @@ constexpr const char* FormClass = "QuietwireForm";
 // component, which keeps its own instance there while its icon is in the tray.
 constexpr const char* FormProperty = "QuietwireForm";
 constexpr int FirstControlId = 100;
-
-int pixels(int twips, int dotsPerInch) {
-    return MulDiv(twips, dotsPerInch, 1440);
-}
 
 void registerClass() {
     static bool registered = false;
@@ -58,7 +54,8 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
 
     const DWORD style = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | DS_MODALFRAME;
     const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-    RECT frame{0, 0, pixels(layout.clientWidth, dpiX), pixels(layout.clientHeight, dpiY)};
+    const FormGeometry geometry(layout, dpiX, dpiY);
+    RECT frame{0, 0, geometry.clientWidth(), geometry.clientHeight()};
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
     int x = CW_USEDEFAULT;
     int y = CW_USEDEFAULT;
@@ -73,26 +70,16 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
     }
     SendMessageA(window_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
 
-    // Frames hold positions relative to themselves; Win32 group boxes hold nothing, so their
-    // controls are placed on the form at the frame's offset.
-    std::map<std::string, POINT> offsets;
-    std::vector<std::pair<int, HWND>> tabOrder;
     int id = FirstControlId;
     for (const ControlLayout& c : layout.controls) {
-        POINT at{0, 0};
-        if (!c.container.empty()) {
-            const auto it = offsets.find(c.container);
-            if (it == offsets.end()) {
-                throw std::logic_error(c.name + " is in " + c.container + ", which is no frame made before it");
-            }
-            at = it->second;
-        }
         if (c.kind == ControlKind::Timer) {
             const UINT_PTR timerId = static_cast<UINT_PTR>(id++);
             timers_[c.name] = Timer{timerId, static_cast<UINT>(c.interval), false};
             timerNames_[timerId] = c.name;
             continue;
         }
+        // Win32 group boxes hold no controls: a frame's controls sit on the form over it.
+        const PixelRect at = geometry.place(c).onForm();
         const char* windowClass = "STATIC";
         DWORD controlStyle = WS_CHILD | WS_VISIBLE;
         switch (c.kind) {
@@ -116,7 +103,7 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
             controlStyle |= BS_GROUPBOX;
             break;
         case ControlKind::Line:
-            controlStyle |= SS_ETCHEDHORZ;
+            controlStyle |= at.height > at.width ? SS_ETCHEDVERT : SS_ETCHEDHORZ;
             break;
         case ControlKind::PictureBox:
             controlStyle |= SS_ICON;
@@ -124,21 +111,12 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
         case ControlKind::Timer:
             break;
         }
-        int left = at.x + pixels(c.left, dpiX);
-        int top = at.y + pixels(c.top, dpiY);
-        int width = pixels(c.width, dpiX);
-        int height = pixels(c.height, dpiY);
-        if (c.kind == ControlKind::Line) { // from (left, top) to (width, height)
-            left = std::min(pixels(c.left, dpiX), pixels(c.width, dpiX));
-            width = std::abs(pixels(c.width, dpiX) - pixels(c.left, dpiX));
-            height = 2;
-        }
         const int controlId = id++;
-        HWND control =
-            CreateWindowExA(c.kind == ControlKind::TextBox || c.kind == ControlKind::ListBox ? WS_EX_CLIENTEDGE : 0,
-                            windowClass, c.kind == ControlKind::ListBox ? "" : c.caption.c_str(), controlStyle, left,
-                            top, width, height, window_.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)),
-                            GetModuleHandleA(nullptr), nullptr);
+        HWND control = CreateWindowExA(
+            c.kind == ControlKind::TextBox || c.kind == ControlKind::ListBox ? WS_EX_CLIENTEDGE : 0, windowClass,
+            c.kind == ControlKind::ListBox ? "" : c.caption.c_str(), controlStyle, at.left, at.top, at.width, at.height,
+            window_.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), GetModuleHandleA(nullptr),
+            nullptr);
         if (control == nullptr) {
             throw std::runtime_error("cannot create control " + c.name);
         }
@@ -153,23 +131,17 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
                 defaultButton_ = controlId;
             }
         }
-        if (c.kind == ControlKind::Frame) {
-            offsets[c.name] = POINT{left, top};
-        }
-        if (c.tabIndex >= 0 && (controlStyle & WS_TABSTOP) != 0) {
-            tabOrder.emplace_back(c.tabIndex, control);
-        }
         controls_[{c.name, c.index}] = control;
     }
     // The dialog manager tabs through controls in their z-order.
-    std::sort(tabOrder.begin(), tabOrder.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     HWND after = HWND_TOP;
-    for (const auto& entry : tabOrder) {
-        SetWindowPos(entry.second, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        after = entry.second;
-    }
-    if (!tabOrder.empty()) {
-        ::SetFocus(tabOrder.front().second);
+    for (const ControlLayout* c : tabOrder(layout)) {
+        HWND next = control(c->name, c->index);
+        SetWindowPos(next, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        if (after == HWND_TOP) {
+            ::SetFocus(next);
+        }
+        after = next;
     }
     // Attached last: until nothing can throw, the window knows no form that could vanish under it.
     SetPropA(window_.get(), FormProperty, this);

@@ -45,18 +45,21 @@ UINT iconStyle(MsgBoxIcon icon) {
 class InputPrompt final : public FormHandlers {
 public:
     InputPrompt(const std::string& prompt, const std::string& title, const std::string& fallback, bool headless) {
-        FormLayout layout;
-        layout.name = "InputBox";
-        layout.caption = title;
-        layout.clientWidth = 5400;
-        layout.clientHeight = 1900;
-        layout.centred = true;
-        layout.controls = {
-            {"Prompt", -1, ControlKind::Label, "", prompt, 120, 120, 3900, 900, -1, false, '\0', false, 0},
-            {"Answer", -1, ControlKind::TextBox, "", fallback, 120, 1380, 5160, 300, 0, false, '\0', false, 0},
-            {"Button", 0, ControlKind::CommandButton, "", "OK", 4200, 120, 1080, 360, 1, true, '\0', false, 0},
-            {"Button", 1, ControlKind::CommandButton, "", "Cancel", 4200, 540, 1080, 360, 2, false, '\0', false, 0},
-        };
+        using enum ControlKind;
+        // One row per control.
+        // clang-format off
+        const FormLayout layout{.name = "InputBox", .caption = title, .clientWidth = 5400, .clientHeight = 1900,
+                                .centred = true, .controls = {
+            {.name = "Prompt",              .kind = Label,         .caption = prompt,
+             .left = 120,  .top = 120,  .width = 3900, .height = 900},
+            {.name = "Answer",              .kind = TextBox,       .caption = fallback,
+             .left = 120,  .top = 1380, .width = 5160, .height = 300, .tabIndex = 0},
+            {.name = "Button", .index = 0,  .kind = CommandButton, .caption = "OK",
+             .left = 4200, .top = 120,  .width = 1080, .height = 360, .tabIndex = 1, .isDefault = true},
+            {.name = "Button", .index = 1,  .kind = CommandButton, .caption = "Cancel",
+             .left = 4200, .top = 540,  .width = 1080, .height = 360, .tabIndex = 2},
+        }};
+        // clang-format on
         form_ = std::make_unique<Win32Form>(layout, *this, headless);
         form_->SelectAll("Answer", -1);
     }

@@ -302,12 +302,8 @@ TEST(Win32Windowing, HeadlessNothingIsShownAndDialogsAnswerAtOnce) {
 }
 
 TEST(Win32ProgramIcons, AFormShowsThemAsItsIconAndInPictureBoxes) {
-    FormLayout layout;
-    layout.clientWidth = 3540;
-    layout.clientHeight = 1770;
-    layout.controls = {{"Picture1", -1, ControlKind::PictureBox, "", "", 90, 1395, 480, 480, 1, false, '\0', false, 0}};
     FormHandlers handlers;
-    Win32Form form(layout, handlers);
+    Win32Form form(pictureLayout(), handlers);
     const uintptr_t window = LoadProgramIcon(ProgramIcon::Window);
     const uintptr_t open = LoadProgramIcon(ProgramIcon::Open);
     form.SetWindowIcon(window);
