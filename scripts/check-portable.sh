@@ -14,7 +14,6 @@ standard=" algorithm any array atomic barrier bit bitset charconv chrono codecvt
     unordered_set utility valarray variant vector version
     cassert cctype cerrno cfenv cfloat cinttypes climits clocale cmath csetjmp csignal cstdarg cstddef cstdint
     cstdio cstdlib cstring ctime cuchar cwchar cwctype "
-standard=$(echo $standard) # one blank between names
 own='^"((core|settings|admin|tray|service)/[A-Za-z0-9_/]+|platform/[A-Za-z0-9_]+)\.h"$'
 
 files=()
@@ -28,7 +27,7 @@ done
 refused=()
 while IFS=: read -r file line text; do
     target=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*//; s/[[:space:]]*(\/\/.*)?$//' <<<"$text")
-    if [[ $target =~ ^\<([A-Za-z0-9_]+)\>$ && " $standard " == *" ${BASH_REMATCH[1]} "* ]]; then
+    if [[ $target =~ ^\<([A-Za-z0-9_]+)\>$ && $standard =~ [[:space:]]${BASH_REMATCH[1]}[[:space:]] ]]; then
         continue
     fi
     [[ $target =~ $own ]] && continue
