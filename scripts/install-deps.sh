@@ -6,7 +6,7 @@ packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev  # Linux builds; clang for the sanitizer and fuzzer build
     googletest                                      # GoogleTest sources, built by every preset
     g++-mingw-w64-x86-64                            # the Windows build
-    wine64                                          # runs the Windows build's tests
+    wine64 fonts-wine                               # runs the Windows build's tests; Tahoma and Marlett
     libbenchmark-dev iproute2                       # benchmarks, and ss to compare with
     qt6-base-dev                                    # the Linux windowing (Qt 6 Widgets)
     libsystemd-dev pkgconf systemd                  # the Linux service; systemd-analyze checks its unit

@@ -6,12 +6,8 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
-# Wine makes its prefix on the first start, which takes tens of seconds; do it before any test runs.
-export WINEDEBUG=-all
-if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then
-    /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
-    /usr/lib/wine/wineserver -w || true
-fi
+# The Wine prefix, with Wine's own fonts, before any test runs (its first start takes tens of seconds).
+cmake/wine-prefix.sh
 
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(linux windows asan)

@@ -11,6 +11,8 @@
 
 enum class ControlKind { Label, TextBox, CommandButton, ListBox, Frame, Line, PictureBox, Timer };
 
+// Every field has a default, so that a table row names only what it sets, in the order the fields are
+// declared here (designated initialisers).
 struct ControlLayout {
     std::string name{};
     int index = -1; // its place in a control array that shares the name; -1 for a single control
@@ -30,13 +32,13 @@ struct ControlLayout {
 
 struct FormLayout {
     std::string name{};
-    std::string caption;
+    std::string caption{};
     int clientWidth = 0;
     int clientHeight = 0;
     bool centred = false;
     std::string fontName = "Tahoma";
     double fontSize = 8.25;
-    std::vector<ControlLayout> controls;
+    std::vector<ControlLayout> controls{};
 };
 
 // Why a form is asked to close.

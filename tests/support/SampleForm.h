@@ -2,23 +2,57 @@
 
 #include "platform/Forms.h"
 
+// One row per control, laid out as the behaviour's control tables are.
+// clang-format off
+
 // One layout table with a control of every kind, a frame holding controls, a control array, a default
 // button and tab indexes out of creation order, for the tests of both windowing backends.
 inline FormLayout sampleLayout() {
-    FormLayout layout;
-    layout.name = "frmSample";
-    layout.caption = "Sample";
-    layout.clientWidth = 3885;
-    layout.clientHeight = 2400;
-    auto add = [&layout](ControlLayout c) { layout.controls.push_back(std::move(c)); };
-    add({"Frame1", -1, ControlKind::Frame, "", "Closed ports:", 90, 90, 3600, 1200, 5, false, '\0', true, 0});
-    add({"Label1", -1, ControlKind::Label, "Frame1", "Password:", 120, 240, 750, 195, 4, false, '\0', false, 0});
-    add({"Text1", 0, ControlKind::TextBox, "Frame1", "", 900, 240, 1500, 285, 1, false, '*', false, 0});
-    add({"Text1", 1, ControlKind::TextBox, "Frame1", "second", 900, 600, 1500, 285, 0, false, '\0', false, 0});
-    add({"Command1", 0, ControlKind::CommandButton, "", "OK", 2550, 1500, 930, 330, 2, true, '\0', false, 0});
-    add({"Command1", 1, ControlKind::CommandButton, "", "Cancel", 1515, 1500, 930, 330, 3, false, '\0', false, 0});
-    add({"Line1", -1, ControlKind::Line, "", "", 90, 1400, 3700, 1400, -1, false, '\0', false, 0});
-    add({"List1", -1, ControlKind::ListBox, "", "", 90, 1900, 2000, 400, 6, false, '\0', false, 0});
-    add({"Timer1", -1, ControlKind::Timer, "", "", 0, 0, 0, 0, -1, false, '\0', false, 20});
-    return layout;
+    using enum ControlKind;
+    return {.name = "frmSample", .caption = "Sample", .clientWidth = 3885, .clientHeight = 2400, .controls = {
+        {.name = "Frame1",               .kind = Frame,                             .caption = "Closed ports:",
+         .left = 90,   .top = 90,   .width = 3600, .height = 1200, .tabIndex = 5, .bold = true},
+        {.name = "Label1",               .kind = Label,     .container = "Frame1", .caption = "Password:",
+         .left = 120,  .top = 240,  .width = 750,  .height = 195,  .tabIndex = 4},
+        {.name = "Text1", .index = 0,    .kind = TextBox,   .container = "Frame1", .caption = "",
+         .left = 900,  .top = 240,  .width = 1500, .height = 285,  .tabIndex = 1, .passwordChar = '*'},
+        {.name = "Text1", .index = 1,    .kind = TextBox,   .container = "Frame1", .caption = "second",
+         .left = 900,  .top = 600,  .width = 1500, .height = 285,  .tabIndex = 0},
+        {.name = "Command1", .index = 0, .kind = CommandButton,                     .caption = "OK",
+         .left = 2550, .top = 1500, .width = 930,  .height = 330,  .tabIndex = 2, .isDefault = true},
+        {.name = "Command1", .index = 1, .kind = CommandButton,                     .caption = "Cancel",
+         .left = 1515, .top = 1500, .width = 930,  .height = 330,  .tabIndex = 3},
+        {.name = "Line1",                .kind = Line,                              .caption = "",
+         .left = 90,   .top = 1400, .width = 3700, .height = 1400},
+        {.name = "List1",                .kind = ListBox,                           .caption = "",
+         .left = 90,   .top = 1900, .width = 2000, .height = 400,  .tabIndex = 6},
+        {.name = "Timer1",               .kind = Timer,                             .caption = "",
+         .interval = 20},
+    }};
 }
+
+// The password prompt as the program shows it: Tahoma 8.25 pt, a label whose caption just fits its box.
+inline FormLayout passwordLayout() {
+    using enum ControlKind;
+    return {.name = "frmPassword", .caption = "Vesk Quietwire", .clientWidth = 3885, .clientHeight = 1605,
+            .centred = true, .controls = {
+        {.name = "Text1",                .kind = TextBox,       .caption = "",
+         .left = 360,  .top = 435, .width = 3135, .height = 285, .tabIndex = 0, .passwordChar = '*'},
+        {.name = "Label1",               .kind = Label,         .caption = "Password:",
+         .left = 360,  .top = 210, .width = 750,  .height = 195, .tabIndex = 1},
+        {.name = "Command1", .index = 0, .kind = CommandButton, .caption = "OK",
+         .left = 2550, .top = 945, .width = 930,  .height = 330, .tabIndex = 2, .isDefault = true},
+        {.name = "Command1", .index = 1, .kind = CommandButton, .caption = "Cancel",
+         .left = 1515, .top = 945, .width = 930,  .height = 330, .tabIndex = 3},
+    }};
+}
+
+// A form with one picture box, for the program's icons.
+inline FormLayout pictureLayout() {
+    return {.clientWidth = 3540, .clientHeight = 1770, .controls = {
+        {.name = "Picture1", .kind = ControlKind::PictureBox,
+         .left = 90, .top = 1395, .width = 480, .height = 480, .tabIndex = 1},
+    }};
+}
+
+// clang-format on

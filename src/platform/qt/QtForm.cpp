@@ -1,4 +1,5 @@
 #include "platform/qt/QtForm.h"
+#include "platform/FormGeometry.h"
 #include "platform/qt/QtTrayShell.h"
 
 #include <QCloseEvent>
@@ -13,14 +14,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
-#include <algorithm>
 #include <stdexcept>
 
 namespace {
-
-int pixels(int twips, double dotsPerInch) {
-    return static_cast<int>(twips * dotsPerInch / 1440.0 + 0.5);
-}
 
 QString text(const std::string& s) {
     return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
@@ -100,10 +96,12 @@ QtForm::QtForm(const FormLayout& layout, FormHandlers& handlers, bool headless)
     dialog_->setWindowTitle(text(layout.caption));
     dialog_->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                             Qt::WindowCloseButtonHint);
-    dialog_->setFixedSize(pixels(layout.clientWidth, dpi), pixels(layout.clientHeight, dpi));
+    const FormGeometry geometry(layout, dpi, dpi);
+    dialog_->setFixedSize(geometry.clientWidth(), geometry.clientHeight());
 
-    std::vector<std::pair<int, QWidget*>> tabOrder;
     for (const ControlLayout& c : layout.controls) {
+        // Qt's group boxes hold their controls: a control is placed within its container.
+        const PixelRect at = geometry.place(c).rect;
         QWidget* parent = dialog_.get();
         if (!c.container.empty()) {
             parent = control(c.container);
@@ -149,14 +147,10 @@ QtForm::QtForm(const FormLayout& layout, FormHandlers& handlers, bool headless)
         }
         case ControlKind::Line: {
             auto* line = new QFrame(parent);
-            line->setFrameShape(QFrame::HLine);
+            line->setFrameShape(at.height > at.width ? QFrame::VLine : QFrame::HLine);
             line->setFrameShadow(QFrame::Sunken);
-            const int x1 = pixels(c.left, dpi);
-            const int x2 = pixels(c.width, dpi);
-            const int y = pixels(c.top, dpi);
-            line->setGeometry(std::min(x1, x2), y - 1, std::abs(x2 - x1), 2);
-            controls_[{c.name, c.index}] = line;
-            continue;
+            widget = line;
+            break;
         }
         case ControlKind::PictureBox:
             widget = new QLabel(parent);
@@ -173,22 +167,22 @@ QtForm::QtForm(const FormLayout& layout, FormHandlers& handlers, bool headless)
         }
         }
         widget->setFont(c.kind == ControlKind::Frame ? widget->font() : font);
-        widget->setGeometry(pixels(c.left, dpi), pixels(c.top, dpi), pixels(c.width, dpi), pixels(c.height, dpi));
+        widget->setGeometry(at.left, at.top, at.width, at.height);
         if (c.kind == ControlKind::Label || c.kind == ControlKind::Frame || c.kind == ControlKind::PictureBox) {
             widget->setFocusPolicy(Qt::NoFocus);
-        }
-        if (c.tabIndex >= 0 && widget->focusPolicy() != Qt::NoFocus) {
-            tabOrder.emplace_back(c.tabIndex, widget);
         }
         widget->setObjectName(text(c.index >= 0 ? c.name + "(" + std::to_string(c.index) + ")" : c.name));
         controls_[{c.name, c.index}] = widget;
     }
-    std::sort(tabOrder.begin(), tabOrder.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (size_t i = 1; i < tabOrder.size(); ++i) {
-        QWidget::setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
-    }
-    if (!tabOrder.empty()) {
-        tabOrder.front().second->setFocus();
+    QWidget* previous = nullptr;
+    for (const ControlLayout* c : tabOrder(layout)) {
+        QWidget* next = control(c->name, c->index);
+        if (previous == nullptr) {
+            next->setFocus();
+        } else {
+            QWidget::setTabOrder(previous, next);
+        }
+        previous = next;
     }
     if (layout.centred && screen != nullptr) {
         dialog_->move(screen->availableGeometry().center() - dialog_->rect().center());

@@ -1,6 +1,6 @@
 #include "platform/win32/Win32Form.h"
+#include "platform/FormGeometry.h"
 
-#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -10,10 +10,6 @@ constexpr const char* FormClass = "QuietwireForm";
 // component, which keeps its own instance there while its icon is in the tray.
 constexpr const char* FormProperty = "QuietwireForm";
 constexpr int FirstControlId = 100;
-
-int pixels(int twips, int dotsPerInch) {
-    return MulDiv(twips, dotsPerInch, 1440);
-}
 
 void registerClass() {
     static bool registered = false;
@@ -41,21 +37,25 @@ bool isForm(HWND window) {
 Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool headless)
     : handlers_(handlers), headless_(headless) {
     registerClass();
-    HDC screen = GetDC(nullptr);
-    const int dpiX = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
-    const int dpiY = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen != nullptr) {
-        ReleaseDC(nullptr, screen);
+    int dpiX = 96;
+    int dpiY = 96;
+    if (const ScreenDC screen; screen.get() != nullptr) {
+        dpiX = GetDeviceCaps(screen.get(), LOGPIXELSX);
+        dpiY = GetDeviceCaps(screen.get(), LOGPIXELSY);
     }
     const int fontHeight = -static_cast<int>(layout.fontSize * dpiY / 72.0 + 0.5);
-    font_ = CreateFontA(fontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, layout.fontName.c_str());
-    boldFont_ = CreateFontA(fontHeight, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, layout.fontName.c_str());
+    const auto makeFont = [&](int weight) {
+        return UniqueFont(CreateFontA(fontHeight, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
+                                      layout.fontName.c_str()));
+    };
+    font_ = makeFont(FW_NORMAL);
+    boldFont_ = makeFont(FW_BOLD);
 
     const DWORD style = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | DS_MODALFRAME;
     const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-    RECT frame{0, 0, pixels(layout.clientWidth, dpiX), pixels(layout.clientHeight, dpiY)};
+    const FormGeometry geometry(layout, dpiX, dpiY);
+    RECT frame{0, 0, geometry.clientWidth(), geometry.clientHeight()};
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
     int x = CW_USEDEFAULT;
     int y = CW_USEDEFAULT;
@@ -63,31 +63,23 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
         x = (GetSystemMetrics(SM_CXSCREEN) - (frame.right - frame.left)) / 2;
         y = (GetSystemMetrics(SM_CYSCREEN) - (frame.bottom - frame.top)) / 2;
     }
-    window_ = CreateWindowExA(exStyle, FormClass, layout.caption.c_str(), style, x, y, frame.right - frame.left,
-                              frame.bottom - frame.top, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    window_.reset(CreateWindowExA(exStyle, FormClass, layout.caption.c_str(), style, x, y, frame.right - frame.left,
+                                  frame.bottom - frame.top, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr));
     if (window_ == nullptr) {
         throw std::runtime_error("cannot create the window of form " + layout.name);
     }
-    SetPropA(window_, FormProperty, this);
-    SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
-    SendMessageA(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    SendMessageA(window_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
 
-    // Frames hold positions relative to themselves; Win32 group boxes hold nothing, so their
-    // controls are placed on the form at the frame's offset.
-    std::map<std::string, POINT> offsets;
-    std::vector<std::pair<int, HWND>> tabOrder;
     int id = FirstControlId;
     for (const ControlLayout& c : layout.controls) {
-        POINT at{0, 0};
-        if (const auto it = offsets.find(c.container); it != offsets.end()) {
-            at = it->second;
-        }
         if (c.kind == ControlKind::Timer) {
             const UINT_PTR timerId = static_cast<UINT_PTR>(id++);
             timers_[c.name] = Timer{timerId, static_cast<UINT>(c.interval), false};
             timerNames_[timerId] = c.name;
             continue;
         }
+        // Win32 group boxes hold no controls: a frame's controls sit on the form over it.
+        const PixelRect at = geometry.place(c).onForm();
         const char* windowClass = "STATIC";
         DWORD controlStyle = WS_CHILD | WS_VISIBLE;
         switch (c.kind) {
@@ -111,7 +103,7 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
             controlStyle |= BS_GROUPBOX;
             break;
         case ControlKind::Line:
-            controlStyle |= SS_ETCHEDHORZ;
+            controlStyle |= at.height > at.width ? SS_ETCHEDVERT : SS_ETCHEDHORZ;
             break;
         case ControlKind::PictureBox:
             controlStyle |= SS_ICON;
@@ -119,24 +111,16 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
         case ControlKind::Timer:
             break;
         }
-        int left = at.x + pixels(c.left, dpiX);
-        int top = at.y + pixels(c.top, dpiY);
-        int width = pixels(c.width, dpiX);
-        int height = pixels(c.height, dpiY);
-        if (c.kind == ControlKind::Line) { // from (left, top) to (width, height)
-            left = std::min(pixels(c.left, dpiX), pixels(c.width, dpiX));
-            width = std::abs(pixels(c.width, dpiX) - pixels(c.left, dpiX));
-            height = 2;
-        }
         const int controlId = id++;
         HWND control = CreateWindowExA(
             c.kind == ControlKind::TextBox || c.kind == ControlKind::ListBox ? WS_EX_CLIENTEDGE : 0, windowClass,
-            c.kind == ControlKind::ListBox ? "" : c.caption.c_str(), controlStyle, left, top, width, height, window_,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), GetModuleHandleA(nullptr), nullptr);
+            c.kind == ControlKind::ListBox ? "" : c.caption.c_str(), controlStyle, at.left, at.top, at.width, at.height,
+            window_.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), GetModuleHandleA(nullptr),
+            nullptr);
         if (control == nullptr) {
             throw std::runtime_error("cannot create control " + c.name);
         }
-        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(c.bold ? boldFont_ : font_), FALSE);
+        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(c.bold ? boldFont_.get() : font_.get()), FALSE);
         if (c.passwordChar != '\0') {
             SendMessageA(control, EM_SETPASSWORDCHAR, static_cast<WPARAM>(static_cast<unsigned char>(c.passwordChar)),
                          0);
@@ -147,37 +131,31 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
                 defaultButton_ = controlId;
             }
         }
-        if (c.kind == ControlKind::Frame) {
-            offsets[c.name] = POINT{left, top};
-        }
-        if (c.tabIndex >= 0 && (controlStyle & WS_TABSTOP) != 0) {
-            tabOrder.emplace_back(c.tabIndex, control);
-        }
         controls_[{c.name, c.index}] = control;
     }
     // The dialog manager tabs through controls in their z-order.
-    std::sort(tabOrder.begin(), tabOrder.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     HWND after = HWND_TOP;
-    for (const auto& entry : tabOrder) {
-        SetWindowPos(entry.second, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        after = entry.second;
+    for (const ControlLayout* c : tabOrder(layout)) {
+        HWND next = control(c->name, c->index);
+        SetWindowPos(next, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        if (after == HWND_TOP) {
+            ::SetFocus(next);
+        }
+        after = next;
     }
+    // Attached last: until nothing can throw, the window knows no form that could vanish under it.
+    SetPropA(window_.get(), FormProperty, this);
+    SetWindowLongPtrA(window_.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
     if (defaultButton_ != 0) {
-        SendMessageA(window_, DM_SETDEFID, static_cast<WPARAM>(defaultButton_), 0);
-    }
-    if (!tabOrder.empty()) {
-        ::SetFocus(tabOrder.front().second);
+        SendMessageA(window_.get(), DM_SETDEFID, static_cast<WPARAM>(defaultButton_), 0);
     }
 }
 
 Win32Form::~Win32Form() {
     for (const auto& [name, timer] : timers_) {
-        KillTimer(window_, timer.id);
+        KillTimer(window_.get(), timer.id);
     }
-    RemovePropA(window_, FormProperty);
-    DestroyWindow(window_);
-    DeleteObject(font_);
-    DeleteObject(boldFont_);
+    RemovePropA(window_.get(), FormProperty);
 }
 
 HWND Win32Form::control(const std::string& name, int index) const {
@@ -210,7 +188,7 @@ bool Win32Form::requestClose(CloseReason reason) {
         return false;
     }
     handlers_.Unload();
-    ShowWindow(window_, SW_HIDE);
+    ShowWindow(window_.get(), SW_HIDE);
     return true;
 }
 
@@ -244,7 +222,7 @@ LRESULT Win32Form::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     default:
-        return DefWindowProcA(window_, message, wParam, lParam);
+        return DefWindowProcA(window_.get(), message, wParam, lParam);
     }
 }
 
@@ -252,40 +230,40 @@ void Win32Form::Show(bool modal) {
     if (headless_) {
         return;
     }
-    ShowWindow(window_, SW_SHOW);
+    ShowWindow(window_.get(), SW_SHOW);
     if (!modal) {
         return;
     }
     // A nested loop until the form is closed or hidden; the thread's timers and windows keep running.
     MSG message;
-    while (IsWindowVisible(window_) && GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (IsWindowVisible(window_.get()) && GetMessageA(&message, nullptr, 0, 0) > 0) {
         dispatch(message);
     }
 }
 
 void Win32Form::Hide() {
-    ShowWindow(window_, SW_HIDE);
+    ShowWindow(window_.get(), SW_HIDE);
 }
 
 void Win32Form::Close() {
     byCode_ = true;
-    SendMessageA(window_, WM_CLOSE, 0, 0);
+    SendMessageA(window_.get(), WM_CLOSE, 0, 0);
     byCode_ = false;
 }
 
 bool Win32Form::Visible() const {
-    return IsWindowVisible(window_) != FALSE;
+    return IsWindowVisible(window_.get()) != FALSE;
 }
 uintptr_t Win32Form::Handle() const {
-    return reinterpret_cast<uintptr_t>(window_);
+    return reinterpret_cast<uintptr_t>(window_.get());
 }
 void Win32Form::SetCaption(const std::string& caption) {
-    SetWindowTextA(window_, caption.c_str());
+    SetWindowTextA(window_.get(), caption.c_str());
 }
 
 void Win32Form::SetWindowIcon(uintptr_t icon) {
-    SendMessageA(window_, WM_SETICON, ICON_BIG, static_cast<LPARAM>(icon));
-    SendMessageA(window_, WM_SETICON, ICON_SMALL, static_cast<LPARAM>(icon));
+    SendMessageA(window_.get(), WM_SETICON, ICON_BIG, static_cast<LPARAM>(icon));
+    SendMessageA(window_.get(), WM_SETICON, ICON_SMALL, static_cast<LPARAM>(icon));
 }
 
 void Win32Form::SetPicture(const std::string& pictureBox, uintptr_t icon) {
@@ -363,9 +341,9 @@ void Win32Form::SetListIndex(const std::string& list, int entry) {
 void Win32Form::SetTimer(const std::string& timer, bool enabled) {
     Timer& t = timers_.at(timer);
     if (enabled) {
-        ::SetTimer(window_, t.id, t.interval, nullptr);
+        ::SetTimer(window_.get(), t.id, t.interval, nullptr);
     } else {
-        KillTimer(window_, t.id);
+        KillTimer(window_.get(), t.id);
     }
     t.enabled = enabled;
 }

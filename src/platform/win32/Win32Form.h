@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Forms.h"
+#include "platform/win32/ScopedWin.h"
 
 #include <windows.h>
 
@@ -63,9 +64,10 @@ private:
 
     FormHandlers& handlers_;
     bool headless_;
-    HWND window_ = nullptr;
-    HFONT font_ = nullptr;
-    HFONT boldFont_ = nullptr;
+    // The fonts outlive the window whose controls draw with them.
+    UniqueFont font_;
+    UniqueFont boldFont_;
+    UniqueWindow window_;
     std::map<std::pair<std::string, int>, HWND> controls_;
     std::map<int, std::pair<std::string, int>> buttons_; // control id -> name and index
     std::map<std::string, Timer> timers_;

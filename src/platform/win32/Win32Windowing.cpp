@@ -1,4 +1,6 @@
 #include "platform/Windowing.h"
+#include "platform/win32/ScopedWin.h"
+#include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Win32Form.h"
 
 #include <windows.h>
@@ -43,18 +45,21 @@ UINT iconStyle(MsgBoxIcon icon) {
 class InputPrompt final : public FormHandlers {
 public:
     InputPrompt(const std::string& prompt, const std::string& title, const std::string& fallback, bool headless) {
-        FormLayout layout;
-        layout.name = "InputBox";
-        layout.caption = title;
-        layout.clientWidth = 5400;
-        layout.clientHeight = 1900;
-        layout.centred = true;
-        layout.controls = {
-            {"Prompt", -1, ControlKind::Label, "", prompt, 120, 120, 3900, 900, -1, false, '\0', false, 0},
-            {"Answer", -1, ControlKind::TextBox, "", fallback, 120, 1380, 5160, 300, 0, false, '\0', false, 0},
-            {"Button", 0, ControlKind::CommandButton, "", "OK", 4200, 120, 1080, 360, 1, true, '\0', false, 0},
-            {"Button", 1, ControlKind::CommandButton, "", "Cancel", 4200, 540, 1080, 360, 2, false, '\0', false, 0},
-        };
+        using enum ControlKind;
+        // One row per control.
+        // clang-format off
+        const FormLayout layout{.name = "InputBox", .caption = title, .clientWidth = 5400, .clientHeight = 1900,
+                                .centred = true, .controls = {
+            {.name = "Prompt",              .kind = Label,         .caption = prompt,
+             .left = 120,  .top = 120,  .width = 3900, .height = 900},
+            {.name = "Answer",              .kind = TextBox,       .caption = fallback,
+             .left = 120,  .top = 1380, .width = 5160, .height = 300, .tabIndex = 0},
+            {.name = "Button", .index = 0,  .kind = CommandButton, .caption = "OK",
+             .left = 4200, .top = 120,  .width = 1080, .height = 360, .tabIndex = 1, .isDefault = true},
+            {.name = "Button", .index = 1,  .kind = CommandButton, .caption = "Cancel",
+             .left = 4200, .top = 540,  .width = 1080, .height = 360, .tabIndex = 2},
+        }};
+        // clang-format on
         form_ = std::make_unique<Win32Form>(layout, *this, headless);
         form_->SelectAll("Answer", -1);
     }
@@ -82,18 +87,12 @@ class Win32Windowing final : public Windowing {
 public:
     explicit Win32Windowing(bool headless) : headless_(headless) {}
     ~Win32Windowing() override {
-        if (instance_ != nullptr) {
-            CloseHandle(instance_);
-        }
-        if (menuOwner_ != nullptr) {
-            DestroyWindow(menuOwner_);
-        }
+        // Tasks posted but never run are freed here; the window goes with its owner.
         if (postWindow_ != nullptr) {
             MSG message;
-            while (PeekMessageA(&message, postWindow_, PostedTaskMessage, PostedTaskMessage, PM_REMOVE)) {
+            while (PeekMessageA(&message, postWindow_.get(), PostedTaskMessage, PostedTaskMessage, PM_REMOVE)) {
                 delete reinterpret_cast<std::function<void()>*>(message.lParam);
             }
-            DestroyWindow(postWindow_);
         }
     }
 
@@ -173,12 +172,12 @@ public:
     }
 
     bool PrevInstance() override {
-        if (instance_ == nullptr) {
+        if (!instance_) {
             // One name per user in this session: another user's copy does not count.
             char user[256] = "user";
             DWORD size = sizeof user;
             GetUserNameA(user, &size);
-            instance_ = CreateMutexA(nullptr, FALSE, (std::string("Local\\Quietwire-") + user).c_str());
+            instance_.emplace(CreateMutexA(nullptr, FALSE, (std::string("Local\\Quietwire-") + user).c_str()));
             otherInstance_ = GetLastError() == ERROR_ALREADY_EXISTS;
         }
         return otherInstance_;
@@ -203,10 +202,10 @@ public:
 private:
     HWND menuOwner() {
         if (menuOwner_ == nullptr) {
-            menuOwner_ = CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                         GetModuleHandleA(nullptr), nullptr);
+            menuOwner_.reset(CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                             GetModuleHandleA(nullptr), nullptr));
         }
-        return menuOwner_;
+        return menuOwner_.get();
     }
 
     HWND postWindow() {
@@ -216,18 +215,18 @@ private:
             windowClass.hInstance = GetModuleHandleA(nullptr);
             windowClass.lpszClassName = PostWindowClass;
             RegisterClassA(&windowClass); // fails harmlessly when a second windowing registered it
-            postWindow_ = CreateWindowExA(0, PostWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                          GetModuleHandleA(nullptr), nullptr);
+            postWindow_.reset(CreateWindowExA(0, PostWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                              GetModuleHandleA(nullptr), nullptr));
         }
-        return postWindow_;
+        return postWindow_.get();
     }
 
     bool headless_;
-    HANDLE instance_ = nullptr;
-    HWND postWindow_ = nullptr;
+    std::optional<UniqueHandle> instance_;
+    UniqueWindow postWindow_;
     bool quit_ = false;
     bool otherInstance_ = false;
-    HWND menuOwner_ = nullptr;
+    UniqueWindow menuOwner_;
 };
 
 } // namespace

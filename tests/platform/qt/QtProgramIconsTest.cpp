@@ -1,6 +1,7 @@
 #include "platform/ProgramIcons.h"
 #include "platform/qt/QtOffscreenApplication.h"
 #include "platform/qt/QtTrayShell.h"
+#include "support/SampleForm.h"
 
 #include "platform/qt/QtForm.h"
 #include <QDialog>
@@ -38,12 +39,8 @@ TEST(QtProgramIcons, TheOpenKeyIsYellowAndTheBlockedKeyRed) {
 }
 
 TEST(QtProgramIcons, AFormShowsThemAsItsIconAndInPictureBoxes) {
-    FormLayout layout;
-    layout.clientWidth = 3540;
-    layout.clientHeight = 1770;
-    layout.controls = {{"Picture1", -1, ControlKind::PictureBox, "", "", 90, 1395, 480, 480, 1, false, '\0', false, 0}};
     FormHandlers handlers;
-    QtForm form(layout, handlers);
+    QtForm form(pictureLayout(), handlers);
     form.SetWindowIcon(LoadProgramIcon(ProgramIcon::Window));
     form.SetPicture("Picture1", LoadProgramIcon(ProgramIcon::Open));
     EXPECT_FALSE(form.window()->windowIcon().isNull());

@@ -6,6 +6,7 @@
 #include "platform/ProgramIcons.h"
 #include "platform/TrayShell.h"
 #include "platform/Windowing.h"
+#include "support/SampleForm.h"
 #include "tray/VeskTray.h"
 
 #include <windows.h>
@@ -77,20 +78,8 @@ int main(int argc, char** argv) {
         Sleep(100);
     }
 
-    FormLayout layout;
-    layout.name = "frmPassword";
-    layout.caption = "Vesk Quietwire";
-    layout.clientWidth = 3885;
-    layout.clientHeight = 1605;
-    layout.centred = true;
-    layout.controls = {
-        {"Text1", -1, ControlKind::TextBox, "", "", 360, 435, 3135, 285, 0, false, '*', false, 0},
-        {"Label1", -1, ControlKind::Label, "", "Password:", 360, 210, 750, 195, 1, false, '\0', false, 0},
-        {"Command1", 0, ControlKind::CommandButton, "", "OK", 2550, 945, 930, 330, 2, true, '\0', false, 0},
-        {"Command1", 1, ControlKind::CommandButton, "", "Cancel", 1515, 945, 930, 330, 3, false, '\0', false, 0},
-    };
     FormHandlers handlers;
-    const std::unique_ptr<Form> form = windowing->CreateForm(layout, handlers);
+    const std::unique_ptr<Form> form = windowing->CreateForm(passwordLayout(), handlers);
     form->Show(false);
 
     Host host;

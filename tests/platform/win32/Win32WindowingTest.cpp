@@ -2,6 +2,7 @@
 #include "platform/ProgramIcons.h"
 #include "platform/TrayShell.h"
 #include "platform/Windowing.h"
+#include "platform/win32/ScopedWin.h"
 #include "platform/win32/Win32Form.h"
 #include "support/SampleForm.h"
 #include "support/TempDir.h"
@@ -10,17 +11,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <stdexcept>
+#include <string>
 
 // The Win32 windowing under Wine on an X server (Xvfb, started by the test command): forms built from
 // layout tables and driven with window messages as a user's keys and clicks arrive.
 namespace {
 
 int dpi() {
-    HDC screen = GetDC(nullptr);
-    const int d = GetDeviceCaps(screen, LOGPIXELSX);
-    ReleaseDC(nullptr, screen);
-    return d;
+    return GetDeviceCaps(ScreenDC().get(), LOGPIXELSX);
 }
 
 RECT placeOnForm(HWND control, HWND form) {
@@ -28,6 +29,56 @@ RECT placeOnForm(HWND control, HWND form) {
     GetWindowRect(control, &r);
     MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&r), 2);
     return r;
+}
+
+// The face of a font, and the width text in it takes up to the ink of its last character.
+struct TextInFont {
+    std::string face;
+    int inkWidth;
+};
+TextInFont measure(HFONT font, const std::string& text) {
+    const ScreenDC dc;
+    HDC screen = dc.get();
+    HGDIOBJ previous = SelectObject(screen, font);
+    char face[LF_FACESIZE] = {};
+    GetTextFaceA(screen, sizeof face, face);
+    SIZE extent{};
+    GetTextExtentPoint32A(screen, text.c_str(), static_cast<int>(text.size()), &extent);
+    ABC last{};
+    if (!text.empty()) {
+        const auto c = static_cast<unsigned char>(text.back());
+        GetCharABCWidthsA(screen, c, c, &last);
+    }
+    SelectObject(screen, previous);
+    return {face, static_cast<int>(extent.cx - std::max(last.abcC, 0))};
+}
+
+int CALLBACK countFamily(const LOGFONTA*, const TEXTMETRICA*, DWORD, LPARAM found) {
+    ++*reinterpret_cast<int*>(found);
+    return 1;
+}
+
+bool hasFamily(const char* family) {
+    LOGFONTA wanted{};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynA(wanted.lfFaceName, family, LF_FACESIZE);
+    int found = 0;
+    EnumFontFamiliesExA(ScreenDC().get(), &wanted, countFamily, reinterpret_cast<LPARAM>(&found), 0);
+    return found > 0;
+}
+
+int formWindowsOfThisThread() {
+    int count = 0;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM found) {
+            char name[32] = {};
+            GetClassNameA(window, name, sizeof name);
+            *reinterpret_cast<int*>(found) += std::string(name) == "QuietwireForm" ? 1 : 0;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count;
 }
 
 void pump(Windowing& windowing) {
@@ -56,6 +107,38 @@ TEST(Win32Form, ControlsCarryTheLayoutsCaptionsAndPositions) {
     EXPECT_EQ(label.left, MulDiv(90, dpi(), 1440) + MulDiv(120, dpi(), 1440)) << "placed at its frame's offset";
     EXPECT_EQ(label.top, MulDiv(90, dpi(), 1440) + MulDiv(240, dpi(), 1440));
     EXPECT_EQ(SendMessageA(form.control("Text1", 0), EM_GETPASSWORDCHAR, 0, 0), '*');
+}
+
+TEST(Win32Form, AFormThatCannotBeBuiltLeavesNoWindowBehind) {
+    FormLayout layout = sampleLayout();
+    layout.controls.push_back({.name = "Label9", .kind = ControlKind::Label, .container = "Frame9"});
+    const int before = formWindowsOfThisThread();
+    FormRecorder handlers;
+    EXPECT_THROW(Win32Form(layout, handlers), std::logic_error);
+    EXPECT_EQ(formWindowsOfThisThread(), before);
+}
+
+// Without Wine's own fonts a wider substitute stands in for Tahoma, cutting captions short, and the
+// caption buttons (drawn with Marlett) show letters.
+TEST(Win32Fonts, TahomaAndMarlettAreWinesOwn) {
+    const UniqueFont tahoma(CreateFontA(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
+                                        "Tahoma"));
+    EXPECT_EQ(measure(tahoma.get(), "").face, "Tahoma");
+    EXPECT_TRUE(hasFamily("Tahoma"));
+    EXPECT_TRUE(hasFamily("Marlett"));
+}
+
+TEST(Win32Form, ThePasswordLabelShowsItsWholeCaptionInTheFormsFont) {
+    FormHandlers handlers;
+    Win32Form form(passwordLayout(), handlers);
+    const HWND label = form.control("Label1");
+    const auto font = reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0));
+    const TextInFont caption = measure(font, "Password:");
+    RECT box;
+    GetClientRect(label, &box);
+    EXPECT_EQ(caption.face, "Tahoma");
+    EXPECT_LE(caption.inkWidth, box.right) << "\"Password:\" is cut short";
 }
 
 TEST(Win32Form, TabGoesThroughTheControlsInTabIndexOrder) {
@@ -219,12 +302,8 @@ TEST(Win32Windowing, HeadlessNothingIsShownAndDialogsAnswerAtOnce) {
 }
 
 TEST(Win32ProgramIcons, AFormShowsThemAsItsIconAndInPictureBoxes) {
-    FormLayout layout;
-    layout.clientWidth = 3540;
-    layout.clientHeight = 1770;
-    layout.controls = {{"Picture1", -1, ControlKind::PictureBox, "", "", 90, 1395, 480, 480, 1, false, '\0', false, 0}};
     FormHandlers handlers;
-    Win32Form form(layout, handlers);
+    Win32Form form(pictureLayout(), handlers);
     const uintptr_t window = LoadProgramIcon(ProgramIcon::Window);
     const uintptr_t open = LoadProgramIcon(ProgramIcon::Open);
     form.SetWindowIcon(window);

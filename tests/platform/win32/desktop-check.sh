@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
 # Runs TrayDesktopCheck on Wine's virtual desktop (which has a taskbar) on the X server this script is
 # started under (xvfb-run), photographs the desktop with the icon and the form, and keeps the picture.
+# Fails when the program fails or when no picture was taken: the picture is what this check is for.
 #   desktop-check.sh <TrayDesktopCheck.exe> <artefact folder>
 set -u
 program=$1
 artefacts=$2
 mkdir -p "$artefacts"
+picture="$artefacts/wine-desktop.png"
+rm -f "$picture"
+if ! command -v import >/dev/null; then
+    echo "ImageMagick's import is missing (scripts/install-deps.sh installs imagemagick)" >&2
+    exit 1
+fi
+"$(dirname "$0")/../../../cmake/wine-prefix.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -24,11 +32,15 @@ if [ ! -f "$work/ready" ]; then
     wait "$desktop"
     exit 1
 fi
-picture="$artefacts/wine-desktop.png"
 import -window root "$picture"
-echo "screenshot of the Wine desktop with the tray icon and a form: $picture"
+shot=$?
 touch "$work/done"
 wait "$desktop"
 status=$?
 /usr/lib/wine/wineserver -k 2>/dev/null
+if [ $shot -ne 0 ] || [ ! -s "$picture" ]; then
+    echo "no screenshot of the Wine desktop: import gave $shot and $picture is missing or empty" >&2
+    exit 1
+fi
+echo "screenshot of the Wine desktop with the tray icon and a form: $picture"
 exit $status
