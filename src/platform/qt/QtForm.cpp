@@ -33,7 +33,7 @@ void fitLabels(QFont& font, const FormLayout& layout, double dotsPerInch) {
     const auto allFit = [&] {
         const QFontMetricsF metrics(font);
         return std::all_of(layout.controls.begin(), layout.controls.end(), [&](const ControlLayout& c) {
-            const QRectF box(0, 0, pixels(c.width, dotsPerInch), pixels(c.height, dotsPerInch));
+            const QRectF box(0, 0, twipsToPixels(c.width, dotsPerInch), twipsToPixels(c.height, dotsPerInch));
             return c.kind != ControlKind::Label ||
                    box.contains(metrics.boundingRect(box, Qt::TextWordWrap, text(c.caption)));
         });
