@@ -14,6 +14,7 @@
 #include "platform/linux/InetDiagFilter.h"
 #include "platform/linux/Loopback.h"
 #include "platform/linux/SockDiag.h"
+#include "program/ProgramFolder.h"
 #include "settings/modGlobals.h"
 #include "support/Settings.h"
 #include "support/TempDir.h"
@@ -93,16 +94,6 @@ std::string commandOutput(const char* command) {
     while (!text.empty() && text.back() == '\n') {
         text.pop_back();
     }
-    return text;
-}
-
-// The local time of day `hours` from now, as the administration dialog stores it.
-std::string hoursFromNow(int hours) {
-    const std::time_t t = std::time(nullptr) + hours * 3600;
-    std::tm local{};
-    localtime_r(&t, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%H:%M:%S", &local);
     return text;
 }
 
