@@ -206,6 +206,23 @@ LRESULT Win32Form::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         return 0; // IDCANCEL (Esc) is bound to nothing
     }
+    case WM_ACTIVATE: {
+        // As the dialog manager does: a message box or another window taking the activation away must
+        // not leave the focus on the bare form, where no key reaches a control.
+        HWND window = window_.get();
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            if (HWND focus = GetFocus(); focus != nullptr && IsChild(window, focus)) {
+                focus_ = focus;
+            }
+            return 0;
+        }
+        HWND focus = focus_ != nullptr && IsWindow(focus_) ? focus_ : GetNextDlgTabItem(window, nullptr, FALSE);
+        if (focus == nullptr) {
+            return DefWindowProcA(window, message, wParam, lParam);
+        }
+        ::SetFocus(focus);
+        return 0;
+    }
     case DM_GETDEFID:
         return defaultButton_ != 0 ? MAKELRESULT(defaultButton_, DC_HASDEFID) : 0;
     case WM_TIMER:
@@ -286,7 +303,8 @@ void Win32Form::SelectAll(const std::string& control, int index) {
 }
 
 void Win32Form::SetFocus(const std::string& control, int index) {
-    ::SetFocus(this->control(control, index));
+    focus_ = this->control(control, index);
+    ::SetFocus(focus_);
 }
 
 void Win32Form::SetEnabled(const std::string& control, int index, bool enabled) {
