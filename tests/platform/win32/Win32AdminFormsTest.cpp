@@ -1,17 +1,20 @@
 // The password prompt and the administration dialog on the Win32 windowing under Wine, driven through
 // their controls with the messages a user's keys and clicks make, while the program waits in their
 // modal loops.
+#include "admin/AdminLayouts.h"
 #include "admin/MainMenu.h"
 #include "admin/frmPassword.h"
 #include "fakes/FakeProgramInfo.h"
 #include "fakes/FakeServiceControl.h"
 #include "platform/Windowing.h"
+#include "platform/win32/Win32Form.h"
 #include "settings/SettingsFixture.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <utility>
@@ -287,4 +290,50 @@ TEST_F(AdminFormsTest, TheDialogOpensOnCancelWithBoldFrameCaptionsIgnoresEscAndE
     EXPECT_TRUE(openAfterEsc);
     EXPECT_EQ(dialog(), nullptr) << "Enter in the start time box did not press OK";
     EXPECT_EQ(readRaw("SETUP", "START"), VtkModule::Encrypt("07:30:00", modGlobals::RotationCount)) << "not saved";
+}
+
+// Wine's own Tahoma runs wider than the Tahoma the forms were laid out with.
+TEST(Win32AdminLayouts, EveryLabelShowsItsWholeCaption) {
+    for (const FormLayout& layout : {frmPasswordLayout(), frmAdminLayout()}) {
+        FormHandlers handlers;
+        Win32Form form(layout, handlers);
+        for (const ControlLayout& c : layout.controls) {
+            if (c.kind != ControlKind::Label) {
+                continue;
+            }
+            const HWND label = form.control(c.name, c.index);
+            RECT box;
+            GetClientRect(label, &box);
+            const HDC dc = GetDC(label);
+            const HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
+            TEXTMETRICA metrics{};
+            GetTextMetricsA(dc, &metrics);
+            RECT text = box;
+            DrawTextA(dc, c.caption.c_str(), -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+            SelectObject(dc, previous);
+            ReleaseDC(label, dc);
+            const LONG linesShown = std::max<LONG>(1, box.bottom / metrics.tmHeight);
+            EXPECT_LE(text.bottom / metrics.tmHeight, linesShown) << layout.name << "." << c.name << " wraps";
+            EXPECT_LE(text.right, box.right + 1) << layout.name << "." << c.name << " is cut short";
+        }
+    }
+}
+
+// A group box draws only its edge and caption; what is inside it is the form's to paint.
+TEST_F(AdminFormsTest, TheInsideOfAFrameShowsTheFormsBackground) {
+    FormHandlers handlers;
+    Win32Form form(frmAdminLayout(), handlers);
+    form.Show(false);
+    for (int i = 0; i < 20; ++i) {
+        windowing_->DoEvents();
+        Sleep(10);
+    }
+    const HWND frame = form.control("Frame2");
+    RECT inside;
+    GetWindowRect(frame, &inside);
+    MapWindowPoints(nullptr, reinterpret_cast<HWND>(form.Handle()), reinterpret_cast<POINT*>(&inside), 2);
+    const HDC dc = GetDC(reinterpret_cast<HWND>(form.Handle()));
+    const COLORREF bottomLeft = GetPixel(dc, inside.left + 4, inside.bottom - 6);
+    ReleaseDC(reinterpret_cast<HWND>(form.Handle()), dc);
+    EXPECT_EQ(bottomLeft, GetSysColor(COLOR_BTNFACE));
 }
