@@ -176,9 +176,6 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
     for (const ControlLayout* c : tabOrder(layout)) {
         HWND next = control(c->name, c->index);
         SetWindowPos(next, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        if (after == HWND_TOP) {
-            ::SetFocus(next);
-        }
         after = next;
     }
     // Attached last: until nothing can throw, the window knows no form that could vanish under it.
@@ -245,8 +242,10 @@ LRESULT Win32Form::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0; // IDCANCEL (Esc) is bound to nothing
     }
     case WM_ACTIVATE: {
-        // As the dialog manager does: a message box or another window taking the activation away must
-        // not leave the focus on the bare form, where no key reaches a control.
+        // As the dialog manager does: the first control in tab order has the focus when the form opens,
+        // and a message box or another window taking the activation away must not leave the focus on
+        // the bare form, where no key reaches a control. (Focus given while the form is still hidden
+        // would activate it unseen, and the system then draws it inactive once shown.)
         HWND window = window_.get();
         if (LOWORD(wParam) == WA_INACTIVE) {
             if (HWND focus = GetFocus(); focus != nullptr && IsChild(window, focus)) {
@@ -261,8 +260,13 @@ LRESULT Win32Form::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         ::SetFocus(focus);
         return 0;
     }
-    case DM_GETDEFID:
-        return defaultButton_ != 0 ? MAKELRESULT(defaultButton_, DC_HASDEFID) : 0;
+    case DM_GETDEFID: {
+        // Enter presses the button that holds the focus, as in any dialog; elsewhere the default button.
+        HWND focus = GetFocus();
+        const int focused = focus != nullptr && IsChild(window_.get(), focus) ? GetDlgCtrlID(focus) : 0;
+        const int id = buttons_.contains(focused) ? focused : defaultButton_;
+        return id != 0 ? MAKELRESULT(id, DC_HASDEFID) : 0;
+    }
     case WM_TIMER:
         if (const auto it = timerNames_.find(wParam); it != timerNames_.end()) {
             handlers_.TimerTick(it->second);

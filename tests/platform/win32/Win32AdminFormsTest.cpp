@@ -6,6 +6,7 @@
 #include "admin/frmPassword.h"
 #include "fakes/FakeProgramInfo.h"
 #include "fakes/FakeServiceControl.h"
+#include "fakes/FormRecorder.h"
 #include "platform/Windowing.h"
 #include "platform/win32/Win32Form.h"
 #include "settings/SettingsFixture.h"
@@ -336,4 +337,21 @@ TEST_F(AdminFormsTest, TheInsideOfAFrameShowsTheFormsBackground) {
     const COLORREF bottomLeft = GetPixel(dc, inside.left + 4, inside.bottom - 6);
     ReleaseDC(reinterpret_cast<HWND>(form.Handle()), dc);
     EXPECT_EQ(bottomLeft, GetSysColor(COLOR_BTNFACE));
+}
+
+TEST_F(AdminFormsTest, EnterPressesTheFocusedButtonCancelAtFirstAndOkFromATimeBox) {
+    FormRecorder handlers;
+    Win32Form form(frmAdminLayout(), handlers);
+    form.Show(false);
+    const auto enter = [&] {
+        press(GetFocus(), VK_RETURN);
+        for (int i = 0; i < 5; ++i) {
+            windowing_->DoEvents();
+            Sleep(10);
+        }
+    };
+    enter();
+    form.SetFocus("Text1", 1);
+    enter();
+    EXPECT_EQ(handlers.events, (std::vector<std::string>{"Click Command3 -1", "Click Command4 -1"}));
 }
