@@ -138,6 +138,7 @@ protected:
     }
 
     static HWND prompt() { return shown(FormClass, "Vesk Quietwire"); }
+    static HWND dialog() { return shown(FormClass, "Vesk Quietwire - Administration"); }
     static HWND messageBox() { return shown("#32770", "QWADMIN"); }
 
     // Types the text into the prompt's box once the prompt is up and gives it with Enter.
@@ -166,7 +167,13 @@ protected:
             return true;
         };
     }
-    static HWND dialog() { return shown(FormClass, "Vesk Quietwire - Administration"); }
+    // Lets the forms handle what was posted to them and repaint.
+    void pump() {
+        for (int i = 0; i < 10; ++i) {
+            windowing_->DoEvents();
+            Sleep(10);
+        }
+    }
 
     std::unique_ptr<Windowing> windowing_ = makeSystemWindowing(false);
     platform::ScopedInstall<Windowing> useWindowing_{*windowing_};
@@ -325,10 +332,7 @@ TEST_F(AdminFormsTest, TheInsideOfAFrameShowsTheFormsBackground) {
     FormHandlers handlers;
     Win32Form form(frmAdminLayout(), handlers);
     form.Show(false);
-    for (int i = 0; i < 20; ++i) {
-        windowing_->DoEvents();
-        Sleep(10);
-    }
+    pump();
     const HWND frame = form.control("Frame2");
     RECT inside;
     GetWindowRect(frame, &inside);
@@ -345,10 +349,7 @@ TEST_F(AdminFormsTest, EnterPressesTheFocusedButtonCancelAtFirstAndOkFromATimeBo
     form.Show(false);
     const auto enter = [&] {
         press(GetFocus(), VK_RETURN);
-        for (int i = 0; i < 5; ++i) {
-            windowing_->DoEvents();
-            Sleep(10);
-        }
+        pump();
     };
     enter();
     form.SetFocus("Text1", 1);
