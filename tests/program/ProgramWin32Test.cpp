@@ -125,27 +125,32 @@ public:
     bool loaded() const { return !opaque_.empty(); }
 
     // How many times the taskbar shows it now (none while the taskbar is hidden).
-    int timesInTaskbar() const {
+    int timesInTaskbar() const { return static_cast<int>(placesInTaskbar().size()); }
+
+    // The screen's points at the middle of each picture of it in the taskbar.
+    std::vector<POINT> placesInTaskbar() const {
         const HWND taskbar = FindWindowA("Shell_TrayWnd", nullptr);
         RECT area{};
         if (taskbar == nullptr || !IsWindowVisible(taskbar) || !GetWindowRect(taskbar, &area)) {
-            return 0;
+            return {};
         }
         Canvas shot(area.right - area.left, area.bottom - area.top);
         const HDC screen = GetDC(nullptr);
         BitBlt(shot.dc(), 0, 0, shot.width(), shot.height(), screen, area.left, area.top, SRCCOPY);
         ReleaseDC(nullptr, screen);
-        int times = 0;
+        std::vector<POINT> places;
         for (int y = 0; y + size_ <= shot.height(); ++y) {
             for (int x = 0; x + size_ <= shot.width(); ++x) {
                 bool same = true;
                 for (size_t i = 0; same && i < opaque_.size(); ++i) {
                     same = shot.at(x + opaque_[i].x, y + opaque_[i].y) == opaque_[i].colour;
                 }
-                times += same ? 1 : 0;
+                if (same) {
+                    places.push_back({area.left + x + size_ / 2, area.top + y + size_ / 2});
+                }
             }
         }
-        return times;
+        return places;
     }
 
 private:
@@ -238,14 +243,17 @@ public:
         return nullptr;
     }
 
-    HWND messageBox() const {
-        for (HWND window : windowsOf(id_, "#32770", "QWADMIN")) {
+    // A visible top-level window of the program.
+    HWND shown(const std::string& windowClass, const std::string& caption) const {
+        for (HWND window : windowsOf(id_, windowClass, caption)) {
             if (IsWindowVisible(window)) {
                 return window;
             }
         }
         return nullptr;
     }
+
+    HWND messageBox() const { return shown("#32770", "QWADMIN"); }
 
 private:
     HANDLE process_ = nullptr;
@@ -256,6 +264,24 @@ std::string messageText(HWND box) {
     char text[512] = {};
     GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the message box's text control
     return text;
+}
+
+// The user's right click at a point of the screen, through the system's input queue.
+void rightClick(POINT at) {
+    SetCursorPos(at.x, at.y);
+    INPUT clicks[2] = {};
+    clicks[0].type = clicks[1].type = INPUT_MOUSE;
+    clicks[0].mi.dwFlags = MOUSEEVENTF_RIGHTDOWN;
+    clicks[1].mi.dwFlags = MOUSEEVENTF_RIGHTUP;
+    SendInput(2, clicks, sizeof clicks[0]);
+}
+
+void pressKey(WORD key) {
+    INPUT strokes[2] = {};
+    strokes[0].type = strokes[1].type = INPUT_KEYBOARD;
+    strokes[0].ki.wVk = strokes[1].ki.wVk = key;
+    strokes[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, strokes, sizeof strokes[0]);
 }
 
 FILETIME lastWritten(const std::string& path) {
@@ -359,6 +385,41 @@ TEST_F(ProgramTest, AClockChangeStoresTheAlarmWhileTheWarningIsOpenAndTheProgram
     EXPECT_TRUE(waitUntil([&] { return blocked_.timesInTaskbar() == 1; })) << "no blocked icon after the alarm";
     EXPECT_TRUE(program->running());
     EXPECT_TRUE(alarmStored());
+}
+
+TEST_F(ProgramTest, ARightClickOnTheIconPopsUpTheMenuWhoseAdministrationAsksForThePasswordFirst) {
+    auto program = startWithIcon();
+    const std::vector<POINT> icon = open_.placesInTaskbar();
+    ASSERT_EQ(icon.size(), 1u);
+    rightClick(icon[0]);
+    ASSERT_TRUE(waitUntil([&] { return program->shown("#32768", ""); })) << "no pop-up menu after a right click";
+    photograph("wine-program-tray-menu");
+
+    pressKey(VK_DOWN); // onto "Administration..."
+    pressKey(VK_RETURN);
+    const HWND prompt = waitUntil([&] { return program->shown("QuietwireForm", "Vesk Quietwire"); });
+    ASSERT_NE(prompt, nullptr) << "no password prompt after Administration...";
+    EXPECT_EQ(GetForegroundWindow(), prompt) << "the prompt opened behind other windows";
+    for (const char key : std::string("SECRET")) { // the keys of "secret", into the box that has the focus
+        pressKey(static_cast<WORD>(key));
+    }
+    const HWND entry = FindWindowExA(prompt, nullptr, "Edit", nullptr);
+    EXPECT_TRUE(waitUntil([&] { return SendMessageA(entry, WM_GETTEXTLENGTH, 0, 0) == 6; }))
+        << "the typing did not reach the password box";
+    photograph("wine-program-password");
+
+    pressKey(VK_RETURN);
+    const HWND dialog = waitUntil([&] { return program->shown("QuietwireForm", "Vesk Quietwire - Administration"); });
+    ASSERT_NE(dialog, nullptr) << "the password did not open the administration dialog";
+    EXPECT_EQ(GetForegroundWindow(), dialog) << "the dialog opened behind other windows";
+    photograph("wine-program-administration");
+
+    const FILETIME saved = lastWritten(settings_);
+    pressKey(VK_RETURN); // on Cancel, which holds the focus
+    EXPECT_TRUE(waitUntil([&] { return !IsWindowVisible(dialog); })) << "Enter on Cancel did not close the dialog";
+    EXPECT_TRUE(lastWritten(settings_) == saved) << "OK was pressed, not Cancel";
+    EXPECT_TRUE(program->running());
+    EXPECT_EQ(open_.timesInTaskbar(), 1);
 }
 
 TEST_F(ProgramTest, ASecondCopyEndsByItselfAndLeavesTheFirstAndTheSettingsAlone) {

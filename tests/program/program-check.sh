@@ -23,6 +23,8 @@ if [ ! -f "$WINEPREFIX/.quietwire-desktop" ]; then
     /usr/lib/wine/wineserver -w
     touch "$WINEPREFIX/.quietwire-desktop"
 fi
+# Wine's own fonts, so that the program's forms are drawn in Tahoma as on Windows.
+"$(dirname "$0")/../../cmake/wine-prefix.sh"
 
 # A run ended midway (by ctest's timeout) leaves the prefix's processes tied to an X server that is gone.
 /usr/lib/wine/wineserver -k 2>/dev/null

@@ -1,6 +1,7 @@
 #include "platform/win32/Win32Form.h"
 #include "platform/FormGeometry.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -32,6 +33,43 @@ bool isForm(HWND window) {
     return window != nullptr && GetClassNameA(window, name, sizeof name) > 0 && std::string(name) == FormClass;
 }
 
+// height: in pixels, as the characters' height without the line's leading.
+UniqueFont formFont(const FormLayout& layout, int height, int weight) {
+    return UniqueFont(CreateFontA(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, layout.fontName.c_str()));
+}
+
+// Labels are sized for Windows' Tahoma; Wine's own Tahoma runs a few percent wider and would wrap
+// "Start time:" out of its label. The font shrinks a pixel at a time until every label holds its whole
+// caption as a static control draws it (the pixel of spacing after the last character may overrun),
+// down to three quarters of the design size at most.
+int fittingFontHeight(const FormLayout& layout, int dpiX, int dpiY) {
+    const int design = static_cast<int>(layout.fontSize * dpiY / 72.0 + 0.5);
+    const ScreenDC screen;
+    int height = design;
+    for (; screen.get() != nullptr && height > design * 3 / 4; --height) {
+        const UniqueFont font = formFont(layout, height, FW_NORMAL);
+        const HGDIOBJ previous = SelectObject(screen.get(), font.get());
+        TEXTMETRICA metrics{};
+        GetTextMetricsA(screen.get(), &metrics);
+        const bool fit = std::all_of(layout.controls.begin(), layout.controls.end(), [&](const ControlLayout& c) {
+            if (c.kind != ControlKind::Label) {
+                return true;
+            }
+            const int width = twipsToPixels(c.width, dpiX);
+            RECT text{0, 0, width, 0};
+            DrawTextA(screen.get(), c.caption.c_str(), -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+            return text.right <= width + 1 &&
+                   text.bottom <= std::max<LONG>(twipsToPixels(c.height, dpiY), metrics.tmHeight);
+        });
+        SelectObject(screen.get(), previous);
+        if (fit) {
+            break;
+        }
+    }
+    return height;
+}
+
 } // namespace
 
 Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool headless)
@@ -43,14 +81,9 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
         dpiX = GetDeviceCaps(screen.get(), LOGPIXELSX);
         dpiY = GetDeviceCaps(screen.get(), LOGPIXELSY);
     }
-    const int fontHeight = -static_cast<int>(layout.fontSize * dpiY / 72.0 + 0.5);
-    const auto makeFont = [&](int weight) {
-        return UniqueFont(CreateFontA(fontHeight, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
-                                      layout.fontName.c_str()));
-    };
-    font_ = makeFont(FW_NORMAL);
-    boldFont_ = makeFont(FW_BOLD);
+    const int fontHeight = fittingFontHeight(layout, dpiX, dpiY);
+    font_ = formFont(layout, fontHeight, FW_NORMAL);
+    boldFont_ = formFont(layout, fontHeight, FW_BOLD);
 
     const DWORD style = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | DS_MODALFRAME;
     const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
@@ -82,6 +115,7 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
         const PixelRect at = geometry.place(c).onForm();
         const char* windowClass = "STATIC";
         DWORD controlStyle = WS_CHILD | WS_VISIBLE;
+        DWORD controlExStyle = 0;
         switch (c.kind) {
         case ControlKind::Label:
             controlStyle |= SS_LEFT;
@@ -89,6 +123,7 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
         case ControlKind::TextBox:
             windowClass = "EDIT";
             controlStyle |= WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | (c.passwordChar != '\0' ? ES_PASSWORD : 0);
+            controlExStyle = WS_EX_CLIENTEDGE;
             break;
         case ControlKind::CommandButton:
             windowClass = "BUTTON";
@@ -97,10 +132,14 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
         case ControlKind::ListBox:
             windowClass = "LISTBOX";
             controlStyle |= WS_BORDER | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
+            controlExStyle = WS_EX_CLIENTEDGE;
             break;
         case ControlKind::Frame:
             windowClass = "BUTTON";
             controlStyle |= BS_GROUPBOX;
+            // A group box draws its edge and caption only; the form, which clips its children, must
+            // still paint the inside, and does so under a transparent child.
+            controlExStyle = WS_EX_TRANSPARENT;
             break;
         case ControlKind::Line:
             controlStyle |= at.height > at.width ? SS_ETCHEDVERT : SS_ETCHEDHORZ;
@@ -113,10 +152,9 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
         }
         const int controlId = id++;
         HWND control = CreateWindowExA(
-            c.kind == ControlKind::TextBox || c.kind == ControlKind::ListBox ? WS_EX_CLIENTEDGE : 0, windowClass,
-            c.kind == ControlKind::ListBox ? "" : c.caption.c_str(), controlStyle, at.left, at.top, at.width, at.height,
-            window_.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), GetModuleHandleA(nullptr),
-            nullptr);
+            controlExStyle, windowClass, c.kind == ControlKind::ListBox ? "" : c.caption.c_str(), controlStyle, at.left,
+            at.top, at.width, at.height, window_.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)),
+            GetModuleHandleA(nullptr), nullptr);
         if (control == nullptr) {
             throw std::runtime_error("cannot create control " + c.name);
         }
@@ -138,9 +176,6 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
     for (const ControlLayout* c : tabOrder(layout)) {
         HWND next = control(c->name, c->index);
         SetWindowPos(next, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        if (after == HWND_TOP) {
-            ::SetFocus(next);
-        }
         after = next;
     }
     // Attached last: until nothing can throw, the window knows no form that could vanish under it.
@@ -206,8 +241,32 @@ LRESULT Win32Form::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         return 0; // IDCANCEL (Esc) is bound to nothing
     }
-    case DM_GETDEFID:
-        return defaultButton_ != 0 ? MAKELRESULT(defaultButton_, DC_HASDEFID) : 0;
+    case WM_ACTIVATE: {
+        // As the dialog manager does: the first control in tab order has the focus when the form opens,
+        // and a message box or another window taking the activation away must not leave the focus on
+        // the bare form, where no key reaches a control. (Focus given while the form is still hidden
+        // would activate it unseen, and the system then draws it inactive once shown.)
+        HWND window = window_.get();
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            if (HWND focus = GetFocus(); focus != nullptr && IsChild(window, focus)) {
+                focus_ = focus;
+            }
+            return 0;
+        }
+        HWND focus = focus_ != nullptr && IsWindow(focus_) ? focus_ : GetNextDlgTabItem(window, nullptr, FALSE);
+        if (focus == nullptr) {
+            return DefWindowProcA(window, message, wParam, lParam);
+        }
+        ::SetFocus(focus);
+        return 0;
+    }
+    case DM_GETDEFID: {
+        // Enter presses the button that holds the focus, as in any dialog; elsewhere the default button.
+        HWND focus = GetFocus();
+        const int focused = focus != nullptr && IsChild(window_.get(), focus) ? GetDlgCtrlID(focus) : 0;
+        const int id = buttons_.contains(focused) ? focused : defaultButton_;
+        return id != 0 ? MAKELRESULT(id, DC_HASDEFID) : 0;
+    }
     case WM_TIMER:
         if (const auto it = timerNames_.find(wParam); it != timerNames_.end()) {
             handlers_.TimerTick(it->second);
@@ -286,7 +345,8 @@ void Win32Form::SelectAll(const std::string& control, int index) {
 }
 
 void Win32Form::SetFocus(const std::string& control, int index) {
-    ::SetFocus(this->control(control, index));
+    focus_ = this->control(control, index);
+    ::SetFocus(focus_);
 }
 
 void Win32Form::SetEnabled(const std::string& control, int index, bool enabled) {

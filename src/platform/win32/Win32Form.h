@@ -73,5 +73,6 @@ private:
     std::map<std::string, Timer> timers_;
     std::map<UINT_PTR, std::string> timerNames_;
     int defaultButton_ = 0;
+    HWND focus_ = nullptr; // the control that gets the focus back when the form is activated
     bool byCode_ = false;
 };
