@@ -219,6 +219,21 @@ FormLayout frmAdminLayout() {
     return layout;
 }
 
-std::vector<std::string> mnuFileItems() {
-    return {"Administration...", "-", "Readme.txt", "About...", "-", "Exit"};
+std::vector<MenuItem> mnuFile() {
+    return {
+        {"mnuAdministration", "Administration..."},
+        {"mnuSpl1", "-"},
+        {"mnuReadme", "Readme.txt"},
+        {"mnuAbout", "About..."},
+        {"mnuSpl01", "-"},
+        {"mnuClose", "Exit"},
+    };
+}
+
+std::vector<std::string> Captions(const std::vector<MenuItem>& menu) {
+    std::vector<std::string> captions;
+    for (const MenuItem& item : menu) {
+        captions.push_back(item.caption);
+    }
+    return captions;
 }

@@ -12,5 +12,13 @@ FormLayout frmPasswordLayout();
 // its buttons, the password button, Cancel (first in tab order) and OK (default).
 FormLayout frmAdminLayout();
 
-// The main window's menu mnuFile as the tray pops it up; "-" items are separators.
-std::vector<std::string> mnuFileItems();
+// One item of a menu: its name, and its caption ("-" for a separator).
+struct MenuItem {
+    std::string name;
+    std::string caption;
+};
+
+// The items of the main window's menu mnuFile, which the tray pops up.
+std::vector<MenuItem> mnuFile();
+// The captions of a menu's items, as the pop-up menu shows them.
+std::vector<std::string> Captions(const std::vector<MenuItem>& menu);

@@ -9,6 +9,7 @@
 #include "platform/Windowing.h"
 #include "service/ServiceHost.h"
 #include "settings/AppError.h"
+#include "settings/VtkModule.h"
 #include "settings/modGlobals.h"
 
 #include <optional>
@@ -35,13 +36,7 @@ std::string withReason(const std::string& message, const std::string& reason) {
 }
 
 bool debugMode() {
-    std::string line = platform::get<ProgramInfo>().CommandLine();
-    for (char& c : line) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return line.find("-debug") != std::string::npos;
+    return VtkModule::LCase(platform::get<ProgramInfo>().CommandLine()).find("-debug") != std::string::npos;
 }
 
 // The time a box holds, in the long form the settings keep; nothing when it is not a time.
@@ -90,11 +85,7 @@ void frmAdmin::Form_Load() {
 }
 
 void frmAdmin::Click(const std::string& control, int index) {
-    ModalGate::Run([alive = std::weak_ptr<bool>(alive_), this, control, index] {
-        if (!alive.expired()) {
-            dispatch(control, index);
-        }
-    });
+    ModalGate::Run(alive_, [this, control, index] { dispatch(control, index); });
 }
 
 void frmAdmin::dispatch(const std::string& control, int) {

@@ -23,11 +23,9 @@ void frmPassword::Form_Load() {
 }
 
 void frmPassword::Click(const std::string& control, int index) {
-    ModalGate::Run([alive = std::weak_ptr<bool>(alive_), this, control, index] {
-        if (!alive.expired() && control == "Command1") {
-            Command1_Click(index);
-        }
-    });
+    if (control == "Command1") {
+        ModalGate::Run(alive_, [this, index] { Command1_Click(index); });
+    }
 }
 
 void frmPassword::Command1_Click(int index) {

@@ -29,6 +29,14 @@ void Run(std::function<void()> handler) {
     handler();
 }
 
+void Run(const std::shared_ptr<bool>& owner, std::function<void()> handler) {
+    Run([alive = std::weak_ptr<bool>(owner), handler = std::move(handler)] {
+        if (!alive.expired()) {
+            handler();
+        }
+    });
+}
+
 Hold::Hold() {
     ++holds;
 }

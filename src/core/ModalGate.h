@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 // Menus, prompts, message boxes and dialogs never open inside the program's own event processing (the
 // scan's per-row DoEvents, the tray watch's): a modal loop opened there would keep the scan from
@@ -12,6 +13,8 @@ namespace ModalGate {
 
 // Runs handler now, or, while the gate is held, once it has been released.
 void Run(std::function<void()> handler);
+// The same for a handler of an object that may be gone by then: it runs only while owner lives.
+void Run(const std::shared_ptr<bool>& owner, std::function<void()> handler);
 
 // Holds the gate for its lifetime; the outermost hold posts what waited when it ends.
 class Hold {

@@ -223,21 +223,20 @@ void frmMain::VeskTray1_MouseUp(int16_t Button, int32_t) {
     }
     // The menu does not close when the user clicks elsewhere unless its owner is in the foreground.
     windowing().BringToFront(form_->Handle());
-    switch (windowing().PopupMenu(mnuFileItems())) {
-    case 0:
+    const std::vector<MenuItem> menu = mnuFile();
+    const int chosen = windowing().PopupMenu(Captions(menu));
+    if (chosen < 0 || static_cast<size_t>(chosen) >= menu.size()) {
+        return; // dismissed
+    }
+    const std::string& item = menu[static_cast<size_t>(chosen)].name;
+    if (item == "mnuAdministration") {
         mnuAdministration_Click();
-        break;
-    case 2:
+    } else if (item == "mnuReadme") {
         mnuReadme_Click();
-        break;
-    case 3:
+    } else if (item == "mnuAbout") {
         mnuAbout_Click();
-        break;
-    case 5:
+    } else if (item == "mnuClose") {
         mnuClose_Click();
-        break;
-    default:
-        break; // dismissed
     }
 }
 

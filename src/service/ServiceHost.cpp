@@ -1,23 +1,11 @@
 #include "service/ServiceHost.h"
 
 #include "settings/AppError.h"
+#include "settings/VtkModule.h"
 
 namespace ServiceHost {
-namespace {
-
-bool isTrue(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text == "true";
-}
-
-} // namespace
-
 bool Installed(ServiceControl& NTService1, const std::string& fallback) {
-    return isTrue(NTService1.GetSetting("General", "Installed", fallback));
+    return VtkModule::LCase(NTService1.GetSetting("General", "Installed", fallback)) == "true";
 }
 
 void ServiceStartup(ServiceControl& NTService1, ServiceRequests& requests) {

@@ -107,4 +107,13 @@ bool FileExists(const std::string& path) {
     return platform::get<FileSystem>().getFileAttributes(path);
 }
 
+std::string LCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
 } // namespace VtkModule

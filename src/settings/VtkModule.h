@@ -22,6 +22,9 @@ int32_t WriteIni(const std::string& path, const std::string& section, const std:
 // True for an existing file; a directory is not a file. Leaves the current directory changed when
 // path is a directory (the test is made by entering it).
 bool FileExists(const std::string& path);
+// The text with the letters A to Z made lower case (the settings' and switches' comparisons ignore
+// case in ASCII only).
+std::string LCase(std::string text);
 // True when path can be made the current directory, which it then stays.
 bool DirExists(const std::string& path);
 

@@ -25,15 +25,6 @@ std::string readSetting(const std::string& path, const char* section, const std:
     return VtkModule::Decrypt(VtkModule::ReadIni(path, section, VtkModule::Encrypt(key, RotationCount)), RotationCount);
 }
 
-std::string asciiLower(std::string s) {
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return s;
-}
-
 bool isQuote(char c) {
     return c == '"' || c == '\'';
 }
@@ -144,7 +135,7 @@ std::string LoadSettings() {
     AdminPassword = readSetting(path, Setup, "PASSWORD");
     StartTime = readSetting(path, Setup, "START");
     EndTime = readSetting(path, Setup, "END");
-    AlarmRaised = asciiLower(readSetting(path, Setup, "ALARM")) == "true";
+    AlarmRaised = VtkModule::LCase(readSetting(path, Setup, "ALARM")) == "true";
     for (int i = 0;; ++i) {
         std::string entry = readSetting(path, Ports, PortKey(i));
         if (entry.empty()) {

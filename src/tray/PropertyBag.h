@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/VtkModule.h"
 #include "tray/Picture.h"
 
 #include <algorithm>
@@ -20,7 +21,7 @@ public:
         if (it != values_.end()) {
             it->second = value;
         } else {
-            values_.emplace_back(lower(key), value);
+            values_.emplace_back(VtkModule::LCase(key), value);
         }
     }
 
@@ -39,19 +40,12 @@ public:
 
 private:
     Entries::const_iterator find(const std::string& key) const {
-        return std::find_if(values_.begin(), values_.end(), [k = lower(key)](const auto& kv) { return kv.first == k; });
+        return std::find_if(values_.begin(), values_.end(),
+                            [k = VtkModule::LCase(key)](const auto& kv) { return kv.first == k; });
     }
     Entries::iterator find(const std::string& key) {
-        return std::find_if(values_.begin(), values_.end(), [k = lower(key)](const auto& kv) { return kv.first == k; });
-    }
-
-    static std::string lower(std::string key) {
-        for (char& c : key) {
-            if (c >= 'A' && c <= 'Z') {
-                c = static_cast<char>(c - 'A' + 'a');
-            }
-        }
-        return key;
+        return std::find_if(values_.begin(), values_.end(),
+                            [k = VtkModule::LCase(key)](const auto& kv) { return kv.first == k; });
     }
 
     Entries values_;

@@ -180,11 +180,7 @@ void VeskTray::TaskbarCreated() {
 void VeskTray::HandleTrayMessage(uint32_t mouseMessage, uint32_t id) {
     // The host's handlers open menus and dialogs; inside the program's own event processing they wait
     // until it is over. The component may be gone by then.
-    ModalGate::Run([alive = std::weak_ptr<bool>(alive_), this, mouseMessage, id] {
-        if (!alive.expired()) {
-            RaiseMouseEvent(mouseMessage, id);
-        }
-    });
+    ModalGate::Run(alive_, [this, mouseMessage, id] { RaiseMouseEvent(mouseMessage, id); });
 }
 
 void VeskTray::RaiseMouseEvent(uint32_t mouseMessage, uint32_t id) {
