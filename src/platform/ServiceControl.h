@@ -38,3 +38,7 @@ public:
 };
 
 ServiceControl& systemServiceControl();
+
+// The service control of the program beside this executable, for a tool that administers it: it
+// registers that program, shares its settings store, and is never handed to the service manager.
+ServiceControl& programServiceControl();

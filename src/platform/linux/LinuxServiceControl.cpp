@@ -4,7 +4,6 @@
 #include "platform/linux/SystemdUnit.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -43,12 +42,6 @@ std::string unitDirectory() {
 bool systemdManagesUnits() {
     const char* dir = std::getenv("QUIETWIRE_UNIT_DIR");
     return (dir == nullptr || *dir == '\0') && sd_booted() > 0;
-}
-
-std::string ownPath() {
-    char buffer[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
-    return n > 0 && static_cast<size_t>(n) < sizeof buffer ? std::string(buffer, static_cast<size_t>(n)) : "";
 }
 
 std::string folderOf(const std::string& path) {
@@ -130,8 +123,16 @@ Bus systemBus(std::string& why) {
 
 } // namespace
 
-LinuxServiceControl::LinuxServiceControl(WatchReadable watch, std::string settingsPath)
-    : watch_(std::move(watch)), settingsPath_(std::move(settingsPath)) {}
+LinuxServiceControl::LinuxServiceControl(WatchReadable watch, std::string settingsPath, std::string programPath)
+    : watch_(std::move(watch)), settingsPath_(std::move(settingsPath)), programPath_(std::move(programPath)) {}
+
+std::string LinuxServiceControl::ProgramPath() {
+    return systemFileSystem().executableDirectory() + "/quietwire";
+}
+
+std::string LinuxServiceControl::SettingsPath() {
+    return systemFileSystem().executableDirectory() + "/service.ini";
+}
 
 LinuxServiceControl::~LinuxServiceControl() {
     restoreSignals();
@@ -158,10 +159,7 @@ bool LinuxServiceControl::fail(const std::string& what) {
 
 bool LinuxServiceControl::Install() {
     lastError_.clear();
-    const std::string program = ownPath();
-    if (program.empty()) {
-        return fail("Could not find the program's own file: " + std::string(std::strerror(errno)));
-    }
+    const std::string& program = programPath_;
     const std::string folder = folderOf(program);
     const std::string unitPath = unitDirectory() + "/" + UnitName;
     const ServiceUnit unit{
@@ -368,4 +366,11 @@ std::string LinuxServiceControl::GetSetting(const std::string& section, const st
     const uint32_t n =
         systemProfileFile().getPrivateProfileString(section, key, fallback, buffer, sizeof buffer, settingsPath_);
     return std::string(buffer, n);
+}
+
+ServiceControl& programServiceControl() {
+    // Never listens, so there is no loop to watch for requests.
+    static LinuxServiceControl instance([](int, std::function<void()>) { return std::unique_ptr<ReadableWatch>(); },
+                                        LinuxServiceControl::SettingsPath(), LinuxServiceControl::ProgramPath());
+    return instance;
 }

@@ -20,8 +20,9 @@
 // StartService, after which systemd hears READY=1. The settings live in an INI file of its own.
 class LinuxServiceControl final : public ServiceControl {
 public:
-    // watch: how the event loop is told of the requests' descriptor; settingsPath: the INI file.
-    LinuxServiceControl(WatchReadable watch, std::string settingsPath);
+    // watch: how the event loop is told of the requests' descriptor; settingsPath: the INI file;
+    // programPath: the executable the service runs.
+    LinuxServiceControl(WatchReadable watch, std::string settingsPath, std::string programPath);
     ~LinuxServiceControl() override;
     LinuxServiceControl(const LinuxServiceControl&) = delete;
     LinuxServiceControl& operator=(const LinuxServiceControl&) = delete;
@@ -41,6 +42,11 @@ public:
     std::string GetSetting(const std::string& section, const std::string& key, const std::string& fallback) override;
     std::string LastError() const override;
 
+    // The program's: quietwire, and its service settings, beside the running executable (the program,
+    // or its administration tool).
+    static std::string ProgramPath();
+    static std::string SettingsPath();
+
 private:
     bool fail(const std::string& what);
     bool enable(const std::string& unitPath);
@@ -51,6 +57,7 @@ private:
 
     WatchReadable watch_;
     std::string settingsPath_;
+    std::string programPath_;
     std::string displayName_ = "Quietwire";
     int32_t startMode_ = 3;
     std::string lastError_;

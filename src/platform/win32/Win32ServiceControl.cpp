@@ -1,3 +1,4 @@
+#include "platform/FileSystem.h"
 #include "platform/ServiceControl.h"
 #include "platform/win32/ServiceHandle.h"
 
@@ -7,6 +8,7 @@
 
 #include <mutex>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -76,6 +78,7 @@ bool queryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS& status) {
 
 class Win32ServiceControl final : public ServiceControl {
 public:
+    explicit Win32ServiceControl(std::string programPath) : programPath_(std::move(programPath)) {}
     ~Win32ServiceControl() override {
         // The process is ending its run: the manager must see a service that stopped, not one that died.
         report(SERVICE_STOPPED);
@@ -102,7 +105,7 @@ public:
         const DWORD type = SERVICE_WIN32_OWN_PROCESS | (interactive_ ? SERVICE_INTERACTIVE_PROCESS : 0);
         const DWORD start = startMode_ == 2 ? SERVICE_AUTO_START : SERVICE_DEMAND_START;
         // Quoted, or a path with blanks could start another program (C:\Program.exe).
-        const std::string command = "\"" + ownPath() + "\"";
+        const std::string command = "\"" + programPath_ + "\"";
         const ServiceHandle service(CreateServiceA(manager.get(), ServiceName, displayName_.c_str(),
                                                    SERVICE_QUERY_STATUS, type, start, SERVICE_ERROR_NORMAL,
                                                    command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
@@ -303,6 +306,7 @@ private:
 
     static inline Win32ServiceControl* serving = nullptr;
 
+    std::string programPath_;
     bool interactive_ = false;
     std::string displayName_ = ServiceName;
     int32_t startMode_ = SERVICE_DEMAND_START;
@@ -320,6 +324,11 @@ private:
 } // namespace
 
 ServiceControl& systemServiceControl() {
-    static Win32ServiceControl instance;
+    static Win32ServiceControl instance(ownPath());
+    return instance;
+}
+
+ServiceControl& programServiceControl() {
+    static Win32ServiceControl instance(systemFileSystem().executableDirectory() + "\\quietwire.exe");
     return instance;
 }

@@ -127,7 +127,7 @@ protected:
 
     TempDir units;
     TempDir data;
-    LinuxServiceControl control{watchReadableOnQtLoop, data.file("service.ini")};
+    LinuxServiceControl control{watchReadableOnQtLoop, data.file("service.ini"), ownPath()};
 };
 
 TEST_F(LinuxService, InstallWritesAUnitThatSystemdAcceptsAndEnablesIt) {
