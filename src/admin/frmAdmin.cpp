@@ -1,7 +1,7 @@
 #include "admin/frmAdmin.h"
 
 #include "admin/AdminLayouts.h"
-#include "core/CurfewWindow.h"
+#include "admin/Administration.h"
 #include "core/ModalGate.h"
 #include "platform/Platform.h"
 #include "platform/ProgramInfo.h"
@@ -13,10 +13,9 @@
 #include "settings/modGlobals.h"
 
 #include <optional>
+#include <vector>
 
 namespace {
-
-constexpr const char* RestartNotice = "\r\n\r\nYou must restart the computer now, to apply the changes";
 
 Windowing& windowing() {
     return platform::get<Windowing>();
@@ -30,22 +29,12 @@ void inform(const std::string& text) {
     windowing().MsgBox(text, MsgBoxIcon::Information, AppTitle);
 }
 
-// The service control's own words on a failure, after the message the administrator knows.
-std::string withReason(const std::string& message, const std::string& reason) {
-    return reason.empty() ? message : message + "\r\n\r\n" + reason;
+void tell(const Administration::ServiceOutcome& outcome) {
+    windowing().MsgBox(outcome.message, outcome.done ? MsgBoxIcon::Information : MsgBoxIcon::Exclamation, AppTitle);
 }
 
 bool debugMode() {
     return VtkModule::LCase(platform::get<ProgramInfo>().CommandLine()).find("-debug") != std::string::npos;
-}
-
-// The time a box holds, in the long form the settings keep; nothing when it is not a time.
-std::optional<std::string> longTime(const std::string& text) {
-    try {
-        return FormatLongTime(ParseTime(text));
-    } catch (const AppError&) {
-        return std::nullopt;
-    }
 }
 
 } // namespace
@@ -72,15 +61,15 @@ bool frmAdmin::Save() {
 void frmAdmin::Form_Load() {
     UpdateRegisterButtons();
     if (modGlobals::AlarmRaised) {
-        exclaim("Alarm has been reset!");
+        exclaim(Administration::AlarmHasBeenReset);
         modGlobals::AlarmRaised = false;
         Save();
     }
     form_->SetWindowIcon(icon_);
     form_->SetText("Text1", 0, modGlobals::StartTime);
     form_->SetText("Text1", 1, modGlobals::EndTime);
-    for (int32_t i = 0; i <= modGlobals::LastPortIndex; ++i) {
-        form_->AddItem("List1", modGlobals::ClosedPorts.at(static_cast<size_t>(i)));
+    for (const std::string& entry : Administration::ClosedPortList()) {
+        form_->AddItem("List1", entry);
     }
 }
 
@@ -109,29 +98,19 @@ void frmAdmin::dispatch(const std::string& control, int) {
 }
 
 void frmAdmin::Command4_Click() {
-    const std::optional<std::string> start = longTime(form_->Text("Text1", 0));
+    const std::optional<std::string> start = Administration::LongTime(form_->Text("Text1", 0));
     if (!start) {
-        exclaim("Invalid time format for [START], please use time format HH:MM");
+        exclaim(Administration::InvalidStartTime);
         return;
     }
     modGlobals::StartTime = *start;
-    const std::optional<std::string> end = longTime(form_->Text("Text1", 1));
+    const std::optional<std::string> end = Administration::LongTime(form_->Text("Text1", 1));
     if (!end) {
-        exclaim("Invalid time format for [END], please use time format HH:MM");
+        exclaim(Administration::InvalidEndTime);
         return;
     }
     modGlobals::EndTime = *end;
-    const int count = form_->ListCount("List1");
-    if (count == 0) {
-        modGlobals::ClosedPorts.assign(1, "");
-        modGlobals::LastPortIndex = -1;
-    } else {
-        modGlobals::LastPortIndex = count - 1;
-        modGlobals::ClosedPorts.resize(static_cast<size_t>(count));
-        for (int i = 0; i < count; ++i) {
-            modGlobals::ClosedPorts[static_cast<size_t>(i)] = form_->List("List1", i);
-        }
-    }
+    Administration::SetClosedPortList(listed());
     // A failed save keeps the window open with what the administrator typed, to try again.
     if (Save()) {
         form_->Close();
@@ -147,11 +126,9 @@ void frmAdmin::Command2_Click() {
     if (!answer || answer->empty()) {
         return;
     }
-    for (int i = 0; i < form_->ListCount("List1"); ++i) {
-        if (form_->List("List1", i) == *answer) {
-            exclaim("Port already on list!");
-            return;
-        }
+    if (Administration::OnList(listed(), *answer)) {
+        exclaim(Administration::PortAlreadyOnList);
+        return;
     }
     form_->AddItem("List1", *answer);
 }
@@ -190,34 +167,29 @@ void frmAdmin::Command5_Click() {
         return;
     }
     if (*first != *second) {
-        exclaim("Error, First and second typing wasn't equal, please set again!");
+        exclaim(Administration::PasswordsDiffer);
         return;
     }
     modGlobals::AdminPassword = *first;
-    inform("Password changed!");
+    inform(Administration::PasswordChanged);
 }
 
 void frmAdmin::Command7_Click() {
-    ServiceControl& NTService1 = platform::get<ServiceControl>();
-    NTService1.SetInteractive(true);
-    if (NTService1.Install()) {
-        NTService1.SaveSetting("General", "Installed", "True");
-        inform(std::string("Service successfully Registered!") + RestartNotice);
-    } else {
-        exclaim(withReason("Registration failed!", NTService1.LastError()));
-    }
+    tell(Administration::RegisterService(platform::get<ServiceControl>()));
     UpdateRegisterButtons();
 }
 
 void frmAdmin::Command8_Click() {
-    ServiceControl& NTService1 = platform::get<ServiceControl>();
-    if (NTService1.Uninstall()) {
-        NTService1.SaveSetting("General", "Installed", "False");
-        inform(std::string("Service successfully UnRegistered!") + RestartNotice);
-    } else {
-        exclaim(withReason("UnRegistration failed!", NTService1.LastError()));
-    }
+    tell(Administration::UnregisterService(platform::get<ServiceControl>()));
     UpdateRegisterButtons();
+}
+
+std::vector<std::string> frmAdmin::listed() const {
+    std::vector<std::string> entries;
+    for (int i = 0; i < form_->ListCount("List1"); ++i) {
+        entries.push_back(form_->List("List1", i));
+    }
+    return entries;
 }
 
 void frmAdmin::UpdateRegisterButtons() {

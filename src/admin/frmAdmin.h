@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The administrator's window: the closed-port list, the daily window, the password and the service
 // registration. It works on the live settings; OK writes them to settings.ini.
@@ -33,6 +34,7 @@ private:
     void dispatch(const std::string& control, int index);
     // Saves, and where the settings did not reach the disk says so and why; true when saved.
     bool Save();
+    std::vector<std::string> listed() const; // the list's entries, in order
 
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // outlived by clicks waiting to be handled
     std::unique_ptr<Form> form_;

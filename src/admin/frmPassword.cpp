@@ -1,6 +1,7 @@
 #include "admin/frmPassword.h"
 
 #include "admin/AdminLayouts.h"
+#include "admin/Administration.h"
 #include "core/ModalGate.h"
 #include "platform/Platform.h"
 #include "platform/Windowing.h"
@@ -34,12 +35,12 @@ void frmPassword::Command1_Click(int index) {
         form_->Close();
         return;
     }
-    if (form_->Text("Text1") == modGlobals::AdminPassword) {
+    if (Administration::PasswordMatches(form_->Text("Text1"))) {
         modGlobals::PasswordOK = true;
         form_->Close();
         return;
     }
-    platform::get<Windowing>().MsgBox("Invalid password!", MsgBoxIcon::Exclamation, AppTitle);
+    platform::get<Windowing>().MsgBox(Administration::InvalidPassword, MsgBoxIcon::Exclamation, AppTitle);
     form_->SelectAll("Text1");
     form_->SetFocus("Text1");
 }

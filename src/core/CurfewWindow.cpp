@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/Platform.h"
 #include "settings/AppError.h"
+#include "settings/modGlobals.h"
 
 #include <cstdio>
 #include <optional>
@@ -200,4 +201,19 @@ bool IsInWindow(TimeOfDay start, TimeOfDay end) {
         return start.seconds <= now && now <= end.seconds;
     }
     return now >= start.seconds || now <= end.seconds;
+}
+
+CurfewReason CurfewNow() {
+    if (modGlobals::AlarmRaised) {
+        return CurfewReason::AlarmRaised;
+    }
+    TimeOfDay start;
+    TimeOfDay end;
+    try {
+        start = ParseTime(modGlobals::StartTime);
+        end = ParseTime(modGlobals::EndTime);
+    } catch (const AppError&) {
+        return CurfewReason::NoWindow;
+    }
+    return IsInWindow(start, end) ? CurfewReason::InsideWindow : CurfewReason::OutsideWindow;
 }

@@ -24,3 +24,12 @@ std::string FormatLongTime(TimeOfDay time);
 // included. A start later than the end makes a window across midnight; equal bounds are open all
 // day. Reads the clock once.
 bool IsInWindow(TimeOfDay start, TimeOfDay end);
+
+// Why the closed ports are open or blocked now, decided from the live settings as the enforcement tick
+// decides it: a raised alarm blocks them at all hours; a window that cannot be read (none set, or a
+// stored time that is not one) leaves them open.
+enum class CurfewReason { AlarmRaised, OutsideWindow, InsideWindow, NoWindow };
+CurfewReason CurfewNow();
+inline bool PortsBlocked(CurfewReason reason) {
+    return reason == CurfewReason::AlarmRaised || reason == CurfewReason::OutsideWindow;
+}

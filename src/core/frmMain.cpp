@@ -140,19 +140,10 @@ void frmMain::Timer1_Timer() {
     // Another copy (the service, or the desktop copy beside it) may have saved the settings since;
     // the tick works with what the file holds.
     standAlone([] { modGlobals::FollowSettingsFile(); });
-    if (modGlobals::AlarmRaised) {
-        standAlone([&] { ShowTrayPicture(Picture2_); });
-        standAlone([&] { CheckPorts(); });
-        return;
-    }
-    // A time that cannot be read fails the test, and a failed test counts as passed: inside the window.
-    bool inside = true;
-    standAlone([&] {
-        const TimeOfDay start = ParseTime(modGlobals::StartTime);
-        const TimeOfDay end = ParseTime(modGlobals::EndTime);
-        inside = IsInWindow(start, end);
-    });
-    if (inside) {
+    // A raised alarm blocks at all hours; a window that cannot be read counts as inside it.
+    CurfewReason now = CurfewReason::InsideWindow;
+    standAlone([&] { now = CurfewNow(); });
+    if (!PortsBlocked(now)) {
         standAlone([&] { ShowTrayPicture(Picture1_); });
         return;
     }

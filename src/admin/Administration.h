@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/ServiceControl.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// The administrator's rules, one set for every way in: the administration dialog and quietwirectl.
+// Each works on the live settings (modGlobals); saving is the caller's.
+namespace Administration {
+
+inline constexpr const char* InvalidPassword = "Invalid password!";
+inline constexpr const char* AlarmHasBeenReset = "Alarm has been reset!";
+inline constexpr const char* InvalidStartTime = "Invalid time format for [START], please use time format HH:MM";
+inline constexpr const char* InvalidEndTime = "Invalid time format for [END], please use time format HH:MM";
+inline constexpr const char* PortAlreadyOnList = "Port already on list!";
+inline constexpr const char* PasswordsDiffer = "Error, First and second typing wasn't equal, please set again!";
+inline constexpr const char* PasswordChanged = "Password changed!";
+
+// True when typed is the administrator password: exact, letter case and blanks included.
+bool PasswordMatches(const std::string& typed);
+
+// The time an administrator typed, in the long form the settings keep (7:30 gives 07:30:00); nothing
+// when it is not a time.
+std::optional<std::string> LongTime(const std::string& typed);
+
+// The closed-port entries in order, and the list replaced as a whole (an empty one keeps one spare
+// empty entry and LastPortIndex -1, as the dialog leaves it).
+std::vector<std::string> ClosedPortList();
+void SetClosedPortList(const std::vector<std::string>& entries);
+
+// True when the list holds exactly this text (case and blanks count: "21" and "21, FTP" differ).
+bool OnList(const std::vector<std::string>& entries, const std::string& entry);
+
+// Registers or removes the program as a service and, when that worked, records it in the Installed
+// flag. The message is the one the administrator is shown, with the control's reason on a failure.
+struct ServiceOutcome {
+    bool done = false;
+    std::string message;
+};
+ServiceOutcome RegisterService(ServiceControl& NTService1);
+ServiceOutcome UnregisterService(ServiceControl& NTService1);
+
+} // namespace Administration

@@ -1,0 +1,22 @@
+// quietwirectl (quietwirectl.exe): the administration tool; the build links its system's backends.
+#include "admin/Quietwirectl.h"
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+#include "platform/Platform.h"
+#include "platform/ProfileFile.h"
+#include "platform/ProgramProcesses.h"
+#include "platform/ServiceControl.h"
+#include "platform/TcpTable.h"
+#include "platform/Terminal.h"
+
+int main(int argc, char** argv) {
+    using platform::ScopedInstall;
+    const ScopedInstall<FileSystem> files(systemFileSystem());
+    const ScopedInstall<ProfileFile> profile(systemProfileFile());
+    const ScopedInstall<Clock> clock(systemClock());
+    const ScopedInstall<TcpTable> table(systemTcpTable());
+    const ScopedInstall<ServiceControl> service(programServiceControl());
+    const ScopedInstall<ProgramProcesses> processes(systemProgramProcesses());
+    const ScopedInstall<Terminal> terminal(systemTerminal());
+    return Quietwirectl::Run({argv + 1, argv + argc});
+}
