@@ -1,0 +1,271 @@
+#include "admin/Quietwirectl.h"
+#include "fakes/FakeClock.h"
+#include "fakes/FakeServiceControl.h"
+#include "fakes/FakeTcpTable.h"
+#include "fakes/FakeTerminal.h"
+#include "fakes/FaultyFiles.h"
+#include "platform/ProgramProcesses.h"
+#include "settings/SettingsFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+namespace {
+
+class FakeProgramProcesses : public ProgramProcesses {
+public:
+    int copies = 0;
+    int RunningCopies() override { return copies; }
+};
+
+// The administrator at a shell: settings.ini with a password, a window from 22:00 to 06:00 and one
+// closed port; the clock at noon.
+class QuietwirectlTest : public SettingsTest {
+protected:
+    QuietwirectlTest() {
+        writeRaw("SETUP", "PASSWORD", "Secret");
+        writeRaw("SETUP", "START", "22:00:00");
+        writeRaw("SETUP", "END", "06:00:00");
+        writeRaw("SETUP", "ALARM", "False");
+        writeRaw("PORTS", "OP_00", "25, SMTP");
+        clock_.set(12, 0, 0);
+    }
+
+    int ctl(std::vector<std::string> arguments) {
+        terminal_.out.clear();
+        terminal_.err.clear();
+        return Quietwirectl::Run(arguments);
+    }
+    // The same with the password on standard input, as a script gives it.
+    int admin(std::vector<std::string> arguments, const std::string& password = "Secret") {
+        terminal_.input.push_back(password);
+        arguments.insert(arguments.end(), {"--password-file", "-"});
+        return ctl(std::move(arguments));
+    }
+    std::vector<std::string> storedPorts() const {
+        std::vector<std::string> entries;
+        for (int i = 0; !readRaw("PORTS", modGlobals::PortKey(i)).empty(); ++i) {
+            entries.push_back(VtkModule::Decrypt(readRaw("PORTS", modGlobals::PortKey(i)), modGlobals::RotationCount));
+        }
+        return entries;
+    }
+    std::string stored(const std::string& key) const {
+        return VtkModule::Decrypt(readRaw("SETUP", key), modGlobals::RotationCount);
+    }
+    std::string refusal(const std::string& message) const { return "quietwirectl: " + message + "\n"; }
+
+    FakeTerminal terminal_;
+    FakeServiceControl service_;
+    FakeClock clock_;
+    FakeTcpTable table_;
+    FakeProgramProcesses processes_;
+    platform::ScopedInstall<Terminal> useTerminal_{terminal_};
+    platform::ScopedInstall<ServiceControl> useService_{service_};
+    platform::ScopedInstall<Clock> useClock_{clock_};
+    platform::ScopedInstall<TcpTable> useTable_{table_};
+    platform::ScopedInstall<ProgramProcesses> useProcesses_{processes_};
+};
+
+} // namespace
+
+TEST_F(QuietwirectlTest, StatusAsksForNoPasswordAndSaysWhatTheTickWouldDoAndWhy) {
+    struct Case {
+        const char* start;
+        const char* end;
+        bool alarm;
+        int hour;
+        const char* line;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"22:00:00", "06:00:00", false, 12, "blocked: outside the window, open from 22:00:00 to 06:00:00",
+         "\"ports\":\"blocked\",\"reason\":\"outside-window\""},
+        {"22:00:00", "06:00:00", false, 23, "open: inside the window, 22:00:00 to 06:00:00",
+         "\"ports\":\"open\",\"reason\":\"inside-window\""},
+        {"22:00:00", "06:00:00", true, 23, "blocked at all hours: the clock was changed",
+         "\"ports\":\"blocked\",\"reason\":\"alarm-raised\""},
+        {"", "", false, 12, "open: no window set", "\"ports\":\"open\",\"reason\":\"no-window\""},
+    };
+    processes_.copies = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        writeRaw("SETUP", "START", c.start);
+        writeRaw("SETUP", "END", c.end);
+        writeRaw("SETUP", "ALARM", c.alarm ? "True" : "False");
+        clock_.set(c.hour, 0, 0);
+        ASSERT_EQ(ctl({"status"}), Quietwirectl::Success) << terminal_.err;
+        EXPECT_NE(terminal_.out.find(c.line), std::string::npos) << terminal_.out;
+        EXPECT_NE(terminal_.out.find("Program: running\n"), std::string::npos) << terminal_.out;
+        ASSERT_EQ(ctl({"status", "--json"}), Quietwirectl::Success);
+        EXPECT_NE(terminal_.out.find(c.reason), std::string::npos) << terminal_.out;
+    }
+    EXPECT_TRUE(terminal_.prompts.empty());
+
+    table_.unavailable = "no CAP_NET_ADMIN";
+    ASSERT_EQ(ctl({"status"}), Quietwirectl::Success);
+    EXPECT_NE(terminal_.out.find("Closing connections: not possible: no CAP_NET_ADMIN"), std::string::npos);
+}
+
+TEST_F(QuietwirectlTest, AWrongPasswordChangesNothingAndIsAnsweredOnlyAfterASecond) {
+    const std::string before = readBytes(settingsPath());
+    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+             {"show"}, {"set-window", "08:00", "09:00"}, {"add-port", "23"}, {"reset-alarm"}, {"register-service"}}) {
+        SCOPED_TRACE(command[0]);
+        terminal_.waits.clear();
+        EXPECT_EQ(admin(command, "secret"), Quietwirectl::Failure);
+        EXPECT_EQ(terminal_.err, refusal("Invalid password!"));
+        EXPECT_EQ(terminal_.waits, std::vector<int>{1000});
+        EXPECT_TRUE(terminal_.out.empty());
+    }
+    EXPECT_EQ(readBytes(settingsPath()), before);
+    EXPECT_TRUE(service_.calls.empty());
+}
+
+TEST_F(QuietwirectlTest, ThePasswordIsTypedUnseenOrReadExactlyFromTheFirstLineOfAFile) {
+    terminal_.typed = {"Secret"};
+    ASSERT_EQ(ctl({"show"}), Quietwirectl::Success) << terminal_.err;
+    EXPECT_EQ(terminal_.prompts, std::vector<std::string>{"Password: "});
+
+    writeRaw("SETUP", "PASSWORD", " two words ");
+    const std::string file = dir_.file("password");
+    for (const char* content : {" two words \r\nsecond line", " two words "}) {
+        std::ofstream(file, std::ios::binary) << content;
+        EXPECT_EQ(ctl({"show", "--password-file", file}), Quietwirectl::Success) << content << terminal_.err;
+    }
+    EXPECT_EQ(ctl({"show", "--password-file=" + file + ".missing"}), Quietwirectl::Failure);
+    EXPECT_EQ(terminal_.err.rfind("quietwirectl: Could not read " + file + ".missing: ", 0), 0u) << terminal_.err;
+
+    // No terminal and no file: it says how to give the password instead of hanging or guessing.
+    EXPECT_EQ(ctl({"show"}), Quietwirectl::Failure);
+    EXPECT_NE(terminal_.err.find("--password-file"), std::string::npos);
+}
+
+TEST_F(QuietwirectlTest, ShowListsTheSettingsAndLeavesARaisedAlarmForResetAlarm) {
+    writeRaw("SETUP", "ALARM", "True");
+    writeRaw("PORTS", "OP_01", "21, \"FTP\"");
+    ASSERT_EQ(admin({"show"}), Quietwirectl::Success) << terminal_.err;
+    EXPECT_EQ(terminal_.out, "Window: open from 22:00:00 to 06:00:00\nAlarm: raised\nService: not registered\n"
+                             "Closed ports:\n  25, SMTP\n  21, \"FTP\"\n");
+    ASSERT_EQ(admin({"show", "--json"}), Quietwirectl::Success);
+    EXPECT_EQ(terminal_.out, "{\"start\":\"22:00:00\",\"end\":\"06:00:00\",\"closedPorts\":[\"25, SMTP\",\"21, "
+                             "\\\"FTP\\\"\"],\"alarm\":true,\"serviceRegistered\":false}\n");
+    EXPECT_EQ(stored("ALARM"), "True");
+
+    ASSERT_EQ(admin({"reset-alarm"}), Quietwirectl::Success);
+    EXPECT_EQ(terminal_.out, "Alarm has been reset!\n");
+    EXPECT_EQ(stored("ALARM"), "False");
+    EXPECT_EQ(storedPorts(), (std::vector<std::string>{"25, SMTP", "21, \"FTP\""}));
+}
+
+TEST_F(QuietwirectlTest, SetWindowStoresTheLongTimesAndABadTimeChangesNothing) {
+    ASSERT_EQ(admin({"set-window", " 7:30 ", "9:15 PM"}), Quietwirectl::Success) << terminal_.err;
+    EXPECT_EQ(stored("START"), "07:30:00");
+    EXPECT_EQ(stored("END"), "21:15:00");
+
+    EXPECT_EQ(admin({"set-window", "24:00", "06:00"}), Quietwirectl::Failure);
+    EXPECT_EQ(terminal_.err, refusal("Invalid time format for [START], please use time format HH:MM"));
+    EXPECT_EQ(admin({"set-window", "08:00", ""}), Quietwirectl::Failure);
+    EXPECT_EQ(terminal_.err, refusal("Invalid time format for [END], please use time format HH:MM"));
+    EXPECT_EQ(stored("START"), "07:30:00");
+}
+
+TEST_F(QuietwirectlTest, PortEntriesAreKeptAsTypedAndOnlyAnExactDuplicateIsRefused) {
+    ASSERT_EQ(admin({"add-port", "21, FTP PORT"}), Quietwirectl::Success) << terminal_.err;
+    EXPECT_EQ(admin({"add-port", "21, FTP PORT"}), Quietwirectl::Failure);
+    EXPECT_EQ(terminal_.err, refusal("Port already on list!"));
+    ASSERT_EQ(admin({"add-port", "21, ftp port"}), Quietwirectl::Success);
+    EXPECT_EQ(admin({"add-port", ""}), Quietwirectl::Failure);
+    EXPECT_EQ(storedPorts(), (std::vector<std::string>{"25, SMTP", "21, FTP PORT", "21, ftp port"}));
+
+    // An edit is not compared with the other entries, as in the dialog.
+    ASSERT_EQ(admin({"edit-port", "21, ftp port", "25, SMTP"}), Quietwirectl::Success);
+    ASSERT_EQ(admin({"remove-port", "25, SMTP"}), Quietwirectl::Success);
+    EXPECT_EQ(storedPorts(), (std::vector<std::string>{"21, FTP PORT", "25, SMTP"}));
+    for (const std::vector<std::string>& missing :
+         std::vector<std::vector<std::string>>{{"remove-port", "25"}, {"edit-port", "21", "22"}}) {
+        EXPECT_EQ(admin(missing), Quietwirectl::Failure);
+        EXPECT_EQ(terminal_.err.rfind("quietwirectl: Port not on list!", 0), 0u) << terminal_.err;
+    }
+
+    ASSERT_EQ(admin({"remove-port", "21, FTP PORT"}), Quietwirectl::Success);
+    ASSERT_EQ(admin({"remove-port", "25, SMTP"}), Quietwirectl::Success);
+    EXPECT_TRUE(storedPorts().empty());
+    ASSERT_EQ(admin({"show"}), Quietwirectl::Success);
+    EXPECT_NE(terminal_.out.find("Closed ports: none\n"), std::string::npos);
+}
+
+TEST_F(QuietwirectlTest, SetPasswordAsksTwiceUnseenAndTwoDifferentAnswersChangeNothing) {
+    terminal_.typed = {"Secret", "new one", "new one"};
+    ASSERT_EQ(ctl({"set-password"}), Quietwirectl::Success) << terminal_.err;
+    EXPECT_EQ(terminal_.prompts,
+              (std::vector<std::string>{"Password: ", "Enter new password: ", "Re-enter new password: "}));
+    EXPECT_EQ(terminal_.out, "Password changed!\n");
+    EXPECT_EQ(stored("PASSWORD"), "new one");
+
+    terminal_.typed = {"new one", "again", "Again"};
+    EXPECT_EQ(ctl({"set-password"}), Quietwirectl::Failure);
+    EXPECT_EQ(terminal_.err, refusal("Error, First and second typing wasn't equal, please set again!"));
+    EXPECT_EQ(stored("PASSWORD"), "new one");
+
+    terminal_.input = {"new one", "from a script"};
+    ASSERT_EQ(ctl({"set-password", "--password-file", "-", "--new-password-file", "-"}), Quietwirectl::Success);
+    EXPECT_EQ(stored("PASSWORD"), "from a script");
+}
+
+TEST_F(QuietwirectlTest, TheServiceCommandsRegisterAsTheDialogDoesAndFollowTheInstalledFlag) {
+    ASSERT_EQ(admin({"register-service"}), Quietwirectl::Success) << terminal_.err;
+    EXPECT_EQ(terminal_.out,
+              "Service successfully Registered! You must restart the computer now, to apply the changes\n");
+    EXPECT_EQ(service_.store["General/Installed"], "True");
+    // Registered from outside the program, the service gets the settings the program gives it.
+    for (const char* call : {"display name QWADMIN", "start mode 2", "controls 1", "install"}) {
+        EXPECT_NE(std::find(service_.calls.begin(), service_.calls.end(), call), service_.calls.end()) << call;
+    }
+
+    EXPECT_EQ(admin({"register-service"}), Quietwirectl::Failure);
+    EXPECT_NE(terminal_.err.find("registered already"), std::string::npos);
+
+    service_.uninstalls = false;
+    EXPECT_EQ(admin({"unregister-service"}), Quietwirectl::Failure);
+    EXPECT_EQ(terminal_.err, refusal("UnRegistration failed! Access is denied."));
+    EXPECT_EQ(service_.store["General/Installed"], "True");
+
+    service_.uninstalls = true;
+    ASSERT_EQ(admin({"unregister-service"}), Quietwirectl::Success);
+    EXPECT_EQ(service_.store["General/Installed"], "False");
+    ASSERT_EQ(admin({"unregister-service", "--force"}), Quietwirectl::Success);
+}
+
+TEST_F(QuietwirectlTest, ACommandLineItCannotReadIsAUsageErrorAndAsksForNothing) {
+    for (const std::vector<std::string>& wrong :
+         std::vector<std::vector<std::string>>{{},
+                                               {"start"},
+                                               {"add-port"},
+                                               {"set-window", "08:00"},
+                                               {"add-port", "21", "--json"},
+                                               {"status", "--password-file", "-"},
+                                               {"show", "--password", "Secret"},
+                                               {"show", "--password-file"}}) {
+        SCOPED_TRACE(::testing::PrintToString(wrong));
+        EXPECT_EQ(ctl(wrong), Quietwirectl::Usage);
+        EXPECT_NE(terminal_.err.find("--help"), std::string::npos) << terminal_.err;
+    }
+    EXPECT_TRUE(terminal_.prompts.empty());
+    ASSERT_EQ(ctl({"add-port", "--help"}), Quietwirectl::Success);
+    EXPECT_EQ(terminal_.out.rfind("Usage: quietwirectl add-port ENTRY [--password-file FILE]\n", 0), 0u);
+    // An entry that begins with a dash is given after --.
+    terminal_.input = {"Secret"};
+    ASSERT_EQ(ctl({"add-port", "--password-file", "-", "--", "-1"}), Quietwirectl::Success) << terminal_.err;
+    EXPECT_EQ(storedPorts().back(), "-1");
+}
+
+TEST_F(QuietwirectlTest, ASaveThatDoesNotReachTheDiskFailsWithTheReason) {
+    FaultyFiles broken(dir_.str(), FaultyFiles::Fault::Crash, 1);
+    const platform::ScopedInstall<FileSystem> useFiles(broken);
+    const platform::ScopedInstall<ProfileFile> useProfile(broken);
+    EXPECT_EQ(admin({"add-port", "23"}), Quietwirectl::Failure);
+    EXPECT_EQ(terminal_.err.rfind("quietwirectl: The settings could not be written. ", 0), 0u) << terminal_.err;
+    EXPECT_TRUE(terminal_.out.empty());
+}
