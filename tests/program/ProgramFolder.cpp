@@ -12,6 +12,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -71,6 +72,7 @@ std::optional<int> Running::endsWithin(std::chrono::milliseconds time) {
 
 ProgramFolder::ProgramFolder() {
     std::filesystem::copy_file(QW_PROGRAM_PATH, dir_.file("quietwire"));
+    std::filesystem::copy_file(QW_QUIETWIRECTL_PATH, dir_.file("quietwirectl"));
     std::filesystem::create_directory(dir_.file("run"));
     std::filesystem::permissions(dir_.file("run"), std::filesystem::perms::owner_all);
 }
@@ -115,4 +117,39 @@ std::unique_ptr<Running> ProgramFolder::start(const std::vector<std::string>& en
     auto running = std::make_unique<Running>(dir_.file("quietwire"), std::move(env), dir_.file("log.txt"));
     EXPECT_TRUE(running->started());
     return running;
+}
+
+ProgramFolder::ToolRun ProgramFolder::quietwirectl(const std::vector<std::string>& arguments,
+                                                   const std::string& input) const {
+    const std::string in = dir_.file("quietwirectl.in");
+    const std::string out = dir_.file("quietwirectl.out");
+    std::ofstream(in, std::ios::binary | std::ios::trunc) << input;
+    std::vector<std::string> words = {dir_.file("quietwirectl")};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    char* envp[] = {nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    // A session of its own: no terminal to ask on, as under a script.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    pid_t pid = -1;
+    ToolRun run;
+    if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp) == 0) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    run.output = readBytes(out);
+    return run;
 }

@@ -39,8 +39,8 @@ struct StoredSettings {
     bool alarm = false;
 };
 
-// The built program copied into a folder of its own, as it is installed, with a runtime directory of
-// its own (mode 0700, as a login's is) so that its instance lock is apart from any other copy's.
+// The built program and quietwirectl copied into a folder of their own, as they are installed, with a runtime directory
+// of its own (mode 0700, as a login's is) so that its instance lock is apart from any other copy's.
 class ProgramFolder {
 public:
     ProgramFolder();
@@ -53,6 +53,14 @@ public:
 
     // Starts the program with a bare environment; `environment` adds entries ("NAME=value").
     std::unique_ptr<Running> start(const std::vector<std::string>& environment = {}) const;
+
+    // Runs the folder's quietwirectl with arguments and input on its standard input; its exit status and
+    // everything it wrote to standard output and error.
+    struct ToolRun {
+        int status = -1;
+        std::string output;
+    };
+    ToolRun quietwirectl(const std::vector<std::string>& arguments, const std::string& input = "") const;
 
     std::string file(const std::string& name) const { return dir_.file(name); }
     std::string log() const { return readBytes(dir_.file("log.txt")); }

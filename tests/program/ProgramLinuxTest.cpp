@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <netinet/in.h>
 #include <thread>
 
@@ -69,4 +70,42 @@ TEST_F(ProgramLinuxTest, ASecondCopyEndsAtOnceAndLeavesTheFirstAndTheFileAlone) 
     EXPECT_FALSE(first->endsWithin(0ms)) << "the first copy ended";
     EXPECT_TRUE(killedWithinATick(ClosedPort)) << "the first copy still enforces";
     EXPECT_EQ(readBytes(folder_.file("settings.ini")), settings);
+}
+
+TEST_F(ProgramLinuxTest, QuietwirectlAdministersTheRunningProgramFromAShell) {
+    constexpr uint16_t WebPort = 9090;
+    folder_.writeSettings(hoursFromNow(-1), hoursFromNow(1), false);
+    auto program = folder_.start();
+    std::ofstream(folder_.file("password")) << "Secret\n";
+    const std::vector<std::string> password = {"--password-file", folder_.file("password")};
+    auto ctl = [&](std::vector<std::string> arguments, bool administrator = true) {
+        if (administrator) {
+            arguments.insert(arguments.end(), password.begin(), password.end());
+        }
+        return folder_.quietwirectl(arguments);
+    };
+    const auto status = ctl({"status"}, false);
+    EXPECT_EQ(status.status, 0) << status.output;
+    EXPECT_NE(status.output.find("Program: running\n"), std::string::npos) << status.output;
+    EXPECT_NE(status.output.find("open: inside the window"), std::string::npos) << status.output;
+
+    const std::string before = readBytes(folder_.file("settings.ini"));
+    const auto wrong = folder_.quietwirectl({"add-port", "9090", "--password-file", "-"}, "secret\n");
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_EQ(wrong.output, "quietwirectl: Invalid password!\n");
+    EXPECT_EQ(readBytes(folder_.file("settings.ini")), before);
+
+    EXPECT_EQ(ctl({"set-window", hoursFromNow(1), hoursFromNow(2)}).status, 0);
+    EXPECT_EQ(ctl({"add-port", "9090, WEB"}).status, 0);
+    EXPECT_TRUE(killedWithinATick(WebPort)) << "the running copy took the change over\n" << folder_.log();
+    const auto blocked = ctl({"status", "--json"}, false);
+    EXPECT_NE(blocked.output.find("\"ports\":\"blocked\",\"reason\":\"outside-window\""), std::string::npos)
+        << blocked.output;
+
+    folder_.writeSettings(hoursFromNow(-1), hoursFromNow(1), true);
+    EXPECT_TRUE(killedWithinATick(ClosedPort)) << "the stored alarm blocks inside the window";
+    const auto reset = ctl({"reset-alarm"});
+    EXPECT_EQ(reset.output, "Alarm has been reset!\n");
+    EXPECT_NE(ctl({"status"}, false).output.find("open: inside the window"), std::string::npos);
+    EXPECT_FALSE(killedWithinATick(ClosedPort)) << "the alarm stayed raised in the running copy";
 }
