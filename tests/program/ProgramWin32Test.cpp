@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -298,6 +299,41 @@ SERVICE_STATUS_PROCESS statusOf(const ServiceHandle& service) {
     return status;
 }
 
+// Runs quietwirectl.exe with arguments, its output in a file; its exit code and what it wrote.
+struct ToolRun {
+    DWORD status = 1;
+    std::string output;
+};
+ToolRun runTool(const std::string& tool, const std::string& arguments, const std::string& outputFile) {
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    ToolRun run;
+    {
+        const UniqueHandle output(
+            CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS, 0, nullptr));
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output.get();
+        startup.hStdError = output.get();
+        PROCESS_INFORMATION info{};
+        std::string command = "\"" + tool + "\" " + arguments;
+        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                            &startup, &info)) {
+            return run;
+        }
+        const UniqueHandle process(info.hProcess);
+        CloseHandle(info.hThread);
+        WaitForSingleObject(process.get(), 60000);
+        GetExitCodeProcess(process.get(), &run.status);
+    }
+    run.output = readBytes(outputFile);
+    return run;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 bool operator==(const FILETIME& a, const FILETIME& b) {
     return CompareFileTime(&a, &b) == 0;
 }
@@ -310,6 +346,8 @@ protected:
         std::error_code error;
         std::filesystem::copy_file(QW_PROGRAM_PATH, program_, error);
         ASSERT_FALSE(error) << "cannot copy " << QW_PROGRAM_PATH << ": " << error.message();
+        std::filesystem::copy_file(QW_QUIETWIRECTL_PATH, tool_, error);
+        ASSERT_FALSE(error) << "cannot copy " << QW_QUIETWIRECTL_PATH << ": " << error.message();
         ASSERT_TRUE(open_.loaded() && blocked_.loaded()) << "no tray icons in " << QW_PROGRAM_PATH;
         // Start and end equal: the closed ports are open all day, nothing is scanned, the open icon shows.
         useSettingsFolder([] {
@@ -340,6 +378,16 @@ protected:
 
     std::string settingsBytes() const { return readBytes(settings_); }
 
+    // quietwirectl beside the program; the administrator's password from a file.
+    ToolRun quietwirectl(const std::string& arguments, bool administrator = true) {
+        if (administrator) {
+            std::ofstream(dir_.file("password")) << "secret\n"; // a text file: CR LF on Windows
+        }
+        // A file for each run: Wine may close an ended process's handles a moment after it ended.
+        return runTool(tool_, arguments + (administrator ? " --password-file \"" + dir_.file("password") + "\"" : ""),
+                       dir_.file("quietwirectl-" + std::to_string(++toolRuns_) + ".txt"));
+    }
+
     // A copy of the program with its icon in the tray.
     std::unique_ptr<RunningProgram> startWithIcon() {
         auto program = std::make_unique<RunningProgram>(program_);
@@ -350,6 +398,8 @@ protected:
 
     TempDir dir_;
     const std::string program_ = dir_.file("quietwire.exe");
+    const std::string tool_ = dir_.file("quietwirectl.exe");
+    int toolRuns_ = 0;
     const std::string settings_ = dir_.file("settings.ini");
     const TrayPicture open_{QW_PROGRAM_PATH, ProgramIcon::Open};
     const TrayPicture blocked_{QW_PROGRAM_PATH, ProgramIcon::Blocked};
@@ -507,6 +557,58 @@ TEST_F(ProgramService, RegisteredItRunsAsTheServiceAndTheStopRequestEndsItWithIt
     control_.SaveSetting("General", "Installed", "False");
     EXPECT_FALSE(openQuietwire(SERVICE_QUERY_STATUS));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+TEST_F(ProgramService, QuietwirectlRegistersTheProgramBesideItAndUnregistersIt) {
+    const ToolRun registered = quietwirectl("register-service");
+    ToolRun status;
+    ASSERT_EQ(registered.status, 0u) << registered.output;
+    {
+        const ServiceHandle service = openQuietwire();
+        ASSERT_TRUE(service);
+        std::vector<BYTE> buffer(8192);
+        DWORD needed = 0;
+        ASSERT_TRUE(QueryServiceConfigA(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
+                                        static_cast<DWORD>(buffer.size()), &needed));
+        const auto& config = *reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(buffer.data());
+        EXPECT_EQ(lstrcmpiA(config.lpBinaryPathName, ("\"" + program_ + "\"").c_str()), 0) << config.lpBinaryPathName;
+        EXPECT_EQ(config.dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
+        EXPECT_STREQ(config.lpDisplayName, "QWADMIN");
+    }
+    EXPECT_TRUE(ServiceHost::Installed(control_, "false"));
+    status = quietwirectl("status", false);
+    EXPECT_TRUE(contains(status.output, "Service: registered, not running")) << status.output;
+
+    const ToolRun removed = quietwirectl("unregister-service");
+    EXPECT_EQ(removed.status, 0u) << removed.output;
+    EXPECT_FALSE(openQuietwire(SERVICE_QUERY_STATUS));
+    EXPECT_FALSE(ServiceHost::Installed(control_, "false"));
+}
+
+TEST_F(ProgramTest, QuietwirectlChangesWhatTheRunningProgramUsesAndReadsBackWhatTheProgramWrote) {
+    auto program = startWithIcon();
+    ToolRun status = quietwirectl("status", false);
+    EXPECT_EQ(status.status, 0u) << status.output;
+    EXPECT_TRUE(contains(status.output, "Program: running\r\n")) << status.output;
+    EXPECT_TRUE(contains(status.output, "open: inside the window")) << status.output;
+    EXPECT_EQ(quietwirectl("add-port \"21, FTP PORT\"").status, 0u);
+
+    // The program raises the alarm and writes the file itself; the tool reads what it wrote.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(program->mainWindow(), WM_TIMECHANGE, 0, 0, SMTO_NORMAL, 1000, &ignored);
+    const HWND box = waitUntil([&] { return program->messageBox(); });
+    ASSERT_NE(box, nullptr) << "no warning box";
+    ASSERT_TRUE(waitUntil([&] { return alarmStored(); }));
+    PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    EXPECT_TRUE(waitUntil([&] { return blocked_.timesInTaskbar() == 1; })) << "no blocked icon after the alarm";
+    const ToolRun shown = quietwirectl("show --json");
+    EXPECT_EQ(shown.output, "{\"start\":\"00:00:00\",\"end\":\"00:00:00\",\"closedPorts\":[\"2525, TEST\",\"21, FTP "
+                            "PORT\"],\"alarm\":true,\"serviceRegistered\":false}\r\n");
+
+    const ToolRun reset = quietwirectl("reset-alarm");
+    EXPECT_EQ(reset.output, "Alarm has been reset!\r\n");
+    EXPECT_TRUE(waitUntil([&] { return open_.timesInTaskbar() == 1; })) << "the running copy kept the alarm";
+    EXPECT_TRUE(contains(quietwirectl("status", false).output, "open: inside the window"));
 }
 
 } // namespace
