@@ -566,14 +566,10 @@ TEST_F(ProgramService, QuietwirectlRegistersTheProgramBesideItAndUnregistersIt) 
     {
         const ServiceHandle service = openQuietwire();
         ASSERT_TRUE(service);
-        std::vector<BYTE> buffer(8192);
-        DWORD needed = 0;
-        ASSERT_TRUE(QueryServiceConfigA(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
-                                        static_cast<DWORD>(buffer.size()), &needed));
-        const auto& config = *reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(buffer.data());
-        EXPECT_EQ(lstrcmpiA(config.lpBinaryPathName, ("\"" + program_ + "\"").c_str()), 0) << config.lpBinaryPathName;
-        EXPECT_EQ(config.dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
-        EXPECT_STREQ(config.lpDisplayName, "QWADMIN");
+        const ServiceConfig config = configOf(service);
+        EXPECT_EQ(lstrcmpiA(config.command.c_str(), ("\"" + program_ + "\"").c_str()), 0) << config.command;
+        EXPECT_EQ(config.start, static_cast<DWORD>(SERVICE_AUTO_START));
+        EXPECT_EQ(config.displayName, "QWADMIN");
     }
     EXPECT_TRUE(ServiceHost::Installed(control_, "false"));
     status = quietwirectl("status", false);

@@ -1,10 +1,8 @@
-#include "platform/Terminal.h"
+#include "platform/StreamTerminal.h"
 #include "platform/linux/UniqueFd.h"
 
 #include <chrono>
-#include <cstdio>
 #include <fcntl.h>
-#include <iostream>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -36,28 +34,8 @@ private:
     bool saved_;
 };
 
-class LinuxTerminal final : public Terminal {
+class LinuxTerminal final : public StreamTerminal {
 public:
-    void Out(const std::string& text) override {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
-    }
-    void Err(const std::string& text) override {
-        std::fwrite(text.data(), 1, text.size(), stderr);
-        std::fflush(stderr);
-    }
-
-    std::optional<std::string> ReadLine() override {
-        std::string line;
-        if (!std::getline(std::cin, line)) {
-            return std::nullopt;
-        }
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        return line;
-    }
-
     // The controlling terminal itself, as passwd and ssh ask: standard input may carry other data.
     std::optional<std::string> ReadSecret(const std::string& prompt) override {
         const UniqueFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));

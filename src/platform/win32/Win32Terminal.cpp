@@ -1,10 +1,7 @@
-#include "platform/Terminal.h"
+#include "platform/StreamTerminal.h"
 #include "platform/win32/UniqueHandle.h"
 
 #include <windows.h>
-
-#include <cstdio>
-#include <iostream>
 
 namespace {
 
@@ -37,28 +34,8 @@ void writeConsole(HANDLE output, const std::string& text) {
     WriteFile(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-class Win32Terminal final : public Terminal {
+class Win32Terminal final : public StreamTerminal {
 public:
-    void Out(const std::string& text) override {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
-    }
-    void Err(const std::string& text) override {
-        std::fwrite(text.data(), 1, text.size(), stderr);
-        std::fflush(stderr);
-    }
-
-    std::optional<std::string> ReadLine() override {
-        std::string line;
-        if (!std::getline(std::cin, line)) {
-            return std::nullopt;
-        }
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        return line;
-    }
-
     // The console itself (CONIN$, CONOUT$): standard input and output may be redirected.
     std::optional<std::string> ReadSecret(const std::string& prompt) override {
         const UniqueHandle input(CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 // The Quietwire service as the tests see it through the service control manager.
 namespace servicemanager {
 
@@ -19,6 +22,24 @@ inline ServiceHandle openQuietwire(DWORD access = SERVICE_ALL_ACCESS) {
 inline DWORD currentState(const ServiceHandle& service) {
     SERVICE_STATUS status{};
     return QueryServiceStatus(service.get(), &status) ? status.dwCurrentState : 0;
+}
+
+// The service's registration as the manager keeps it; all zero when it cannot be read.
+struct ServiceConfig {
+    DWORD type = 0;
+    DWORD start = 0;
+    std::string command;
+    std::string displayName;
+};
+inline ServiceConfig configOf(const ServiceHandle& service) {
+    std::vector<BYTE> buffer(8192);
+    DWORD needed = 0;
+    if (!QueryServiceConfigA(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
+                             static_cast<DWORD>(buffer.size()), &needed)) {
+        return {};
+    }
+    const auto& config = *reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(buffer.data());
+    return {config.dwServiceType, config.dwStartType, config.lpBinaryPathName, config.lpDisplayName};
 }
 
 // Polls until the service reaches the state or a minute has passed; returns the state it is in.

@@ -81,15 +81,11 @@ TEST_F(Win32Service, InstallRegistersTheProgramUnderItsOwnQuotedPathWithTheSetti
         {
             const ServiceHandle service = openQuietwire();
             ASSERT_TRUE(service);
-            std::vector<BYTE> buffer(8192);
-            DWORD needed = 0;
-            ASSERT_TRUE(QueryServiceConfigA(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
-                                            static_cast<DWORD>(buffer.size()), &needed));
-            const auto& config = *reinterpret_cast<const QUERY_SERVICE_CONFIGA*>(buffer.data());
-            EXPECT_EQ(config.dwServiceType, registration.type);
-            EXPECT_EQ(config.dwStartType, registration.start);
-            EXPECT_EQ(std::string(config.lpBinaryPathName), "\"" + hostPath + "\"");
-            EXPECT_STREQ(config.lpDisplayName, "QWADMIN");
+            const ServiceConfig config = configOf(service);
+            EXPECT_EQ(config.type, registration.type);
+            EXPECT_EQ(config.start, registration.start);
+            EXPECT_EQ(config.command, "\"" + hostPath + "\"");
+            EXPECT_EQ(config.displayName, "QWADMIN");
             EXPECT_EQ(currentState(service), static_cast<DWORD>(SERVICE_STOPPED));
         }
         EXPECT_FALSE(control.Running());
