@@ -1,6 +1,7 @@
 #include "admin/Administration.h"
 
 #include "core/CurfewWindow.h"
+#include "service/ServiceHost.h"
 #include "settings/AppError.h"
 #include "settings/modGlobals.h"
 
@@ -55,21 +56,33 @@ bool OnList(const std::vector<std::string>& entries, const std::string& entry) {
     return false;
 }
 
+namespace {
+
+// The flag the buttons and the start-up follow; a store that would not take it is said, not hidden.
+ServiceOutcome recorded(ServiceControl& NTService1, bool installed, const std::string& success) {
+    NTService1.SaveSetting("General", "Installed", installed ? "True" : "False");
+    if (ServiceHost::Installed(NTService1, installed ? "false" : "true") != installed) {
+        return {false, success + "\r\n\r\nBut the service settings could not be written, so the program does not "
+                                 "know it (the Installed flag is unchanged)."};
+    }
+    return {true, success + RestartNotice};
+}
+
+} // namespace
+
 ServiceOutcome RegisterService(ServiceControl& NTService1) {
     NTService1.SetInteractive(true);
     if (!NTService1.Install()) {
         return {false, withReason("Registration failed!", NTService1.LastError())};
     }
-    NTService1.SaveSetting("General", "Installed", "True");
-    return {true, std::string("Service successfully Registered!") + RestartNotice};
+    return recorded(NTService1, true, "Service successfully Registered!");
 }
 
 ServiceOutcome UnregisterService(ServiceControl& NTService1) {
     if (!NTService1.Uninstall()) {
         return {false, withReason("UnRegistration failed!", NTService1.LastError())};
     }
-    NTService1.SaveSetting("General", "Installed", "False");
-    return {true, std::string("Service successfully UnRegistered!") + RestartNotice};
+    return recorded(NTService1, false, "Service successfully UnRegistered!");
 }
 
 } // namespace Administration

@@ -17,6 +17,13 @@ inline constexpr const char* InvalidEndTime = "Invalid time format for [END], pl
 inline constexpr const char* PortAlreadyOnList = "Port already on list!";
 inline constexpr const char* PasswordsDiffer = "Error, First and second typing wasn't equal, please set again!";
 inline constexpr const char* PasswordChanged = "Password changed!";
+// What settings.ini cannot give back as it was typed is refused, or it would be lost or changed.
+inline constexpr const char* EntryNotKept =
+    "This entry cannot be kept in settings.ini: it may hold no control character (such as a tab) and at most "
+    "2045 characters.";
+inline constexpr const char* PasswordNotKept =
+    "This password cannot be kept in settings.ini: it may hold no control character (such as a tab) and at "
+    "most 2045 characters.";
 
 // True when typed is the administrator password: exact, letter case and blanks included.
 bool PasswordMatches(const std::string& typed);
@@ -34,7 +41,8 @@ void SetClosedPortList(const std::vector<std::string>& entries);
 bool OnList(const std::vector<std::string>& entries, const std::string& entry);
 
 // Registers or removes the program as a service and, when that worked, records it in the Installed
-// flag. The message is the one the administrator is shown, with the control's reason on a failure.
+// flag. The message is the one the administrator is shown, with the control's reason on a failure;
+// a registration whose Installed flag could not be saved is a failure too.
 struct ServiceOutcome {
     bool done = false;
     std::string message;

@@ -14,9 +14,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 
 namespace Quietwirectl {
 
@@ -40,6 +42,13 @@ struct Refusal : std::runtime_error {
 
 Terminal& terminal() {
     return platform::get<Terminal>();
+}
+
+// A script that reads the output must not take a failed write for an empty answer.
+void say(const std::string& text) {
+    if (!terminal().Out(text)) {
+        fail("Could not write to standard output.");
+    }
 }
 
 // The dialog's messages are made for a box; a console shows each on one line.
@@ -68,14 +77,14 @@ struct Options {
 };
 
 struct Command {
-    const char* name;
-    const char* synopsis; // operands and options
-    const char* summary;
-    size_t operands;
-    bool administrator; // asks for the administrator password
-    bool json;          // takes --json
-    bool force;         // takes --force
-    void (*run)(const Options&);
+    const char* name = "";
+    const char* synopsis = ""; // operands and options
+    const char* summary = "";
+    size_t operands = 0;
+    bool administrator = false; // asks for the administrator password
+    bool json = false;          // takes --json
+    bool force = false;         // takes --force
+    void (*run)(const Options&) = nullptr;
 };
 
 // ---- settings ----
@@ -107,6 +116,10 @@ std::string passwordFrom(const std::string& file) {
         }
         return *line;
     }
+    std::error_code ignored;
+    if (std::filesystem::is_directory(file, ignored)) {
+        fail("Could not read " + file + ": it is a folder.");
+    }
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         fail("Could not read " + file + ": " + std::strerror(errno));
@@ -122,30 +135,64 @@ std::string passwordFrom(const std::string& file) {
 std::string askSecret(const std::string& prompt) {
     const std::optional<std::string> typed = terminal().ReadSecret(prompt);
     if (!typed) {
-        fail("No terminal to ask for the password on: give it with --password-file FILE (- for standard input).");
+        fail("No password given: there is no terminal to ask on, or its input ended. Give it with --password-file "
+             "FILE (- for standard input).");
     }
     return *typed;
 }
 
-void authorise(const Options& options) {
-    const std::string typed = options.passwordFile ? passwordFrom(*options.passwordFile) : askSecret("Password: ");
+// The password first, the settings after: a command changes what the file holds once the password is
+// in, not what it held while someone was typing (another change, or an alarm the program raised).
+std::string typedPassword(const Options& options) {
+    return options.passwordFile ? passwordFrom(*options.passwordFile) : askSecret("Password: ");
+}
+
+void loadChecked(const std::string& typed) {
+    load();
     if (!Administration::PasswordMatches(typed)) {
         terminal().Wait(WrongPasswordWaitMs); // guessing at speed
         fail(Administration::InvalidPassword);
     }
 }
 
+void loadAsAdministrator(const Options& options) {
+    loadChecked(typedPassword(options));
+}
+
 // ---- output ----
 
+// True for text that is well-formed UTF-8 (a Linux entry; the ASCII of either system).
+bool utf8(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const size_t length = lead < 0x80           ? 1
+                              : (lead >> 5) == 0x6  ? 2
+                              : (lead >> 4) == 0xe  ? 3
+                              : (lead >> 3) == 0x1e ? 4
+                                                    : 0;
+        if (length == 0 || i + length > text.size()) {
+            return false;
+        }
+        for (size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
+}
+
+// UTF-8 text as it is; other text (the ANSI code page of Windows) byte by byte as Latin-1 characters.
 std::string jsonString(const std::string& text) {
+    const bool asIs = utf8(text);
     std::string out = "\"";
     for (const char c : text) {
         const auto code = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
-        } else if (code < 0x20 || code >= 0x7f) {
-            // The settings are single-byte text; each byte is written as the character of that code.
+        } else if (code < 0x20 || code == 0x7f || (code >= 0x80 && !asIs)) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
             out += escaped;
@@ -196,40 +243,72 @@ std::string reasonText(CurfewReason reason) {
     return "";
 }
 
+// What a running copy can do about connections: its own right, and what this user can tell of the
+// system beside it.
+std::string closingText(const std::vector<ProgramCopy>& copies, const std::string& cannotHere) {
+    for (const ProgramCopy& copy : copies) {
+        if (!copy.mayClose) {
+            return "not possible: the running program has no right to close other programs' connections";
+        }
+    }
+    if (cannotHere.empty()) {
+        return "possible";
+    }
+    return copies.empty()
+               ? "not possible for this user: " + oneLine(cannotHere)
+               : "the running program has the right; this user cannot check the rest (" + oneLine(cannotHere) + ")";
+}
+
+std::string entriesText(size_t entries) {
+    return std::to_string(entries) + (entries == 1 ? " entry" : " entries");
+}
+
+// Needs no password: what the tray icon shows anyone, and whether it is in force at all. Without
+// settings it can read, it says what it can and fails.
 void status(const Options& options) {
-    load();
-    const int copies = platform::get<ProgramProcesses>().RunningCopies();
+    const std::vector<ProgramCopy> copies = platform::get<ProgramProcesses>().RunningCopies();
     ServiceControl& service = platform::get<ServiceControl>();
     const bool registered = ServiceHost::Installed(service, "false");
     const bool serviceRunning = service.Running();
-    const CurfewReason reason = CurfewNow();
-    const std::string cannotClose = platform::get<TcpTable>().DeletionUnavailable();
+    const std::string cannotHere = platform::get<TcpTable>().DeletionUnavailable();
+    modGlobals::LastPortIndex = -1;
+    modGlobals::ClosedPorts.clear();
+    const std::string unreadable = oneLine(modGlobals::LoadSettings());
+    const CurfewReason curfew = CurfewNow();
+    const bool enforcing = !copies.empty();
+    const char* ports = !unreadable.empty() ? "unknown" : enforcing && PortsBlocked(curfew) ? "blocked" : "open";
+    const char* reason = !unreadable.empty() ? "settings-unreadable" : enforcing ? reasonName(curfew) : "not-running";
     const size_t entries = Administration::ClosedPortList().size();
     if (options.json) {
-        terminal().Out(
-            "{\"running\":" + jsonBool(copies > 0) + ",\"copies\":" + std::to_string(copies) +
+        say("{\"running\":" + jsonBool(enforcing) + ",\"copies\":" + std::to_string(copies.size()) +
             ",\"service\":{\"registered\":" + jsonBool(registered) + ",\"running\":" + jsonBool(serviceRunning) +
-            "},\"ports\":" + jsonString(PortsBlocked(reason) ? "blocked" : "open") +
-            ",\"reason\":" + jsonString(reasonName(reason)) + ",\"start\":" + jsonString(modGlobals::StartTime) +
-            ",\"end\":" + jsonString(modGlobals::EndTime) + ",\"alarm\":" + jsonBool(modGlobals::AlarmRaised) +
-            ",\"closedPortEntries\":" + std::to_string(entries) + ",\"canCloseConnections\":" +
-            jsonBool(cannotClose.empty()) + ",\"cannotCloseBecause\":" + jsonString(oneLine(cannotClose)) + "}\n");
-        return;
+            "},\"ports\":" + jsonString(ports) + ",\"reason\":" + jsonString(reason) +
+            ",\"curfew\":" + (unreadable.empty() ? jsonString(reasonName(curfew)) : "null") +
+            ",\"start\":" + jsonString(modGlobals::StartTime) + ",\"end\":" + jsonString(modGlobals::EndTime) +
+            ",\"alarm\":" + jsonBool(modGlobals::AlarmRaised) + ",\"closedPortEntries\":" + std::to_string(entries) +
+            ",\"canCloseConnections\":" + jsonBool(closingText(copies, cannotHere) == "possible") +
+            ",\"closing\":" + jsonString(closingText(copies, cannotHere)) + "}\n");
+    } else {
+        const std::string program = copies.empty()       ? "not running"
+                                    : copies.size() == 1 ? "running"
+                                                         : "running (" + std::to_string(copies.size()) + " copies)";
+        const std::string asService = !registered      ? "not registered"
+                                      : serviceRunning ? "registered, running"
+                                                       : "registered, not running";
+        const std::string portsText =
+            !unreadable.empty() ? "cannot tell: the settings cannot be read"
+            : enforcing         ? reasonText(curfew)
+                                : "open: the program is not running (while it runs: " + reasonText(curfew) + ")";
+        say("Program: " + program + "\nService: " + asService + "\nClosed ports (" + entriesText(entries) +
+            "): " + portsText + "\nClosing connections: " + closingText(copies, cannotHere) + "\n");
     }
-    const std::string program = copies == 0   ? "not running"
-                                : copies == 1 ? "running"
-                                              : "running (" + std::to_string(copies) + " copies)";
-    const std::string asService = !registered      ? "not registered"
-                                  : serviceRunning ? "registered, running"
-                                                   : "registered, not running";
-    terminal().Out("Program: " + program + "\nService: " + asService + "\nClosed ports (" + std::to_string(entries) +
-                   " entries): " + reasonText(reason) + "\nClosing connections: " +
-                   (cannotClose.empty() ? std::string("possible") : "not possible: " + oneLine(cannotClose)) + "\n");
+    if (!unreadable.empty()) {
+        fail(unreadable);
+    }
 }
 
 void show(const Options& options) {
-    load();
-    authorise(options);
+    loadAsAdministrator(options);
     const std::vector<std::string> entries = Administration::ClosedPortList();
     const bool registered = ServiceHost::Installed(platform::get<ServiceControl>(), "false");
     if (options.json) {
@@ -237,9 +316,9 @@ void show(const Options& options) {
         for (const std::string& entry : entries) {
             list += (list.empty() ? "" : ",") + jsonString(entry);
         }
-        terminal().Out("{\"start\":" + jsonString(modGlobals::StartTime) +
-                       ",\"end\":" + jsonString(modGlobals::EndTime) + ",\"closedPorts\":[" + list + "],\"alarm\":" +
-                       jsonBool(modGlobals::AlarmRaised) + ",\"serviceRegistered\":" + jsonBool(registered) + "}\n");
+        say("{\"start\":" + jsonString(modGlobals::StartTime) + ",\"end\":" + jsonString(modGlobals::EndTime) +
+            ",\"closedPorts\":[" + list + "],\"alarm\":" + jsonBool(modGlobals::AlarmRaised) +
+            ",\"serviceRegistered\":" + jsonBool(registered) + "}\n");
         return;
     }
     std::string text = "Window: " +
@@ -251,12 +330,11 @@ void show(const Options& options) {
     for (const std::string& entry : entries) {
         text += "  " + entry + "\n";
     }
-    terminal().Out(text);
+    say(text);
 }
 
 void setWindow(const Options& options) {
-    load();
-    authorise(options);
+    loadAsAdministrator(options);
     const std::optional<std::string> start = Administration::LongTime(options.operands[0]);
     if (!start) {
         fail(Administration::InvalidStartTime);
@@ -268,13 +346,15 @@ void setWindow(const Options& options) {
     modGlobals::StartTime = *start;
     modGlobals::EndTime = *end;
     save();
-    terminal().Out("Window set: open from " + windowText() + "\n");
+    say("Window set: open from " + windowText() + "\n");
 }
 
-// An empty entry would end the list where it stands when the file is read again.
-void refuseEmpty(const std::string& entry) {
+void refuseUnkept(const std::string& entry) {
     if (entry.empty()) {
-        fail("An empty entry cannot be listed.");
+        fail("An empty entry cannot be listed."); // it would end the list when the file is read again
+    }
+    if (!modGlobals::Keeps(entry)) {
+        fail(Administration::EntryNotKept);
     }
 }
 
@@ -287,10 +367,9 @@ std::vector<std::string>::iterator findEntry(std::vector<std::string>& entries, 
 }
 
 void addPort(const Options& options) {
-    load();
-    authorise(options);
+    loadAsAdministrator(options);
     const std::string& entry = options.operands[0];
-    refuseEmpty(entry);
+    refuseUnkept(entry);
     std::vector<std::string> entries = Administration::ClosedPortList();
     if (Administration::OnList(entries, entry)) {
         fail(Administration::PortAlreadyOnList);
@@ -298,34 +377,32 @@ void addPort(const Options& options) {
     entries.push_back(entry);
     Administration::SetClosedPortList(entries);
     save();
-    terminal().Out("Added: " + entry + "\n");
+    say("Added: " + entry + "\n");
 }
 
 void removePort(const Options& options) {
-    load();
-    authorise(options);
+    loadAsAdministrator(options);
     std::vector<std::string> entries = Administration::ClosedPortList();
     entries.erase(findEntry(entries, options.operands[0]));
     Administration::SetClosedPortList(entries);
     save();
-    terminal().Out("Removed: " + options.operands[0] + "\n");
+    say("Removed: " + options.operands[0] + "\n");
 }
 
 void editPort(const Options& options) {
-    load();
-    authorise(options);
+    loadAsAdministrator(options);
     const std::string& replacement = options.operands[1];
-    refuseEmpty(replacement);
+    refuseUnkept(replacement);
     std::vector<std::string> entries = Administration::ClosedPortList();
     *findEntry(entries, options.operands[0]) = replacement; // not compared with the others, as in the dialog
     Administration::SetClosedPortList(entries);
     save();
-    terminal().Out("Changed: " + options.operands[0] + " to " + replacement + "\n");
+    say("Changed: " + options.operands[0] + " to " + replacement + "\n");
 }
 
 void setPassword(const Options& options) {
-    load();
-    authorise(options);
+    const std::string typed = typedPassword(options);
+    loadChecked(typed);
     std::string chosen;
     if (options.newPasswordFile) {
         chosen = passwordFrom(*options.newPasswordFile);
@@ -335,27 +412,29 @@ void setPassword(const Options& options) {
             fail(Administration::PasswordsDiffer);
         }
     }
+    if (!modGlobals::Keeps(chosen)) {
+        fail(Administration::PasswordNotKept);
+    }
+    loadChecked(typed); // afresh: the new password was being typed meanwhile
     modGlobals::AdminPassword = chosen;
     save();
-    terminal().Out(std::string(Administration::PasswordChanged) + "\n");
+    say(std::string(Administration::PasswordChanged) + "\n");
 }
 
 void resetAlarm(const Options& options) {
-    load();
-    authorise(options);
+    loadAsAdministrator(options);
     if (!modGlobals::AlarmRaised) {
-        terminal().Out("The alarm is not raised.\n");
+        say("The alarm is not raised.\n");
         return;
     }
     modGlobals::AlarmRaised = false;
     save();
-    terminal().Out(std::string(Administration::AlarmHasBeenReset) + "\n");
+    say(std::string(Administration::AlarmHasBeenReset) + "\n");
 }
 
 // The dialog offers only the button the Installed flag allows; --force offers both, as its debug mode.
 void changeService(const Options& options, bool registering) {
-    load();
-    authorise(options);
+    loadAsAdministrator(options);
     ServiceControl& NTService1 = platform::get<ServiceControl>();
     ServiceHost::Configure(NTService1);
     if (!options.force && ServiceHost::Installed(NTService1, "false") == registering) {
@@ -367,7 +446,7 @@ void changeService(const Options& options, bool registering) {
     if (!outcome.done) {
         fail(oneLine(outcome.message));
     }
-    terminal().Out(oneLine(outcome.message) + "\n");
+    say(oneLine(outcome.message) + "\n");
 }
 
 void registerService(const Options& options) {
@@ -379,22 +458,63 @@ void unregisterService(const Options& options) {
 }
 
 constexpr Command Commands[] = {
-    {"status", "[--json]", "whether the program runs and the closed ports are open or blocked now, and why", 0, false,
-     true, false, status},
-    {"show", "[--json]", "the window, the closed-port entries in order, the alarm", 0, true, true, false, show},
-    {"set-window", "START END", "the daily window in which the closed ports are open (22:00 06:00)", 2, true, false,
-     false, setWindow},
-    {"add-port", "ENTRY", "closes a port: a number, optionally with a comma and a label (\"21, FTP PORT\")", 1, true,
-     false, false, addPort},
-    {"remove-port", "ENTRY", "takes an entry, as listed, off the list", 1, true, false, false, removePort},
-    {"edit-port", "OLD NEW", "replaces an entry, as listed, with another", 2, true, false, false, editPort},
-    {"set-password", "[--new-password-file FILE]", "the administrator password, typed twice", 0, true, false, false,
-     setPassword},
-    {"reset-alarm", "", "clears the alarm a change of the clock raised", 0, true, false, false, resetAlarm},
-    {"register-service", "[--force]", "starts the program with the system, as a service", 0, true, false, true,
-     registerService},
-    {"unregister-service", "[--force]", "no longer starts the program with the system", 0, true, false, true,
-     unregisterService},
+    {.name = "status",
+     .synopsis = "[--json]",
+     .summary = "Whether the program runs and the closed ports are open or blocked now, and why",
+     .json = true,
+     .run = status},
+    {.name = "show",
+     .synopsis = "[--json]",
+     .summary = "The window, the closed-port entries in order, the alarm",
+     .administrator = true,
+     .json = true,
+     .run = show},
+    {.name = "set-window",
+     .synopsis = "START END",
+     .summary = "Sets the daily window in which the closed ports are open (06:00 22:00)",
+     .operands = 2,
+     .administrator = true,
+     .run = setWindow},
+    {.name = "add-port",
+     .synopsis = "ENTRY",
+     .summary = "Closes a port: a number, optionally with a comma and a label (\"21, FTP PORT\")",
+     .operands = 1,
+     .administrator = true,
+     .run = addPort},
+    {.name = "remove-port",
+     .synopsis = "ENTRY",
+     .summary = "Takes an entry, exactly as listed, off the list",
+     .operands = 1,
+     .administrator = true,
+     .run = removePort},
+    {.name = "edit-port",
+     .synopsis = "OLD NEW",
+     .summary = "Replaces an entry, exactly as listed, with another",
+     .operands = 2,
+     .administrator = true,
+     .run = editPort},
+    {.name = "set-password",
+     .synopsis = "[--new-password-file FILE]",
+     .summary = "Sets the administrator password, typed twice",
+     .administrator = true,
+     .run = setPassword},
+    {.name = "reset-alarm",
+     .synopsis = "",
+     .summary = "Clears the alarm a change of the clock raised",
+     .administrator = true,
+     .run = resetAlarm},
+    {.name = "register-service",
+     .synopsis = "[--force]",
+     .summary = "Starts the program with the system, as a service",
+     .administrator = true,
+     .force = true,
+     .run = registerService},
+    {.name = "unregister-service",
+     .synopsis = "[--force]",
+     .summary = "No longer starts the program with the system",
+     .administrator = true,
+     .force = true,
+     .run = unregisterService},
 };
 
 const Command* findCommand(const std::string& name) {
@@ -427,7 +547,8 @@ std::string overallHelp() {
     }
     return text + "\nEvery command but status asks for the administrator password on the terminal, without "
                   "echo;\n--password-file FILE reads it from the first line of FILE (- for standard input). A "
-                  "wrong\npassword is answered after a second. quietwirectl COMMAND --help describes a command.\n"
+                  "wrong\npassword is answered after a second. An ENTRY or a time that begins with a dash goes "
+                  "after --\n(quietwirectl add-port -- -1). quietwirectl COMMAND --help describes a command.\n"
                   "Exit status: 0 done, 1 refused or failed (the reason on standard error), 2 a wrong command "
                   "line.\n";
 }
@@ -440,6 +561,16 @@ std::string commandHelp(const Command& command) {
     }
     if (command.json) {
         text += "--json writes it as one JSON object.\n";
+    }
+    if (command.force) {
+        text += "--force does it whatever the Installed flag says, for a registration changed by other means.\n";
+    }
+    if (std::string(command.name) == "set-password") {
+        text += "--new-password-file FILE reads the new password once from the first line of FILE (- for standard "
+                "input) instead of asking twice.\n";
+    }
+    if (command.operands > 0) {
+        text += "An operand that begins with a dash goes after --.\n";
     }
     return text;
 }
@@ -489,7 +620,7 @@ int run(const std::vector<std::string>& arguments) {
     const Options options = parse(arguments);
     if (options.command.empty()) {
         if (options.help) {
-            terminal().Out(overallHelp());
+            say(overallHelp());
             return Success;
         }
         usage("no command given");
@@ -499,7 +630,7 @@ int run(const std::vector<std::string>& arguments) {
         usage("unknown command " + options.command);
     }
     if (options.help) {
-        terminal().Out(commandHelp(*command));
+        say(commandHelp(*command));
         return Success;
     }
     if (options.operands.size() != command->operands) {

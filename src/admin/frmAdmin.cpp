@@ -130,6 +130,10 @@ void frmAdmin::Command2_Click() {
         exclaim(Administration::PortAlreadyOnList);
         return;
     }
+    if (!modGlobals::Keeps(*answer)) {
+        exclaim(Administration::EntryNotKept);
+        return;
+    }
     form_->AddItem("List1", *answer);
 }
 
@@ -152,6 +156,10 @@ void frmAdmin::Command6_Click() {
     const std::optional<std::string> answer =
         windowing().InputBox("Rename:", "Rename:", form_->List("List1", selected));
     if (answer && !answer->empty()) {
+        if (!modGlobals::Keeps(*answer)) {
+            exclaim(Administration::EntryNotKept);
+            return;
+        }
         form_->SetList("List1", selected, *answer);
     }
 }
@@ -168,6 +176,10 @@ void frmAdmin::Command5_Click() {
     }
     if (*first != *second) {
         exclaim(Administration::PasswordsDiffer);
+        return;
+    }
+    if (!modGlobals::Keeps(*first)) {
+        exclaim(Administration::PasswordNotKept); // it could never be typed again
         return;
     }
     modGlobals::AdminPassword = *first;

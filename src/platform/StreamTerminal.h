@@ -8,7 +8,7 @@
 // The standard streams, the same on every system; the terminal itself and waiting are the system's.
 class StreamTerminal : public Terminal {
 public:
-    void Out(const std::string& text) override { write(stdout, text); }
+    bool Out(const std::string& text) override { return write(stdout, text); }
     void Err(const std::string& text) override { write(stderr, text); }
 
     std::optional<std::string> ReadLine() override {
@@ -23,8 +23,7 @@ public:
     }
 
 private:
-    static void write(std::FILE* stream, const std::string& text) {
-        std::fwrite(text.data(), 1, text.size(), stream);
-        std::fflush(stream);
+    static bool write(std::FILE* stream, const std::string& text) {
+        return std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
     }
 };

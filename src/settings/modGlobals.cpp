@@ -124,6 +124,16 @@ SaveResult saveFile();
 
 } // namespace
 
+bool Keeps(const std::string& value) {
+    constexpr size_t LongestKept = 2045; // a read's 2047 characters less two quotes
+    for (const char c : value) {
+        if (static_cast<unsigned char>(c) < 32) {
+            return false;
+        }
+    }
+    return value.size() <= LongestKept;
+}
+
 std::string LoadSettings() {
     const std::string path = settingsPath();
     known = stampOf(path); // taken first: a change while reading is seen at the next look

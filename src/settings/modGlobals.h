@@ -26,6 +26,11 @@ inline constexpr const char* SettingsFileName = "settings.ini";
 // "OP_" and the entry's index with at least two digits: OP_07, OP_100.
 std::string PortKey(int index);
 
+// True when settings.ini gives the value back exactly as it was saved: no control character (the
+// scrambler does not bring codes 0..31 back) and short enough for a read, with room for the quotes a
+// stored value may need.
+bool Keeps(const std::string& value);
+
 // Fills the settings from the file; a missing file or key reads as empty. Entries are read from OP_00
 // up to the first missing or empty one; with none, the list in memory is left as it was. A file that
 // is there but may not be read reads as missing too, and the result says so, in words for the

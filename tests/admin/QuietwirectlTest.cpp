@@ -4,6 +4,7 @@
 #include "fakes/FakeTcpTable.h"
 #include "fakes/FakeTerminal.h"
 #include "fakes/FaultyFiles.h"
+#include "fakes/RedirectedFileSystem.h"
 #include "platform/ProgramProcesses.h"
 #include "settings/SettingsFixture.h"
 
@@ -16,8 +17,15 @@ namespace {
 
 class FakeProgramProcesses : public ProgramProcesses {
 public:
-    int copies = 0;
-    int RunningCopies() override { return copies; }
+    std::vector<ProgramCopy> copies{ProgramCopy{}};
+    std::vector<ProgramCopy> RunningCopies() override { return copies; }
+};
+
+// settings.ini there, but not for this user.
+class UnreadableSettings : public RedirectedFileSystem {
+public:
+    using RedirectedFileSystem::RedirectedFileSystem;
+    bool canRead(const std::string&) override { return false; }
 };
 
 // The administrator at a shell: settings.ini with a password, a window from 22:00 to 06:00 and one
@@ -88,7 +96,6 @@ TEST_F(QuietwirectlTest, StatusAsksForNoPasswordAndSaysWhatTheTickWouldDoAndWhy)
          "\"ports\":\"blocked\",\"reason\":\"alarm-raised\""},
         {"", "", false, 12, "open: no window set", "\"ports\":\"open\",\"reason\":\"no-window\""},
     };
-    processes_.copies = 1;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         writeRaw("SETUP", "START", c.start);
@@ -102,10 +109,32 @@ TEST_F(QuietwirectlTest, StatusAsksForNoPasswordAndSaysWhatTheTickWouldDoAndWhy)
         EXPECT_NE(terminal_.out.find(c.reason), std::string::npos) << terminal_.out;
     }
     EXPECT_TRUE(terminal_.prompts.empty());
+}
 
-    table_.unavailable = "no CAP_NET_ADMIN";
+TEST_F(QuietwirectlTest, StatusTellsWhatIsInForceNotOnlyWhatIsSet) {
+    processes_.copies.clear();
+    ASSERT_EQ(ctl({"status", "--json"}), Quietwirectl::Success);
+    EXPECT_NE(terminal_.out.find("\"running\":false,\"copies\":0"), std::string::npos) << terminal_.out;
+    EXPECT_NE(terminal_.out.find("\"ports\":\"open\",\"reason\":\"not-running\",\"curfew\":\"outside-window\""),
+              std::string::npos)
+        << terminal_.out;
+
+    processes_.copies = {ProgramCopy{.mayClose = false}};
     ASSERT_EQ(ctl({"status"}), Quietwirectl::Success);
-    EXPECT_NE(terminal_.out.find("Closing connections: not possible: no CAP_NET_ADMIN"), std::string::npos);
+    EXPECT_NE(terminal_.out.find("Closing connections: not possible: the running program has no right"),
+              std::string::npos)
+        << terminal_.out;
+
+    // A user who may not read settings.ini still learns what can be told, and that the rest cannot.
+    UnreadableSettings hidden(dir_.str());
+    const platform::ScopedInstall<FileSystem> useHidden(hidden);
+    EXPECT_EQ(ctl({"status"}), Quietwirectl::Failure);
+    EXPECT_NE(terminal_.out.find("Program: running\n"), std::string::npos) << terminal_.out;
+    EXPECT_NE(terminal_.out.find("cannot tell: the settings cannot be read"), std::string::npos) << terminal_.out;
+    EXPECT_EQ(terminal_.err.rfind("quietwirectl: The settings could not be read.", 0), 0u) << terminal_.err;
+
+    terminal_.writable = false; // a full disk under a script's redirection
+    EXPECT_EQ(ctl({"show", "--password-file", "-"}), Quietwirectl::Failure);
 }
 
 TEST_F(QuietwirectlTest, AWrongPasswordChangesNothingAndIsAnsweredOnlyAfterASecond) {
@@ -137,6 +166,9 @@ TEST_F(QuietwirectlTest, ThePasswordIsTypedUnseenOrReadExactlyFromTheFirstLineOf
     EXPECT_EQ(ctl({"show", "--password-file=" + file + ".missing"}), Quietwirectl::Failure);
     EXPECT_EQ(terminal_.err.rfind("quietwirectl: Could not read " + file + ".missing: ", 0), 0u) << terminal_.err;
 
+    EXPECT_EQ(ctl({"show", "--password-file", dir_.str()}), Quietwirectl::Failure);
+    EXPECT_NE(terminal_.err.find("it is a folder"), std::string::npos) << terminal_.err;
+
     // No terminal and no file: it says how to give the password instead of hanging or guessing.
     EXPECT_EQ(ctl({"show"}), Quietwirectl::Failure);
     EXPECT_NE(terminal_.err.find("--password-file"), std::string::npos);
@@ -157,6 +189,20 @@ TEST_F(QuietwirectlTest, ShowListsTheSettingsAndLeavesARaisedAlarmForResetAlarm)
     EXPECT_EQ(terminal_.out, "Alarm has been reset!\n");
     EXPECT_EQ(stored("ALARM"), "False");
     EXPECT_EQ(storedPorts(), (std::vector<std::string>{"25, SMTP", "21, \"FTP\""}));
+
+    // Linux keeps UTF-8, Windows its ANSI code page: each comes out as the characters it holds.
+    writeRaw("PORTS", "OP_00", "21, Malm\xc3\xb6");
+    writeRaw("PORTS", "OP_01", "22, Malm\xf6");
+    ASSERT_EQ(admin({"show", "--json"}), Quietwirectl::Success);
+    EXPECT_NE(terminal_.out.find("[\"21, Malm\xc3\xb6\",\"22, Malm\\u00f6\"]"), std::string::npos) << terminal_.out;
+}
+
+TEST_F(QuietwirectlTest, WhatTheFileHoldsOnceThePasswordIsInIsWhatIsChanged) {
+    terminal_.typed = {"Secret"};
+    terminal_.whileTyping = [this] { writeRaw("SETUP", "ALARM", "True"); }; // the program saw the clock change
+    ASSERT_EQ(ctl({"add-port", "23"}), Quietwirectl::Success) << terminal_.err;
+    EXPECT_EQ(stored("ALARM"), "True");
+    EXPECT_EQ(storedPorts(), (std::vector<std::string>{"25, SMTP", "23"}));
 }
 
 TEST_F(QuietwirectlTest, SetWindowStoresTheLongTimesAndABadTimeChangesNothing) {
@@ -177,6 +223,11 @@ TEST_F(QuietwirectlTest, PortEntriesAreKeptAsTypedAndOnlyAnExactDuplicateIsRefus
     EXPECT_EQ(terminal_.err, refusal("Port already on list!"));
     ASSERT_EQ(admin({"add-port", "21, ftp port"}), Quietwirectl::Success);
     EXPECT_EQ(admin({"add-port", ""}), Quietwirectl::Failure);
+    // Text settings.ini would not give back as typed: a tab, more than a read takes.
+    for (const std::string& unkept : {std::string("80\tweb"), std::string(2046, '8')}) {
+        EXPECT_EQ(admin({"add-port", unkept}), Quietwirectl::Failure);
+        EXPECT_EQ(terminal_.err.rfind("quietwirectl: This entry cannot be kept in settings.ini", 0), 0u);
+    }
     EXPECT_EQ(storedPorts(), (std::vector<std::string>{"25, SMTP", "21, FTP PORT", "21, ftp port"}));
 
     // An edit is not compared with the other entries, as in the dialog.
@@ -212,6 +263,12 @@ TEST_F(QuietwirectlTest, SetPasswordAsksTwiceUnseenAndTwoDifferentAnswersChangeN
     terminal_.input = {"new one", "from a script"};
     ASSERT_EQ(ctl({"set-password", "--password-file", "-", "--new-password-file", "-"}), Quietwirectl::Success);
     EXPECT_EQ(stored("PASSWORD"), "from a script");
+
+    // One that could never be typed back would lock the administrator out.
+    terminal_.input = {"from a script", "tab\there"};
+    EXPECT_EQ(ctl({"set-password", "--password-file", "-", "--new-password-file", "-"}), Quietwirectl::Failure);
+    EXPECT_EQ(terminal_.err.rfind("quietwirectl: This password cannot be kept in settings.ini", 0), 0u);
+    EXPECT_EQ(stored("PASSWORD"), "from a script");
 }
 
 TEST_F(QuietwirectlTest, TheServiceCommandsRegisterAsTheDialogDoesAndFollowTheInstalledFlag) {
@@ -235,7 +292,11 @@ TEST_F(QuietwirectlTest, TheServiceCommandsRegisterAsTheDialogDoesAndFollowTheIn
     service_.uninstalls = true;
     ASSERT_EQ(admin({"unregister-service"}), Quietwirectl::Success);
     EXPECT_EQ(service_.store["General/Installed"], "False");
-    ASSERT_EQ(admin({"unregister-service", "--force"}), Quietwirectl::Success);
+
+    // Registered, but the flag that says so could not be written: a failure, not a success.
+    service_.storeWritable = false;
+    EXPECT_EQ(admin({"register-service", "--force"}), Quietwirectl::Failure);
+    EXPECT_NE(terminal_.err.find("could not be written"), std::string::npos) << terminal_.err;
 }
 
 TEST_F(QuietwirectlTest, ACommandLineItCannotReadIsAUsageErrorAndAsksForNothing) {

@@ -15,6 +15,7 @@ public:
     bool running = false;
     bool installs = true;
     bool uninstalls = true;
+    bool storeWritable = true; // false: saved settings are lost, as in a folder that cannot be written
 
     void SetInteractive(bool interactive) override {
         calls.push_back(std::string("interactive ") + (interactive ? "true" : "false"));
@@ -38,7 +39,9 @@ public:
     void StartService() override { calls.push_back("start"); }
     void SaveSetting(const std::string& section, const std::string& key, const std::string& value) override {
         calls.push_back("save " + key + "=" + value);
-        store[section + "/" + key] = value;
+        if (storeWritable) {
+            store[section + "/" + key] = value;
+        }
     }
     std::string GetSetting(const std::string& section, const std::string& key, const std::string& fallback) override {
         calls.push_back("get " + key + " " + fallback);

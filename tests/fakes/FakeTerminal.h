@@ -3,6 +3,7 @@
 #include "platform/Terminal.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,12 +17,21 @@ public:
     std::deque<std::string> typed; // typed unseen at the terminal; none left: no terminal
     std::vector<std::string> prompts;
     std::vector<int> waits;
+    std::function<void()> whileTyping; // what happens elsewhere while a secret is being typed
 
-    void Out(const std::string& text) override { out += text; }
+    bool writable = true; // false: standard output fails, as on a full disk
+
+    bool Out(const std::string& text) override {
+        out += writable ? text : "";
+        return writable;
+    }
     void Err(const std::string& text) override { err += text; }
     std::optional<std::string> ReadLine() override { return next(input); }
     std::optional<std::string> ReadSecret(const std::string& prompt) override {
         prompts.push_back(prompt);
+        if (whileTyping) {
+            whileTyping();
+        }
         return next(typed);
     }
     void Wait(int milliseconds) override { waits.push_back(milliseconds); }

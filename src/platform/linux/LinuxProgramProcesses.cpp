@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -28,14 +29,27 @@ std::string commandName(const std::filesystem::path& process) {
     return name;
 }
 
+// The process's effective capabilities include CAP_NET_ADMIN; true when they cannot be read.
+bool mayClose(const std::filesystem::path& process) {
+    constexpr int NetAdmin = 12; // CAP_NET_ADMIN
+    std::ifstream in(process / "status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("CapEff:", 0) == 0) {
+            const unsigned long long effective = std::strtoull(line.c_str() + 7, nullptr, 16);
+            return ((effective >> NetAdmin) & 1U) != 0;
+        }
+    }
+    return true;
+}
+
 class LinuxProgramProcesses final : public ProgramProcesses {
 public:
-    int RunningCopies() override {
+    std::vector<ProgramCopy> RunningCopies() override {
         std::error_code error;
         const std::filesystem::path program =
             std::filesystem::weakly_canonical(LinuxServiceControl::ProgramPath(), error);
         const std::string name = program.filename().string();
-        int copies = 0;
+        std::vector<ProgramCopy> copies;
         for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
             if (!isProcessId(entry.path().filename().string())) {
                 continue;
@@ -44,13 +58,17 @@ public:
             std::string executable = std::filesystem::read_symlink(entry.path() / "exe", unreadable).string();
             if (unreadable) {
                 // Another user's process, seen without root: only its name can be told.
-                copies += unreadable == std::errc::permission_denied && commandName(entry.path()) == name ? 1 : 0;
+                if (unreadable == std::errc::permission_denied && commandName(entry.path()) == name) {
+                    copies.push_back({.mayClose = mayClose(entry.path())});
+                }
                 continue;
             }
             if (executable.ends_with(DeletedSuffix)) {
                 executable.resize(executable.size() - std::string(DeletedSuffix).size());
             }
-            copies += executable == program.string() ? 1 : 0;
+            if (executable == program.string()) {
+                copies.push_back({.mayClose = mayClose(entry.path())});
+            }
         }
         return copies;
     }

@@ -5,18 +5,30 @@
 
 namespace {
 
+// The console as it was before echo went off, for Ctrl+C, which ends the process while it is off.
+HANDLE echoInput = nullptr;
+DWORD echoBefore = 0;
+
+BOOL WINAPI restoreOnEnd(DWORD) {
+    SetConsoleMode(echoInput, echoBefore);
+    return FALSE; // and on to the handler that ends the process
+}
+
 // Echo off on the console for as long as this lives; the console as it was afterwards.
 class EchoOff {
 public:
-    explicit EchoOff(HANDLE input) : input_(input), saved_(GetConsoleMode(input, &before_) != 0) {
+    explicit EchoOff(HANDLE input) : saved_(GetConsoleMode(input, &echoBefore) != 0) {
         if (saved_) {
-            SetConsoleMode(input_, (before_ & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT |
-                                       ENABLE_PROCESSED_INPUT);
+            echoInput = input;
+            SetConsoleCtrlHandler(restoreOnEnd, TRUE);
+            SetConsoleMode(input, (echoBefore & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT |
+                                      ENABLE_PROCESSED_INPUT);
         }
     }
     ~EchoOff() {
         if (saved_) {
-            SetConsoleMode(input_, before_);
+            SetConsoleMode(echoInput, echoBefore);
+            SetConsoleCtrlHandler(restoreOnEnd, FALSE);
         }
     }
     EchoOff(const EchoOff&) = delete;
@@ -24,8 +36,6 @@ public:
     bool active() const { return saved_; }
 
 private:
-    HANDLE input_;
-    DWORD before_ = 0;
     bool saved_;
 };
 
