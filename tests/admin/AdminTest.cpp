@@ -1,3 +1,4 @@
+#include "admin/Administration.h"
 #include "admin/MainMenu.h"
 #include "fakes/FaultyFiles.h"
 #include "support/MainWindowFixture.h"
@@ -212,15 +213,17 @@ TEST_F(AdminTest, AddRefusesAnExactDuplicateRemoveSelectsTheLastAndEditMayDuplic
 }
 
 TEST_F(AdminTest, ChangingThePasswordAsksTwiceAndCancelChangesNothing) {
-    windowing_.answers = {std::nullopt, "a", std::nullopt, "a", "b", "", "", "new one", "new one"};
+    // The last one could never be typed back from settings.ini: refused, or it would lock the administrator out.
+    windowing_.answers = {std::nullopt, "a", std::nullopt, "a", "b", "", "", "new one", "new one", "a\tb", "a\tb"};
     administer([](FakeForm& dialog) {
-        for (int i = 0; i < 5; ++i) {
+        for (int i = 0; i < 6; ++i) {
             dialog.click("Command5");
         }
         dialog.click("Command3");
     });
-    EXPECT_EQ(prompts(), (std::vector<std::string>{"Error, First and second typing wasn't equal, please set again!",
-                                                   "Password changed!", "Password changed!"}));
+    EXPECT_EQ(prompts(),
+              (std::vector<std::string>{"Error, First and second typing wasn't equal, please set again!",
+                                        "Password changed!", "Password changed!", Administration::PasswordNotKept}));
     EXPECT_EQ(windowing_.boxes[1].icon, MsgBoxIcon::Information);
     EXPECT_EQ(windowing_.prompts[0].prompt, "Enter new password:");
     EXPECT_EQ(windowing_.prompts[1].prompt, "Enter new password:") << "the first Cancel asked nothing more";
