@@ -15,6 +15,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
+#include <utility>
 
 using namespace std::chrono_literals;
 
@@ -69,10 +70,16 @@ std::optional<int> Running::endsWithin(std::chrono::milliseconds time) {
     return std::nullopt;
 }
 
-ProgramFolder::ProgramFolder() {
-    std::filesystem::copy_file(QW_PROGRAM_PATH, dir_.file("quietwire"));
+ProgramFolder::ProgramFolder(std::string program, std::string dataFolder)
+    : program_(std::move(program)), data_(std::move(dataFolder)) {
     std::filesystem::create_directory(dir_.file("run"));
     std::filesystem::permissions(dir_.file("run"), std::filesystem::perms::owner_all);
+}
+
+ProgramFolder::ProgramFolder() : ProgramFolder("", "") {
+    program_ = dir_.file("quietwire");
+    data_ = dir_.str();
+    std::filesystem::copy_file(QW_PROGRAM_PATH, program_);
 }
 
 namespace {
@@ -92,7 +99,7 @@ private:
 } // namespace
 
 void ProgramFolder::writeSettings(const std::string& start, const std::string& end, bool alarm) const {
-    FolderSettings settings(dir_.str());
+    FolderSettings settings(data_);
     modGlobals::AdminPassword = "Secret";
     modGlobals::StartTime = start;
     modGlobals::EndTime = end;
@@ -103,7 +110,7 @@ void ProgramFolder::writeSettings(const std::string& start, const std::string& e
 }
 
 StoredSettings ProgramFolder::stored() const {
-    FolderSettings settings(dir_.str());
+    FolderSettings settings(data_);
     modGlobals::LoadSettings();
     return {modGlobals::StartTime, modGlobals::EndTime, listedPorts(), modGlobals::AlarmRaised};
 }
@@ -112,7 +119,7 @@ std::unique_ptr<Running> ProgramFolder::start(const std::vector<std::string>& en
     std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir_.file("run"), "PATH=/usr/bin:/bin", "USER=root",
                                     "HOME=" + dir_.file("run")};
     env.insert(env.end(), environment.begin(), environment.end());
-    auto running = std::make_unique<Running>(dir_.file("quietwire"), std::move(env), dir_.file("log.txt"));
+    auto running = std::make_unique<Running>(program_, std::move(env), dir_.file("log.txt"));
     EXPECT_TRUE(running->started());
     return running;
 }

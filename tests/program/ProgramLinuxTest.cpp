@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <netinet/in.h>
 #include <thread>
 
 namespace {
@@ -25,13 +24,6 @@ protected:
         }
     }
 
-    // A connection on port, and whether the program deletes it within two ticks.
-    bool killedWithinATick(uint16_t port) {
-        const UniqueFd listener = loopback::listenOn(AF_INET, "127.0.0.1", port);
-        loopback::Connection c = loopback::connect(listener.get(), AF_INET, "127.0.0.1", port);
-        return loopback::sawReset(c.client.get()) || loopback::sawReset(c.client.get());
-    }
-
     ProgramFolder folder_;
 };
 
@@ -41,8 +33,8 @@ TEST_F(ProgramLinuxTest, OutsideTheWindowConnectionsOnClosedPortsDieAndInsideThe
     folder_.writeSettings(hoursFromNow(1), hoursFromNow(2), false);
     const std::string settings = readBytes(folder_.file("settings.ini"));
     auto program = folder_.start();
-    EXPECT_TRUE(killedWithinATick(ClosedPort)) << folder_.log();
-    EXPECT_FALSE(killedWithinATick(OpenPort)) << "a port not on the list";
+    EXPECT_TRUE(loopback::killedWithinATick(ClosedPort)) << folder_.log();
+    EXPECT_FALSE(loopback::killedWithinATick(OpenPort)) << "a port not on the list";
 
     program->signal(SIGTERM);
     EXPECT_EQ(program->endsWithin(2s), 0) << folder_.log();
@@ -50,13 +42,13 @@ TEST_F(ProgramLinuxTest, OutsideTheWindowConnectionsOnClosedPortsDieAndInsideThe
 
     folder_.writeSettings(hoursFromNow(-1), hoursFromNow(1), false);
     program = folder_.start();
-    EXPECT_FALSE(killedWithinATick(ClosedPort)) << "inside the window";
+    EXPECT_FALSE(loopback::killedWithinATick(ClosedPort)) << "inside the window";
 }
 
 TEST_F(ProgramLinuxTest, WithTheAlarmStoredConnectionsDieInsideTheWindowTooAlsoWithADisplayThatIsGone) {
     folder_.writeSettings(hoursFromNow(-1), hoursFromNow(1), true);
     auto program = folder_.start({"DISPLAY=:97"}); // no X server there: the program runs headless
-    EXPECT_TRUE(killedWithinATick(ClosedPort)) << folder_.log();
+    EXPECT_TRUE(loopback::killedWithinATick(ClosedPort)) << folder_.log();
 }
 
 TEST_F(ProgramLinuxTest, ASecondCopyEndsAtOnceAndLeavesTheFirstAndTheFileAlone) {
@@ -67,6 +59,6 @@ TEST_F(ProgramLinuxTest, ASecondCopyEndsAtOnceAndLeavesTheFirstAndTheFileAlone) 
     auto second = folder_.start();
     EXPECT_EQ(second->endsWithin(1s), 0) << folder_.log();
     EXPECT_FALSE(first->endsWithin(0ms)) << "the first copy ended";
-    EXPECT_TRUE(killedWithinATick(ClosedPort)) << "the first copy still enforces";
+    EXPECT_TRUE(loopback::killedWithinATick(ClosedPort)) << "the first copy still enforces";
     EXPECT_EQ(readBytes(folder_.file("settings.ini")), settings);
 }

@@ -3,6 +3,7 @@
 #include "platform/linux/UniqueFd.h"
 #include "platform/qt/QtOffscreenApplication.h"
 #include "platform/qt/QtReadableWatch.h"
+#include "support/Command.h"
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
@@ -14,54 +15,16 @@
 #include <filesystem>
 #include <optional>
 #include <pthread.h>
-#include <spawn.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 // The Linux service control: its unit file checked by systemd's own tools, its requests delivered on
 // the Qt event loop, its settings file.
 namespace {
-
-// Runs a program; its exit status, with what it printed in output.
-int run(const std::vector<std::string>& command, std::string& output) {
-    int ends[2];
-    if (::pipe(ends) != 0) {
-        return -1;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, ends[0]);
-    std::vector<char*> argv;
-    for (const std::string& word : command) {
-        argv.push_back(const_cast<char*>(word.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(ends[1]);
-    const UniqueFd reader(ends[0]);
-    if (spawned != 0) {
-        return -1;
-    }
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(reader.get(), buffer, sizeof buffer)) > 0) {
-        output.append(buffer, static_cast<size_t>(n));
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 std::string ownPath() {
     return std::filesystem::read_symlink("/proc/self/exe").string();
@@ -122,7 +85,7 @@ protected:
     std::string wantsLink() const { return units.file("multi-user.target.wants/quietwire.service"); }
 
     static int verify(const std::string& unit, std::string& output) {
-        return run({"systemd-analyze", "verify", unit}, output);
+        return runCommand({"systemd-analyze", "verify", unit}, output);
     }
 
     TempDir units;
