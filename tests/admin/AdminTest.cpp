@@ -134,6 +134,17 @@ TEST_F(AdminTest, AboutShowsTheVersionAndThreeCreditLinesAndReadmeOpensTheFileBe
     EXPECT_EQ(windowing_.opened, (std::vector<std::string>{dir_.file("readme.txt")}));
 }
 
+TEST_F(AdminTest, ReadmeOpensTheFileInTheDocumentFolderWhereTheProgramIsInstalledWithItsFilesApart) {
+    struct InstalledFiles : RedirectedFileSystem {
+        using RedirectedFileSystem::RedirectedFileSystem;
+        std::string documentDirectory() override { return "/usr/share/doc/quietwire"; }
+    } files(dir_.str());
+    platform::ScopedInstall<FileSystem> use(files);
+    windowing_.choices = {2};
+    main_->VeskTray1_MouseUp(Right, 0);
+    EXPECT_EQ(windowing_.opened, (std::vector<std::string>{"/usr/share/doc/quietwire/readme.txt"}));
+}
+
 TEST_F(AdminTest, OpeningTheDialogClearsARaisedAlarmEvenWhenItIsCancelled) {
     modGlobals::AlarmRaised = true;
     administer([](FakeForm& dialog) { dialog.click("Command3"); });

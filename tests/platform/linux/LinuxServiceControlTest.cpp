@@ -84,13 +84,13 @@ protected:
     std::string unitPath() const { return units.file("quietwire.service"); }
     std::string wantsLink() const { return units.file("multi-user.target.wants/quietwire.service"); }
 
-    static int verify(const std::string& unit, std::string& output) {
-        return runCommand({"systemd-analyze", "verify", unit}, output);
+    static int verify(const std::string& unit, std::string& output, const std::string& manual = "yes") {
+        return runCommand({"systemd-analyze", "verify", "--man=" + manual, unit}, output);
     }
 
     TempDir units;
     TempDir data;
-    LinuxServiceControl control{watchReadableOnQtLoop, data.file("service.ini"), ownPath()};
+    LinuxServiceControl control{watchReadableOnQtLoop, data.file("service.ini"), ownPath(), ""};
 };
 
 TEST_F(LinuxService, InstallWritesAUnitThatSystemdAcceptsAndEnablesIt) {
@@ -149,6 +149,44 @@ TEST_F(LinuxService, UninstallRemovesTheUnitAndItsLinkAndThenHasNothingToRemove)
     EXPECT_FALSE(control.Uninstall());
     EXPECT_NE(control.LastError().find("Could not remove the service Quietwire"), std::string::npos)
         << control.LastError();
+}
+
+// As the Debian package installs the program: the unit comes with it, and registering only enables it.
+class LinuxShippedService : public LinuxService {
+protected:
+    LinuxShippedService() {
+        const std::optional<std::string> text = serviceUnitText(
+            {.description = "QWADMIN", .program = ownPath(), .programFolder = data.str(), .user = "", .shipped = true});
+        writeBytes(shipped, text.value_or(""));
+        packaged.SetStartMode(2);
+    }
+
+    const std::string shipped = data.file("quietwire.service");
+    LinuxServiceControl packaged{watchReadableOnQtLoop, data.file("service.ini"), ownPath(), shipped};
+};
+
+TEST_F(LinuxShippedService, InstallEnablesTheShippedUnitAndWritesNoneOfItsOwn) {
+    std::string output;
+    EXPECT_EQ(verify(shipped, output, "no"), 0) << output; // the manual it names comes with the package
+    ASSERT_TRUE(packaged.Install()) << packaged.LastError();
+    std::error_code error;
+    EXPECT_EQ(std::filesystem::read_symlink(wantsLink(), error).string(), shipped) << error.message();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(unitPath())));
+}
+
+TEST_F(LinuxShippedService, UninstallDisablesTheShippedUnitAndKeepsIt) {
+    ASSERT_TRUE(packaged.Install()) << packaged.LastError();
+    EXPECT_TRUE(packaged.Uninstall()) << packaged.LastError();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(wantsLink())));
+    EXPECT_TRUE(std::filesystem::exists(shipped));
+}
+
+TEST_F(LinuxShippedService, WithTheShippedUnitGoneInstallFailsAndSaysWhy) {
+    std::filesystem::remove(shipped);
+    EXPECT_FALSE(packaged.Install());
+    EXPECT_NE(packaged.LastError().find("Could not find the service Quietwire (" + shipped + "): "), std::string::npos)
+        << packaged.LastError();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(wantsLink())));
 }
 
 TEST_F(LinuxService, InstallIntoAFolderThatIsNotThereFailsAndSaysWhy) {
