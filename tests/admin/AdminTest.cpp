@@ -137,12 +137,13 @@ TEST_F(AdminTest, AboutShowsTheVersionAndThreeCreditLinesAndReadmeOpensTheFileBe
 TEST_F(AdminTest, ReadmeOpensTheFileInTheDocumentFolderWhereTheProgramIsInstalledWithItsFilesApart) {
     struct InstalledFiles : RedirectedFileSystem {
         using RedirectedFileSystem::RedirectedFileSystem;
-        std::string documentDirectory() override { return "/usr/share/doc/quietwire"; }
+        std::string documentDirectory() override { return programDirectory_ + pathSeparator() + "doc"; }
     } files(dir_.str());
     platform::ScopedInstall<FileSystem> use(files);
     windowing_.choices = {2};
     main_->VeskTray1_MouseUp(Right, 0);
-    EXPECT_EQ(windowing_.opened, (std::vector<std::string>{"/usr/share/doc/quietwire/readme.txt"}));
+    EXPECT_EQ(windowing_.opened,
+              (std::vector<std::string>{files.documentDirectory() + files.pathSeparator() + "readme.txt"}));
 }
 
 TEST_F(AdminTest, OpeningTheDialogClearsARaisedAlarmEvenWhenItIsCancelled) {
