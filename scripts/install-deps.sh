@@ -13,6 +13,8 @@ packages=(
     xvfb xauth trayer xdotool                       # the tray test: an X server, a tray host, clicks
     dbus-daemon                                     # dbus-run-session: a private session bus for the tray tests
     imagemagick                                     # photographs of the Wine desktop (import)
+    dpkg-dev file lintian                           # the Debian package: its dependencies (dpkg-shlibdeps
+                                                    # on the programs file finds), its checks
 )
 
 missing=()

@@ -6,9 +6,12 @@
 key-open.ico     the tray picture while the closed ports are open: a yellow key with a small tag
 key-blocked.ico  the same key in red, while connections are blocked
 quietwire.ico    the window icon: a grey window bar with a four-coloured emblem above it
+quietwire-16.png, quietwire-32.png
+                 the window icon again, for the Linux desktop's menus (icon themes take no .ico)
 """
 import struct
 import sys
+import zlib
 
 SIZE = 32
 
@@ -92,6 +95,16 @@ def ico(img32):
     return out + b''.join(images)
 
 
+def png(img):
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+
+    n = len(img)
+    rows = b''.join(b'\0' + b''.join(bytes(p) for p in row) for row in img)  # filter 0, RGBA
+    header = struct.pack('>IIBBBBB', n, n, 8, 6, 0, 0, 0)
+    return b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) + chunk(b'IDAT', zlib.compress(rows, 9)) + chunk(b'IEND', b'')
+
+
 def main():
     folder = sys.argv[1] if len(sys.argv) > 1 else 'resources'
     icons = {
@@ -102,6 +115,10 @@ def main():
     for name, img in icons.items():
         with open(f'{folder}/{name}', 'wb') as f:
             f.write(ico(img))
+    window = icons['quietwire.ico']
+    for name, img in {'quietwire-16.png': shrink(window), 'quietwire-32.png': window}.items():
+        with open(f'{folder}/{name}', 'wb') as f:
+            f.write(png(img))
 
 
 main()

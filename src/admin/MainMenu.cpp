@@ -34,7 +34,7 @@ void Administration(uintptr_t mainWindowIcon) {
 
 void Readme(uintptr_t mainWindow) {
     // A missing readme.txt gets no message of the program's own.
-    platform::get<Windowing>().ShellOpen(VtkModule::AppPath() + "readme.txt", "", mainWindow, "", "");
+    platform::get<Windowing>().ShellOpen(VtkModule::DocPath() + "readme.txt", "", mainWindow, "", "");
 }
 
 std::string AboutText() {

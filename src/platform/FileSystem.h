@@ -21,6 +21,10 @@ public:
 
     // Directory of the running executable, without a trailing separator unless it is a root.
     virtual std::string executableDirectory() = 0;
+    // Directories of the program's own files (settings) and of its documentation (readme.txt), written
+    // as executableDirectory is: the executable's own unless the build installs them elsewhere.
+    virtual std::string dataDirectory() { return executableDirectory(); }
+    virtual std::string documentDirectory() { return executableDirectory(); }
     // '\\' on Windows, '/' on Linux.
     virtual char pathSeparator() const = 0;
     // True when the attributes of path can be read, which is when something exists there.

@@ -44,6 +44,13 @@ std::string moveAll(const std::string& text, int n, unsigned char (*move)(unsign
     return out;
 }
 
+std::string withSeparator(std::string dir, char separator) {
+    if (dir.empty() || dir.back() != separator) {
+        dir += separator;
+    }
+    return dir;
+}
+
 } // namespace
 
 std::string Encrypt(const std::string& text, int16_t EncryptNumber) {
@@ -73,11 +80,12 @@ std::string Decrypt(const std::string& text, int16_t DecryptNumber) {
 
 std::string AppPath() {
     FileSystem& fs = platform::get<FileSystem>();
-    std::string dir = fs.executableDirectory();
-    if (dir.empty() || dir.back() != fs.pathSeparator()) {
-        dir += fs.pathSeparator();
-    }
-    return dir;
+    return withSeparator(fs.dataDirectory(), fs.pathSeparator());
+}
+
+std::string DocPath() {
+    FileSystem& fs = platform::get<FileSystem>();
+    return withSeparator(fs.documentDirectory(), fs.pathSeparator());
 }
 
 std::string ReadIni(const std::string& path, const std::string& section, const std::string& key) {

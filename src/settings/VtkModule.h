@@ -13,8 +13,11 @@ std::string Encrypt(const std::string& text, int16_t EncryptNumber);
 // Moves each byte back; codes 0..31 never come back. Also fails for texts over 32767 bytes.
 std::string Decrypt(const std::string& text, int16_t DecryptNumber);
 
-// The program's directory, always ending in the path separator.
+// The folder of the program's own files (settings.ini), always ending in the path separator: the
+// program's directory, unless the build installs the program with its files elsewhere.
 std::string AppPath();
+// The folder of the program's documentation (readme.txt), likewise.
+std::string DocPath();
 // The value of key in section of the file, cut to 2047 bytes; empty when anything is missing.
 std::string ReadIni(const std::string& path, const std::string& section, const std::string& key);
 // Sets one value through the profile writer. Non-zero on success, 0 on failure.

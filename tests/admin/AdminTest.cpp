@@ -135,6 +135,18 @@ TEST_F(AdminTest, AboutShowsTheVersionAndThreeCreditLinesAndReadmeOpensTheFileBe
     EXPECT_EQ(windowing_.opened, (std::vector<std::string>{dir_.file("readme.txt")}));
 }
 
+TEST_F(AdminTest, ReadmeOpensTheFileInTheDocumentFolderWhereTheProgramIsInstalledWithItsFilesApart) {
+    struct InstalledFiles : RedirectedFileSystem {
+        using RedirectedFileSystem::RedirectedFileSystem;
+        std::string documentDirectory() override { return programDirectory_ + pathSeparator() + "doc"; }
+    } files(dir_.str());
+    platform::ScopedInstall<FileSystem> use(files);
+    windowing_.choices = {2};
+    main_->VeskTray1_MouseUp(Right, 0);
+    EXPECT_EQ(windowing_.opened,
+              (std::vector<std::string>{files.documentDirectory() + files.pathSeparator() + "readme.txt"}));
+}
+
 TEST_F(AdminTest, OpeningTheDialogClearsARaisedAlarmEvenWhenItIsCancelled) {
     modGlobals::AlarmRaised = true;
     administer([](FakeForm& dialog) { dialog.click("Command3"); });

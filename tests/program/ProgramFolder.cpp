@@ -16,6 +16,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
+#include <utility>
 
 using namespace std::chrono_literals;
 
@@ -70,11 +71,17 @@ std::optional<int> Running::endsWithin(std::chrono::milliseconds time) {
     return std::nullopt;
 }
 
-ProgramFolder::ProgramFolder() {
-    std::filesystem::copy_file(QW_PROGRAM_PATH, dir_.file("quietwire"));
-    std::filesystem::copy_file(QW_QUIETWIRECTL_PATH, dir_.file("quietwirectl"));
+ProgramFolder::ProgramFolder(std::string program, std::string dataFolder)
+    : program_(std::move(program)), data_(std::move(dataFolder)) {
     std::filesystem::create_directory(dir_.file("run"));
     std::filesystem::permissions(dir_.file("run"), std::filesystem::perms::owner_all);
+}
+
+ProgramFolder::ProgramFolder() : ProgramFolder("", "") {
+    program_ = dir_.file("quietwire");
+    data_ = dir_.str();
+    std::filesystem::copy_file(QW_PROGRAM_PATH, program_);
+    std::filesystem::copy_file(QW_QUIETWIRECTL_PATH, dir_.file("quietwirectl"));
 }
 
 namespace {
@@ -94,7 +101,7 @@ private:
 } // namespace
 
 void ProgramFolder::writeSettings(const std::string& start, const std::string& end, bool alarm) const {
-    FolderSettings settings(dir_.str());
+    FolderSettings settings(data_);
     modGlobals::AdminPassword = "Secret";
     modGlobals::StartTime = start;
     modGlobals::EndTime = end;
@@ -105,7 +112,7 @@ void ProgramFolder::writeSettings(const std::string& start, const std::string& e
 }
 
 StoredSettings ProgramFolder::stored() const {
-    FolderSettings settings(dir_.str());
+    FolderSettings settings(data_);
     modGlobals::LoadSettings();
     return {modGlobals::StartTime, modGlobals::EndTime, listedPorts(), modGlobals::AlarmRaised};
 }
@@ -114,7 +121,7 @@ std::unique_ptr<Running> ProgramFolder::start(const std::vector<std::string>& en
     std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir_.file("run"), "PATH=/usr/bin:/bin", "USER=root",
                                     "HOME=" + dir_.file("run")};
     env.insert(env.end(), environment.begin(), environment.end());
-    auto running = std::make_unique<Running>(dir_.file("quietwire"), std::move(env), dir_.file("log.txt"));
+    auto running = std::make_unique<Running>(program_, std::move(env), dir_.file("log.txt"));
     EXPECT_TRUE(running->started());
     return running;
 }
@@ -124,7 +131,7 @@ ProgramFolder::ToolRun ProgramFolder::quietwirectl(const std::vector<std::string
     const std::string in = dir_.file("quietwirectl.in");
     const std::string out = dir_.file("quietwirectl.out");
     std::ofstream(in, std::ios::binary | std::ios::trunc) << input;
-    std::vector<std::string> words = {dir_.file("quietwirectl")};
+    std::vector<std::string> words = {(std::filesystem::path(program_).parent_path() / "quietwirectl").string()};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& word : words) {

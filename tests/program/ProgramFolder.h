@@ -39,14 +39,18 @@ struct StoredSettings {
     bool alarm = false;
 };
 
-// The built program and quietwirectl copied into a folder of their own, as they are installed, with a runtime directory
-// of its own (mode 0700, as a login's is) so that its instance lock is apart from any other copy's.
+// A program (and quietwirectl beside it) and the folder of its files, with a runtime directory of its own
+// (mode 0700, as a login's is) so that its instance lock is apart from any other copy's.
 class ProgramFolder {
 public:
+    // The built program and quietwirectl copied into a folder of their own, as the build tree keeps them:
+    // the files beside them.
     ProgramFolder();
+    // An installed program, which keeps its files in dataFolder.
+    ProgramFolder(std::string program, std::string dataFolder);
 
-    // A settings.ini beside the program, written by the program's own code: the password "Secret" and
-    // one closed port (2525).
+    // A settings.ini in the folder, written by the program's own code: the password "Secret" and one
+    // closed port (2525).
     void writeSettings(const std::string& start, const std::string& end, bool alarm) const;
     // The settings as the program's own code loads them from settings.ini.
     StoredSettings stored() const;
@@ -54,17 +58,19 @@ public:
     // Starts the program with a bare environment; `environment` adds entries ("NAME=value").
     std::unique_ptr<Running> start(const std::vector<std::string>& environment = {}) const;
 
-    // Runs the folder's quietwirectl with arguments and input on its standard input; its exit status and
-    // everything it wrote to standard output and error.
+    // Runs the quietwirectl beside the program with arguments and input on its standard input; its exit
+    // status and everything it wrote to standard output and error.
     struct ToolRun {
         int status = -1;
         std::string output;
     };
     ToolRun quietwirectl(const std::vector<std::string>& arguments, const std::string& input = "") const;
 
-    std::string file(const std::string& name) const { return dir_.file(name); }
+    std::string file(const std::string& name) const { return data_ + "/" + name; }
     std::string log() const { return readBytes(dir_.file("log.txt")); }
 
 private:
     TempDir dir_;
+    std::string program_;
+    std::string data_;
 };

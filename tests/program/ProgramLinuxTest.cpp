@@ -8,7 +8,6 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
-#include <netinet/in.h>
 #include <thread>
 
 namespace {
@@ -26,13 +25,6 @@ protected:
         }
     }
 
-    // A connection on port, and whether the program deletes it within two ticks.
-    bool killedWithinATick(uint16_t port) {
-        const UniqueFd listener = loopback::listenOn(AF_INET, "127.0.0.1", port);
-        loopback::Connection c = loopback::connect(listener.get(), AF_INET, "127.0.0.1", port);
-        return loopback::sawReset(c.client.get()) || loopback::sawReset(c.client.get());
-    }
-
     ProgramFolder folder_;
 };
 
@@ -42,8 +34,8 @@ TEST_F(ProgramLinuxTest, OutsideTheWindowConnectionsOnClosedPortsDieAndInsideThe
     folder_.writeSettings(hoursFromNow(1), hoursFromNow(2), false);
     const std::string settings = readBytes(folder_.file("settings.ini"));
     auto program = folder_.start();
-    EXPECT_TRUE(killedWithinATick(ClosedPort)) << folder_.log();
-    EXPECT_FALSE(killedWithinATick(OpenPort)) << "a port not on the list";
+    EXPECT_TRUE(loopback::killedWithinATick(ClosedPort)) << folder_.log();
+    EXPECT_FALSE(loopback::killedWithinATick(OpenPort)) << "a port not on the list";
 
     program->signal(SIGTERM);
     EXPECT_EQ(program->endsWithin(2s), 0) << folder_.log();
@@ -51,13 +43,13 @@ TEST_F(ProgramLinuxTest, OutsideTheWindowConnectionsOnClosedPortsDieAndInsideThe
 
     folder_.writeSettings(hoursFromNow(-1), hoursFromNow(1), false);
     program = folder_.start();
-    EXPECT_FALSE(killedWithinATick(ClosedPort)) << "inside the window";
+    EXPECT_FALSE(loopback::killedWithinATick(ClosedPort)) << "inside the window";
 }
 
 TEST_F(ProgramLinuxTest, WithTheAlarmStoredConnectionsDieInsideTheWindowTooAlsoWithADisplayThatIsGone) {
     folder_.writeSettings(hoursFromNow(-1), hoursFromNow(1), true);
     auto program = folder_.start({"DISPLAY=:97"}); // no X server there: the program runs headless
-    EXPECT_TRUE(killedWithinATick(ClosedPort)) << folder_.log();
+    EXPECT_TRUE(loopback::killedWithinATick(ClosedPort)) << folder_.log();
 }
 
 TEST_F(ProgramLinuxTest, ASecondCopyEndsAtOnceAndLeavesTheFirstAndTheFileAlone) {
@@ -68,7 +60,7 @@ TEST_F(ProgramLinuxTest, ASecondCopyEndsAtOnceAndLeavesTheFirstAndTheFileAlone) 
     auto second = folder_.start();
     EXPECT_EQ(second->endsWithin(1s), 0) << folder_.log();
     EXPECT_FALSE(first->endsWithin(0ms)) << "the first copy ended";
-    EXPECT_TRUE(killedWithinATick(ClosedPort)) << "the first copy still enforces";
+    EXPECT_TRUE(loopback::killedWithinATick(ClosedPort)) << "the first copy still enforces";
     EXPECT_EQ(readBytes(folder_.file("settings.ini")), settings);
 }
 
@@ -97,15 +89,15 @@ TEST_F(ProgramLinuxTest, QuietwirectlAdministersTheRunningProgramFromAShell) {
 
     EXPECT_EQ(ctl({"set-window", hoursFromNow(1), hoursFromNow(2)}).status, 0);
     EXPECT_EQ(ctl({"add-port", "9090, WEB"}).status, 0);
-    EXPECT_TRUE(killedWithinATick(WebPort)) << "the running copy took the change over\n" << folder_.log();
+    EXPECT_TRUE(loopback::killedWithinATick(WebPort)) << "the running copy took the change over\n" << folder_.log();
     const auto blocked = ctl({"status", "--json"}, false);
     EXPECT_NE(blocked.output.find("\"ports\":\"blocked\",\"reason\":\"outside-window\""), std::string::npos)
         << blocked.output;
 
     folder_.writeSettings(hoursFromNow(-1), hoursFromNow(1), true);
-    EXPECT_TRUE(killedWithinATick(ClosedPort)) << "the stored alarm blocks inside the window";
+    EXPECT_TRUE(loopback::killedWithinATick(ClosedPort)) << "the stored alarm blocks inside the window";
     const auto reset = ctl({"reset-alarm"});
     EXPECT_EQ(reset.output, "Alarm has been reset!\n");
     EXPECT_NE(ctl({"status"}, false).output.find("open: inside the window"), std::string::npos);
-    EXPECT_FALSE(killedWithinATick(ClosedPort)) << "the alarm stayed raised in the running copy";
+    EXPECT_FALSE(loopback::killedWithinATick(ClosedPort)) << "the alarm stayed raised in the running copy";
 }

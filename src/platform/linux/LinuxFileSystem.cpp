@@ -1,4 +1,5 @@
 #include "platform/FileSystem.h"
+#include "platform/linux/ProgramLayout.h"
 #include "platform/linux/UniqueFd.h"
 
 #include <cerrno>
@@ -49,6 +50,10 @@ public:
         }
         return parentDirectory(std::string(buffer, static_cast<size_t>(n)));
     }
+
+    std::string dataDirectory() override { return orExecutableDirectory(ProgramLayout::dataDirectory()); }
+
+    std::string documentDirectory() override { return orExecutableDirectory(ProgramLayout::documentDirectory()); }
 
     char pathSeparator() const override { return '/'; }
 
@@ -135,6 +140,11 @@ public:
     }
 
     std::string lastErrorText() override { return std::generic_category().message(errno); }
+
+private:
+    std::string orExecutableDirectory(const std::string& installed) {
+        return installed.empty() ? executableDirectory() : installed;
+    }
 };
 
 } // namespace

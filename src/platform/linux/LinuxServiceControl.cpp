@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxServiceControl.h"
 #include "platform/FileSystem.h"
 #include "platform/ProfileFile.h"
+#include "platform/linux/ProgramLayout.h"
 #include "platform/linux/SystemdUnit.h"
 
 #include <cerrno>
@@ -123,15 +124,21 @@ Bus systemBus(std::string& why) {
 
 } // namespace
 
-LinuxServiceControl::LinuxServiceControl(WatchReadable watch, std::string settingsPath, std::string programPath)
-    : watch_(std::move(watch)), settingsPath_(std::move(settingsPath)), programPath_(std::move(programPath)) {}
+LinuxServiceControl::LinuxServiceControl(WatchReadable watch, std::string settingsPath, std::string programPath,
+                                         std::string shippedUnit)
+    : watch_(std::move(watch)), settingsPath_(std::move(settingsPath)), programPath_(std::move(programPath)),
+      shippedUnit_(std::move(shippedUnit)) {}
 
 std::string LinuxServiceControl::ProgramPath() {
     return systemFileSystem().executableDirectory() + "/quietwire";
 }
 
 std::string LinuxServiceControl::SettingsPath() {
-    return systemFileSystem().executableDirectory() + "/service.ini";
+    return systemFileSystem().dataDirectory() + "/service.ini";
+}
+
+std::string LinuxServiceControl::ShippedUnit() {
+    return ProgramLayout::shippedUnit();
 }
 
 LinuxServiceControl::~LinuxServiceControl() {
@@ -159,6 +166,12 @@ bool LinuxServiceControl::fail(const std::string& what) {
 
 bool LinuxServiceControl::Install() {
     lastError_.clear();
+    if (!shippedUnit_.empty()) {
+        if (::access(shippedUnit_.c_str(), F_OK) != 0) {
+            return fail("Could not find the service Quietwire (" + shippedUnit_ + "): " + std::strerror(errno));
+        }
+        return enable(shippedUnit_);
+    }
     const std::string& program = programPath_;
     const std::string folder = folderOf(program);
     const std::string unitPath = unitDirectory() + "/" + UnitName;
@@ -209,7 +222,8 @@ bool LinuxServiceControl::enable(const std::string& unitPath) {
 
 bool LinuxServiceControl::Uninstall() {
     lastError_.clear();
-    const std::string unitPath = unitDirectory() + "/" + UnitName;
+    const bool shipped = !shippedUnit_.empty();
+    const std::string unitPath = shipped ? shippedUnit_ : unitDirectory() + "/" + UnitName;
     struct stat st {};
     if (::lstat(unitPath.c_str(), &st) != 0) {
         return fail("Could not remove the service Quietwire (" + unitPath + "): " + std::strerror(errno));
@@ -232,7 +246,7 @@ bool LinuxServiceControl::Uninstall() {
             return fail("Could not disable the service Quietwire (" + link + "): " + std::strerror(errno));
         }
     }
-    if (::unlink(unitPath.c_str()) != 0) {
+    if (!shipped && ::unlink(unitPath.c_str()) != 0) {
         return fail("Could not remove the service Quietwire (" + unitPath + "): " + std::strerror(errno));
     }
     if (bus) {
@@ -371,6 +385,7 @@ std::string LinuxServiceControl::GetSetting(const std::string& section, const st
 ServiceControl& programServiceControl() {
     // Never listens, so there is no loop to watch for requests.
     static LinuxServiceControl instance([](int, std::function<void()>) { return std::unique_ptr<ReadableWatch>(); },
-                                        LinuxServiceControl::SettingsPath(), LinuxServiceControl::ProgramPath());
+                                        LinuxServiceControl::SettingsPath(), LinuxServiceControl::ProgramPath(),
+                                        LinuxServiceControl::ShippedUnit());
     return instance;
 }

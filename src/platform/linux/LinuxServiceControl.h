@@ -16,13 +16,16 @@
 // (/etc/systemd/system, or QUIETWIRE_UNIT_DIR) and enables it: through systemd's D-Bus interface when
 // systemd runs the machine, and by the link `systemctl enable` would make when it does not or when the
 // directory is one of the caller's own (tests, images), whose units the running systemd never sees.
+// Where a package installed the unit with the program, Install only enables that one and Uninstall
+// only disables it: a copy written into /etc would override the package's.
 // SIGTERM and SIGINT become the stop request; the start request is the program's own answer to
 // StartService, after which systemd hears READY=1. The settings live in an INI file of its own.
 class LinuxServiceControl final : public ServiceControl {
 public:
     // watch: how the event loop is told of the requests' descriptor; settingsPath: the INI file;
-    // programPath: the executable the service runs.
-    LinuxServiceControl(WatchReadable watch, std::string settingsPath, std::string programPath);
+    // programPath: the executable the service runs; shippedUnit: the unit file installed with it, or "".
+    LinuxServiceControl(WatchReadable watch, std::string settingsPath, std::string programPath,
+                        std::string shippedUnit);
     ~LinuxServiceControl() override;
     LinuxServiceControl(const LinuxServiceControl&) = delete;
     LinuxServiceControl& operator=(const LinuxServiceControl&) = delete;
@@ -42,10 +45,11 @@ public:
     std::string GetSetting(const std::string& section, const std::string& key, const std::string& fallback) override;
     std::string LastError() const override;
 
-    // The program's: quietwire, and its service settings, beside the running executable (the program,
-    // or its administration tool).
+    // The program's: quietwire beside the running executable (the program, or its administration tool),
+    // its service settings in its data folder, and the unit installed with it.
     static std::string ProgramPath();
     static std::string SettingsPath();
+    static std::string ShippedUnit();
 
 private:
     bool fail(const std::string& what);
@@ -58,6 +62,7 @@ private:
     WatchReadable watch_;
     std::string settingsPath_;
     std::string programPath_;
+    std::string shippedUnit_;
     std::string displayName_ = "Quietwire";
     int32_t startMode_ = 3;
     std::string lastError_;

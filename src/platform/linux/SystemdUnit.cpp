@@ -51,9 +51,14 @@ std::optional<std::string> serviceUnitText(const ServiceUnit& unit) {
     }
     std::string text;
     const auto line = [&text](const std::string& setting) { text += setting + "\n"; };
-    line("# Written by Quietwire when it was registered as a service; removed when it is unregistered.");
+    line(unit.shipped ? "# Installed with Quietwire; enabled when it is registered as a service, disabled when it is "
+                        "unregistered."
+                      : "# Written by Quietwire when it was registered as a service; removed when it is unregistered.");
     line("[Unit]");
     line("Description=" + oneLine(unit.description));
+    if (unit.shipped) {
+        line("Documentation=man:quietwire(1)"); // the package that installs the unit installs the manual
+    }
     // A clock change raises the program's alarm, so it starts once the boot's clock steps are over.
     // time-sync.target is pulled in by the services that wait for network time (systemd-time-wait-sync,
     // chrony-wait), as systemd asks; a service that needs it only orders itself after it.

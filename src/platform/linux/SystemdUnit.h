@@ -9,6 +9,7 @@ struct ServiceUnit {
     std::string program;       // the executable's full path
     std::string programFolder; // where its settings live: the one folder it may write
     std::string user;          // the account it runs as; empty for root
+    bool shipped = false;      // installed with the program, rather than written when it is registered
 };
 
 // The text of the unit file: started with the system once the clock has been set, restarted when it

@@ -2,9 +2,9 @@
 #include "platform/qt/QtReadableWatch.h"
 
 // The Linux service control with its requests read from the Qt event loop; its settings in service.ini
-// beside the program.
+// in the program's data folder.
 ServiceControl& systemServiceControl() {
     static LinuxServiceControl instance(watchReadableOnQtLoop, LinuxServiceControl::SettingsPath(),
-                                        LinuxServiceControl::ProgramPath());
+                                        LinuxServiceControl::ProgramPath(), LinuxServiceControl::ShippedUnit());
     return instance;
 }

@@ -3,6 +3,7 @@
 #include "platform/linux/UniqueFd.h"
 #include "platform/qt/QtOffscreenApplication.h"
 #include "platform/qt/QtReadableWatch.h"
+#include "support/Command.h"
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
@@ -14,54 +15,16 @@
 #include <filesystem>
 #include <optional>
 #include <pthread.h>
-#include <spawn.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 // The Linux service control: its unit file checked by systemd's own tools, its requests delivered on
 // the Qt event loop, its settings file.
 namespace {
-
-// Runs a program; its exit status, with what it printed in output.
-int run(const std::vector<std::string>& command, std::string& output) {
-    int ends[2];
-    if (::pipe(ends) != 0) {
-        return -1;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, ends[0]);
-    std::vector<char*> argv;
-    for (const std::string& word : command) {
-        argv.push_back(const_cast<char*>(word.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(ends[1]);
-    const UniqueFd reader(ends[0]);
-    if (spawned != 0) {
-        return -1;
-    }
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(reader.get(), buffer, sizeof buffer)) > 0) {
-        output.append(buffer, static_cast<size_t>(n));
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 std::string ownPath() {
     return std::filesystem::read_symlink("/proc/self/exe").string();
@@ -121,13 +84,13 @@ protected:
     std::string unitPath() const { return units.file("quietwire.service"); }
     std::string wantsLink() const { return units.file("multi-user.target.wants/quietwire.service"); }
 
-    static int verify(const std::string& unit, std::string& output) {
-        return run({"systemd-analyze", "verify", unit}, output);
+    static int verify(const std::string& unit, std::string& output, const std::string& manual = "yes") {
+        return runCommand({"systemd-analyze", "verify", "--man=" + manual, unit}, output);
     }
 
     TempDir units;
     TempDir data;
-    LinuxServiceControl control{watchReadableOnQtLoop, data.file("service.ini"), ownPath()};
+    LinuxServiceControl control{watchReadableOnQtLoop, data.file("service.ini"), ownPath(), ""};
 };
 
 TEST_F(LinuxService, InstallWritesAUnitThatSystemdAcceptsAndEnablesIt) {
@@ -186,6 +149,44 @@ TEST_F(LinuxService, UninstallRemovesTheUnitAndItsLinkAndThenHasNothingToRemove)
     EXPECT_FALSE(control.Uninstall());
     EXPECT_NE(control.LastError().find("Could not remove the service Quietwire"), std::string::npos)
         << control.LastError();
+}
+
+// As the Debian package installs the program: the unit comes with it, and registering only enables it.
+class LinuxShippedService : public LinuxService {
+protected:
+    LinuxShippedService() {
+        const std::optional<std::string> text = serviceUnitText(
+            {.description = "QWADMIN", .program = ownPath(), .programFolder = data.str(), .user = "", .shipped = true});
+        writeBytes(shipped, text.value_or(""));
+        packaged.SetStartMode(2);
+    }
+
+    const std::string shipped = data.file("quietwire.service");
+    LinuxServiceControl packaged{watchReadableOnQtLoop, data.file("service.ini"), ownPath(), shipped};
+};
+
+TEST_F(LinuxShippedService, InstallEnablesTheShippedUnitAndWritesNoneOfItsOwn) {
+    std::string output;
+    EXPECT_EQ(verify(shipped, output, "no"), 0) << output; // the manual it names comes with the package
+    ASSERT_TRUE(packaged.Install()) << packaged.LastError();
+    std::error_code error;
+    EXPECT_EQ(std::filesystem::read_symlink(wantsLink(), error).string(), shipped) << error.message();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(unitPath())));
+}
+
+TEST_F(LinuxShippedService, UninstallDisablesTheShippedUnitAndKeepsIt) {
+    ASSERT_TRUE(packaged.Install()) << packaged.LastError();
+    EXPECT_TRUE(packaged.Uninstall()) << packaged.LastError();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(wantsLink())));
+    EXPECT_TRUE(std::filesystem::exists(shipped));
+}
+
+TEST_F(LinuxShippedService, WithTheShippedUnitGoneInstallFailsAndSaysWhy) {
+    std::filesystem::remove(shipped);
+    EXPECT_FALSE(packaged.Install());
+    EXPECT_NE(packaged.LastError().find("Could not find the service Quietwire (" + shipped + "): "), std::string::npos)
+        << packaged.LastError();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(wantsLink())));
 }
 
 TEST_F(LinuxService, InstallIntoAFolderThatIsNotThereFailsAndSaysWhy) {

@@ -133,6 +133,12 @@ bool sawReset(int fd) {
     return n < 0 && (errno == ECONNRESET || errno == ECONNABORTED);
 }
 
+bool killedWithinATick(uint16_t port) {
+    const UniqueFd listener = listenOn(AF_INET, "127.0.0.1", port);
+    const Connection c = connect(listener.get(), AF_INET, "127.0.0.1", port);
+    return sawReset(c.client.get()) || sawReset(c.client.get());
+}
+
 bool talks(const Connection& c) {
     char byte = 'x';
     for (const auto& [from, to] :

@@ -28,6 +28,9 @@ Connection connect(int listener, int family, const char* address, uint16_t port,
 
 // True when the socket reports a reset or an abort within a second.
 bool sawReset(int fd);
+// A fresh IPv4 connection on port, with a listener of its own, and whether it is reset within two
+// seconds: the running program deletes a connection on a closed port at its next tick.
+bool killedWithinATick(uint16_t port);
 // True when a byte goes each way between the two ends.
 bool talks(const Connection& c);
 
