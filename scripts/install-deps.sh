@@ -13,6 +13,7 @@ packages=(
     xvfb xauth trayer xdotool                       # the tray test: an X server, a tray host, clicks
     dbus-daemon                                     # dbus-run-session: a private session bus for the tray tests
     imagemagick                                     # photographs of the Wine desktop (import)
+    nsis                                            # makensis: the Windows installer
 )
 
 missing=()
