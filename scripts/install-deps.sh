@@ -15,6 +15,7 @@ packages=(
     imagemagick                                     # photographs of the Wine desktop (import)
     dpkg-dev file lintian                           # the Debian package: its dependencies (dpkg-shlibdeps
                                                     # on the programs file finds), its checks
+    nsis                                            # makensis: the Windows installer
 )
 
 missing=()

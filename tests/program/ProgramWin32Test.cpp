@@ -2,13 +2,11 @@
 // virtual desktop (which has a taskbar), each copy from a folder of the test's own with its own
 // settings.ini. program-check.sh runs these tests in a Wine prefix of their own and takes the
 // photographs they ask for.
-#include "fakes/RedirectedFileSystem.h"
-#include "platform/Platform.h"
-#include "platform/ProfileFile.h"
 #include "platform/ProgramIcons.h"
 #include "platform/ServiceControl.h"
 #include "platform/win32/ServiceManager.h"
 #include "platform/win32/UniqueHandle.h"
+#include "program/ProgramWin32Desktop.h"
 #include "service/ServiceHost.h"
 #include "settings/modGlobals.h"
 #include "support/Settings.h"
@@ -19,11 +17,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,231 +30,6 @@ using namespace servicemanager;
 constexpr char ClockWarning[] =
     "WARNING\r\nThe system clock has changed, network has been disabled, please contact the "
     "Administrator to re-enable it.";
-
-// Polls until the probe gives a value that counts as true, or the time is up; returns the last value.
-template <class Probe> auto waitUntil(Probe probe, int millis = 20000) {
-    auto value = probe();
-    for (int waited = 0; !value && waited < millis; waited += 100) {
-        Sleep(100);
-        value = probe();
-    }
-    return value;
-}
-
-bool exists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Asks program-check.sh for a photograph of the desktop, kept among the artefacts as <name>.png.
-void photograph(const std::string& name) {
-    const char* folder = std::getenv("QW_PHOTO_REQUESTS");
-    ASSERT_NE(folder, nullptr) << "QW_PHOTO_REQUESTS is not set: run these tests through program-check.sh";
-    const std::string request = std::string(folder) + "/" + name + ".request";
-    writeBytes(request, "");
-    EXPECT_TRUE(waitUntil([&] { return !exists(request); })) << "no photograph was taken for " << name;
-}
-
-// A 32-bit picture held in memory, pixels as 0x00RRGGBB row by row from the top.
-class Canvas {
-public:
-    Canvas(int width, int height) : width_(width), height_(height), dc_(CreateCompatibleDC(nullptr)) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        bitmap_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
-        SelectObject(dc_, bitmap_);
-    }
-    ~Canvas() {
-        DeleteDC(dc_);
-        DeleteObject(bitmap_);
-    }
-    Canvas(const Canvas&) = delete;
-    Canvas& operator=(const Canvas&) = delete;
-
-    HDC dc() const { return dc_; }
-    int width() const { return width_; }
-    int height() const { return height_; }
-    uint32_t at(int x, int y) const {
-        GdiFlush();
-        return bits_[y * width_ + x] & 0xFFFFFF;
-    }
-    void fill(uint32_t colour) { std::fill(bits_, bits_ + width_ * height_, colour); }
-
-private:
-    int width_;
-    int height_;
-    HDC dc_;
-    HBITMAP bitmap_ = nullptr;
-    uint32_t* bits_ = nullptr;
-};
-
-// One of the program's icons as a tray draws it: at the small-icon size, from the icon the program
-// loads from its own resources. Drawn over black and over white, the pixels that come out the same
-// cover the background whatever it is; those are the ones looked for on the screen.
-class TrayPicture {
-public:
-    TrayPicture(const std::string& program, ProgramIcon icon) : size_(GetSystemMetrics(SM_CXSMICON)) {
-        const HMODULE module =
-            LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-        const auto handle = static_cast<HICON>(
-            LoadImageA(module, MAKEINTRESOURCEA(static_cast<int>(icon)), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
-        Canvas black(size_, size_);
-        Canvas white(size_, size_);
-        white.fill(0xFFFFFF);
-        for (Canvas* canvas : {&black, &white}) {
-            DrawIconEx(canvas->dc(), 0, 0, handle, size_, size_, 0, nullptr, DI_NORMAL);
-        }
-        for (int y = 0; y < size_; ++y) {
-            for (int x = 0; x < size_; ++x) {
-                if (black.at(x, y) == white.at(x, y)) {
-                    opaque_.push_back({x, y, black.at(x, y)});
-                }
-            }
-        }
-        DestroyIcon(handle);
-        FreeLibrary(module);
-    }
-
-    bool loaded() const { return !opaque_.empty(); }
-
-    // How many times the taskbar shows it now (none while the taskbar is hidden).
-    int timesInTaskbar() const { return static_cast<int>(placesInTaskbar().size()); }
-
-    // The screen's points at the middle of each picture of it in the taskbar.
-    std::vector<POINT> placesInTaskbar() const {
-        const HWND taskbar = FindWindowA("Shell_TrayWnd", nullptr);
-        RECT area{};
-        if (taskbar == nullptr || !IsWindowVisible(taskbar) || !GetWindowRect(taskbar, &area)) {
-            return {};
-        }
-        Canvas shot(area.right - area.left, area.bottom - area.top);
-        const HDC screen = GetDC(nullptr);
-        BitBlt(shot.dc(), 0, 0, shot.width(), shot.height(), screen, area.left, area.top, SRCCOPY);
-        ReleaseDC(nullptr, screen);
-        std::vector<POINT> places;
-        for (int y = 0; y + size_ <= shot.height(); ++y) {
-            for (int x = 0; x + size_ <= shot.width(); ++x) {
-                bool same = true;
-                for (size_t i = 0; same && i < opaque_.size(); ++i) {
-                    same = shot.at(x + opaque_[i].x, y + opaque_[i].y) == opaque_[i].colour;
-                }
-                if (same) {
-                    places.push_back({area.left + x + size_ / 2, area.top + y + size_ / 2});
-                }
-            }
-        }
-        return places;
-    }
-
-private:
-    struct Pixel {
-        int x;
-        int y;
-        uint32_t colour;
-    };
-    int size_;
-    std::vector<Pixel> opaque_;
-};
-
-// The process's visible or hidden top-level windows of the class with the caption.
-std::vector<HWND> windowsOf(DWORD process, const std::string& windowClass, const std::string& caption) {
-    struct Search {
-        DWORD process;
-        const std::string& windowClass;
-        const std::string& caption;
-        std::vector<HWND> found;
-    } search{process, windowClass, caption, {}};
-    EnumWindows(
-        [](HWND window, LPARAM context) -> BOOL {
-            auto& s = *reinterpret_cast<Search*>(context);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            char name[64] = {};
-            char text[256] = {};
-            GetClassNameA(window, name, sizeof name);
-            GetWindowTextA(window, text, sizeof text);
-            if (owner == s.process && s.windowClass == name && s.caption == text) {
-                s.found.push_back(window);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-// One copy of the program, started from its folder as Explorer starts it.
-class RunningProgram {
-public:
-    explicit RunningProgram(const std::string& path) {
-        std::string command = "\"" + path + "\"";
-        const std::string folder = std::filesystem::path(path).parent_path().string();
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
-        if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                           &info)) {
-            CloseHandle(info.hThread);
-            process_ = info.hProcess;
-            id_ = info.dwProcessId;
-        }
-    }
-    // A copy still running is ended as at the end of the session, so that its icon leaves the tray.
-    ~RunningProgram() {
-        if (process_ == nullptr) {
-            return;
-        }
-        if (running()) {
-            DWORD_PTR ignored = 0;
-            SendMessageTimeoutA(mainWindow(), WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
-            if (!endsWithin(10000)) {
-                TerminateProcess(process_, 1);
-            }
-        }
-        CloseHandle(process_);
-    }
-    RunningProgram(const RunningProgram&) = delete;
-    RunningProgram& operator=(const RunningProgram&) = delete;
-
-    bool started() const { return process_ != nullptr; }
-    bool running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
-
-    // Whether the process ended by itself within the time, with exit code 0.
-    bool endsWithin(DWORD millis) const {
-        DWORD code = 1;
-        return WaitForSingleObject(process_, millis) == WAIT_OBJECT_0 && GetExitCodeProcess(process_, &code) &&
-               code == 0;
-    }
-
-    // frmMain: of the program's two hidden, captionless forms, the one with the HIDE button (the
-    // other is the tray component's own window).
-    HWND mainWindow() const {
-        for (HWND window : windowsOf(id_, "QuietwireForm", "")) {
-            if (FindWindowExA(window, nullptr, "Button", "HIDE") != nullptr) {
-                return window;
-            }
-        }
-        return nullptr;
-    }
-
-    // A visible top-level window of the program.
-    HWND shown(const std::string& windowClass, const std::string& caption) const {
-        for (HWND window : windowsOf(id_, windowClass, caption)) {
-            if (IsWindowVisible(window)) {
-                return window;
-            }
-        }
-        return nullptr;
-    }
-
-    HWND messageBox() const { return shown("#32770", "QWADMIN"); }
-
-private:
-    HANDLE process_ = nullptr;
-    DWORD id_ = 0;
-};
 
 std::string messageText(HWND box) {
     char text[512] = {};
@@ -285,57 +55,8 @@ void pressKey(WORD key) {
     SendInput(2, strokes, sizeof strokes[0]);
 }
 
-FILETIME lastWritten(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
-    return data.ftLastWriteTime;
-}
-
-SERVICE_STATUS_PROCESS statusOf(const ServiceHandle& service) {
-    SERVICE_STATUS_PROCESS status{};
-    DWORD needed = 0;
-    QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
-                         &needed);
-    return status;
-}
-
-// Runs quietwirectl.exe with arguments, its output in a file; its exit code and what it wrote.
-struct ToolRun {
-    DWORD status = 1;
-    std::string output;
-};
-ToolRun runTool(const std::string& tool, const std::string& arguments, const std::string& outputFile) {
-    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    ToolRun run;
-    {
-        const UniqueHandle output(
-            CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS, 0, nullptr));
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = output.get();
-        startup.hStdError = output.get();
-        PROCESS_INFORMATION info{};
-        std::string command = "\"" + tool + "\" " + arguments;
-        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                            &startup, &info)) {
-            return run;
-        }
-        const UniqueHandle process(info.hProcess);
-        CloseHandle(info.hThread);
-        WaitForSingleObject(process.get(), 60000);
-        GetExitCodeProcess(process.get(), &run.status);
-    }
-    run.output = readBytes(outputFile);
-    return run;
-}
-
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
-}
-
-bool operator==(const FILETIME& a, const FILETIME& b) {
-    return CompareFileTime(&a, &b) == 0;
 }
 
 // A folder with a copy of the program and its own settings.ini, written and read with the program's
@@ -349,27 +70,12 @@ protected:
         std::filesystem::copy_file(QW_QUIETWIRECTL_PATH, tool_, error);
         ASSERT_FALSE(error) << "cannot copy " << QW_QUIETWIRECTL_PATH << ": " << error.message();
         ASSERT_TRUE(open_.loaded() && blocked_.loaded()) << "no tray icons in " << QW_PROGRAM_PATH;
-        // Start and end equal: the closed ports are open all day, nothing is scanned, the open icon shows.
-        useSettingsFolder([] {
-            resetSettings();
-            modGlobals::AdminPassword = "secret";
-            modGlobals::StartTime = "00:00:00";
-            modGlobals::EndTime = "00:00:00";
-            setPorts({"2525, TEST"});
-            ASSERT_TRUE(modGlobals::SaveSettings().saved);
-        });
+        ASSERT_NO_FATAL_FAILURE(writeOpenAllDaySettings(dir_.str()));
         ASSERT_EQ(open_.timesInTaskbar(), 0) << "the tray already shows the program's icon";
     }
 
-    void useSettingsFolder(const std::function<void()>& use) {
-        RedirectedFileSystem files(dir_.str());
-        platform::ScopedInstall<FileSystem> useFiles(files);
-        platform::ScopedInstall<ProfileFile> useProfile(systemProfileFile());
-        use();
-    }
-
     bool alarmStored() {
-        useSettingsFolder([] {
+        useSettingsFolder(dir_.str(), [] {
             resetSettings();
             modGlobals::LoadSettings();
         });
@@ -525,12 +231,8 @@ protected:
 TEST_F(ProgramService, RegisteredItRunsAsTheServiceAndTheStopRequestEndsItWithItsSettingsSaved) {
     ASSERT_NO_FATAL_FAILURE(registerTheProgram());
     const std::string settings = settingsBytes();
-    const FILETIME longAgo{0x256D4000, 0x01BF53EB}; // 2000-01-01
-    {
-        const UniqueHandle file(
-            CreateFileA(settings_.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &longAgo));
-    }
+    const FILETIME longAgo = backdate(settings_);
+    ASSERT_FALSE(longAgo == FILETIME{}) << "cannot set the time of " << settings_;
     {
         const ServiceHandle service = openQuietwire();
         ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();

@@ -42,6 +42,14 @@ inline ServiceConfig configOf(const ServiceHandle& service) {
     return {config.dwServiceType, config.dwStartType, config.lpBinaryPathName, config.lpDisplayName};
 }
 
+inline SERVICE_STATUS_PROCESS statusOf(const ServiceHandle& service) {
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                         &needed);
+    return status;
+}
+
 // Polls until the service reaches the state or a minute has passed; returns the state it is in.
 inline DWORD waitFor(const ServiceHandle& service, DWORD state) {
     for (int i = 0; i < 600 && currentState(service) != state; ++i) {
