@@ -63,18 +63,27 @@ string(TIMESTAMP QW_DEB_YEAR "%Y" UTC)
 foreach(file copyright changelog)
     configure_file(cmake/deb/${file}.in ${QW_DEB_FILES}/${file} @ONLY)
 endforeach()
-configure_file(resources/quietwire.1.in ${QW_DEB_FILES}/quietwire.1 @ONLY)
+set(QW_DEB_MANUALS quietwire.1)
+if(TARGET quietwirectl)
+    list(APPEND QW_DEB_MANUALS quietwirectl.1)
+endif()
+foreach(manual ${QW_DEB_MANUALS})
+    configure_file(resources/${manual}.in ${QW_DEB_FILES}/${manual} @ONLY)
+endforeach()
 # Debian's documentation and manuals are compressed, without a name or time in the header.
-foreach(file changelog quietwire.1)
+foreach(file changelog ${QW_DEB_MANUALS})
     add_custom_command(OUTPUT ${QW_DEB_FILES}/${file}.gz
         COMMAND gzip -9n -c ${QW_DEB_FILES}/${file} > ${QW_DEB_FILES}/${file}.gz
         DEPENDS ${QW_DEB_FILES}/${file})
 endforeach()
 add_custom_target(quietwire_deb_files ALL
-    DEPENDS ${QW_DEB_FILES}/${QW_UNIT_NAME} ${QW_DEB_FILES}/changelog.gz ${QW_DEB_FILES}/quietwire.1.gz)
+    DEPENDS ${QW_DEB_FILES}/${QW_UNIT_NAME} ${QW_DEB_FILES}/changelog.gz ${QW_DEB_FILES}/quietwire.1.gz
+            $<$<TARGET_EXISTS:quietwirectl>:${QW_DEB_FILES}/quietwirectl.1.gz>)
 
 install(FILES resources/readme.txt ${QW_DEB_FILES}/copyright ${QW_DEB_FILES}/changelog.gz DESTINATION ${QW_DEB_DOC})
-install(FILES ${QW_DEB_FILES}/quietwire.1.gz DESTINATION share/man/man1)
+foreach(manual ${QW_DEB_MANUALS})
+    install(FILES ${QW_DEB_FILES}/${manual}.gz DESTINATION share/man/man1)
+endforeach()
 install(FILES ${QW_DEB_FILES}/${QW_UNIT_NAME} DESTINATION ${QW_SYSTEMD_UNIT_DIR})
 install(FILES resources/quietwire.desktop DESTINATION share/applications)
 foreach(size 16 32)
