@@ -194,3 +194,10 @@ FunctionEnd
 Function un.QwSettingsPageLeave
   ${NSD_GetState} $QwRemoveSettingsBox $QwRemoveSettings
 FunctionEnd
+
+; CPack's own key is Software\<vendor>\Quietwire; it deletes that, and the vendor's key is ours to
+; take away once nothing else is in it.
+Function un.onUninstSuccess
+    SetShellVarContext all
+    DeleteRegKey /ifempty HKLM "Software\${QW_VENDOR}"
+FunctionEnd

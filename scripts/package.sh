@@ -11,6 +11,7 @@ for preset in linux windows; do
     cmake --build --preset "$preset"
 done
 mkdir -p dist
+rm -f dist/quietwire_*_amd64.deb dist/quietwire-*-win64.exe # only this version's packages in it
 cpack -G DEB --config build/linux/CPackConfig.cmake -B dist
 cpack -G NSIS --config build/windows/CPackConfig.cmake -B dist
 rm -rf dist/_CPack_Packages # CPack's scratch folder

@@ -8,6 +8,7 @@
 #include "platform/TcpTable.h"
 #include "platform/Terminal.h"
 #include "service/ServiceHost.h"
+#include "settings/VtkModule.h"
 #include "settings/modGlobals.h"
 
 #include <algorithm>
@@ -292,9 +293,11 @@ void status(const Options& options) {
         const std::string program = copies.empty()       ? "not running"
                                     : copies.size() == 1 ? "running"
                                                          : "running (" + std::to_string(copies.size()) + " copies)";
-        const std::string asService = !registered      ? "not registered"
-                                      : serviceRunning ? "registered, running"
-                                                       : "registered, not running";
+        // The service's own store is as hidden as settings.ini where both are root's alone.
+        const std::string asService = !unreadable.empty() ? "cannot tell: the settings cannot be read"
+                                      : !registered       ? "not registered"
+                                      : serviceRunning    ? "registered, running"
+                                                          : "registered, not running";
         const std::string portsText =
             !unreadable.empty() ? "cannot tell: the settings cannot be read"
             : enforcing         ? reasonText(curfew)
@@ -538,7 +541,8 @@ std::string commandUsage(const Command& command) {
 }
 
 std::string overallHelp() {
-    std::string text = "Administers Quietwire on this machine: the settings.ini beside this tool.\n\n"
+    std::string text = "Administers Quietwire on this machine: " + VtkModule::AppPath() + modGlobals::SettingsFileName +
+                       ".\n\n"
                        "Usage: quietwirectl COMMAND [OPTIONS]\n\nCommands:\n";
     for (const Command& command : Commands) {
         std::string name = command.name;

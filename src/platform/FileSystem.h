@@ -48,6 +48,12 @@ public:
     virtual bool overwriteFile(const std::string& path, const std::string& bytes) = 0;
     // True when this process may read the file at path (false also when there is none).
     virtual bool canRead(const std::string& path) = 0;
+    // True when the system will not say whether anything is at path (a folder this process may not
+    // enter); lastErrorText then says why. Fakes of a file system that hides nothing need not say.
+    virtual bool cannotTell(const std::string& path) {
+        static_cast<void>(path);
+        return false;
+    }
     // The stamp of the file at path; nothing when there is none.
     virtual std::optional<FileStamp> fileStamp(const std::string& path) = 0;
     // The operating system's words for why the last call that failed on this thread did so.

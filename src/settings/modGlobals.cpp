@@ -139,7 +139,8 @@ std::string LoadSettings() {
     known = stampOf(path); // taken first: a change while reading is seen at the next look
     FileSystem& fs = platform::get<FileSystem>();
     std::string problem;
-    if (known->has_value() && !fs.canRead(path)) {
+    // A file this process may not read, or one in a folder it may not even look into, is not "no file".
+    if (known->has_value() ? !fs.canRead(path) : fs.cannotTell(path)) {
         problem = "The settings could not be read.\r\n\r\n" + path + ": " + fs.lastErrorText();
     }
     AdminPassword = readSetting(path, Setup, "PASSWORD");

@@ -14,6 +14,7 @@ public:
     char pathSeparator() const override { return real_.pathSeparator(); }
     bool getFileAttributes(const std::string& path) override { return real_.getFileAttributes(path); }
     bool setCurrentDirectory(const std::string& path) override { return real_.setCurrentDirectory(path); }
+    bool cannotTell(const std::string& path) override { return real_.cannotTell(path); }
     bool setAttributesNormal(const std::string& path) override { return real_.setAttributesNormal(path); }
     bool deleteFile(const std::string& path) override { return real_.deleteFile(path); }
     bool createReplacement(const std::string& path, const std::string& original) override {

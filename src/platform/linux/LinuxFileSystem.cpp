@@ -62,6 +62,11 @@ public:
         return ::stat(path.c_str(), &st) == 0;
     }
 
+    bool cannotTell(const std::string& path) override {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) != 0 && errno == EACCES;
+    }
+
     bool setCurrentDirectory(const std::string& path) override { return ::chdir(path.c_str()) == 0; }
 
     bool setAttributesNormal(const std::string& path) override {

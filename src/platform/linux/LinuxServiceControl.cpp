@@ -371,6 +371,8 @@ void LinuxServiceControl::deliverStop() {
 }
 
 void LinuxServiceControl::SaveSetting(const std::string& section, const std::string& key, const std::string& value) {
+    // Made root's alone (or its owner's) before anything is in it, as settings.ini beside it is.
+    const UniqueFd created(::open(settingsPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     systemProfileFile().writePrivateProfileString(section, key, value, settingsPath_);
 }
 

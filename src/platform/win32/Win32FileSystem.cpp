@@ -45,6 +45,10 @@ public:
         return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
     }
 
+    bool cannotTell(const std::string& path) override {
+        return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_ACCESS_DENIED;
+    }
+
     bool setCurrentDirectory(const std::string& path) override { return SetCurrentDirectoryA(path.c_str()) != 0; }
 
     bool setAttributesNormal(const std::string& path) override {

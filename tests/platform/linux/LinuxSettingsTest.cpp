@@ -265,3 +265,19 @@ TEST_F(LinuxSettings, ASaveThatCannotReachTheDiskSaysWhy) {
     EXPECT_EQ(run.output, settingsPath() + ": " + std::strerror(EACCES));
     EXPECT_EQ(readBytes(settingsPath()), a);
 }
+
+TEST_F(LinuxSettings, SettingsInAFolderThisUserMayNotEnterAreUnreadableNotAbsent) {
+    bytesAfterSaving(applyA);
+    ASSERT_EQ(::chmod(dir_.str().c_str(), 0700), 0); // as the Debian package keeps them: root's alone
+
+    const ChildRun run = inChild([] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(NoGroup) != 0 || ::setuid(Nobody) != 0) {
+            return 100;
+        }
+        resetSettings();
+        std::printf("%s", modGlobals::LoadSettings().c_str());
+        return 0;
+    });
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, "The settings could not be read.\r\n\r\n" + settingsPath() + ": " + std::strerror(EACCES));
+}
