@@ -7,6 +7,7 @@
 //    connections on a port that is not closed (so each scan passes over all of them and kills none) and
 //    five closed ports, beside the floor measured over the same seconds in a process of its own: one
 //    filtered dump of both families every 500 ms with the same filter program, and nothing else.
+#include "ProcessFigures.h"
 #include "fakes/RedirectedFileSystem.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
@@ -28,14 +29,12 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <linux/netlink.h>
 #include <netinet/in.h>
 #include <optional>
 #include <poll.h>
 #include <random>
 #include <spawn.h>
-#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -80,21 +79,6 @@ Options parse(int argc, char** argv) {
         }
     }
     return options;
-}
-
-std::string commandOutput(const char* command) {
-    std::string text;
-    if (FILE* pipe = ::popen(command, "r")) {
-        char line[512];
-        while (std::fgets(line, sizeof line, pipe) != nullptr) {
-            text += line;
-        }
-        ::pclose(pipe);
-    }
-    while (!text.empty() && text.back() == '\n') {
-        text.pop_back();
-    }
-    return text;
 }
 
 // A settings.ini in dir, saved by the program's own code, whose open window starts an hour from now.
@@ -167,18 +151,6 @@ double millisSince(Clock::time_point t, Clock::time_point now) {
     return std::chrono::duration<double, std::milli>(now - t).count();
 }
 
-// The socket reports the connection aborted or reset (not merely ended by its peer).
-bool wasReset(int fd) {
-    int error = 0;
-    socklen_t length = sizeof error;
-    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-    if (error == 0) {
-        char byte;
-        error = ::recv(fd, &byte, 1, MSG_DONTWAIT) < 0 ? errno : 0;
-    }
-    return error == ECONNRESET || error == ECONNABORTED;
-}
-
 // A connection to the closed port that the running program killed within GiveUp.
 bool programKills() {
     const UniqueFd listener = loopback::listenOn(AF_INET, "127.0.0.1", ClosedPort);
@@ -186,11 +158,6 @@ bool programKills() {
     const UniqueFd server = loopback::acceptOn(listener.get());
     pollfd p{client.get(), POLLIN, 0};
     return ::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(GiveUp).count())) > 0 && wasReset(client.get());
-}
-
-double percentile(const std::vector<double>& sorted, double fraction) {
-    const size_t index = static_cast<size_t>(fraction * static_cast<double>(sorted.size() - 1) + 0.5);
-    return sorted[std::min(index, sorted.size() - 1)];
 }
 
 void measureLatency(int kills) {
@@ -260,44 +227,6 @@ void measureLatency(int kills) {
         std::printf("   NOT killed within %lld s: %d; ended without a reset: %d\n",
                     static_cast<long long>(std::chrono::seconds(GiveUp).count()), survived, endedOtherwise);
     }
-}
-
-struct CpuTime {
-    double ticked = 0;  // utime + stime as /proc/<pid>/stat counts them, in clock ticks turned to seconds
-    double precise = 0; // the scheduler's own sum of run time of every thread
-};
-
-CpuTime cpuTimeOf(pid_t pid) {
-    CpuTime time;
-    const std::string proc = "/proc/" + std::to_string(pid);
-    const std::string stat = readBytes(proc + "/stat");
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string skipped;
-    for (int field = 3; field < 14; ++field) {
-        fields >> skipped;
-    }
-    unsigned long long utime = 0, stime = 0;
-    fields >> utime >> stime;
-    time.ticked = static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-    for (const auto& task : std::filesystem::directory_iterator(proc + "/task")) {
-        unsigned long long nanos = 0;
-        std::ifstream(task.path() / "schedstat") >> nanos;
-        time.precise += static_cast<double>(nanos) / 1e9;
-    }
-    return time;
-}
-
-// Busy and total jiffies of all CPUs, for how loaded the machine was meanwhile.
-std::pair<double, double> machineJiffies() {
-    std::istringstream line(readBytes("/proc/stat"));
-    std::string cpu;
-    line >> cpu;
-    double busy = 0, total = 0, value = 0;
-    for (int field = 0; field < 8 && line >> value; ++field) {
-        total += value;
-        busy += (field == 3 || field == 4) ? 0 : value; // idle, iowait
-    }
-    return {busy, total};
 }
 
 double secondsOf(const timeval& t) {

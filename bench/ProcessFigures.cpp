@@ -1,0 +1,103 @@
+#include "ProcessFigures.h"
+
+#include "support/TempDir.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/socket.h>
+#include <unistd.h>
+
+std::string commandOutput(const char* command) {
+    std::string text;
+    if (FILE* pipe = ::popen(command, "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, pipe) != nullptr) {
+            text += line;
+        }
+        ::pclose(pipe);
+    }
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+}
+
+CpuTime cpuTimeOf(pid_t pid) {
+    CpuTime time;
+    const std::string proc = "/proc/" + std::to_string(pid);
+    const std::string stat = readBytes(proc + "/stat");
+    const size_t name = stat.rfind(')');
+    if (name == std::string::npos) {
+        return time;
+    }
+    std::istringstream fields(stat.substr(name + 2));
+    std::string skipped;
+    for (int field = 3; field < 14; ++field) {
+        fields >> skipped;
+    }
+    unsigned long long utime = 0, stime = 0;
+    fields >> utime >> stime;
+    time.ticked = static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(proc + "/task", error)) {
+        unsigned long long nanos = 0;
+        std::ifstream(task.path() / "schedstat") >> nanos;
+        time.precise += static_cast<double>(nanos) / 1e9;
+    }
+    return time;
+}
+
+long residentKb(pid_t pid) {
+    std::istringstream status(readBytes("/proc/" + std::to_string(pid) + "/status"));
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+int openDescriptors(pid_t pid) {
+    std::error_code error;
+    std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd", error);
+    if (error) {
+        return -1;
+    }
+    return static_cast<int>(std::distance(fds, std::filesystem::directory_iterator()));
+}
+
+std::pair<double, double> machineJiffies() {
+    std::istringstream line(readBytes("/proc/stat"));
+    std::string cpu;
+    line >> cpu;
+    double busy = 0, total = 0, value = 0;
+    for (int field = 0; field < 8 && line >> value; ++field) {
+        total += value;
+        busy += (field == 3 || field == 4) ? 0 : value; // idle, iowait
+    }
+    return {busy, total};
+}
+
+bool wasReset(int fd) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+    if (error == 0) {
+        char byte;
+        error = ::recv(fd, &byte, 1, MSG_DONTWAIT) < 0 ? errno : 0;
+    }
+    return error == ECONNRESET || error == ECONNABORTED;
+}
+
+double percentile(const std::vector<double>& sorted, double fraction) {
+    if (sorted.empty()) {
+        return 0;
+    }
+    const size_t index = static_cast<size_t>(fraction * static_cast<double>(sorted.size() - 1) + 0.5);
+    return sorted[std::min(index, sorted.size() - 1)];
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+// What the benchmarks read of a running process and of the machine, from /proc and the shell.
+
+// The command's standard output, trailing newlines removed.
+std::string commandOutput(const char* command);
+
+struct CpuTime {
+    double ticked = 0;  // utime + stime as /proc/<pid>/stat counts them, in clock ticks turned to seconds
+    double precise = 0; // the scheduler's own sum of run time of every thread
+};
+CpuTime cpuTimeOf(pid_t pid);
+
+// VmRSS of /proc/<pid>/status in kB, -1 when the process is gone.
+long residentKb(pid_t pid);
+// The entries of /proc/<pid>/fd, -1 when the process is gone.
+int openDescriptors(pid_t pid);
+
+// Busy and total jiffies of all CPUs, for how loaded the machine was meanwhile.
+std::pair<double, double> machineJiffies();
+
+// The socket reports the connection aborted or reset (not merely ended by its peer).
+bool wasReset(int fd);
+
+// The value at the fraction (0..1) of ascending values; 0 for none.
+double percentile(const std::vector<double>& sorted, double fraction);
