@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
 #include <netinet/in.h>
 
@@ -26,24 +25,6 @@ const auto* const environment = qEnvironmentVariableIsEmpty("DISPLAY")
                                     : ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment("xcb"));
 
 constexpr uint16_t NewPort = 2626;
-
-// The middle of a control of the layout in its window's pixels: the window is the layout's client
-// area at the screen's resolution.
-QPoint middleOf(const FormLayout& layout, const std::string& name, int index, QSize window) {
-    QPoint twips;
-    std::string control = name;
-    for (int inner = index; !control.empty(); inner = -1) {
-        const auto c = std::find_if(layout.controls.begin(), layout.controls.end(), [&](const ControlLayout& row) {
-            return row.name == control && row.index == inner;
-        });
-        if (c == layout.controls.end()) {
-            return {};
-        }
-        twips += QPoint(c->left, c->top) + (control == name ? QPoint(c->width / 2, c->height / 2) : QPoint());
-        control = c->container;
-    }
-    return {twips.x() * window.width() / layout.clientWidth, twips.y() * window.height() / layout.clientHeight};
-}
 
 class ProgramAdminTest : public ::testing::Test {
 protected:
@@ -64,13 +45,8 @@ protected:
         return window;
     }
 
-    void clickControl(WId window, const FormLayout& layout, const std::string& name, int index = -1) {
-        const QPoint at = middleOf(layout, name, index, windows_.size(static_cast<xcb_window_t>(window)));
-        clickAt(window, at.x(), at.y());
-    }
-
     void typeInto(WId window, const FormLayout& layout, const std::string& box, int index, const std::string& text) {
-        clickControl(window, layout, box, index);
+        windows_.clickControl(window, layout, box, index);
         xdotool({"key", "ctrl+a"});
         xdotool({"type", QString::fromStdString(text)});
     }
@@ -111,7 +87,7 @@ TEST_F(ProgramAdminTest, TheAdministratorClosesAPortFromTheTrayMenuAndItsConnect
     ASSERT_NE(dialog, 0u) << "the password did not open the administration\n" << folder_.log();
     EXPECT_FALSE(screenshot("linux-administration").empty()) << "no picture of the dialog";
     const FormLayout layout = frmAdminLayout();
-    clickControl(dialog, layout, "Command2"); // Add
+    windows_.clickControl(dialog, layout, "Command2"); // Add
     const WId input = shown("Enter port to exclude:");
     ASSERT_NE(input, 0u) << "no input prompt";
     xdotool({"type", QString::number(NewPort)});
@@ -122,7 +98,7 @@ TEST_F(ProgramAdminTest, TheAdministratorClosesAPortFromTheTrayMenuAndItsConnect
     typeInto(dialog, layout, "Text1", 0, start);
     typeInto(dialog, layout, "Text1", 1, end);
     EXPECT_TRUE(loopback::talks(connection)) << "the port was closed before OK";
-    clickControl(dialog, layout, "Command4"); // OK
+    windows_.clickControl(dialog, layout, "Command4"); // OK
 
     EXPECT_TRUE(waitUntil([&] { return programWindow(program_->pid(), "Vesk Quietwire - Administration") == 0; }))
         << "the dialog stayed open";

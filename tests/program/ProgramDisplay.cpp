@@ -10,6 +10,7 @@
 
 #include <QtGui/qguiapplication_platform.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +61,22 @@ std::string messageBoxText(WId box) {
 void clickAt(WId window, int x, int y, int button) {
     xdotool({"mousemove", "--window", QString::number(window), QString::number(x), QString::number(y), "click",
              QString::number(button)});
+}
+
+QPoint middleOf(const FormLayout& layout, const std::string& name, int index, QSize window) {
+    QPoint twips;
+    std::string control = name;
+    for (int inner = index; !control.empty(); inner = -1) {
+        const auto c = std::find_if(layout.controls.begin(), layout.controls.end(), [&](const ControlLayout& row) {
+            return row.name == control && row.index == inner;
+        });
+        if (c == layout.controls.end()) {
+            return {};
+        }
+        twips += QPoint(c->left, c->top) + (control == name ? QPoint(c->width / 2, c->height / 2) : QPoint());
+        control = c->container;
+    }
+    return {twips.x() * window.width() / layout.clientWidth, twips.y() * window.height() / layout.clientHeight};
 }
 
 std::string screenshot(const std::string& name) {
@@ -155,4 +172,12 @@ QSize XWindows::size(xcb_window_t window) const {
     const QSize found = geometry != nullptr ? QSize(geometry->width, geometry->height) : QSize();
     free(geometry);
     return found;
+}
+
+xcb_window_t XWindows::trayOwner() const {
+    xcb_get_selection_owner_reply_t* reply = xcb_get_selection_owner_reply(
+        connection_, xcb_get_selection_owner(connection_, atom("_NET_SYSTEM_TRAY_S0")), nullptr);
+    const xcb_window_t owner = reply != nullptr ? reply->owner : xcb_window_t{XCB_NONE};
+    free(reply);
+    return owner;
 }

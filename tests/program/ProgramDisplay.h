@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/Forms.h"
+
+#include <QPoint>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -29,6 +32,10 @@ std::string messageBoxText(WId box);
 // Clicks the window with the mouse button (1 left, 3 right) at a point inside it.
 void clickAt(WId window, int x, int y, int button = 1);
 
+// The middle of a control of the layout in its window's pixels: the window is the layout's client
+// area at the screen's resolution.
+QPoint middleOf(const FormLayout& layout, const std::string& name, int index, QSize window);
+
 // A picture of the whole screen, saved among the test artefacts as <name>.png and announced on the
 // test's output; its path, or an empty text when no picture could be taken.
 std::string screenshot(const std::string& name);
@@ -45,6 +52,13 @@ public:
     xcb_window_t popup(pid_t program) const;
     // A window's size in pixels.
     QSize size(xcb_window_t window) const;
+    // The window of the XEmbed tray host (the owner of the system tray selection), or 0.
+    xcb_window_t trayOwner() const;
+    // Clicks a control of the layout in the window that shows it.
+    void clickControl(WId window, const FormLayout& layout, const std::string& name, int index = -1) const {
+        const QPoint at = middleOf(layout, name, index, size(static_cast<xcb_window_t>(window)));
+        clickAt(window, at.x(), at.y());
+    }
 
 private:
     xcb_window_t screenRoot() const;

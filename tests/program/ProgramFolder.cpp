@@ -20,13 +20,16 @@
 
 using namespace std::chrono_literals;
 
-std::string hoursFromNow(int hours) {
-    const std::time_t t = std::time(nullptr) + hours * 3600;
+std::string timeOfDayAt(std::time_t t) {
     std::tm local{};
     localtime_r(&t, &local);
     char text[16];
     std::strftime(text, sizeof text, "%H:%M:%S", &local);
     return text;
+}
+
+std::string hoursFromNow(int hours) {
+    return timeOfDayAt(std::time(nullptr) + hours * 3600);
 }
 
 Running::Running(const std::string& program, std::vector<std::string> environment, const std::string& log) {
@@ -101,14 +104,19 @@ private:
 } // namespace
 
 void ProgramFolder::writeSettings(const std::string& start, const std::string& end, bool alarm) const {
+    const modGlobals::SaveResult saved = saveSettings(start, end, alarm, {"2525, TEST"});
+    ASSERT_TRUE(saved.saved) << saved.reason;
+}
+
+modGlobals::SaveResult ProgramFolder::saveSettings(const std::string& start, const std::string& end, bool alarm,
+                                                   const std::vector<std::string>& closedPorts) const {
     FolderSettings settings(data_);
     modGlobals::AdminPassword = "Secret";
     modGlobals::StartTime = start;
     modGlobals::EndTime = end;
     modGlobals::AlarmRaised = alarm;
-    setPorts({"2525, TEST"});
-    const modGlobals::SaveResult saved = modGlobals::SaveSettings();
-    ASSERT_TRUE(saved.saved) << saved.reason;
+    setPorts(closedPorts);
+    return modGlobals::SaveSettings();
 }
 
 StoredSettings ProgramFolder::stored() const {

@@ -1,15 +1,19 @@
 #pragma once
 
+#include "settings/modGlobals.h"
 #include "support/TempDir.h"
 
 #include <chrono>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
-// The local time of day `hours` from now, as the administration dialog stores it.
+// The local time of day at `t`, as the administration dialog stores it.
+std::string timeOfDayAt(std::time_t t);
+// The local time of day `hours` from now.
 std::string hoursFromNow(int hours);
 
 // One running copy of a program, its output appended to a log; ended with SIGKILL if the test did not
@@ -52,6 +56,9 @@ public:
     // A settings.ini in the folder, written by the program's own code: the password "Secret" and one
     // closed port (2525).
     void writeSettings(const std::string& start, const std::string& end, bool alarm) const;
+    // The same with the password "Secret" and the closed ports given, as the settings code saved it.
+    modGlobals::SaveResult saveSettings(const std::string& start, const std::string& end, bool alarm,
+                                        const std::vector<std::string>& closedPorts) const;
     // The settings as the program's own code loads them from settings.ini.
     StoredSettings stored() const;
 
