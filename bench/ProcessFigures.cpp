@@ -62,13 +62,13 @@ long residentKb(pid_t pid) {
     return -1;
 }
 
-int openDescriptors(pid_t pid) {
+std::vector<std::string> descriptorTargets(pid_t pid) {
+    std::vector<std::string> targets;
     std::error_code error;
-    std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd", error);
-    if (error) {
-        return -1;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        targets.push_back(std::filesystem::read_symlink(fd.path(), error).string());
     }
-    return static_cast<int>(std::distance(fds, std::filesystem::directory_iterator()));
+    return targets;
 }
 
 std::pair<double, double> machineJiffies() {

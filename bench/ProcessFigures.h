@@ -18,8 +18,9 @@ CpuTime cpuTimeOf(pid_t pid);
 
 // VmRSS of /proc/<pid>/status in kB, -1 when the process is gone.
 long residentKb(pid_t pid);
-// The entries of /proc/<pid>/fd, -1 when the process is gone.
-int openDescriptors(pid_t pid);
+// What each open descriptor of the process refers to ("socket:[123]", a path), in the order of
+// /proc/<pid>/fd; empty when the process is gone.
+std::vector<std::string> descriptorTargets(pid_t pid);
 
 // Busy and total jiffies of all CPUs, for how loaded the machine was meanwhile.
 std::pair<double, double> machineJiffies();
