@@ -11,6 +11,7 @@
 #include "ProcessFigures.h"
 #include "admin/AdminLayouts.h"
 #include "platform/linux/Loopback.h"
+#include "platform/linux/TimeChangeTimer.h"
 #include "platform/qt/QtTrayTestSupport.h"
 #include "program/ProgramDisplay.h"
 #include "program/ProgramFolder.h"
@@ -32,6 +33,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <netinet/in.h>
 #include <optional>
 #include <random>
@@ -107,7 +109,9 @@ double seconds(Clock::duration d) {
 }
 
 // When things happen, on the steady clock. The window is set in whole seconds of the wall clock: its
-// start bound is its first second, its end bound its last, both included.
+// start bound is its first second, its end bound its last, both included. A setting of the system
+// clock (by anyone on the machine) while the program's icon is in the tray raises its alarm: the closed
+// ports are then closed at all hours until the administration dialog clears it.
 struct Schedule {
     Clock::time_point begin;
     std::chrono::seconds length{};
@@ -134,7 +138,36 @@ struct Schedule {
     double since(Clock::time_point t) const { return seconds(t - begin); }
     bool inside(Clock::time_point t) const { return t >= opens && t < closes; }
     // From when a connection on a closed port made at `made` is owed its close.
-    Clock::time_point deadline(Clock::time_point made) const { return inside(made) ? closes : made; }
+    Clock::time_point deadline(Clock::time_point made) const {
+        const Clock::time_point byWindow = inside(made) ? closes : made;
+        const std::lock_guard lock(alarmsGuard_);
+        for (const auto& [raised, cleared] : alarms_) {
+            if (raised < cleared && byWindow > raised && made < cleared) {
+                return std::max(made, raised);
+            }
+        }
+        return byWindow;
+    }
+    void raiseAlarm(Clock::time_point t) {
+        const std::lock_guard lock(alarmsGuard_);
+        if (alarms_.empty() || alarms_.back().second != Clock::time_point::max()) {
+            alarms_.emplace_back(t, Clock::time_point::max());
+        }
+    }
+    void clearAlarm(Clock::time_point t) {
+        const std::lock_guard lock(alarmsGuard_);
+        if (!alarms_.empty() && alarms_.back().second == Clock::time_point::max()) {
+            alarms_.back().second = t;
+        }
+    }
+    std::vector<std::pair<Clock::time_point, Clock::time_point>> alarms() const {
+        const std::lock_guard lock(alarmsGuard_);
+        return alarms_;
+    }
+
+private:
+    mutable std::mutex alarmsGuard_;
+    std::vector<std::pair<Clock::time_point, Clock::time_point>> alarms_; // raised, cleared (or max)
 };
 
 enum class End {
@@ -156,8 +189,14 @@ struct Outcome {
 // up. Runs on a thread of its own; the outcomes are read once it has returned.
 class Churn {
 public:
-    Churn(const Schedule& schedule, int rate) : schedule_(schedule), rate_(rate), random_(20240611) {
+    // `alarms`: whether a setting of the clock raises the program's alarm (its icon is in a tray).
+    Churn(Schedule& schedule, int rate, bool alarms)
+        : schedule_(schedule), rate_(rate), alarms_(alarms), random_(20240611) {
         epoll_.reset(::epoll_create1(EPOLL_CLOEXEC));
+        if (const int error = clockWatch_.open(); error != 0) {
+            throw std::runtime_error(std::string("cannot watch the clock: ") + std::strerror(error));
+        }
+        watch(clockWatch_.fd(), ClockTag);
         std::vector<uint16_t> ports = ClosedPorts;
         ports.insert(ports.end(), OpenPorts.begin(), OpenPorts.end());
         for (const uint16_t port : ports) {
@@ -188,7 +227,9 @@ public:
             const Clock::time_point now = Clock::now();
             for (int i = 0; i < n; ++i) {
                 const uint64_t tag = events[static_cast<size_t>(i)].data.u64;
-                if ((tag & ListenerTag) != 0) {
+                if (tag == ClockTag) {
+                    clockSet(now);
+                } else if ((tag & ListenerTag) != 0) {
                     acceptAll(static_cast<uint16_t>(tag & 0xffff));
                 } else {
                     ended(tag, now);
@@ -206,9 +247,23 @@ public:
     int connectFailures = 0;
     std::atomic<int> live{0};
     std::atomic<int> made{0};
+    std::atomic<int> clockSets{0};
+    std::atomic<Clock::rep> lastClockSet{0}; // since the steady clock's epoch
 
 private:
     static constexpr uint64_t ListenerTag = 1ull << 63;
+    static constexpr uint64_t ClockTag = 1ull << 62;
+
+    void clockSet(Clock::time_point now) {
+        if (!clockWatch_.takeChange()) {
+            return;
+        }
+        if (alarms_) {
+            schedule_.raiseAlarm(now);
+        }
+        lastClockSet = now.time_since_epoch().count();
+        ++clockSets;
+    }
 
     struct Live {
         UniqueFd client;
@@ -334,10 +389,12 @@ private:
         }
     }
 
-    const Schedule& schedule_;
+    Schedule& schedule_;
     const int rate_;
+    const bool alarms_;
     std::mt19937_64 random_;
     UniqueFd epoll_;
+    TimeChangeTimer clockWatch_;
     std::map<uint16_t, UniqueFd> listeners_;
     std::unordered_map<uint64_t, Live> live_;
     std::unordered_map<uint64_t, uint64_t> waitingForAccept_;
@@ -358,11 +415,8 @@ struct Sample {
     std::vector<std::string> descriptors;
     CpuTime cpu;
     int connections = 0;
+    xcb_window_t icon = 0; // the program's icon window in the tray, on the display
 };
-
-Sample sample(pid_t program, const Churn& churn) {
-    return {Clock::now(), residentKb(program), descriptorTargets(program), cpuTimeOf(program), churn.live.load()};
-}
 
 // Sleeps until `until`, keeping the display's events flowing when there is one.
 void pauseUntil(Clock::time_point until) {
@@ -431,11 +485,12 @@ std::pair<ino_t, long long> fileVersion(const std::string& path) {
 struct SaveInjection {
     Span session; // from the first step to the last
     Span readOnly;
-    std::string how;        // which save was tried
-    std::string said;       // what the saver said while the folder was read-only
-    std::string effect;     // on settings.ini, and on the dialog
-    std::string afterwards; // what happened to the save once the folder was writable again
-    std::string problem;    // why the injection could not be made, or empty
+    std::string how;                    // which save was tried
+    std::string said;                   // what the saver said while the folder was read-only
+    std::string effect;                 // on settings.ini, and on the dialog
+    std::string afterwards;             // what happened to the save once the folder was writable again
+    std::string problem;                // why the injection could not be made, or empty
+    std::vector<std::string> alsoShown; // message boxes the program showed on the way, closed as a user would
 };
 
 std::string oneLine(std::string text) {
@@ -451,6 +506,50 @@ std::string oneLine(std::string text) {
 }
 
 const char* const AdminTitle = "Vesk Quietwire - Administration";
+
+// Closes the program's message boxes as a user would (Return), each one's text kept.
+void closeMessageBoxes(pid_t program, std::vector<std::string>& seen) {
+    for (WId box = messageBox(program); box != 0; box = messageBox(program)) {
+        seen.push_back(oneLine(messageBoxText(box)));
+        xdotool({"key", "Return"});
+        if (!waitFor([&] { return messageBox(program) != box; })) {
+            return;
+        }
+    }
+}
+
+struct ClockChange {
+    Clock::time_point at;
+    std::string warning; // what the program showed, empty for nothing
+    bool alarmStored = false;
+    Span shown; // the warning on the screen, until closed as a user would
+};
+
+// A setting of the system clock, seen at `at`: on the display the program's warning read, its stored
+// alarm checked, and the warning closed a while later as a user would.
+ClockChange answerClockChange(const ProgramFolder& folder, Schedule& schedule, pid_t program, Clock::time_point at,
+                              bool display) {
+    ClockChange change{at, "", false, {}};
+    if (!display) {
+        return change;
+    }
+    WId box = 0;
+    if (waitFor([&] { return (box = messageBox(program)) != 0; }, 3000ms)) {
+        change.shown.from = at;
+        change.warning = oneLine(messageBoxText(box));
+        change.alarmStored = folder.stored().alarm;
+        pauseUntil(Clock::now() + 2s);
+        std::vector<std::string> closed;
+        closeMessageBoxes(program, closed);
+        change.shown.to = Clock::now();
+    } else {
+        change.alarmStored = folder.stored().alarm;
+    }
+    if (!change.alarmStored) {
+        schedule.clearAlarm(at); // the icon was not in a tray just then: nothing was raised
+    }
+    return change;
+}
 
 // Runs `save` with the program's folder read-only, the span kept in the result; false when the folder
 // could not be made read-only.
@@ -481,11 +580,12 @@ std::string savedSince(const ProgramFolder& folder, std::pair<ino_t, long long> 
 
 // The administrator's save: the dialog opened from the tray icon, OK clicked while the folder is
 // read-only, the program's message read and closed, the folder writable again, OK clicked again.
-SaveInjection saveThroughTheDialog(const ProgramFolder& folder, const Schedule& schedule, pid_t program, qint64 host) {
+SaveInjection saveThroughTheDialog(const ProgramFolder& folder, Schedule& schedule, pid_t program, qint64 host) {
     SaveInjection result;
     result.how = "the administration dialog's OK (the program's own save)";
     result.session.from = Clock::now();
     XWindows windows;
+    closeMessageBoxes(program, result.alsoShown);
     const xcb_window_t icon = windows.shownInside(program, host);
     if (icon == 0) {
         result.problem = "the icon is not in the tray";
@@ -506,7 +606,16 @@ SaveInjection saveThroughTheDialog(const ProgramFolder& folder, const Schedule& 
     xdotool({"type", "Secret"});
     xdotool({"key", "Return"});
     WId dialog = 0;
-    if (!waitFor([&] { return (dialog = programWindow(program, AdminTitle)) != 0; })) {
+    waitFor([&] { return (dialog = programWindow(program, AdminTitle)) != 0 || messageBox(program) != 0; });
+    if (dialog == 0) {
+        const size_t shown = result.alsoShown.size();
+        closeMessageBoxes(program, result.alsoShown);
+        if (std::find(result.alsoShown.begin() + static_cast<long>(shown), result.alsoShown.end(),
+                      "Alarm has been reset!") != result.alsoShown.end()) {
+            schedule.clearAlarm(Clock::now());
+        }
+    }
+    if (dialog == 0 && !waitFor([&] { return (dialog = programWindow(program, AdminTitle)) != 0; })) {
         result.problem = "the password did not open the administration dialog";
         return result;
     }
@@ -569,6 +678,9 @@ struct TrayInjection {
     Clock::time_point killed;
     std::optional<Clock::time_point> trayOwned; // the new tray host took the selection
     std::optional<Clock::time_point> iconBack;  // the program's icon shown inside the new tray host
+    // Seen over the seconds after: the icon gone from the new tray, and a new icon window in it.
+    std::optional<Clock::time_point> gone;
+    std::optional<Clock::time_point> replaced;
     std::string problem;
 };
 
@@ -599,7 +711,22 @@ TrayInjection restartTheTray(HelperProcess& host, HelperProcess& newHost, pid_t 
     if (!result.iconBack) {
         result.problem =
             "the icon did not come back into the new tray within " + std::to_string(TrayWait.count()) + " ms";
+        return result;
     }
+    // The program checks its tray every second and may put its icon in afresh.
+    const xcb_window_t icon = windows.shownInside(program, newPid);
+    waitFor(
+        [&] {
+            const xcb_window_t now = windows.shownInside(program, newPid);
+            if (now == 0 && !result.gone) {
+                result.gone = Clock::now();
+            }
+            if (now != 0 && now != icon) {
+                result.replaced = Clock::now();
+            }
+            return result.replaced.has_value();
+        },
+        3000ms);
     return result;
 }
 
@@ -661,7 +788,7 @@ public:
     // Whether a connection on a closed port is owed a close at all, and its deadline.
     std::optional<Clock::time_point> owedFrom(const Outcome& o) const {
         const Clock::time_point d = schedule_.deadline(o.made);
-        if (!o.closedPort || racedTheOpening(o) || o.end == End::ClosedByUs || (o.end == End::Killed && o.ended < d)) {
+        if (!o.closedPort || racedTheOpening(o) || o.end == End::ClosedByUs || o.ended < d) {
             return std::nullopt;
         }
         return d;
@@ -736,7 +863,375 @@ void restartOnADisplay(int argc, char** argv) {
          "); install xvfb, trayer and xdotool (scripts/install-deps.sh), or pass --headless");
 }
 
-int soak(const Options& options) {
+// One run: the program started, the connections churned and the faults injected on schedule, then the
+// figures.
+class Soak {
+public:
+    explicit Soak(const Options& options)
+        : options_(options), display_(!options.headless), loadBefore_(commandOutput("uptime")),
+          machineBefore_(machineJiffies()), schedule_(Clock::now() + Warmup, options.seconds) {}
+
+    // The settings written, the tray host and the program started; quits when it cannot.
+    void start() {
+        const modGlobals::SaveResult saved =
+            folder_.saveSettings(schedule_.startBound, schedule_.endBound, false, ClosedList);
+        const StoredSettings stored = folder_.stored();
+        if (!saved || stored.start != schedule_.startBound || stored.end != schedule_.endBound ||
+            stored.ports != ClosedList) {
+            quit("cannot write the settings: " + saved.reason);
+        }
+        if (display_ && !host_->start()) {
+            quit("cannot start trayer (scripts/install-deps.sh installs it)");
+        }
+        program_ = folder_.start(display_ ? displayEnvironment() : std::vector<std::string>{});
+        if (!program_->started()) {
+            quit("cannot start " + folder_.file("quietwire"));
+        }
+        if (display_) {
+            const auto started = Clock::now();
+            XWindows windows;
+            if (waitFor([&] { return windows.shownInside(pid(), host_->process().processId()) != 0; },
+                        std::chrono::duration_cast<std::chrono::milliseconds>(schedule_.begin - started))) {
+                iconAfterStart_ = millis(Clock::now() - started);
+            }
+        }
+        pauseUntil(schedule_.begin);
+    }
+
+    void run() {
+        std::printf("soak_benchmark: %s for %d s, about %d connections a second, %s; %ld CPUs\n"
+                    "   window %s..%s (inside from +%.0f s to +%.0f s of the run); closed list %zu ports\n"
+                    "   before: %s\n",
+                    folder_.file("quietwire").c_str(), options_.seconds, options_.rate,
+                    display_ ? "on Xvfb with trayer as the tray host" : "headless", ::sysconf(_SC_NPROCESSORS_ONLN),
+                    schedule_.startBound.c_str(), schedule_.endBound.c_str(), schedule_.since(schedule_.opens),
+                    schedule_.since(schedule_.closes), ClosedList.size(), loadBefore_.c_str());
+        std::fflush(stdout);
+
+        churn_ = std::make_unique<Churn>(schedule_, options_.rate, display_);
+        std::atomic<bool> stop{false};
+        std::string failure;
+        std::thread churning([&] {
+            try {
+                churn_->run(stop);
+            } catch (const std::exception& e) {
+                failure = e.what();
+            }
+        });
+        struct Step {
+            double fraction;
+            std::function<void()> act;
+        };
+        std::vector<Step> steps = {{0.15, [&] { stopTheProgram(); }}, {0.75, [&] { saveReadOnly(); }}};
+        if (display_) {
+            steps.push_back({0.85, [&] { tray_ = restartTheTray(*host_, *newHost_, pid()); }});
+        }
+        for (int step = 0; step <= SampleCount; ++step) {
+            steps.push_back({static_cast<double>(step) / SampleCount, [&] { takeSample(); }});
+        }
+        std::stable_sort(steps.begin(), steps.end(),
+                         [](const Step& a, const Step& b) { return a.fraction < b.fraction; });
+        for (const Step& step : steps) {
+            pauseAnswering(schedule_.at(step.fraction));
+            step.act();
+        }
+        finished_ = Clock::now();
+        stop = true;
+        churning.join();
+        if (!failure.empty()) {
+            quit("the connections failed: " + failure);
+        }
+        machineAfter_ = machineJiffies();
+        loadAfter_ = commandOutput("uptime");
+        program_->signal(SIGTERM);
+        status_ = program_->endsWithin(5s);
+    }
+
+    void report() const;
+
+private:
+    static constexpr int SampleCount = 20;
+
+    pid_t pid() const { return program_->pid(); }
+
+    // Waits until `until`, answering the program's warning when someone on the machine sets the clock.
+    void pauseAnswering(Clock::time_point until) {
+        do {
+            while (answered_ < churn_->clockSets.load()) {
+                answered_ = churn_->clockSets.load();
+                const Clock::time_point at{Clock::duration(churn_->lastClockSet.load())};
+                clockChanges_.push_back(answerClockChange(folder_, schedule_, pid(), at, display_));
+            }
+            pauseUntil(std::min(until, Clock::now() + 100ms));
+        } while (Clock::now() < until);
+    }
+
+    void takeSample() {
+        Sample s{Clock::now(), residentKb(pid()), descriptorTargets(pid()), cpuTimeOf(pid()), churn_->live.load(), 0};
+        if (display_) {
+            s.icon = XWindows().shownInside(pid(), (tray_ ? newHost_ : host_)->process().processId());
+        }
+        samples_.push_back(std::move(s));
+    }
+
+    void stopTheProgram() {
+        program_->signal(SIGSTOP);
+        stopped_.from = Clock::now();
+        pauseUntil(*stopped_.from + StopFor);
+        program_->signal(SIGCONT);
+        stopped_.to = Clock::now();
+    }
+
+    void saveReadOnly() {
+        save_ = display_ ? saveThroughTheDialog(folder_, schedule_, pid(), host_->process().processId())
+                         : saveFromOutside(folder_, schedule_);
+        save_->session.to = Clock::now();
+    }
+
+    // Spans in which the program showed something new, or the benchmark changed its surroundings.
+    std::vector<Span> injections() const {
+        std::vector<Span> spans;
+        for (const ClockChange& c : clockChanges_) {
+            spans.push_back(c.shown.to ? c.shown : Span{c.at, c.at + 3s});
+        }
+        if (save_) {
+            spans.push_back(save_->session);
+        }
+        if (tray_) {
+            spans.push_back({tray_->killed, tray_->iconBack.value_or(tray_->killed + TrayWait)});
+        }
+        return spans;
+    }
+
+    const Options options_;
+    const bool display_;
+    const std::string loadBefore_;
+    const std::pair<double, double> machineBefore_;
+    Schedule schedule_;
+    ProgramFolder folder_;
+    // trayer, and the one started when it was killed
+    std::unique_ptr<HelperProcess> host_{new HelperProcess(trayer())};
+    std::unique_ptr<HelperProcess> newHost_{new HelperProcess(trayer())};
+    std::unique_ptr<Running> program_;
+    std::optional<double> iconAfterStart_;
+    std::unique_ptr<Churn> churn_;
+    int answered_ = 0;
+
+    std::vector<Sample> samples_;
+    Span stopped_;
+    std::optional<SaveInjection> save_;
+    std::optional<TrayInjection> tray_;
+    std::vector<ClockChange> clockChanges_;
+    Clock::time_point finished_;
+    std::pair<double, double> machineAfter_;
+    std::string loadAfter_;
+    std::optional<int> status_;
+};
+
+void Soak::report() const {
+    const Verdicts verdicts(schedule_, churn_->outcomes, stopped_);
+    const auto deadlineAt = [&](Clock::time_point at) {
+        return verdicts.owed(Verdicts::Group::Running, [at](Clock::time_point d) { return d == at; });
+    };
+    const Verdicts::Owed running = verdicts.owed(Verdicts::Group::Running);
+    const Verdicts::Owed whileStopped = verdicts.owed(Verdicts::Group::Stopped);
+    const auto wrong = verdicts.wronglyClosed();
+    int openPort = 0, insideTheWindow = 0, raced = 0, racedClosed = 0, otherwise = 0;
+    for (const Outcome& o : churn_->outcomes) {
+        openPort += !o.closedPort;
+        insideTheWindow += o.closedPort && schedule_.inside(o.made) && o.ended < schedule_.closes;
+        otherwise += o.end == End::Otherwise;
+        if (o.closedPort && verdicts.racedTheOpening(o)) {
+            ++raced;
+            racedClosed += o.end == End::Killed;
+        }
+    }
+    const int owedCount = running.count + whileStopped.count;
+    const int owedClosed = running.closed + whileStopped.closed;
+    const double runSeconds = seconds(finished_ - schedule_.begin);
+    const auto alarms = schedule_.alarms();
+
+    std::printf("\nsoak_benchmark: %.0f s run, %d connections made (%.1f a second), %d connect() failures\n",
+                runSeconds, churn_->made.load(), churn_->made.load() / runSeconds, churn_->connectFailures);
+    Table report;
+    report.row("closed ports, owed a close (outside the window): closed",
+               format("%d of %d (not closed: %d)", owedClosed, owedCount, owedCount - owedClosed), "all",
+               owedClosed == owedCount && owedCount > 0);
+    report.row("  time to close, from the deadline (the stop apart)", latencyFigures(running), "worst <= 505 ms",
+               !running.latencies.empty() && running.latencies.back() <= millis(Goal));
+    report.row("  over 505 ms", format("%ld of %zu",
+                                       std::count_if(running.latencies.begin(), running.latencies.end(),
+                                                     [](double ms) { return ms > millis(Goal); }),
+                                       running.latencies.size()));
+    const Verdicts::Owed atTheEnd = deadlineAt(schedule_.closes);
+    report.row("  held across the window's end",
+               format("%d of %d closed; ", atTheEnd.closed, atTheEnd.count) + latencyFigures(atTheEnd));
+    for (const auto& [raised, cleared] : alarms) {
+        if (raised < cleared) {
+            const Verdicts::Owed atTheAlarm = deadlineAt(raised);
+            report.row("  inside the window when the alarm came",
+                       format("%d of %d closed; ", atTheAlarm.closed, atTheAlarm.count) + latencyFigures(atTheAlarm));
+        }
+    }
+    report.row("  raced the opening (made < 505 ms before it)",
+               format("%d (closed anyway: %d), not counted", raced, racedClosed));
+    report.row("wrongly closed (open port, or closed port inside the window)",
+               format("%zu (open-port connections %d, closed-port inside the window %d)", wrong.size(), openPort,
+                      insideTheWindow),
+               "0", wrong.empty());
+    report.row("ended without a reset (unexpected)", format("%d", otherwise));
+
+    const Sample& first = samples_.front();
+    const Sample& last = samples_.back();
+    report.row(
+        "resident memory (VmRSS), start -> end",
+        format("%ld kB -> %ld kB (%+ld kB)", first.residentKb, last.residentKb, last.residentKb - first.residentKb),
+        "flat");
+    report.row("open descriptors, start -> end",
+               format("%zu -> %zu", first.descriptors.size(), last.descriptors.size()), "flat");
+    // The first message box or dialog loads what any first window loads (styles, fonts, icon themes): a
+    // step, once. A leak grows in the intervals without one too.
+    long quietKb = 0, quietFds = 0, shownKb = 0, shownFds = 0;
+    double quietSeconds = 0;
+    const std::vector<Span> spans = injections();
+    for (size_t i = 1; i < samples_.size(); ++i) {
+        const Sample& a = samples_[i - 1];
+        const Sample& b = samples_[i];
+        const long kb = b.residentKb - a.residentKb;
+        const long fds = static_cast<long>(b.descriptors.size()) - static_cast<long>(a.descriptors.size());
+        const bool injected = std::any_of(spans.begin(), spans.end(),
+                                          [&](const Span& s) { return s.from && *s.from <= b.at && *s.to >= a.at; });
+        (injected ? shownKb : quietKb) += kb;
+        (injected ? shownFds : quietFds) += fds;
+        quietSeconds += injected ? 0 : seconds(b.at - a.at);
+    }
+    report.row(format("  growth in the intervals with no injection (%.0f s of the run)", quietSeconds),
+               format("%+ld kB, %+ld descriptors", quietKb, quietFds), "flat",
+               quietKb <= first.residentKb / 100 && quietFds == 0);
+    report.row("  growth in those with one (message box, dialog, new tray, save)",
+               format("%+ld kB, %+ld descriptors", shownKb, shownFds));
+    const double cpu = last.cpu.ticked - first.cpu.ticked;
+    report.row("CPU, utime+stime over the run",
+               format("%.2f s (%.2f%% of one core; %.2f s by the scheduler's run time)", cpu, 100 * cpu / runSeconds,
+                      last.cpu.precise - first.cpu.precise));
+
+    if (stopped_.to) {
+        report.row("(b) SIGSTOP 5 s, SIGCONT: first kill after SIGCONT",
+                   whileStopped.latencies.empty() ? "none owed" : format("%.1f ms", whileStopped.latencies.front()),
+                   "at once, within a tick", !whileStopped.latencies.empty() && whileStopped.latencies.front() <= 500);
+        report.row("  owed during the stop: closed; time from SIGCONT",
+                   format("%d of %d; ", whileStopped.closed, whileStopped.count) + latencyFigures(whileStopped));
+    }
+    if (save_) {
+        report.row("(a) settings folder read-only around a save", save_->how);
+        if (!save_->problem.empty()) {
+            report.row("  NOT DONE", save_->problem);
+        }
+        for (const std::string& shown : save_->alsoShown) {
+            report.row("  first closed a message box", "\"" + shown + "\"");
+        }
+        if (save_->readOnly.to) {
+            report.row(
+                format("  read-only for %.1f s; the save said", seconds(*save_->readOnly.to - *save_->readOnly.from)),
+                save_->said);
+            report.row("  then", save_->effect);
+            report.row("  writable again", save_->afterwards);
+        }
+        const Verdicts::Owed during =
+            verdicts.owed(Verdicts::Group::Running, [&](Clock::time_point d) { return save_->session.holds(d); });
+        report.row(format("  enforcement over its %.1f s: closed; time to close",
+                          seconds(*save_->session.to - *save_->session.from)),
+                   format("%d of %d; ", during.closed, during.count) + latencyFigures(during), "all",
+                   during.closed == during.count);
+    }
+    if (display_) {
+        report.row("icon in the tray after the program's start",
+                   iconAfterStart_ ? format("%.0f ms", *iconAfterStart_) : "NEVER");
+    }
+    if (tray_) {
+        const bool back = tray_->iconBack && tray_->trayOwned;
+        report.row("(c) tray host killed and started again: icon back",
+                   back ? format("%.0f ms after the new tray took the selection (%.0f ms after the kill)",
+                                 millis(*tray_->iconBack - *tray_->trayOwned), millis(*tray_->iconBack - tray_->killed))
+                        : tray_->problem,
+                   "within 1 s", back && *tray_->iconBack - *tray_->trayOwned <= 1s);
+        if (tray_->replaced) {
+            report.row("  then the program put its icon in afresh",
+                       format("%.0f ms after the kill", millis(*tray_->replaced - tray_->killed)) +
+                           (tray_->gone
+                                ? format(", gone from the tray for %.0f ms", millis(*tray_->replaced - *tray_->gone))
+                                : ", never gone from the tray"));
+        } else if (tray_->gone) {
+            report.row("  then the icon went from the tray", "and was not back within 3 s");
+        }
+        if (tray_->iconBack) {
+            const Verdicts::Owed during = verdicts.owed(Verdicts::Group::Running, [&](Clock::time_point d) {
+                return d >= tray_->killed && d <= *tray_->iconBack + 1s;
+            });
+            report.row("  enforcement meanwhile",
+                       format("%d of %d closed; ", during.closed, during.count) + latencyFigures(during));
+        }
+    }
+    for (const ClockChange& c : clockChanges_) {
+        report.row(format("system clock set by another process at +%.1f s", schedule_.since(c.at)),
+                   !display_           ? "nothing to see headless: no icon in a tray, no alarm"
+                   : c.warning.empty() ? std::string("no warning shown") + (c.alarmStored ? ", alarm stored" : "")
+                                       : "the program warned \"" + c.warning + "\"" +
+                                             (c.alarmStored ? ", alarm stored" : ", NO alarm stored"));
+    }
+    for (const auto& [raised, cleared] : alarms) {
+        if (raised < cleared) {
+            report.row("  closed ports closed at all hours (the alarm)",
+                       cleared == Clock::time_point::max()
+                           ? format("from +%.1f s to the end", schedule_.since(raised))
+                           : format("from +%.1f s until the dialog cleared it at +%.1f s", schedule_.since(raised),
+                                    schedule_.since(cleared)));
+        }
+    }
+    report.row("program ended by SIGTERM", status_ ? format("exit status %d", *status_) : "NOT within 5 s", "0",
+               status_ && *status_ == 0);
+    report.row("machine: all CPUs busy meanwhile",
+               format("%.0f%%", 100 * (machineAfter_.first - machineBefore_.first) /
+                                    (machineAfter_.second - machineBefore_.second)));
+    report.print();
+
+    std::printf("\nsamples of the program (+s: since the churn began)\n"
+                "|     +s | VmRSS kB | fds | CPU s (utime+stime) | live connections | icon window |\n"
+                "|--------|----------|-----|---------------------|------------------|-------------|\n");
+    for (const Sample& s : samples_) {
+        std::printf("| %6.1f | %8ld | %3zu | %19.2f | %16d | %11s |\n", schedule_.since(s.at), s.residentKb,
+                    s.descriptors.size(), s.cpu.ticked, s.connections, display_ ? format("0x%x", s.icon).c_str() : "-");
+    }
+    std::vector<std::string> atStart = first.descriptors, atEnd = last.descriptors;
+    std::sort(atStart.begin(), atStart.end());
+    std::sort(atEnd.begin(), atEnd.end());
+    for (const auto& [from, to, name] :
+         {std::tuple{&atStart, &atEnd, "gone since the start"}, std::tuple{&atEnd, &atStart, "new at the end"}}) {
+        std::vector<std::string> differ;
+        std::set_difference(from->begin(), from->end(), to->begin(), to->end(), std::back_inserter(differ));
+        if (!differ.empty()) {
+            std::printf("descriptors %s:", name);
+            for (const std::string& target : differ) {
+                std::printf(" %s", target.c_str());
+            }
+            std::printf("\n");
+        }
+    }
+    if (!wrong.empty()) {
+        std::printf("\nwrongly closed (first 10): port, made, ended (+s), window +%.3f..+%.3f s\n",
+                    schedule_.since(schedule_.opens), schedule_.since(schedule_.closes));
+        for (size_t i = 0; i < std::min<size_t>(wrong.size(), 10); ++i) {
+            std::printf("   %5u  +%.3f  +%.3f\n", wrong[i]->port, schedule_.since(wrong[i]->made),
+                        schedule_.since(wrong[i]->ended));
+        }
+    }
+    std::printf("\nbefore: %s\nafter:  %s\n", loadBefore_.c_str(), loadAfter_.c_str());
+    if (const std::string log = folder_.log(); !log.empty()) {
+        std::printf("\nthe program's output:\n%s\n", log.c_str());
+    }
+}
+
+void soak(const Options& options) {
     // Before any thread: a namespace is entered by the calling thread alone.
     if (const std::string why = enterNamespaces(); !why.empty()) {
         quit(why);
@@ -757,262 +1252,10 @@ int soak(const Options& options) {
         qputenv("QT_QPA_PLATFORM", "xcb");
         app.emplace(qtArgc, qtArgv);
     }
-
-    const std::string loadBefore = commandOutput("uptime");
-    const auto machineBefore = machineJiffies();
-    const Schedule schedule(Clock::now() + Warmup, options.seconds);
-    ProgramFolder folder;
-    if (const modGlobals::SaveResult saved =
-            folder.saveSettings(schedule.startBound, schedule.endBound, false, ClosedList);
-        !saved) {
-        quit("cannot write the settings: " + saved.reason);
-    }
-    const StoredSettings stored = folder.stored();
-    if (stored.start != schedule.startBound || stored.end != schedule.endBound || stored.ports != ClosedList) {
-        quit("the settings read back differ from those written");
-    }
-
-    HelperProcess host = trayer();
-    HelperProcess newHost = trayer();
-    if (!options.headless && !host.start()) {
-        quit("cannot start trayer (scripts/install-deps.sh installs it)");
-    }
-    const std::unique_ptr<Running> program =
-        folder.start(options.headless ? std::vector<std::string>{} : displayEnvironment());
-    if (!program->started()) {
-        quit("cannot start " + folder.file("quietwire"));
-    }
-    std::optional<double> iconAfterStart;
-    if (!options.headless) {
-        const auto started = Clock::now();
-        XWindows windows;
-        if (waitFor([&] { return windows.shownInside(program->pid(), host.process().processId()) != 0; },
-                    std::chrono::duration_cast<std::chrono::milliseconds>(schedule.begin - started))) {
-            iconAfterStart = millis(Clock::now() - started);
-        }
-    }
-    pauseUntil(schedule.begin);
-
-    std::printf("soak_benchmark: %s for %d s, about %d connections a second, %s; %ld CPUs\n"
-                "   window %s..%s (inside from +%.0f s to +%.0f s of the run); closed list %zu ports\n"
-                "   before: %s\n",
-                folder.file("quietwire").c_str(), options.seconds, options.rate,
-                options.headless ? "headless" : "on Xvfb with trayer as the tray host", ::sysconf(_SC_NPROCESSORS_ONLN),
-                schedule.startBound.c_str(), schedule.endBound.c_str(), schedule.since(schedule.opens),
-                schedule.since(schedule.closes), ClosedList.size(), loadBefore.c_str());
-    std::fflush(stdout);
-
-    Churn churn(schedule, options.rate);
-    std::atomic<bool> stop{false};
-    std::string churnFailure;
-    std::thread churning([&] {
-        try {
-            churn.run(stop);
-        } catch (const std::exception& e) {
-            churnFailure = e.what();
-        }
-    });
-
-    std::vector<Sample> samples = {sample(program->pid(), churn)};
-    Span stopped;
-    std::optional<SaveInjection> save;
-    std::optional<TrayInjection> tray;
-    struct Step {
-        double fraction;
-        std::function<void()> act;
-    };
-    std::vector<Step> steps;
-    for (int tenth = 1; tenth <= 10; ++tenth) {
-        steps.push_back({tenth / 10.0, [&] { samples.push_back(sample(program->pid(), churn)); }});
-    }
-    steps.push_back({0.15, [&] {
-                         program->signal(SIGSTOP);
-                         stopped.from = Clock::now();
-                         pauseUntil(*stopped.from + StopFor);
-                         program->signal(SIGCONT);
-                         stopped.to = Clock::now();
-                     }});
-    steps.push_back({0.75, [&] {
-                         save = options.headless ? saveFromOutside(folder, schedule)
-                                                 : saveThroughTheDialog(folder, schedule, program->pid(),
-                                                                        host.process().processId());
-                         save->session.to = Clock::now();
-                     }});
-    if (!options.headless) {
-        steps.push_back({0.85, [&] { tray = restartTheTray(host, newHost, program->pid()); }});
-    }
-    std::stable_sort(steps.begin(), steps.end(), [](const Step& a, const Step& b) { return a.fraction < b.fraction; });
-    for (const Step& step : steps) {
-        pauseUntil(schedule.at(step.fraction));
-        step.act();
-    }
-    const Clock::time_point finished = Clock::now();
-    stop = true;
-    churning.join();
-    if (!churnFailure.empty()) {
-        quit("the connections failed: " + churnFailure);
-    }
-    const auto machineAfter = machineJiffies();
-    const std::string loadAfter = commandOutput("uptime");
-
-    program->signal(SIGTERM);
-    const std::optional<int> status = program->endsWithin(5s);
-
-    const Verdicts verdicts(schedule, churn.outcomes, stopped);
-    Table report;
-    const Verdicts::Owed running = verdicts.owed(Verdicts::Group::Running);
-    const Verdicts::Owed atTheEnd =
-        verdicts.owed(Verdicts::Group::Running, [&](Clock::time_point d) { return d == schedule.closes; });
-    const Verdicts::Owed whileStopped = verdicts.owed(Verdicts::Group::Stopped);
-    const auto wrong = verdicts.wronglyClosed();
-    int openPort = 0, insideTheWindow = 0, raced = 0, racedClosed = 0, otherwise = 0;
-    for (const Outcome& o : churn.outcomes) {
-        openPort += !o.closedPort;
-        insideTheWindow += o.closedPort && schedule.inside(o.made) && o.ended < schedule.closes;
-        otherwise += o.end == End::Otherwise;
-        if (o.closedPort && verdicts.racedTheOpening(o)) {
-            ++raced;
-            racedClosed += o.end == End::Killed;
-        }
-    }
-    const int owedCount = running.count + whileStopped.count;
-    const int owedClosed = running.closed + whileStopped.closed;
-    const double runSeconds = std::chrono::duration<double>(finished - schedule.begin).count();
-
-    std::printf("\nsoak_benchmark: %.0f s run, %d connections made (%.1f a second), %d connect() failures\n",
-                runSeconds, churn.made.load(), churn.made.load() / runSeconds, churn.connectFailures);
-    report.row("closed ports, owed a close (outside the window): closed",
-               format("%d of %d (not closed: %d)", owedClosed, owedCount, owedCount - owedClosed), "all",
-               owedClosed == owedCount && owedCount > 0);
-    report.row("  time to close, from the deadline", latencyFigures(running), "worst <= 505 ms",
-               !running.latencies.empty() && running.latencies.back() <= millis(Goal));
-    report.row("  of them held across the window's end",
-               format("%d of %d closed; ", atTheEnd.closed, atTheEnd.count) + latencyFigures(atTheEnd));
-    report.row("  over 505 ms", format("%ld of %zu",
-                                       std::count_if(running.latencies.begin(), running.latencies.end(),
-                                                     [](double ms) { return ms > millis(Goal); }),
-                                       running.latencies.size()));
-    report.row("  raced the opening (made < 505 ms before it)",
-               format("%d (closed anyway: %d), not counted", raced, racedClosed));
-    report.row("wrongly closed (open port, or closed port inside the window)",
-               format("%zu (open-port connections %d, closed-port inside the window %d)", wrong.size(), openPort,
-                      insideTheWindow),
-               "0", wrong.empty());
-    report.row("ended without a reset (unexpected)", format("%d", otherwise));
-
-    const Sample& first = samples.front();
-    const Sample& last = samples.back();
-    report.row(
-        "resident memory (VmRSS), start -> end",
-        format("%ld kB -> %ld kB (%+ld kB)", first.residentKb, last.residentKb, last.residentKb - first.residentKb),
-        "flat");
-    report.row("open descriptors, start -> end",
-               format("%zu -> %zu", first.descriptors.size(), last.descriptors.size()), "flat");
-    // The administration dialog's first opening (the save on the display) loads what any first dialog
-    // loads (fonts, widgets, icon themes): a step, once. A leak grows on either side of it too.
-    const Sample& beforeDialog = samples[7];
-    const Sample& afterDialog = samples[8];
-    const long grown = (beforeDialog.residentKb - samples[1].residentKb) + (last.residentKb - afterDialog.residentKb);
-    const long moreFds = static_cast<long>(beforeDialog.descriptors.size()) -
-                         static_cast<long>(samples[1].descriptors.size()) + static_cast<long>(last.descriptors.size()) -
-                         static_cast<long>(afterDialog.descriptors.size());
-    report.row(format("  growth +%.0f..+%.0f s and +%.0f..+%.0f s (the save at +%.0f s)", schedule.since(samples[1].at),
-                      schedule.since(beforeDialog.at), schedule.since(afterDialog.at), schedule.since(last.at),
-                      schedule.since(schedule.at(0.75))),
-               format("%+ld kB, %+ld descriptors", grown, moreFds), "flat", grown <= 256 && moreFds == 0);
-    const double cpu = last.cpu.ticked - first.cpu.ticked;
-    report.row("CPU, utime+stime over the run",
-               format("%.2f s (%.2f%% of one core; %.2f s by the scheduler's run time)", cpu, 100 * cpu / runSeconds,
-                      last.cpu.precise - first.cpu.precise));
-
-    if (stopped.to) {
-        const bool atOnce = !whileStopped.latencies.empty() && whileStopped.latencies.front() <= 500;
-        report.row("(b) SIGSTOP 5 s, SIGCONT: first kill after SIGCONT",
-                   whileStopped.latencies.empty() ? "none owed" : format("%.1f ms", whileStopped.latencies.front()),
-                   "at once, within a tick", atOnce);
-        report.row("  owed during the stop: closed, time from SIGCONT",
-                   format("%d of %d; ", whileStopped.closed, whileStopped.count) + latencyFigures(whileStopped));
-    }
-    if (save) {
-        report.row("(a) settings folder read-only around a save", save->how);
-        if (!save->problem.empty()) {
-            report.row("  NOT DONE", save->problem);
-        }
-        if (save->readOnly.to) {
-            report.row(
-                format("  read-only for %.1f s; the save said", seconds(*save->readOnly.to - *save->readOnly.from)),
-                save->said);
-            report.row("  then", save->effect);
-            report.row("  writable again", save->afterwards);
-        }
-        const Verdicts::Owed during =
-            verdicts.owed(Verdicts::Group::Running, [&](Clock::time_point d) { return save->session.holds(d); });
-        report.row(format("  enforcement over its %.1f s: closed; time to close",
-                          seconds(*save->session.to - *save->session.from)),
-                   format("%d of %d; ", during.closed, during.count) + latencyFigures(during), "all",
-                   during.closed == during.count);
-    }
-    if (!options.headless) {
-        report.row("icon in the tray after the program's start",
-                   iconAfterStart ? format("%.0f ms", *iconAfterStart) : "NEVER");
-    }
-    if (tray) {
-        const std::string back =
-            tray->iconBack && tray->trayOwned
-                ? format("%.0f ms after the new tray took the selection (%.0f ms after the kill)",
-                         millis(*tray->iconBack - *tray->trayOwned), millis(*tray->iconBack - tray->killed))
-                : tray->problem;
-        report.row("(c) tray host killed and started again: icon back", back, "within 1 s",
-                   tray->iconBack && tray->trayOwned && *tray->iconBack - *tray->trayOwned <= 1s);
-        if (tray->iconBack) {
-            const Verdicts::Owed during = verdicts.owed(Verdicts::Group::Running, [&](Clock::time_point d) {
-                return d >= tray->killed && d <= *tray->iconBack + 1s;
-            });
-            report.row("  enforcement meanwhile",
-                       format("%d of %d closed; ", during.closed, during.count) + latencyFigures(during));
-        }
-    }
-    report.row("program ended by SIGTERM", status ? format("exit status %d", *status) : "NOT within 5 s", "0",
-               status && *status == 0);
-    report.row("machine: all CPUs busy meanwhile", format("%.0f%%", 100 * (machineAfter.first - machineBefore.first) /
-                                                                        (machineAfter.second - machineBefore.second)));
-    report.print();
-
-    std::printf("\nsamples of the program (+s: since the churn began)\n"
-                "|     +s | VmRSS kB | fds | CPU s (utime+stime) | live connections |\n"
-                "|--------|----------|-----|---------------------|------------------|\n");
-    for (const Sample& s : samples) {
-        std::printf("| %6.1f | %8ld | %3d | %19.2f | %16d |\n", schedule.since(s.at), s.residentKb,
-                    static_cast<int>(s.descriptors.size()), s.cpu.ticked, s.connections);
-    }
-    std::vector<std::string> atStart = first.descriptors, atEnd = last.descriptors;
-    std::sort(atStart.begin(), atStart.end());
-    std::sort(atEnd.begin(), atEnd.end());
-    for (const auto& [from, to, name] :
-         {std::tuple{&atStart, &atEnd, "gone since the start"}, std::tuple{&atEnd, &atStart, "new at the end"}}) {
-        std::vector<std::string> differ;
-        std::set_difference(from->begin(), from->end(), to->begin(), to->end(), std::back_inserter(differ));
-        if (!differ.empty()) {
-            std::printf("descriptors %s:", name);
-            for (const std::string& target : differ) {
-                std::printf(" %s", target.c_str());
-            }
-            std::printf("\n");
-        }
-    }
-    if (!wrong.empty()) {
-        std::printf("\nwrongly closed (first 10): port, made, ended (+s), window +%.3f..+%.3f s\n",
-                    schedule.since(schedule.opens), schedule.since(schedule.closes));
-        for (size_t i = 0; i < std::min<size_t>(wrong.size(), 10); ++i) {
-            std::printf("   %5u  +%.3f  +%.3f\n", wrong[i]->port, schedule.since(wrong[i]->made),
-                        schedule.since(wrong[i]->ended));
-        }
-    }
-    std::printf("\nbefore: %s\nafter:  %s\n", loadBefore.c_str(), loadAfter.c_str());
-    if (const std::string log = folder.log(); !log.empty()) {
-        std::printf("\nthe program's output:\n%s\n", log.c_str());
-    }
-    return 0;
+    Soak run(options);
+    run.start();
+    run.run();
+    run.report();
 }
 
 } // namespace
@@ -1023,8 +1266,9 @@ int main(int argc, char** argv) {
         restartOnADisplay(argc, argv);
     }
     try {
-        return soak(options);
+        soak(options);
     } catch (const std::exception& e) {
         quit(e.what());
     }
+    return 0;
 }
