@@ -108,6 +108,12 @@ double seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
+std::string format(const char* pattern, auto... values) {
+    char text[512];
+    std::snprintf(text, sizeof text, pattern, values...);
+    return text;
+}
+
 // When things happen, on the steady clock. The window is set in whole seconds of the wall clock: its
 // start bound is its first second, its end bound its last, both included. A setting of the system
 // clock (by anyone on the machine) while the program's icon is in the tray raises its alarm: the closed
@@ -508,46 +514,99 @@ std::string oneLine(std::string text) {
 const char* const AdminTitle = "Vesk Quietwire - Administration";
 
 // Closes the program's message boxes as a user would (Return), each one's text kept.
-void closeMessageBoxes(pid_t program, std::vector<std::string>& seen) {
+// Closes the program's message boxes as a user would (Return), each one's text kept. The box that says
+// the alarm was reset holds the reset back until it is closed: the schedule learns of it then.
+void closeMessageBoxes(pid_t program, Schedule& schedule, std::vector<std::string>& seen) {
     for (WId box = messageBox(program); box != 0; box = messageBox(program)) {
         seen.push_back(oneLine(messageBoxText(box)));
+        const Clock::time_point closing = Clock::now();
         xdotool({"key", "Return"});
+        if (seen.back() == "Alarm has been reset!") {
+            schedule.clearAlarm(closing);
+        }
         if (!waitFor([&] { return messageBox(program) != box; })) {
             return;
         }
     }
 }
 
+// The administration dialog opened as the administrator opens it: message boxes in the way closed,
+// the tray icon's menu, "Administration...", the password. The dialog, or 0 with the reason in
+// `problem`.
+WId openAdministration(pid_t program, qint64 host, Schedule& schedule, std::vector<std::string>& shown,
+                       std::string& problem) {
+    XWindows windows;
+    closeMessageBoxes(program, schedule, shown);
+    const xcb_window_t icon = windows.shownInside(program, host);
+    if (icon == 0) {
+        problem = "the icon is not in the tray";
+        return 0;
+    }
+    const QSize iconSize = windows.size(icon);
+    clickAt(icon, iconSize.width() / 2, iconSize.height() / 2, 3);
+    xcb_window_t menu = 0;
+    if (!waitFor([&] { return (menu = windows.popup(program)) != 0; })) {
+        problem = "no menu at the icon";
+        return 0;
+    }
+    clickAt(menu, windows.size(menu).width() / 2, 10); // "Administration..."
+    if (!waitFor([&] { return programWindow(program, "Vesk Quietwire") != 0; })) {
+        problem = "no password prompt";
+        return 0;
+    }
+    xdotool({"type", "Secret"});
+    xdotool({"key", "Return"});
+    WId dialog = 0;
+    waitFor([&] { return (dialog = programWindow(program, AdminTitle)) != 0 || messageBox(program) != 0; });
+    if (dialog == 0) {
+        closeMessageBoxes(program, schedule, shown);
+    }
+    if (dialog == 0 && !waitFor([&] { return (dialog = programWindow(program, AdminTitle)) != 0; })) {
+        problem = "the password did not open the administration dialog";
+    }
+    return dialog;
+}
+
 struct ClockChange {
     Clock::time_point at;
     std::string warning; // what the program showed, empty for nothing
     bool alarmStored = false;
-    Span shown; // the warning on the screen, until closed as a user would
+    Span shown;          // from the warning until the administrator's dialog closed
+    std::string cleared; // how the administrator fared clearing the alarm
 };
 
-// A setting of the system clock, seen at `at`: on the display the program's warning read, its stored
-// alarm checked, and the warning closed a while later as a user would.
-ClockChange answerClockChange(const ProgramFolder& folder, Schedule& schedule, pid_t program, Clock::time_point at,
-                              bool display) {
-    ClockChange change{at, "", false, {}};
+// A setting of the system clock, seen at `at`. On the display the program's warning is read and its
+// stored alarm checked; then the administrator, called as the warning asks, clears the alarm by
+// opening the administration dialog and closing it with OK, so that the window goes on deciding.
+ClockChange answerClockChange(const ProgramFolder& folder, Schedule& schedule, pid_t program, qint64 host,
+                              Clock::time_point at, bool display) {
+    ClockChange change{at, "", false, {}, ""};
     if (!display) {
         return change;
     }
     WId box = 0;
+    change.shown.from = at;
     if (waitFor([&] { return (box = messageBox(program)) != 0; }, 3000ms)) {
-        change.shown.from = at;
         change.warning = oneLine(messageBoxText(box));
-        change.alarmStored = folder.stored().alarm;
-        pauseUntil(Clock::now() + 2s);
-        std::vector<std::string> closed;
-        closeMessageBoxes(program, closed);
-        change.shown.to = Clock::now();
-    } else {
-        change.alarmStored = folder.stored().alarm;
     }
+    change.alarmStored = folder.stored().alarm;
     if (!change.alarmStored) {
         schedule.clearAlarm(at); // the icon was not in a tray just then: nothing was raised
     }
+    pauseUntil(Clock::now() + 1s); // read
+    std::vector<std::string> shown;
+    std::string problem;
+    const WId dialog = openAdministration(program, host, schedule, shown, problem);
+    if (dialog != 0) {
+        XWindows().clickControl(dialog, frmAdminLayout(), "Command4"); // OK
+        waitFor([&] { return programWindow(program, AdminTitle) == 0; });
+    }
+    change.shown.to = Clock::now();
+    const bool reset = std::find(shown.begin(), shown.end(), "Alarm has been reset!") != shown.end();
+    change.cleared = !problem.empty() ? "the administrator could not clear it: " + problem
+                     : reset          ? format("the administrator cleared it through the dialog after %.1f s",
+                                               seconds(change.shown.to.value() - at))
+                                      : "the dialog said nothing of an alarm";
     return change;
 }
 
@@ -584,41 +643,11 @@ SaveInjection saveThroughTheDialog(const ProgramFolder& folder, Schedule& schedu
     SaveInjection result;
     result.how = "the administration dialog's OK (the program's own save)";
     result.session.from = Clock::now();
-    XWindows windows;
-    closeMessageBoxes(program, result.alsoShown);
-    const xcb_window_t icon = windows.shownInside(program, host);
-    if (icon == 0) {
-        result.problem = "the icon is not in the tray";
-        return result;
-    }
-    const QSize iconSize = windows.size(icon);
-    clickAt(icon, iconSize.width() / 2, iconSize.height() / 2, 3);
-    xcb_window_t menu = 0;
-    if (!waitFor([&] { return (menu = windows.popup(program)) != 0; })) {
-        result.problem = "no menu at the icon";
-        return result;
-    }
-    clickAt(menu, windows.size(menu).width() / 2, 10); // "Administration..."
-    if (!waitFor([&] { return programWindow(program, "Vesk Quietwire") != 0; })) {
-        result.problem = "no password prompt";
-        return result;
-    }
-    xdotool({"type", "Secret"});
-    xdotool({"key", "Return"});
-    WId dialog = 0;
-    waitFor([&] { return (dialog = programWindow(program, AdminTitle)) != 0 || messageBox(program) != 0; });
+    const WId dialog = openAdministration(program, host, schedule, result.alsoShown, result.problem);
     if (dialog == 0) {
-        const size_t shown = result.alsoShown.size();
-        closeMessageBoxes(program, result.alsoShown);
-        if (std::find(result.alsoShown.begin() + static_cast<long>(shown), result.alsoShown.end(),
-                      "Alarm has been reset!") != result.alsoShown.end()) {
-            schedule.clearAlarm(Clock::now());
-        }
-    }
-    if (dialog == 0 && !waitFor([&] { return (dialog = programWindow(program, AdminTitle)) != 0; })) {
-        result.problem = "the password did not open the administration dialog";
         return result;
     }
+    XWindows windows;
     const FormLayout layout = frmAdminLayout();
     const std::string settings = folder.file("settings.ini");
     const bool readOnly = whileReadOnly(folder, result, [&] {
@@ -765,7 +794,7 @@ private:
 class Verdicts {
 public:
     Verdicts(const Schedule& schedule, const std::vector<Outcome>& outcomes, Span stopped)
-        : schedule_(schedule), outcomes_(outcomes), stopped_(stopped) {}
+        : schedule_(schedule), outcomes_(outcomes), stopped_(stopped), alarms_(schedule.alarms()) {}
 
     // Connections on closed ports owed a close: from their deadline, or from SIGCONT for those whose
     // deadline fell while the program was stopped (or just before, too late for its last tick).
@@ -782,13 +811,24 @@ public:
                    ? Group::Stopped
                    : Group::Running;
     }
-    bool racedTheOpening(const Outcome& o) const {
-        return !schedule_.inside(o.made) && o.made < schedule_.opens && schedule_.opens - o.made < Goal;
+    // Made while the rules changed under it: less than a tick before the window opened, or about when
+    // the administrator cleared the alarm (the program clears it a moment after its box is closed).
+    bool raced(const Outcome& o) const {
+        if (o.made < schedule_.opens && schedule_.opens - o.made < Goal) {
+            return true;
+        }
+        for (const auto& [raised, cleared] : alarms_) {
+            if (raised < cleared && cleared != Clock::time_point::max() && o.made > cleared - Goal &&
+                o.made < cleared + Goal) {
+                return true;
+            }
+        }
+        return false;
     }
     // Whether a connection on a closed port is owed a close at all, and its deadline.
     std::optional<Clock::time_point> owedFrom(const Outcome& o) const {
         const Clock::time_point d = schedule_.deadline(o.made);
-        if (!o.closedPort || racedTheOpening(o) || o.end == End::ClosedByUs || o.ended < d) {
+        if (!o.closedPort || raced(o) || o.end == End::ClosedByUs || o.ended < d) {
             return std::nullopt;
         }
         return d;
@@ -815,8 +855,7 @@ public:
     std::vector<const Outcome*> wronglyClosed() const {
         std::vector<const Outcome*> wrong;
         for (const Outcome& o : outcomes_) {
-            if (o.end == End::Killed &&
-                (!o.closedPort || (!racedTheOpening(o) && o.ended < schedule_.deadline(o.made)))) {
+            if (o.end == End::Killed && (!o.closedPort || (!raced(o) && o.ended < schedule_.deadline(o.made)))) {
                 wrong.push_back(&o);
             }
         }
@@ -827,13 +866,8 @@ private:
     const Schedule& schedule_;
     const std::vector<Outcome>& outcomes_;
     Span stopped_;
+    std::vector<std::pair<Clock::time_point, Clock::time_point>> alarms_;
 };
-
-std::string format(const char* pattern, auto... values) {
-    char text[512];
-    std::snprintf(text, sizeof text, pattern, values...);
-    return text;
-}
 
 std::string latencyFigures(const Verdicts::Owed& owed) {
     if (owed.latencies.empty()) {
@@ -953,6 +987,7 @@ private:
     static constexpr int SampleCount = 20;
 
     pid_t pid() const { return program_->pid(); }
+    qint64 currentHost() const { return (tray_ ? newHost_ : host_)->process().processId(); }
 
     // Waits until `until`, answering the program's warning when someone on the machine sets the clock.
     void pauseAnswering(Clock::time_point until) {
@@ -960,7 +995,7 @@ private:
             while (answered_ < churn_->clockSets.load()) {
                 answered_ = churn_->clockSets.load();
                 const Clock::time_point at{Clock::duration(churn_->lastClockSet.load())};
-                clockChanges_.push_back(answerClockChange(folder_, schedule_, pid(), at, display_));
+                clockChanges_.push_back(answerClockChange(folder_, schedule_, pid(), currentHost(), at, display_));
             }
             pauseUntil(std::min(until, Clock::now() + 100ms));
         } while (Clock::now() < until);
@@ -969,7 +1004,7 @@ private:
     void takeSample() {
         Sample s{Clock::now(), residentKb(pid()), descriptorTargets(pid()), cpuTimeOf(pid()), churn_->live.load(), 0};
         if (display_) {
-            s.icon = XWindows().shownInside(pid(), (tray_ ? newHost_ : host_)->process().processId());
+            s.icon = XWindows().shownInside(pid(), currentHost());
         }
         samples_.push_back(std::move(s));
     }
@@ -983,7 +1018,7 @@ private:
     }
 
     void saveReadOnly() {
-        save_ = display_ ? saveThroughTheDialog(folder_, schedule_, pid(), host_->process().processId())
+        save_ = display_ ? saveThroughTheDialog(folder_, schedule_, pid(), currentHost())
                          : saveFromOutside(folder_, schedule_);
         save_->session.to = Clock::now();
     }
@@ -1041,7 +1076,7 @@ void Soak::report() const {
         openPort += !o.closedPort;
         insideTheWindow += o.closedPort && schedule_.inside(o.made) && o.ended < schedule_.closes;
         otherwise += o.end == End::Otherwise;
-        if (o.closedPort && verdicts.racedTheOpening(o)) {
+        if (o.closedPort && verdicts.raced(o)) {
             ++raced;
             racedClosed += o.end == End::Killed;
         }
@@ -1073,7 +1108,7 @@ void Soak::report() const {
                        format("%d of %d closed; ", atTheAlarm.closed, atTheAlarm.count) + latencyFigures(atTheAlarm));
         }
     }
-    report.row("  raced the opening (made < 505 ms before it)",
+    report.row("  raced a change (made < 505 ms before the opening, or about when an alarm was cleared)",
                format("%d (closed anyway: %d), not counted", raced, racedClosed));
     report.row("wrongly closed (open port, or closed port inside the window)",
                format("%zu (open-port connections %d, closed-port inside the window %d)", wrong.size(), openPort,
@@ -1178,14 +1213,17 @@ void Soak::report() const {
                    : c.warning.empty() ? std::string("no warning shown") + (c.alarmStored ? ", alarm stored" : "")
                                        : "the program warned \"" + c.warning + "\"" +
                                              (c.alarmStored ? ", alarm stored" : ", NO alarm stored"));
+        if (!c.cleared.empty()) {
+            report.row("  then", c.cleared);
+        }
     }
     for (const auto& [raised, cleared] : alarms) {
         if (raised < cleared) {
             report.row("  closed ports closed at all hours (the alarm)",
                        cleared == Clock::time_point::max()
                            ? format("from +%.1f s to the end", schedule_.since(raised))
-                           : format("from +%.1f s until the dialog cleared it at +%.1f s", schedule_.since(raised),
-                                    schedule_.since(cleared)));
+                           : format("from +%.1f s until the administrator cleared it at +%.1f s",
+                                    schedule_.since(raised), schedule_.since(cleared)));
         }
     }
     report.row("program ended by SIGTERM", status_ ? format("exit status %d", *status_) : "NOT within 5 s", "0",
