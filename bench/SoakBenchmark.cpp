@@ -517,7 +517,9 @@ const char* const AdminTitle = "Vesk Quietwire - Administration";
 // Closes the program's message boxes as a user would (Return), each one's text kept. The box that says
 // the alarm was reset holds the reset back until it is closed: the schedule learns of it then.
 void closeMessageBoxes(pid_t program, Schedule& schedule, std::vector<std::string>& seen) {
-    for (WId box = messageBox(program); box != 0; box = messageBox(program)) {
+    WId box = 0;
+    // A box the program holds behind the one closed (a second setting of the clock) shows a moment later.
+    while (waitFor([&] { return (box = messageBox(program)) != 0; }, 500ms)) {
         seen.push_back(oneLine(messageBoxText(box)));
         const Clock::time_point closing = Clock::now();
         xdotool({"key", "Return"});
@@ -536,16 +538,20 @@ void closeMessageBoxes(pid_t program, Schedule& schedule, std::vector<std::strin
 WId openAdministration(pid_t program, qint64 host, Schedule& schedule, std::vector<std::string>& shown,
                        std::string& problem) {
     XWindows windows;
-    closeMessageBoxes(program, schedule, shown);
-    const xcb_window_t icon = windows.shownInside(program, host);
-    if (icon == 0) {
-        problem = "the icon is not in the tray";
-        return 0;
-    }
-    const QSize iconSize = windows.size(icon);
-    clickAt(icon, iconSize.width() / 2, iconSize.height() / 2, 3);
     xcb_window_t menu = 0;
-    if (!waitFor([&] { return (menu = windows.popup(program)) != 0; })) {
+    // A message box the program shows meanwhile keeps the icon from opening its menu.
+    for (int attempt = 0; attempt < 3 && menu == 0; ++attempt) {
+        closeMessageBoxes(program, schedule, shown);
+        const xcb_window_t icon = windows.shownInside(program, host);
+        if (icon == 0) {
+            problem = "the icon is not in the tray";
+            return 0;
+        }
+        const QSize iconSize = windows.size(icon);
+        clickAt(icon, iconSize.width() / 2, iconSize.height() / 2, 3);
+        waitFor([&] { return (menu = windows.popup(program)) != 0; }, 2000ms);
+    }
+    if (menu == 0) {
         problem = "no menu at the icon";
         return 0;
     }
