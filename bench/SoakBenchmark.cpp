@@ -1112,7 +1112,7 @@ void Soak::report() const {
     for (const auto& [raised, cleared] : alarms) {
         if (raised < cleared) {
             const Verdicts::Owed atTheAlarm = deadlineAt(raised);
-            report.row("  inside the window when the alarm came",
+            report.row(format("  inside the window when the alarm came (+%.1f s)", schedule_.since(raised)),
                        format("%d of %d closed; ", atTheAlarm.closed, atTheAlarm.count) + latencyFigures(atTheAlarm));
         }
     }
@@ -1130,22 +1130,29 @@ void Soak::report() const {
     // fonts and icon themes; the most connections closed in one tick set the allocator's high-water
     // mark), and stays there; a leak grows a little in every interval.
     constexpr long StepKb = 256;
+    constexpr long NoiseKb = 64;
     std::string steps;
     long rest = 0;
+    int quiet = 0;
     const auto happenings = events();
     for (size_t i = 1; i < samples_.size(); ++i) {
         const Sample& a = samples_[i - 1];
         const Sample& b = samples_[i];
         const long kb = b.residentKb - a.residentKb;
-        if (std::abs(kb) <= StepKb) {
-            rest += kb;
-            continue;
-        }
         std::string what;
         for (const auto& [span, name] : happenings) {
-            if (span.from && span.to && *span.from <= b.at && *span.to >= a.at) {
+            if (span.from && span.to && *span.from <= b.at && *span.to >= a.at &&
+                what.find(name) == std::string::npos) {
                 what += (what.empty() ? "" : ", ") + name;
             }
+        }
+        if (what.empty() && std::abs(kb) <= StepKb) {
+            rest += kb;
+            ++quiet;
+            continue;
+        }
+        if (std::abs(kb) <= NoiseKb) {
+            continue;
         }
         steps += format("%s%+ld kB at +%.0f..+%.0f s (%s)", steps.empty() ? "" : "; ", kb, schedule_.since(a.at),
                         schedule_.since(b.at), what.empty() ? "nothing injected" : what.c_str());
@@ -1154,8 +1161,9 @@ void Soak::report() const {
         "resident memory (VmRSS), start -> end",
         format("%ld kB -> %ld kB (%+ld kB)", first.residentKb, last.residentKb, last.residentKb - first.residentKb),
         "flat");
-    report.row(format("  steps over %ld kB between samples", StepKb), steps.empty() ? "none" : steps);
-    report.row(format("  the rest, in %zu intervals of %.0f s", samples_.size() - 1, runSeconds / SampleCount),
+    report.row(format("  steps between samples: over %ld kB, or over %ld kB with something happening", StepKb, NoiseKb),
+               steps.empty() ? "none" : steps);
+    report.row(format("  the rest: %d intervals of %.0f s with nothing happening", quiet, runSeconds / SampleCount),
                format("%+ld kB", rest), "flat", rest <= StepKb);
     std::vector<std::string> atStart = first.descriptors, atEnd = last.descriptors;
     std::sort(atStart.begin(), atStart.end());
