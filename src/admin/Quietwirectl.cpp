@@ -90,12 +90,16 @@ struct Command {
 
 // ---- settings ----
 
-void load() {
+// The settings afresh, as the program's start-up reads them; why they could not be read, or nothing.
+std::string loadFresh() {
     modGlobals::LastPortIndex = -1;
     modGlobals::ClosedPorts.clear();
-    const std::string problem = modGlobals::LoadSettings();
-    if (!problem.empty()) {
-        fail(oneLine(problem));
+    return oneLine(modGlobals::LoadSettings());
+}
+
+void load() {
+    if (const std::string problem = loadFresh(); !problem.empty()) {
+        fail(problem);
     }
 }
 
@@ -272,9 +276,8 @@ void status(const Options& options) {
     const bool registered = ServiceHost::Installed(service, "false");
     const bool serviceRunning = service.Running();
     const std::string cannotHere = platform::get<TcpTable>().DeletionUnavailable();
-    modGlobals::LastPortIndex = -1;
-    modGlobals::ClosedPorts.clear();
-    const std::string unreadable = oneLine(modGlobals::LoadSettings());
+    const std::string unreadable = loadFresh();
+    const std::string closing = closingText(copies, cannotHere);
     const CurfewReason curfew = CurfewNow();
     const bool enforcing = !copies.empty();
     const char* ports = !unreadable.empty() ? "unknown" : enforcing && PortsBlocked(curfew) ? "blocked" : "open";
@@ -287,8 +290,8 @@ void status(const Options& options) {
             ",\"curfew\":" + (unreadable.empty() ? jsonString(reasonName(curfew)) : "null") +
             ",\"start\":" + jsonString(modGlobals::StartTime) + ",\"end\":" + jsonString(modGlobals::EndTime) +
             ",\"alarm\":" + jsonBool(modGlobals::AlarmRaised) + ",\"closedPortEntries\":" + std::to_string(entries) +
-            ",\"canCloseConnections\":" + jsonBool(closingText(copies, cannotHere) == "possible") +
-            ",\"closing\":" + jsonString(closingText(copies, cannotHere)) + "}\n");
+            ",\"canCloseConnections\":" + jsonBool(closing == "possible") + ",\"closing\":" + jsonString(closing) +
+            "}\n");
     } else {
         const std::string program = copies.empty()       ? "not running"
                                     : copies.size() == 1 ? "running"
@@ -303,7 +306,7 @@ void status(const Options& options) {
             : enforcing         ? reasonText(curfew)
                                 : "open: the program is not running (while it runs: " + reasonText(curfew) + ")";
         say("Program: " + program + "\nService: " + asService + "\nClosed ports (" + entriesText(entries) +
-            "): " + portsText + "\nClosing connections: " + closingText(copies, cannotHere) + "\n");
+            "): " + portsText + "\nClosing connections: " + closing + "\n");
     }
     if (!unreadable.empty()) {
         fail(unreadable);
