@@ -10,6 +10,7 @@ packages=(
     libbenchmark-dev iproute2                       # benchmarks, and ss to compare with
     qt6-base-dev                                    # the Linux windowing (Qt 6 Widgets)
     libsystemd-dev pkgconf systemd                  # the Linux service; systemd-analyze checks its unit
+    libnftables-dev nftables                        # the in-line block (nft lists the rules in its tests)
     xvfb xauth trayer xdotool                       # the tray test: an X server, a tray host, clicks
     dbus-daemon                                     # dbus-run-session: a private session bus for the tray tests
     imagemagick                                     # photographs of the Wine desktop (import)

@@ -129,6 +129,18 @@ void frmMain::ReportDeletionUnavailable() {
                       ". Connections on closed ports stay open until this is mended.");
 }
 
+// The sweep goes on where the system cannot refuse the ports; the administrator is told once.
+void frmMain::Block(bool enforcing) {
+    const Result done = block_.Enforce(enforcing);
+    if (done || blockReported_) {
+        return;
+    }
+    blockReported_ = true;
+    const std::string message = "Quietwire cannot refuse connections on closed ports on this machine: " +
+                                done.reason() + ". Connections on closed ports are still closed twice a second.";
+    ModalGate::Run([this, message] { tellAdministrator(message); });
+}
+
 void frmMain::ShowTrayPicture(const PictureRef& picture) {
     const PictureRef shown = VeskTray1_->TrayIcon();
     if (!shown || shown->handle != picture->handle) {
@@ -143,7 +155,10 @@ void frmMain::Timer1_Timer() {
     // A raised alarm blocks at all hours; a window that cannot be read counts as inside it.
     CurfewReason now = CurfewReason::InsideWindow;
     standAlone([&] { now = CurfewNow(); });
-    if (!PortsBlocked(now)) {
+    const bool blocked = PortsBlocked(now);
+    // The rules go in before the sweep, so nothing new slips in while it runs.
+    standAlone([&] { Block(blocked); });
+    if (!blocked) {
         standAlone([&] { ShowTrayPicture(Picture1_); });
         return;
     }
@@ -196,6 +211,7 @@ void frmMain::Form_Unload() {
     if (!DuplicateInstance) {
         standAlone([] { modGlobals::FollowSettingsFile(); }); // never save over another copy's changes
         modGlobals::SaveSettings();
+        standAlone([this] { block_.Lift(); }); // a clean end; only a killed program leaves rules behind
         modClockNotify::RemoveClockWatch(form_->Handle());
         VeskTray1_->InTray(false);
         platform::get<Sockets>().WSACleanup();

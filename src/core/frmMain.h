@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ConnectionScan.h"
+#include "core/InlineBlock.h"
 #include "platform/Forms.h"
 #include "platform/ServiceControl.h"
 #include "tray/Picture.h"
@@ -71,6 +72,7 @@ private:
     void ShowTrayPicture(const PictureRef& picture);
     uintptr_t windowIcon() const;
     void ReportDeletionUnavailable();
+    void Block(bool enforcing);
     void tellAdministrator(const std::string& message);
 
     std::unique_ptr<Form> form_;
@@ -80,6 +82,8 @@ private:
     PictureRef Picture2_;
     std::unique_ptr<VeskTray> VeskTray1_;
     ConnectionScan scan_;
+    InlineBlock block_;
+    bool blockReported_ = false;
     bool unloaded_ = false;
 };
 

@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/ClockWatch.h"
 #include "platform/FileSystem.h"
+#include "platform/PacketFilter.h"
 #include "platform/Platform.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramIcons.h"
@@ -27,6 +28,7 @@ private:
     Use<ProfileFile> profile_{systemProfileFile()};
     Use<Clock> clock_{systemClock()};
     Use<TcpTable> table_{systemTcpTable()};
+    Use<PacketFilter> filter_{systemPacketFilter()};
     Use<TrayShell> shell_{systemTrayShell()};
     Use<ClockWatch> clockWatch_{systemClockWatch()};
     Use<ServiceControl> service_{systemServiceControl()};

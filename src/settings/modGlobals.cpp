@@ -59,6 +59,10 @@ std::vector<Entry> scrambledEntries() {
     put(Setup, "START", StartTime);
     put(Setup, "END", EndTime);
     put(Setup, "ALARM", AlarmRaised ? "True" : "False");
+    // Written only when chosen: a file of a program that never chose it stays as it always was.
+    if (BlockChosen) {
+        put(Setup, "BLOCK", "True");
+    }
     for (int32_t i = 0; i <= LastPortIndex; ++i) {
         if (static_cast<size_t>(i) < ClosedPorts.size()) {
             put(Ports, PortKey(i), ClosedPorts[static_cast<size_t>(i)]);
@@ -147,6 +151,7 @@ std::string LoadSettings() {
     StartTime = readSetting(path, Setup, "START");
     EndTime = readSetting(path, Setup, "END");
     AlarmRaised = VtkModule::LCase(readSetting(path, Setup, "ALARM")) == "true";
+    BlockChosen = VtkModule::LCase(readSetting(path, Setup, "BLOCK")) == "true";
     for (int i = 0;; ++i) {
         std::string entry = readSetting(path, Ports, PortKey(i));
         if (entry.empty()) {

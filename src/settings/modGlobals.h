@@ -15,6 +15,7 @@ inline std::string EndTime;                  // as time-of-day texts (22:00:00)
 inline std::vector<std::string> ClosedPorts; // entries 0..LastPortIndex: "21" or "21, FTP PORT"
 inline int32_t LastPortIndex = -1;           // -1: the list is empty
 inline bool AlarmRaised = false;             // the clock-change alarm
+inline bool BlockChosen = false;             // the in-line block beside the sweep; absent reads as off
 
 // The rotation every key and value of settings.ini is scrambled with. Chosen so that scrambled keys
 // are plain ASCII with no blank, '=', '[', ']', ';' or backslash, and scrambled printable ASCII never

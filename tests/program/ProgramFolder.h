@@ -54,11 +54,11 @@ public:
     ProgramFolder(std::string program, std::string dataFolder);
 
     // A settings.ini in the folder, written by the program's own code: the password "Secret" and one
-    // closed port (2525).
-    void writeSettings(const std::string& start, const std::string& end, bool alarm) const;
+    // closed port (2525); `block` chooses the in-line block.
+    void writeSettings(const std::string& start, const std::string& end, bool alarm, bool block = false) const;
     // The same with the password "Secret" and the closed ports given, as the settings code saved it.
     modGlobals::SaveResult saveSettings(const std::string& start, const std::string& end, bool alarm,
-                                        const std::vector<std::string>& closedPorts) const;
+                                        const std::vector<std::string>& closedPorts, bool block = false) const;
     // The settings as the program's own code loads them from settings.ini.
     StoredSettings stored() const;
 

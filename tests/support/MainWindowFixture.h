@@ -3,6 +3,7 @@
 #include "core/frmMain.h"
 #include "fakes/FakeClock.h"
 #include "fakes/FakeClockWatch.h"
+#include "fakes/FakePacketFilter.h"
 #include "fakes/FakeProgramIcons.h"
 #include "fakes/FakeProgramInfo.h"
 #include "fakes/FakeServiceControl.h"
@@ -56,6 +57,7 @@ protected:
     FakeClock clock_;
     FakeTcpTable table_;
     FakeProgramIcons icons_;
+    FakePacketFilter filter_;
     platform::ScopedInstall<Windowing> useWindowing_{windowing_};
     platform::ScopedInstall<TrayShell> useShell_{shell_};
     platform::ScopedInstall<ClockWatch> useClockWatch_{clockWatch_};
@@ -64,6 +66,7 @@ protected:
     platform::ScopedInstall<Clock> useClock_{clock_};
     platform::ScopedInstall<TcpTable> useTable_{table_};
     platform::ScopedInstall<ProgramIcons> useIcons_{icons_};
+    platform::ScopedInstall<PacketFilter> useFilter_{filter_};
     FakeProgramInfo info_;
     platform::ScopedInstall<ProgramInfo> useInfo_{info_};
     std::unique_ptr<frmMain> main_;

@@ -15,6 +15,7 @@ inline void resetSettings() {
     modGlobals::ClosedPorts.clear();
     modGlobals::LastPortIndex = -1;
     modGlobals::AlarmRaised = false;
+    modGlobals::BlockChosen = false;
 }
 
 inline void setPorts(const std::vector<std::string>& ports) {

@@ -124,6 +124,39 @@ Connection connect(int listener, int family, const char* address, uint16_t port,
     return c;
 }
 
+int connectError(int family, const char* address, uint16_t port) {
+    UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    sockaddr_storage to;
+    const socklen_t length = makeAddress(family, address, port, to);
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&to), length) == 0) {
+        return 0;
+    }
+    if (errno != EINPROGRESS) {
+        return errno;
+    }
+    if (!waitFor(fd.get(), POLLOUT, 2000)) {
+        return ETIMEDOUT;
+    }
+    int error = 0;
+    socklen_t size = sizeof error;
+    ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &size);
+    return error;
+}
+
+int udpError(int family, const char* address, uint16_t port) {
+    UniqueFd fd(::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_storage to;
+    const socklen_t length = makeAddress(family, address, port, to);
+    char byte = 'x';
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&to), length) != 0 || ::send(fd.get(), &byte, 1, 0) != 1) {
+        return errno;
+    }
+    if (!waitFor(fd.get(), POLLIN | POLLERR, 1000)) {
+        return 0;
+    }
+    return ::recv(fd.get(), &byte, 1, MSG_DONTWAIT) < 0 ? errno : 0;
+}
+
 bool sawReset(int fd) {
     if (!waitFor(fd, POLLIN, 1000)) {
         return false;

@@ -26,6 +26,13 @@ struct Connection {
 // A client of `family` connected to the listener, and the listener's side of it.
 Connection connect(int listener, int family, const char* address, uint16_t port, uint16_t fromPort = 0);
 
+// The error a fresh connect() to the port ends with within two seconds (0: connected; ETIMEDOUT: no
+// answer by then).
+int connectError(int family, const char* address, uint16_t port);
+// The error a UDP datagram to the port ends with: sending it, or waiting a second for an answer
+// (0: neither refused nor answered).
+int udpError(int family, const char* address, uint16_t port);
+
 // True when the socket reports a reset or an abort within a second.
 bool sawReset(int fd);
 // A fresh IPv4 connection on port, with a listener of its own, and whether it is reset within two

@@ -1,0 +1,55 @@
+#include "core/InlineBlock.h"
+
+#include "core/ConnectionScan.h"
+#include "platform/PacketFilter.h"
+#include "platform/Platform.h"
+#include "settings/modGlobals.h"
+
+#include <algorithm>
+
+std::vector<uint16_t> RefusedPorts() {
+    std::vector<uint16_t> ports;
+    for (int32_t i = 0; i <= modGlobals::LastPortIndex && static_cast<size_t>(i) < modGlobals::ClosedPorts.size();
+         ++i) {
+        const std::optional<int32_t> port = ClosedPortNumber(modGlobals::ClosedPorts[static_cast<size_t>(i)]);
+        if (port && *port >= 0 && *port <= 65535) {
+            ports.push_back(static_cast<uint16_t>(*port));
+        }
+    }
+    std::sort(ports.begin(), ports.end());
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+    return ports;
+}
+
+Result InlineBlock::Enforce(bool enforcing) {
+    PacketFilter& filter = platform::get<PacketFilter>();
+    const std::vector<uint16_t> wanted =
+        enforcing && modGlobals::BlockChosen ? RefusedPorts() : std::vector<uint16_t>{};
+    if (applied_ && applied_->empty() && wanted.empty()) {
+        return Result::Done();
+    }
+    // While rules are wanted the system is asked each time: a firewall reload or another copy's clean
+    // end may have taken them away, and the block must be back within a tick.
+    const std::optional<std::vector<uint16_t>> found = filter.InForce();
+    if (found && *found == wanted) {
+        applied_ = wanted;
+        return Result::Done();
+    }
+    if (!found && wanted.empty() && !applied_) {
+        // A system that cannot even be asked holds no rules a copy of this program could have set.
+        applied_ = wanted;
+        return Result::Done();
+    }
+    Result refused = filter.Refuse(wanted);
+    applied_ = refused ? std::optional(wanted) : std::nullopt;
+    return refused;
+}
+
+void InlineBlock::Lift() {
+    if (applied_ && applied_->empty()) {
+        return;
+    }
+    if (platform::get<PacketFilter>().Refuse({})) {
+        applied_ = std::vector<uint16_t>{};
+    }
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <utility>
+
+// How an operation that the program asked of the system ended: done, or why not in words for an
+// administrator, with the system's code where a caller may branch on it.
+class Result {
+public:
+    static Result Done() { return Result(); }
+    static Result Failed(std::string reason, int code = 0) { return Result(std::move(reason), code); }
+
+    explicit operator bool() const { return done_; }
+    const std::string& reason() const { return reason_; } // empty when done
+    int code() const { return code_; }
+
+private:
+    Result() = default;
+    Result(std::string reason, int code) : done_(false), reason_(std::move(reason)), code_(code) {}
+
+    bool done_ = true;
+    std::string reason_;
+    int code_ = 0;
+};
