@@ -71,6 +71,7 @@ void frmAdmin::Form_Load() {
     for (const std::string& entry : Administration::ClosedPortList()) {
         form_->AddItem("List1", entry);
     }
+    form_->SetValue("Check1", modGlobals::BlockChosen);
 }
 
 void frmAdmin::Click(const std::string& control, int index) {
@@ -111,6 +112,7 @@ void frmAdmin::Command4_Click() {
     }
     modGlobals::EndTime = *end;
     Administration::SetClosedPortList(listed());
+    modGlobals::BlockChosen = form_->Value("Check1");
     // A failed save keeps the window open with what the administrator typed, to try again.
     if (Save()) {
         form_->Close();

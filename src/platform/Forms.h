@@ -9,7 +9,7 @@
 // the windowing backend builds the window from the table and routes the controls' events to the
 // handlers. Positions and sizes are in twips (1/1440 inch; 15 per pixel at 96 dots per inch).
 
-enum class ControlKind { Label, TextBox, CommandButton, ListBox, Frame, Line, PictureBox, Timer };
+enum class ControlKind { Label, TextBox, CommandButton, ListBox, Frame, Line, PictureBox, Timer, CheckBox };
 
 // Every field has a default, so that a table row names only what it sets, in the order the fields are
 // declared here (designated initialisers).
@@ -79,6 +79,9 @@ public:
     virtual void SetFocus(const std::string& control, int index = -1) = 0;
     virtual void SetEnabled(const std::string& control, int index, bool enabled) = 0;
     virtual bool Enabled(const std::string& control, int index = -1) const = 0;
+    // Check boxes: ticked or not.
+    virtual bool Value(const std::string& checkBox) const = 0;
+    virtual void SetValue(const std::string& checkBox, bool ticked) = 0;
 
     // List boxes; entries counted from 0, -1 for no selection.
     virtual int ListCount(const std::string& list) const = 0;

@@ -307,3 +307,28 @@ TEST_F(AdminTest, AClickHandledDuringAScanOpensItsPromptOnlyAfterTheScan) {
         dialog.click("Command3");
     });
 }
+
+TEST_F(AdminTest, TheBlockCheckBoxShowsTheChoiceOkStoresItAndCancelDropsIt) {
+    administer([](FakeForm& dialog) {
+        EXPECT_FALSE(dialog.Value("Check1")) << "a file without the key: off";
+        dialog.SetValue("Check1", true);
+        dialog.click("Command3");
+    });
+    EXPECT_FALSE(modGlobals::BlockChosen);
+    EXPECT_EQ(readRaw("SETUP", "BLOCK"), "");
+
+    administer([](FakeForm& dialog) {
+        dialog.SetValue("Check1", true);
+        dialog.click("Command4");
+    });
+    EXPECT_TRUE(modGlobals::BlockChosen);
+    EXPECT_EQ(readRaw("SETUP", "BLOCK"), VtkModule::Encrypt("True", modGlobals::RotationCount));
+
+    administer([](FakeForm& dialog) {
+        EXPECT_TRUE(dialog.Value("Check1"));
+        dialog.SetValue("Check1", false);
+        dialog.click("Command4");
+    });
+    EXPECT_FALSE(modGlobals::BlockChosen);
+    EXPECT_EQ(readRaw("SETUP", "BLOCK"), "") << "off is stored as the key's absence, as older files have it";
+}

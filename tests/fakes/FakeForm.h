@@ -36,6 +36,7 @@ public:
     std::map<std::string, uintptr_t> pictures;
     std::map<std::pair<std::string, int>, std::string> texts;
     std::map<std::pair<std::string, int>, bool> disabled;
+    std::map<std::string, bool> ticked; // check boxes
     std::map<std::string, std::vector<std::string>> lists;
     std::map<std::string, int> listIndex;
     std::map<std::string, bool> timers;
@@ -93,6 +94,8 @@ public:
         const auto it = disabled.find({control, index});
         return it == disabled.end() || !it->second;
     }
+    bool Value(const std::string& checkBox) const override { return ticked.count(checkBox) != 0 && ticked.at(checkBox); }
+    void SetValue(const std::string& checkBox, bool value) override { ticked[checkBox] = value; }
     int ListCount(const std::string& list) const override {
         const auto it = lists.find(list);
         return it == lists.end() ? 0 : static_cast<int>(it->second.size());

@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -137,6 +138,9 @@ QtForm::QtForm(const FormLayout& layout, FormHandlers& handlers, bool headless)
         case ControlKind::ListBox:
             widget = new QListWidget(parent);
             break;
+        case ControlKind::CheckBox:
+            widget = new QCheckBox(text(c.caption), parent);
+            break;
         case ControlKind::Frame: {
             auto* frame = new QGroupBox(text(c.caption), parent);
             QFont bold = font;
@@ -254,7 +258,7 @@ std::string QtForm::Text(const std::string& control, int index) const {
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
         return bytes(edit->text());
     }
-    if (auto* button = qobject_cast<QPushButton*>(w)) {
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) {
         return bytes(button->text());
     }
     if (auto* frame = qobject_cast<QGroupBox*>(w)) {
@@ -270,7 +274,7 @@ void QtForm::SetText(const std::string& control, int index, const std::string& v
     QWidget* w = this->control(control, index);
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
         edit->setText(text(value));
-    } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
         button->setText(text(value));
     } else if (auto* frame = qobject_cast<QGroupBox*>(w)) {
         frame->setTitle(text(value));
@@ -290,6 +294,13 @@ void QtForm::SetEnabled(const std::string& control, int index, bool enabled) {
 }
 bool QtForm::Enabled(const std::string& control, int index) const {
     return this->control(control, index)->isEnabled();
+}
+
+bool QtForm::Value(const std::string& checkBox) const {
+    return find<QCheckBox>(checkBox, -1)->isChecked();
+}
+void QtForm::SetValue(const std::string& checkBox, bool ticked) {
+    find<QCheckBox>(checkBox, -1)->setChecked(ticked);
 }
 
 int QtForm::ListCount(const std::string& list) const {

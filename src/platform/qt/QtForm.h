@@ -35,6 +35,8 @@ public:
     void SetFocus(const std::string& control, int index) override;
     void SetEnabled(const std::string& control, int index, bool enabled) override;
     bool Enabled(const std::string& control, int index) const override;
+    bool Value(const std::string& checkBox) const override;
+    void SetValue(const std::string& checkBox, bool ticked) override;
 
     int ListCount(const std::string& list) const override;
     std::string List(const std::string& list, int entry) const override;

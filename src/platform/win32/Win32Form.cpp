@@ -129,6 +129,10 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
             windowClass = "BUTTON";
             controlStyle |= WS_TABSTOP | (c.isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
             break;
+        case ControlKind::CheckBox:
+            windowClass = "BUTTON";
+            controlStyle |= WS_TABSTOP | BS_AUTOCHECKBOX;
+            break;
         case ControlKind::ListBox:
             windowClass = "LISTBOX";
             controlStyle |= WS_BORDER | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
@@ -355,6 +359,14 @@ void Win32Form::SetEnabled(const std::string& control, int index, bool enabled) 
 
 bool Win32Form::Enabled(const std::string& control, int index) const {
     return IsWindowEnabled(this->control(control, index)) != FALSE;
+}
+
+bool Win32Form::Value(const std::string& checkBox) const {
+    return SendMessageA(this->control(checkBox, -1), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void Win32Form::SetValue(const std::string& checkBox, bool ticked) {
+    SendMessageA(this->control(checkBox, -1), BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 int Win32Form::ListCount(const std::string& list) const {
