@@ -13,6 +13,8 @@
 #include "support/TempDir.h"
 
 #include <windows.h>
+// after windows.h, which it needs
+#include <shellapi.h>
 #undef StartService
 
 #include <gtest/gtest.h>
@@ -188,6 +190,30 @@ TEST_F(ProgramTest, ASecondCopyEndsByItselfAndLeavesTheFirstAndTheSettingsAlone)
     EXPECT_TRUE(first->running());
     EXPECT_EQ(open_.timesInTaskbar(), 1);
     EXPECT_EQ(settingsBytes(), settings);
+}
+
+// Explorer, the taskbar and the installed-programs list show the executable's first icon, as the shell
+// extracts it.
+TEST(ProgramFile, ItsFirstIconIsTheKeyThatItsTitleBarsAndTheTrayShow) {
+    const HICON first = ExtractIconA(GetModuleHandleA(nullptr), QW_PROGRAM_PATH, 0);
+    ASSERT_TRUE(first != nullptr && first != reinterpret_cast<HICON>(1)) << "no icon in " << QW_PROGRAM_PATH;
+    const HMODULE program =
+        LoadLibraryExA(QW_PROGRAM_PATH, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(program, nullptr);
+    const int size = GetSystemMetrics(SM_CXICON);
+    const auto loaded = [&](ProgramIcon icon) {
+        const auto handle = static_cast<HICON>(
+            LoadImageA(program, MAKEINTRESOURCEA(static_cast<int>(icon)), IMAGE_ICON, size, size, 0));
+        std::vector<uint32_t> pixels = drawnPixels(handle, size);
+        DestroyIcon(handle);
+        return pixels;
+    };
+    const std::vector<uint32_t> shown = drawnPixels(first, size);
+    EXPECT_EQ(shown, loaded(ProgramIcon::Window)) << "not the icon of the program's title bars";
+    EXPECT_EQ(shown, loaded(ProgramIcon::Open)) << "not the key";
+    EXPECT_NE(shown, loaded(ProgramIcon::Blocked)) << "the pictures cannot be told apart";
+    DestroyIcon(first);
+    FreeLibrary(program);
 }
 
 class ProgramService : public ProgramTest {
