@@ -144,13 +144,12 @@ std::unique_ptr<Running> ProgramFolder::start(const std::vector<std::string>& en
     return running;
 }
 
-ProgramFolder::ToolRun ProgramFolder::quietwirectl(const std::vector<std::string>& arguments, const std::string& input,
-                                                   const std::vector<std::string>& launcher) const {
+ProgramFolder::ToolRun ProgramFolder::quietwirectl(const std::vector<std::string>& arguments,
+                                                   const std::string& input) const {
     const std::string in = dir_.file("quietwirectl.in");
     const std::string out = dir_.file("quietwirectl.out");
     std::ofstream(in, std::ios::binary | std::ios::trunc) << input;
-    std::vector<std::string> words = launcher;
-    words.push_back((std::filesystem::path(program_).parent_path() / "quietwirectl").string());
+    std::vector<std::string> words = {(std::filesystem::path(program_).parent_path() / "quietwirectl").string()};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& word : words) {

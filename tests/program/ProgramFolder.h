@@ -75,8 +75,7 @@ public:
         int status = -1;
         std::string output;
     };
-    ToolRun quietwirectl(const std::vector<std::string>& arguments, const std::string& input = "",
-                         const std::vector<std::string>& launcher = {}) const;
+    ToolRun quietwirectl(const std::vector<std::string>& arguments, const std::string& input = "") const;
 
     std::string file(const std::string& name) const { return data_ + "/" + name; }
     std::string log() const { return readBytes(dir_.file("log.txt")); }

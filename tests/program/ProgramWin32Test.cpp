@@ -289,7 +289,7 @@ TEST_F(ProgramTest, QuietwirectlChangesWhatTheRunningProgramUsesAndReadsBackWhat
     EXPECT_EQ(status.status, 0u) << status.output;
     EXPECT_TRUE(contains(status.output, "Program: running\r\n")) << status.output;
     EXPECT_TRUE(contains(status.output, "open: inside the window")) << status.output;
-    // The copy by its process id and user; whether a copy is suspended Windows does not tell cheaply.
+    // Whether a copy is suspended is not told on Windows.
     const std::string id = std::to_string(program->processId());
     EXPECT_TRUE(contains(status.output, "  process " + id + " (")) << status.output;
     EXPECT_FALSE(contains(status.output, "(user unknown)")) << status.output;
