@@ -80,6 +80,7 @@ public:
     RunningProgram& operator=(const RunningProgram&) = delete;
 
     bool started() const { return process_ != nullptr; }
+    DWORD processId() const { return id_; }
     bool running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
 
     // Whether the process ended by itself within the time, with exit code 0.
