@@ -148,6 +148,13 @@ Function QuietwireRestartService
   ${EndIf}
 FunctionEnd
 
+; CPack's template writes NoModify and NoRepair as text; the installed-programs list takes them as
+; numbers (REG_DWORD), as Windows documents them. Written over the template's values.
+Function QuietwireUninstallEntry
+  WriteRegDWORD SHCTX "Software\Microsoft\Windows\CurrentVersion\Uninstall\${QW_UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD SHCTX "Software\Microsoft\Windows\CurrentVersion\Uninstall\${QW_UNINSTALL_KEY}" "NoRepair" 1
+FunctionEnd
+
 ; The uninstaller's first step, before the files go.
 Function un.QuietwireRemove
   Push "delete"

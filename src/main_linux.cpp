@@ -1,11 +1,13 @@
 // quietwire: the Linux backends (netlink, timerfd, systemd, Qt) wired to the program.
 #include "core/frmMain.h"
 #include "platform/SystemPlatform.h"
+#include "platform/linux/OomScore.h"
 #include "platform/qt/QtWindowing.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    lowerOomScore();
     // Without a display (a server, a service) the program enforces all the same, with nothing shown.
     const bool headless = !QtWindowing::DisplayReachable();
     if (headless) {

@@ -5,9 +5,10 @@
 
 key-open.ico     the tray picture while the closed ports are open: a yellow key with a small tag
 key-blocked.ico  the same key in red, while connections are blocked
-quietwire.ico    the window icon: a grey window bar with a four-coloured emblem above it
+quietwire.ico    the program's own icon, the key in its everyday yellow: the executable's first icon
+                 (Explorer, the taskbar, the installed-programs list) and the forms' title bars
 quietwire-16.png, quietwire-32.png
-                 the window icon again, for the Linux desktop's menus (icon themes take no .ico)
+                 the program's icon again, for the Linux desktop's menus (icon themes take no .ico)
 """
 import struct
 import sys
@@ -46,18 +47,6 @@ def key(body, edge):
     fill(img, 5, 20, 11, 30, (96, 96, 96, 255))  # the tag on its string
     fill(img, 6, 21, 10, 29, (250, 250, 240, 255))
     fill(img, 7, 19, 8, 21, (96, 96, 96, 255))
-    return img
-
-
-def window_icon():
-    img = canvas()
-    for i, colour in enumerate([(220, 40, 40, 255), (40, 170, 60, 255), (40, 90, 220, 255), (240, 200, 30, 255)]):
-        x = 10 + (i % 2) * 6
-        y = 2 + (i // 2) * 6
-        fill(img, x, y, x + 6, y + 6, colour)  # the emblem
-    fill(img, 2, 15, 30, 30, (90, 90, 90, 255))
-    fill(img, 3, 16, 29, 20, (150, 150, 150, 255))  # the grey window bar
-    fill(img, 3, 20, 29, 29, (235, 235, 235, 255))
     return img
 
 
@@ -107,10 +96,11 @@ def png(img):
 
 def main():
     folder = sys.argv[1] if len(sys.argv) > 1 else 'resources'
+    yellow = key((245, 205, 40, 255), (120, 90, 10, 255))
     icons = {
-        'key-open.ico': key((245, 205, 40, 255), (120, 90, 10, 255)),
+        'key-open.ico': yellow,
         'key-blocked.ico': key((220, 35, 35, 255), (110, 10, 10, 255)),
-        'quietwire.ico': window_icon(),
+        'quietwire.ico': yellow,
     }
     for name, img in icons.items():
         with open(f'{folder}/{name}', 'wb') as f:

@@ -13,9 +13,46 @@
 namespace MainMenu {
 namespace {
 
+// One administration at a time. A modal window's owner takes no input, but the tray icon cannot be
+// disabled: a second request (a double click, the menu) while the password prompt or the dialog is open
+// would stack a second prompt over the first, and one of the two answers would be lost. It brings the
+// open window forward instead.
+struct UnderWay {
+    bool active = false;
+    uintptr_t window = 0; // the prompt or the dialog; 0 while neither is up (a message box is)
+};
+UnderWay underWay;
+
+class Administering {
+public:
+    Administering() { underWay.active = true; }
+    ~Administering() { underWay = {}; }
+    Administering(const Administering&) = delete;
+    Administering& operator=(const Administering&) = delete;
+};
+
+class Showing {
+public:
+    explicit Showing(uintptr_t window) { underWay.window = window; }
+    ~Showing() { underWay.window = 0; }
+    Showing(const Showing&) = delete;
+    Showing& operator=(const Showing&) = delete;
+};
+
+bool alreadyUnderWay() {
+    if (!underWay.active) {
+        return false;
+    }
+    if (underWay.window != 0) {
+        platform::get<Windowing>().BringToFront(underWay.window);
+    }
+    return true;
+}
+
 bool passwordGiven(uintptr_t icon) {
     modGlobals::PasswordOK = false;
     frmPassword prompt(icon);
+    const Showing shown(prompt.Handle());
     prompt.Show();
     return modGlobals::PasswordOK;
 }
@@ -23,12 +60,17 @@ bool passwordGiven(uintptr_t icon) {
 } // namespace
 
 void Administration(uintptr_t mainWindowIcon) {
+    if (alreadyUnderWay()) {
+        return;
+    }
+    const Administering session;
     if (!passwordGiven(mainWindowIcon)) {
         return;
     }
     // The dialog shows and edits what settings.ini holds now, whoever saved it last.
     modGlobals::FollowSettingsFile();
     frmAdmin dialog(mainWindowIcon);
+    const Showing shown(dialog.Handle());
     dialog.Show();
 }
 
@@ -48,6 +90,10 @@ void About() {
 }
 
 void Exit(Form& mainWindow, uintptr_t mainWindowIcon) {
+    if (alreadyUnderWay()) {
+        return;
+    }
+    const Administering session;
     if (passwordGiven(mainWindowIcon)) {
         mainWindow.Close();
     }

@@ -5,7 +5,8 @@
 #include <cstdint>
 
 // The commands of the main window's menu, which the tray icon pops up. Administration and Exit ask
-// for the administrator password first, every time.
+// for the administrator password first, every time; while either's prompt or the dialog is open, a
+// new request for them brings that window to the front and opens nothing.
 namespace MainMenu {
 
 void Administration(uintptr_t mainWindowIcon);

@@ -248,67 +248,167 @@ std::string reasonText(CurfewReason reason) {
     return "";
 }
 
-// What a running copy can do about connections: its own right, and what this user can tell of the
-// system beside it.
-std::string closingText(const std::vector<ProgramCopy>& copies, const std::string& cannotHere) {
+std::string jsonOptional(const std::optional<bool>& value) {
+    return value ? jsonBool(*value) : "null";
+}
+
+// "process 7", "processes 7 and 9", "processes 7, 9 and 12".
+std::string processList(const std::vector<uint32_t>& ids) {
+    std::string text = ids.size() == 1 ? "process " : "processes ";
+    for (size_t i = 0; i < ids.size(); ++i) {
+        text += std::string(i == 0 ? "" : i + 1 == ids.size() ? " and " : ", ") + std::to_string(ids[i]);
+    }
+    return text;
+}
+
+std::string copyLine(const ProgramCopy& copy) {
+    std::string line = "  process " + std::to_string(copy.processId) + " (" +
+                       (copy.user.empty() ? std::string("user unknown") : copy.user) + ")" +
+                       (copy.knownByNameOnly ? ", known by its name only: " : ": ");
+    line += copy.mayClose == true         ? "can close connections"
+            : copy.otherNamespace == true ? "cannot close connections here (it runs in another namespace)"
+            : copy.mayClose == false      ? "cannot close connections"
+                                          : "cannot tell whether it can close connections";
+    line += copy.stopped == true    ? ", stopped"
+            : copy.stopped == false ? ", running"
+                                    : ", cannot tell whether it is running or stopped";
+    return line + "\n";
+}
+
+std::string copyJson(const ProgramCopy& copy) {
+    return "{\"pid\":" + std::to_string(copy.processId) +
+           ",\"user\":" + (copy.user.empty() ? std::string("null") : jsonString(copy.user)) +
+           ",\"knownByNameOnly\":" + jsonBool(copy.knownByNameOnly) +
+           ",\"canCloseConnections\":" + jsonOptional(copy.mayClose) +
+           ",\"otherNamespace\":" + jsonOptional(copy.otherNamespace) + ",\"stopped\":" + jsonOptional(copy.stopped) +
+           "}";
+}
+
+struct Closing {
+    std::optional<bool> closing; // nothing: this user cannot tell
+    std::string text;
+};
+
+// Whether connections on closed ports are being closed: yes once one running copy has the right, whatever
+// the others lack (any user can start a copy without it).
+Closing closingNow(const std::vector<ProgramCopy>& copies, const std::string& cannotHere) {
+    std::vector<uint32_t> closers;
+    std::vector<uint32_t> stoppedClosers;
+    std::vector<uint32_t> unseen;
+    size_t closersInUnknownState = 0;
     for (const ProgramCopy& copy : copies) {
-        if (!copy.mayClose) {
-            return "not possible: the running program has no right to close other programs' connections";
+        if (copy.mayClose == true && copy.stopped == true) {
+            stoppedClosers.push_back(copy.processId);
+        } else if (copy.mayClose == true) {
+            closers.push_back(copy.processId);
+            closersInUnknownState += copy.stopped ? 0 : 1;
+        } else if (!copy.mayClose && copy.stopped != true) {
+            unseen.push_back(copy.processId);
         }
     }
-    if (cannotHere.empty()) {
-        return "possible";
+    if (!closers.empty() && !cannotHere.empty()) {
+        return {std::nullopt, "cannot tell: " + processList(closers) + (closers.size() == 1 ? " has" : " have") +
+                                  " the right, but this user cannot check the rest (" + oneLine(cannotHere) + ")"};
     }
-    return copies.empty()
-               ? "not possible for this user: " + oneLine(cannotHere)
-               : "the running program has the right; this user cannot check the rest (" + oneLine(cannotHere) + ")";
+    if (!closers.empty()) {
+        const std::string unless = closersInUnknownState < closers.size() ? ""
+                                   : closers.size() == 1 ? " (unless it is stopped, which cannot be told here)"
+                                                         : " (unless they are stopped, which cannot be told here)";
+        return {true, "yes, by " + processList(closers) + unless};
+    }
+    if (!unseen.empty()) {
+        return {std::nullopt, "cannot tell: this user cannot see whether " + processList(unseen) +
+                                  " may close them (run status as root or as an administrator)"};
+    }
+    if (copies.empty()) {
+        return {false, "no: the program is not running" + (cannotHere.empty() ? "" : "; " + oneLine(cannotHere))};
+    }
+    if (!stoppedClosers.empty()) {
+        return {false, "no: " + processList(stoppedClosers) + ", which can close them, " +
+                           (stoppedClosers.size() == 1 ? "is" : "are") + " stopped"};
+    }
+    return {false, "no: no running copy has the right to close other programs' connections"};
 }
 
 std::string entriesText(size_t entries) {
     return std::to_string(entries) + (entries == 1 ? " entry" : " entries");
 }
 
-// Needs no password: what the tray icon shows anyone, and whether it is in force at all. Without
-// settings it can read, it says what it can and fails.
+std::string programText(size_t copies, size_t stopped) {
+    if (copies == 0) {
+        return "not running";
+    }
+    if (stopped == copies) {
+        return copies == 1 ? "stopped" : "stopped (" + std::to_string(copies) + " copies)";
+    }
+    if (copies == 1) {
+        return "running";
+    }
+    return "running (" + std::to_string(copies) + " copies" +
+           (stopped > 0 ? ", " + std::to_string(stopped) + " stopped" : std::string()) + ")";
+}
+
+// Needs no password: what the tray icon shows anyone, and whether it is in force at all: each copy that
+// runs, and whether one of them closes connections. Without settings it can read, it says what it can
+// (what it cannot tell is null in JSON) and fails.
 void status(const Options& options) {
-    const std::vector<ProgramCopy> copies = platform::get<ProgramProcesses>().RunningCopies();
+    std::vector<ProgramCopy> copies = platform::get<ProgramProcesses>().RunningCopies();
+    std::sort(copies.begin(), copies.end(),
+              [](const ProgramCopy& a, const ProgramCopy& b) { return a.processId < b.processId; });
     ServiceControl& service = platform::get<ServiceControl>();
     const bool registered = ServiceHost::Installed(service, "false");
     const bool serviceRunning = service.Running();
     const std::string cannotHere = platform::get<TcpTable>().DeletionUnavailable();
     const std::string unreadable = loadFresh();
-    const std::string closing = closingText(copies, cannotHere);
+    const bool known = unreadable.empty();
+    const Closing closing = closingNow(copies, cannotHere);
     const CurfewReason curfew = CurfewNow();
-    const bool enforcing = !copies.empty();
-    const char* ports = !unreadable.empty() ? "unknown" : enforcing && PortsBlocked(curfew) ? "blocked" : "open";
-    const char* reason = !unreadable.empty() ? "settings-unreadable" : enforcing ? reasonName(curfew) : "not-running";
+    const auto stopped = static_cast<size_t>(
+        std::count_if(copies.begin(), copies.end(), [](const ProgramCopy& copy) { return copy.stopped == true; }));
+    const bool enforcing = stopped < copies.size(); // a stopped copy blocks nothing
+    const char* ports = !known ? "unknown" : enforcing && PortsBlocked(curfew) ? "blocked" : "open";
+    const char* reason = !known           ? "settings-unreadable"
+                         : enforcing      ? reasonName(curfew)
+                         : copies.empty() ? "not-running"
+                                          : "stopped";
     const size_t entries = Administration::ClosedPortList().size();
     if (options.json) {
+        std::string processes;
+        for (const ProgramCopy& copy : copies) {
+            processes += (processes.empty() ? "" : ",") + copyJson(copy);
+        }
         say("{\"running\":" + jsonBool(enforcing) + ",\"copies\":" + std::to_string(copies.size()) +
-            ",\"service\":{\"registered\":" + jsonBool(registered) + ",\"running\":" + jsonBool(serviceRunning) +
-            "},\"ports\":" + jsonString(ports) + ",\"reason\":" + jsonString(reason) +
-            ",\"curfew\":" + (unreadable.empty() ? jsonString(reasonName(curfew)) : "null") +
-            ",\"start\":" + jsonString(modGlobals::StartTime) + ",\"end\":" + jsonString(modGlobals::EndTime) +
-            ",\"alarm\":" + jsonBool(modGlobals::AlarmRaised) + ",\"closedPortEntries\":" + std::to_string(entries) +
-            ",\"canCloseConnections\":" + jsonBool(closing == "possible") + ",\"closing\":" + jsonString(closing) +
-            "}\n");
+            ",\"processes\":[" + processes +
+            "],\"service\":{\"registered\":" + (known ? jsonBool(registered) : "null") +
+            ",\"running\":" + jsonBool(serviceRunning) + "},\"ports\":" + jsonString(ports) +
+            ",\"reason\":" + jsonString(reason) + ",\"curfew\":" + (known ? jsonString(reasonName(curfew)) : "null") +
+            ",\"start\":" + (known ? jsonString(modGlobals::StartTime) : "null") +
+            ",\"end\":" + (known ? jsonString(modGlobals::EndTime) : "null") +
+            ",\"alarm\":" + (known ? jsonBool(modGlobals::AlarmRaised) : "null") + ",\"closedPortEntries\":" +
+            (known ? std::to_string(entries) : "null") + ",\"canCloseConnections\":" + jsonOptional(closing.closing) +
+            ",\"closing\":" + jsonString(closing.text) + "}\n");
     } else {
-        const std::string program = copies.empty()       ? "not running"
-                                    : copies.size() == 1 ? "running"
-                                                         : "running (" + std::to_string(copies.size()) + " copies)";
+        std::string copyLines;
+        for (const ProgramCopy& copy : copies) {
+            copyLines += copyLine(copy);
+        }
         // The service's own store is as hidden as settings.ini where both are root's alone.
-        const std::string asService = !unreadable.empty() ? "cannot tell: the settings cannot be read"
-                                      : !registered       ? "not registered"
-                                      : serviceRunning    ? "registered, running"
-                                                          : "registered, not running";
-        const std::string portsText =
-            !unreadable.empty() ? "cannot tell: the settings cannot be read"
-            : enforcing         ? reasonText(curfew)
-                                : "open: the program is not running (while it runs: " + reasonText(curfew) + ")";
-        say("Program: " + program + "\nService: " + asService + "\nClosed ports (" + entriesText(entries) +
-            "): " + portsText + "\nClosing connections: " + closing + "\n");
+        const std::string asService =
+            !known ? std::string("cannot tell whether it is registered (the settings cannot be read), ") +
+                         (serviceRunning ? "running" : "not running")
+            : !registered    ? "not registered"
+            : serviceRunning ? "registered, running"
+                             : "registered, not running";
+        const std::string portsText = !known ? "Closed ports: cannot tell: the settings cannot be read"
+                                      : enforcing
+                                          ? "Closed ports (" + entriesText(entries) + "): " + reasonText(curfew)
+                                          : "Closed ports (" + entriesText(entries) + "): open: the program is " +
+                                                (copies.empty() ? "not running" : "stopped") +
+                                                " (while it runs: " + reasonText(curfew) + ")";
+        say("Program: " + programText(copies.size(), stopped) + "\n" + copyLines + "Service: " + asService + "\n" +
+            portsText + "\nClosing connections: " + closing.text + "\n");
     }
-    if (!unreadable.empty()) {
+    if (!known) {
         fail(unreadable);
     }
 }
@@ -466,7 +566,8 @@ void unregisterService(const Options& options) {
 constexpr Command Commands[] = {
     {.name = "status",
      .synopsis = "[--json]",
-     .summary = "Whether the program runs and the closed ports are open or blocked now, and why",
+     .summary = "Each running copy, whether connections are being closed, the closed ports open or blocked now, "
+                "and why",
      .json = true,
      .run = status},
     {.name = "show",

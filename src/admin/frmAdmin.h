@@ -15,6 +15,7 @@ public:
     ~frmAdmin() override;
 
     void Show(); // modal
+    uintptr_t Handle() const { return form_->Handle(); }
     void Form_Load();
     void Command1_Click(); // Remove
     void Command2_Click(); // Add

@@ -14,6 +14,7 @@ public:
     ~frmPassword() override;
 
     void Show(); // modal
+    uintptr_t Handle() const { return form_->Handle(); }
     void Form_Load();
     void Command1_Click(int index);
     // A click (or Enter) handled inside the scan's event processing waits until the scan is over: its

@@ -4,7 +4,7 @@
 
 // The program's own icons, embedded in each build (resources/).
 enum class ProgramIcon {
-    Window = 1,    // the program's window icon: a grey window bar with a four-coloured emblem
+    Window = 1,    // the program's own icon, the key in yellow: its title bars and the executable's first icon
     Open = 101,    // the tray picture while the closed ports are open: a yellow key with a tag
     Blocked = 102, // the same key in red, while connections on closed ports are deleted
 };

@@ -41,6 +41,7 @@ struct Line {
     LineKind kind;
     std::string_view name;  // section name or key, trimmed
     std::string_view value; // raw text after '=' of an entry
+    bool hasValue = false;  // a line without '=' names a key that has no value
 };
 
 Line parseLine(std::string_view raw) {
@@ -59,9 +60,9 @@ Line parseLine(std::string_view raw) {
     }
     const size_t eq = t.find('=');
     if (eq == std::string_view::npos) {
-        return {raw, LineKind::Entry, t, {}};
+        return {raw, LineKind::Entry, t, {}, false};
     }
-    return {raw, LineKind::Entry, trim(t.substr(0, eq)), t.substr(eq + 1)};
+    return {raw, LineKind::Entry, trim(t.substr(0, eq)), t.substr(eq + 1), true};
 }
 
 struct Parsed {
@@ -167,7 +168,11 @@ std::optional<std::string> read(std::string_view text, std::string_view section,
                 where = Where::Inside;
             }
         } else if (where == Where::Inside && line.kind == LineKind::Entry && sameName(line.name, key)) {
-            value = std::string(stripQuotes(trim(line.value)));
+            // Windows takes the first line of that name even when it has no '=', and then reads
+            // nothing: the caller's default, not an empty value, and a later line of that name is hidden.
+            if (line.hasValue) {
+                value = std::string(stripQuotes(trim(line.value)));
+            }
             return false;
         }
         return true;

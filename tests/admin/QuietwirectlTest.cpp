@@ -17,7 +17,7 @@ namespace {
 
 class FakeProgramProcesses : public ProgramProcesses {
 public:
-    std::vector<ProgramCopy> copies{ProgramCopy{}};
+    std::vector<ProgramCopy> copies{{.processId = 100, .user = "root", .mayClose = true, .stopped = false}};
     std::vector<ProgramCopy> RunningCopies() override { return copies; }
 };
 
@@ -119,22 +119,96 @@ TEST_F(QuietwirectlTest, StatusTellsWhatIsInForceNotOnlyWhatIsSet) {
               std::string::npos)
         << terminal_.out;
 
-    processes_.copies = {ProgramCopy{.mayClose = false}};
-    ASSERT_EQ(ctl({"status"}), Quietwirectl::Success);
-    EXPECT_NE(terminal_.out.find("Closing connections: not possible: the running program has no right"),
-              std::string::npos)
-        << terminal_.out;
-
     // A user who may not read settings.ini still learns what can be told, and that the rest cannot.
+    processes_.copies = {{.processId = 100, .user = "root", .mayClose = true, .stopped = false}};
     UnreadableSettings hidden(dir_.str());
     const platform::ScopedInstall<FileSystem> useHidden(hidden);
     EXPECT_EQ(ctl({"status"}), Quietwirectl::Failure);
     EXPECT_NE(terminal_.out.find("Program: running\n"), std::string::npos) << terminal_.out;
-    EXPECT_NE(terminal_.out.find("cannot tell: the settings cannot be read"), std::string::npos) << terminal_.out;
+    EXPECT_NE(terminal_.out.find("Service: cannot tell whether it is registered (the settings cannot be read), not "
+                                 "running\nClosed ports: cannot tell: the settings cannot be read\n"),
+              std::string::npos)
+        << terminal_.out;
     EXPECT_EQ(terminal_.err.rfind("quietwirectl: The settings could not be read.", 0), 0u) << terminal_.err;
+    // What the text cannot tell is null in JSON, never a false that reads as an answer.
+    EXPECT_EQ(ctl({"status", "--json"}), Quietwirectl::Failure);
+    EXPECT_NE(terminal_.out.find("\"service\":{\"registered\":null,\"running\":false},\"ports\":\"unknown\","
+                                 "\"reason\":\"settings-unreadable\",\"curfew\":null,\"start\":null,\"end\":null,"
+                                 "\"alarm\":null,\"closedPortEntries\":null,"),
+              std::string::npos)
+        << terminal_.out;
 
     terminal_.writable = false; // a full disk under a script's redirection
     EXPECT_EQ(ctl({"show", "--password-file", "-"}), Quietwirectl::Failure);
+}
+
+TEST_F(QuietwirectlTest, StatusNamesEachCopyAndSaysConnectionsAreClosedWhenOneRunningCopyMayCloseThem) {
+    const ProgramCopy closer{.processId = 100, .user = "root", .mayClose = true, .stopped = false};
+    const ProgramCopy lacking{.processId = 200, .user = "nobody", .mayClose = false, .stopped = false};
+    const ProgramCopy stopped{.processId = 300, .user = "root", .mayClose = true, .stopped = true};
+    const ProgramCopy unseen{.processId = 400, .knownByNameOnly = true, .otherNamespace = std::nullopt};
+    const ProgramCopy stateUnknown{.processId = 600, .user = "PC\\Admin", .mayClose = true};
+    const std::string blocked = "blocked: outside the window, open from 22:00:00 to 06:00:00";
+    struct Case {
+        std::vector<ProgramCopy> copies;
+        std::string copyLines; // the Program line and one line per copy
+        std::string ports;
+        std::string closing;
+        std::string closes; // in JSON
+        std::string json;   // more of it
+    };
+    const Case cases[] = {
+        {{lacking, closer},
+         "Program: running (2 copies)\n  process 100 (root): can close connections, running\n"
+         "  process 200 (nobody): cannot close connections, running\n",
+         blocked,
+         "yes, by process 100",
+         "true",
+         R"({"running":true,"copies":2,"processes":[{"pid":100,"user":"root","knownByNameOnly":false,)"
+         R"("canCloseConnections":true,"otherNamespace":false,"stopped":false},{"pid":200,)"},
+        {{stopped, lacking},
+         "Program: running (2 copies, 1 stopped)\n  process 200 (nobody): cannot close connections, running\n"
+         "  process 300 (root): can close connections, stopped\n",
+         blocked,
+         "no: process 300, which can close them, is stopped",
+         "false",
+         R"("stopped":true}],)"},
+        {{stopped},
+         "Program: stopped\n  process 300 (root): can close connections, stopped\n",
+         "open: the program is stopped (while it runs: " + blocked + ")",
+         "no: process 300, which can close them, is stopped",
+         "false",
+         R"("ports":"open","reason":"stopped",)"},
+        {{unseen, lacking},
+         "Program: running (2 copies)\n  process 200 (nobody): cannot close connections, running\n"
+         "  process 400 (user unknown), known by its name only: cannot tell whether it can close connections, "
+         "cannot tell whether it is running or stopped\n",
+         blocked,
+         "cannot tell: this user cannot see whether process 400 may close them (run status as root or as an "
+         "administrator)",
+         "null",
+         R"({"pid":400,"user":null,"knownByNameOnly":true,"canCloseConnections":null,"otherNamespace":null,)"
+         R"("stopped":null}],)"},
+        {{stateUnknown},
+         "Program: running\n  process 600 (PC\\Admin): can close connections, cannot tell whether it is running or "
+         "stopped\n",
+         blocked,
+         "yes, by process 600 (unless it is stopped, which cannot be told here)",
+         "true",
+         R"("user":"PC\\Admin",)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.closing);
+        processes_.copies = c.copies;
+        ASSERT_EQ(ctl({"status"}), Quietwirectl::Success) << terminal_.err;
+        EXPECT_EQ(terminal_.out, c.copyLines + "Service: not registered\nClosed ports (1 entry): " + c.ports +
+                                     "\nClosing connections: " + c.closing + "\n");
+        ASSERT_EQ(ctl({"status", "--json"}), Quietwirectl::Success);
+        EXPECT_NE(terminal_.out.find(c.json), std::string::npos) << terminal_.out;
+        EXPECT_NE(terminal_.out.find("\"canCloseConnections\":" + c.closes + ",\"closing\":\"" + c.closing + "\"}"),
+                  std::string::npos)
+            << terminal_.out;
+    }
 }
 
 TEST_F(QuietwirectlTest, AWrongPasswordChangesNothingAndIsAnsweredOnlyAfterASecond) {

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,17 @@ std::string machineText(const std::string& key, const std::string& value) {
         return "";
     }
     return text;
+}
+
+// A number (REG_DWORD) under HKEY_LOCAL_MACHINE; nothing when there is none or it is stored otherwise.
+std::optional<DWORD> machineNumber(const std::string& key, const std::string& value) {
+    DWORD number = 0;
+    DWORD size = sizeof number;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), value.c_str(), RRF_RT_REG_DWORD, nullptr, &number, &size) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return number;
 }
 
 bool machineKeyExists(const std::string& key) {
@@ -135,6 +147,8 @@ TEST_F(Installer, InstallsTheProgramThatRunsOnTheDesktopAndTheUninstallerEndsItA
     EXPECT_EQ(machineText(UninstallKey, "DisplayVersion"), QW_VERSION);
     EXPECT_EQ(machineText(UninstallKey, "Publisher"), "The Quietwire developers");
     EXPECT_EQ(machineText(UninstallKey, "DisplayIcon"), program_);
+    EXPECT_EQ(machineNumber(UninstallKey, "NoModify"), std::optional<DWORD>(1));
+    EXPECT_EQ(machineNumber(UninstallKey, "NoRepair"), std::optional<DWORD>(1));
     for (const std::string& file : installedFiles()) {
         EXPECT_TRUE(exists(file)) << file << " is not installed";
     }

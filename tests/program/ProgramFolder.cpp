@@ -32,7 +32,7 @@ std::string hoursFromNow(int hours) {
     return timeOfDayAt(std::time(nullptr) + hours * 3600);
 }
 
-Running::Running(const std::string& program, std::vector<std::string> environment, const std::string& log) {
+Running::Running(std::vector<std::string> command, std::vector<std::string> environment, const std::string& log) {
     std::vector<char*> envp;
     for (std::string& e : environment) {
         envp.push_back(e.data());
@@ -42,9 +42,12 @@ Running::Running(const std::string& program, std::vector<std::string> environmen
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::string path = program;
-    char* argv[] = {path.data(), nullptr};
-    if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, envp.data()) != 0) {
+    std::vector<char*> argv;
+    for (std::string& word : command) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
         pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
@@ -126,11 +129,18 @@ StoredSettings ProgramFolder::stored() const {
     return {modGlobals::StartTime, modGlobals::EndTime, listedPorts(), modGlobals::AlarmRaised};
 }
 
-std::unique_ptr<Running> ProgramFolder::start(const std::vector<std::string>& environment) const {
+std::unique_ptr<Running> ProgramFolder::start(const std::vector<std::string>& environment,
+                                              const std::vector<std::string>& launcher) const {
     std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir_.file("run"), "PATH=/usr/bin:/bin", "USER=root",
                                     "HOME=" + dir_.file("run")};
-    env.insert(env.end(), environment.begin(), environment.end());
-    auto running = std::make_unique<Running>(program_, std::move(env), dir_.file("log.txt"));
+    for (const std::string& entry : environment) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        std::erase_if(env, [&](const std::string& given) { return given.rfind(name, 0) == 0; });
+        env.push_back(entry);
+    }
+    std::vector<std::string> command = launcher;
+    command.push_back(program_);
+    auto running = std::make_unique<Running>(std::move(command), std::move(env), dir_.file("log.txt"));
     EXPECT_TRUE(running->started());
     return running;
 }

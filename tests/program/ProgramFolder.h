@@ -20,7 +20,8 @@ std::string hoursFromNow(int hours);
 // end it.
 class Running {
 public:
-    Running(const std::string& program, std::vector<std::string> environment, const std::string& log);
+    // `command`: the program and its arguments (a launcher such as setpriv before the program it runs).
+    Running(std::vector<std::string> command, std::vector<std::string> environment, const std::string& log);
     ~Running();
     Running(const Running&) = delete;
     Running& operator=(const Running&) = delete;
@@ -62,8 +63,11 @@ public:
     // The settings as the program's own code loads them from settings.ini.
     StoredSettings stored() const;
 
-    // Starts the program with a bare environment; `environment` adds entries ("NAME=value").
-    std::unique_ptr<Running> start(const std::vector<std::string>& environment = {}) const;
+    // Starts the program with a bare environment; `environment` adds entries ("NAME=value") or replaces
+    // those of the same name. `launcher` runs it (setpriv, unshare: the same process, as another user or
+    // in a namespace of its own).
+    std::unique_ptr<Running> start(const std::vector<std::string>& environment = {},
+                                   const std::vector<std::string>& launcher = {}) const;
 
     // Runs the quietwirectl beside the program with arguments and input on its standard input; its exit
     // status and everything it wrote to standard output and error.

@@ -5,10 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <pwd.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -17,12 +23,46 @@ using namespace std::chrono_literals;
 constexpr uint16_t ClosedPort = 2525;
 constexpr uint16_t OpenPort = 8080;
 
+// Whether a process of this test's rights may lower its rank for the out-of-memory killer: asked of a
+// child, so that the test's own rank stays.
+bool mayLowerOomScore() {
+    const pid_t child = fork();
+    if (child == 0) {
+        const int fd = ::open("/proc/self/oom_score_adj", O_WRONLY);
+        _exit(fd >= 0 && ::write(fd, "-900", 4) == 4 ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 class ProgramLinuxTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (const std::string why = loopback::enterFreshNetNamespace(); !why.empty()) {
             GTEST_SKIP() << why;
         }
+    }
+
+    // status, once it says every one of the lines, or as it last answered.
+    ProgramFolder::ToolRun statusSaying(const std::vector<std::string>& lines) const {
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        ProgramFolder::ToolRun run = folder_.quietwirectl({"status"});
+        while (std::chrono::steady_clock::now() < until &&
+               !std::all_of(lines.begin(), lines.end(),
+                            [&](const std::string& line) { return run.output.find(line) != std::string::npos; })) {
+            std::this_thread::sleep_for(100ms);
+            run = folder_.quietwirectl({"status"});
+        }
+        return run;
+    }
+
+    // A runtime directory of a copy's own, as its user's login has one, so that copies are not duplicates.
+    std::string runtimeDirectory(const std::string& name, uid_t owner, gid_t group) const {
+        const std::string path = folder_.file(name);
+        std::filesystem::create_directory(path);
+        EXPECT_EQ(::chown(path.c_str(), owner, group), 0);
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        return path;
     }
 
     ProgramFolder folder_;
@@ -36,6 +76,10 @@ TEST_F(ProgramLinuxTest, OutsideTheWindowConnectionsOnClosedPortsDieAndInsideThe
     auto program = folder_.start();
     EXPECT_TRUE(loopback::killedWithinATick(ClosedPort)) << folder_.log();
     EXPECT_FALSE(loopback::killedWithinATick(OpenPort)) << "a port not on the list";
+    // Lowering the rank needs CAP_SYS_RESOURCE, which some containers withhold even from root.
+    EXPECT_EQ(readBytes("/proc/" + std::to_string(program->pid()) + "/oom_score_adj"),
+              mayLowerOomScore() ? "-900\n" : readBytes("/proc/self/oom_score_adj"))
+        << "a copy with the right ranks itself well below other processes for the out-of-memory killer";
 
     program->signal(SIGTERM);
     EXPECT_EQ(program->endsWithin(2s), 0) << folder_.log();
@@ -100,4 +144,49 @@ TEST_F(ProgramLinuxTest, QuietwirectlAdministersTheRunningProgramFromAShell) {
     EXPECT_EQ(reset.output, "Alarm has been reset!\n");
     EXPECT_NE(ctl({"status"}, false).output.find("open: inside the window"), std::string::npos);
     EXPECT_FALSE(loopback::killedWithinATick(ClosedPort)) << "the alarm stayed raised in the running copy";
+}
+
+TEST_F(ProgramLinuxTest, StatusNamesEachCopyAndSaysConnectionsAreClosedWhileOneRunningCopyMayCloseThem) {
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const uid_t uid = nobody->pw_uid;
+    const gid_t gid = nobody->pw_gid;
+    const std::vector<std::string> asNobody = {"/usr/bin/setpriv", "--reuid=" + std::to_string(uid),
+                                               "--regid=" + std::to_string(gid), "--clear-groups", "--"};
+    folder_.writeSettings(hoursFromNow(1), hoursFromNow(2), false);
+    const auto enforcing = folder_.start();
+    const std::string nobodyRuns = runtimeDirectory("run-nobody", uid, gid);
+    const auto lacking =
+        folder_.start({"XDG_RUNTIME_DIR=" + nobodyRuns, "HOME=" + nobodyRuns, "USER=nobody"}, asNobody);
+    // Root of a user namespace of its own: every capability, over nothing outside it.
+    const auto contained = folder_.start({"XDG_RUNTIME_DIR=" + runtimeDirectory("run-contained", 0, 0)},
+                                         {"/usr/bin/unshare", "--user", "--map-root-user", "--"});
+    const auto stopped = folder_.start({"XDG_RUNTIME_DIR=" + runtimeDirectory("run-stopped", 0, 0)});
+    stopped->signal(SIGSTOP);
+    const auto line = [](const std::unique_ptr<Running>& copy, const std::string& rest) {
+        return "  process " + std::to_string(copy->pid()) + rest + "\n";
+    };
+
+    const std::vector<std::string> expected = {
+        "Program: running (4 copies, 1 stopped)\n",
+        line(enforcing, " (root): can close connections, running"),
+        line(lacking, " (nobody): cannot close connections, running"),
+        line(contained, " (root): cannot close connections here (it runs in another namespace), running"),
+        line(stopped, " (root): can close connections, stopped"),
+        "Closing connections: yes, by process " + std::to_string(enforcing->pid()) + "\n"};
+    const auto status = statusSaying(expected);
+    EXPECT_EQ(status.status, 0) << status.output;
+    for (const std::string& shown : expected) {
+        EXPECT_NE(status.output.find(shown), std::string::npos) << shown << status.output << folder_.log();
+    }
+    EXPECT_TRUE(loopback::killedWithinATick(ClosedPort)) << "root's copy closes them beside the others";
+
+    // With root's running copy gone, nothing closes them, and status says so.
+    enforcing->signal(SIGTERM);
+    EXPECT_EQ(enforcing->endsWithin(5s), 0) << folder_.log();
+    const std::string none =
+        "Closing connections: no: process " + std::to_string(stopped->pid()) + ", which can close them, is stopped\n";
+    const auto after = statusSaying({none});
+    EXPECT_NE(after.output.find(none), std::string::npos) << after.output;
+    EXPECT_FALSE(loopback::killedWithinATick(ClosedPort)) << "a stopped copy closed a connection";
 }

@@ -126,6 +126,21 @@ void writeOpenAllDaySettings(const std::string& folder) {
     });
 }
 
+std::vector<uint32_t> drawnPixels(HICON icon, int size) {
+    std::vector<uint32_t> pixels;
+    for (const uint32_t background : {0x000000u, 0xFFFFFFu}) {
+        Canvas canvas(size, size);
+        canvas.fill(background);
+        DrawIconEx(canvas.dc(), 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
+                pixels.push_back(canvas.at(x, y));
+            }
+        }
+    }
+    return pixels;
+}
+
 TrayPicture::TrayPicture(const std::string& program, ProgramIcon icon) : size_(GetSystemMetrics(SM_CXSMICON)) {
     const HMODULE module =
         LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);

@@ -42,6 +42,9 @@ void useSettingsFolder(const std::string& folder, const std::function<void()>& u
 // equal (the closed ports are open all day: nothing is scanned and the open icon shows), one port.
 void writeOpenAllDaySettings(const std::string& folder);
 
+// An icon drawn at size by size pixels over black, then over white: what it shows and where it is clear.
+std::vector<uint32_t> drawnPixels(HICON icon, int size);
+
 // One of the program's icons as a tray draws it: at the small-icon size, from the icon the program
 // loads from its own resources. Drawn over black and over white, the pixels that come out the same
 // cover the background whatever it is; those are the ones looked for on the screen.
@@ -77,6 +80,7 @@ public:
     RunningProgram& operator=(const RunningProgram&) = delete;
 
     bool started() const { return process_ != nullptr; }
+    DWORD processId() const { return id_; }
     bool running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
 
     // Whether the process ended by itself within the time, with exit code 0.

@@ -13,6 +13,8 @@
 #include "support/TempDir.h"
 
 #include <windows.h>
+// after windows.h, which it needs
+#include <shellapi.h>
 #undef StartService
 
 #include <gtest/gtest.h>
@@ -190,6 +192,30 @@ TEST_F(ProgramTest, ASecondCopyEndsByItselfAndLeavesTheFirstAndTheSettingsAlone)
     EXPECT_EQ(settingsBytes(), settings);
 }
 
+// Explorer, the taskbar and the installed-programs list show the executable's first icon, as the shell
+// extracts it.
+TEST(ProgramFile, ItsFirstIconIsTheKeyThatItsTitleBarsAndTheTrayShow) {
+    const HICON first = ExtractIconA(GetModuleHandleA(nullptr), QW_PROGRAM_PATH, 0);
+    ASSERT_TRUE(first != nullptr && first != reinterpret_cast<HICON>(1)) << "no icon in " << QW_PROGRAM_PATH;
+    const HMODULE program =
+        LoadLibraryExA(QW_PROGRAM_PATH, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(program, nullptr);
+    const int size = GetSystemMetrics(SM_CXICON);
+    const auto loaded = [&](ProgramIcon icon) {
+        const auto handle = static_cast<HICON>(
+            LoadImageA(program, MAKEINTRESOURCEA(static_cast<int>(icon)), IMAGE_ICON, size, size, 0));
+        std::vector<uint32_t> pixels = drawnPixels(handle, size);
+        DestroyIcon(handle);
+        return pixels;
+    };
+    const std::vector<uint32_t> shown = drawnPixels(first, size);
+    EXPECT_EQ(shown, loaded(ProgramIcon::Window)) << "not the icon of the program's title bars";
+    EXPECT_EQ(shown, loaded(ProgramIcon::Open)) << "not the key";
+    EXPECT_NE(shown, loaded(ProgramIcon::Blocked)) << "the pictures cannot be told apart";
+    DestroyIcon(first);
+    FreeLibrary(program);
+}
+
 class ProgramService : public ProgramTest {
 protected:
     void SetUp() override {
@@ -289,6 +315,15 @@ TEST_F(ProgramTest, QuietwirectlChangesWhatTheRunningProgramUsesAndReadsBackWhat
     EXPECT_EQ(status.status, 0u) << status.output;
     EXPECT_TRUE(contains(status.output, "Program: running\r\n")) << status.output;
     EXPECT_TRUE(contains(status.output, "open: inside the window")) << status.output;
+    // Whether a copy is suspended is not told on Windows.
+    const std::string id = std::to_string(program->processId());
+    EXPECT_TRUE(contains(status.output, "  process " + id + " (")) << status.output;
+    EXPECT_FALSE(contains(status.output, "(user unknown)")) << status.output;
+    EXPECT_TRUE(contains(status.output, "): can close connections, cannot tell whether it is running or stopped\r\n"))
+        << status.output;
+    EXPECT_TRUE(contains(status.output, "Closing connections: yes, by process " + id +
+                                            " (unless it is stopped, which cannot be told here)\r\n"))
+        << status.output;
     EXPECT_EQ(quietwirectl("add-port \"21, FTP PORT\"").status, 0u);
 
     // The program raises the alarm and writes the file itself; the tool reads what it wrote.

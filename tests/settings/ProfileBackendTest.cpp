@@ -107,3 +107,30 @@ TEST(ProfileBackend, WritesAndReadsAsWindowsDoes) {
         EXPECT_EQ(ProfileText::read(text, r.section, r.key).value_or("").substr(0, 2047), r.expected) << r.key;
     }
 }
+
+// A line without '=' inside a section, as a person editing the file might leave one: Windows takes it
+// for a key that has no value, so it reads as the caller's default, hides a later line of the same name,
+// and a write to that name gives it its value in place.
+TEST(ProfileBackend, ALineWithoutEqualsIsAKeyWithNoValue) {
+    TempDir dir;
+    const std::string ini = dir.file("bare.ini");
+    const std::string before = "[S]\r\nbare\r\nshadow\r\nshadow=later\r\n  spaced bare  \r\n[T]\r\nk=v\r\n";
+    writeBytes(ini, before);
+    ProfileFile& profile = systemProfileFile();
+    const auto read = [&](const std::string& section, const std::string& key) {
+        std::string buffer(256, '\0');
+        const uint32_t n = profile.getPrivateProfileString(section, key, "<default>", buffer.data(), 256, ini);
+        return buffer.substr(0, n);
+    };
+    for (const char* key : {"bare", "shadow", "spaced bare"}) {
+        EXPECT_EQ(read("S", key), "<default>") << key;
+        EXPECT_FALSE(ProfileText::read(before, "S", key)) << key;
+    }
+    EXPECT_EQ(read("T", "k"), "v");
+
+    ASSERT_TRUE(profile.writePrivateProfileString("S", "shadow", "new", ini));
+    EXPECT_EQ(read("S", "shadow"), "new");
+    EXPECT_EQ(ProfileText::read(readBytes(ini), "S", "shadow"), "new");
+    EXPECT_EQ(ProfileText::write(before, "S", "shadow", "new").value(),
+              "[S]\r\nbare\r\nshadow=new\r\nshadow=later\r\n  spaced bare  \r\n[T]\r\nk=v\r\n");
+}

@@ -58,7 +58,7 @@ TEST(ProfileTextRead, LinesOfEveryShapeAreReadAsWindowsReadsThem) {
                              "=emptykey\r\n"
                              "[broken\r\n"
                              "after=still in S\r\n";
-    EXPECT_EQ(value(text, "S", "noequals"), "") << "a line without '=' is a key with no value";
+    EXPECT_EQ(value(text, "S", "noequals"), "<absent>") << "a line without '=' is a key with no value";
     EXPECT_EQ(value(text, "S", "#hash"), "yes") << "only ';' starts a comment";
     EXPECT_EQ(value(text, "S", "; comment"), "<absent>");
     EXPECT_EQ(value(text, "S", ""), "emptykey");

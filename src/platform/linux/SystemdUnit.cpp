@@ -1,5 +1,7 @@
 #include "platform/linux/SystemdUnit.h"
 
+#include "platform/linux/OomScore.h"
+
 #include <string>
 #include <string_view>
 
@@ -69,6 +71,8 @@ std::optional<std::string> serviceUnitText(const ServiceUnit& unit) {
     line("NotifyAccess=main");
     line("ExecStart=" + quoted(unit.program));
     line("Restart=on-failure");
+    // A user who fills memory must not get the kernel to end the curfew first.
+    line("OOMScoreAdjust=" + std::to_string(ProgramOomScoreAdjust));
     if (!unit.user.empty()) {
         line("User=" + unit.user);
     }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -191,6 +192,9 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
 }
 
 Win32Form::~Win32Form() {
+    if (owner_ != nullptr) {
+        EnableWindow(owner_, TRUE);
+    }
     for (const auto& [name, timer] : timers_) {
         KillTimer(window_.get(), timer.id);
     }
@@ -227,8 +231,34 @@ bool Win32Form::requestClose(CloseReason reason) {
         return false;
     }
     handlers_.Unload();
-    ShowWindow(window_.get(), SW_HIDE);
+    hide();
     return true;
+}
+
+// As a dialog box does it: the window the user was in owns the modal form, which stays above it and has
+// no taskbar button of its own, and takes no input until the form has closed. Only a shown window
+// qualifies: the hidden main window must go on hearing the tray icon.
+void Win32Form::takeOwner() {
+    HWND active = GetActiveWindow();
+    if (active == nullptr || active == window_.get() || !IsWindowVisible(active) || !IsWindowEnabled(active)) {
+        return;
+    }
+    SetWindowLongPtrA(window_.get(), GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(active));
+    EnableWindow(active, FALSE);
+    owner_ = active;
+}
+
+void Win32Form::hide() {
+    HWND owner = std::exchange(owner_, nullptr);
+    const bool active = GetActiveWindow() == window_.get();
+    // Enabled before the form goes, or the system passes the activation to some other window.
+    if (owner != nullptr) {
+        EnableWindow(owner, TRUE);
+    }
+    ShowWindow(window_.get(), SW_HIDE);
+    if (owner != nullptr && active && IsWindowVisible(owner)) {
+        SetActiveWindow(owner);
+    }
 }
 
 LRESULT Win32Form::handle(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -293,6 +323,9 @@ void Win32Form::Show(bool modal) {
     if (headless_) {
         return;
     }
+    if (modal) {
+        takeOwner();
+    }
     ShowWindow(window_.get(), SW_SHOW);
     if (!modal) {
         return;
@@ -302,10 +335,14 @@ void Win32Form::Show(bool modal) {
     while (IsWindowVisible(window_.get()) && GetMessageA(&message, nullptr, 0, 0) > 0) {
         dispatch(message);
     }
+    if (owner_ != nullptr) { // the loop was ended by the program's end, the form still up
+        EnableWindow(std::exchange(owner_, nullptr), TRUE);
+    }
+    SetWindowLongPtrA(window_.get(), GWLP_HWNDPARENT, 0);
 }
 
 void Win32Form::Hide() {
-    ShowWindow(window_.get(), SW_HIDE);
+    hide();
 }
 
 void Win32Form::Close() {

@@ -57,6 +57,8 @@ private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     bool requestClose(CloseReason reason);
+    void takeOwner();
+    void hide();
 
     struct Timer {
         UINT_PTR id;
@@ -77,4 +79,5 @@ private:
     int defaultButton_ = 0;
     HWND focus_ = nullptr; // the control that gets the focus back when the form is activated
     bool byCode_ = false;
+    HWND owner_ = nullptr; // the window a modal showing disabled, until the form closes
 };
