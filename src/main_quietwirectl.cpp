@@ -2,6 +2,7 @@
 #include "admin/Quietwirectl.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "platform/PacketFilter.h"
 #include "platform/Platform.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramProcesses.h"
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
     const ScopedInstall<ProfileFile> profile(systemProfileFile());
     const ScopedInstall<Clock> clock(systemClock());
     const ScopedInstall<TcpTable> table(systemTcpTable());
+    const ScopedInstall<PacketFilter> filter(systemPacketFilter());
     const ScopedInstall<ServiceControl> service(programServiceControl());
     const ScopedInstall<ProgramProcesses> processes(systemProgramProcesses());
     const ScopedInstall<Terminal> terminal(systemTerminal());

@@ -2,6 +2,7 @@
 
 #include "admin/Administration.h"
 #include "core/CurfewWindow.h"
+#include "platform/PacketFilter.h"
 #include "platform/Platform.h"
 #include "platform/ProgramProcesses.h"
 #include "platform/ServiceControl.h"
@@ -351,6 +352,38 @@ std::string programText(size_t copies, size_t stopped) {
 // Needs no password: what the tray icon shows anyone, and whether it is in force at all: each copy that
 // runs, and whether one of them closes connections. Without settings it can read, it says what it can
 // (what it cannot tell is null in JSON) and fails.
+// The in-line block's rules as the system holds them now, not as the settings say they should be.
+struct BlockRules {
+    std::optional<std::vector<uint16_t>> ports; // nothing: the system cannot be asked
+    std::string text() const {
+        if (!ports) {
+            return "cannot tell";
+        }
+        if (ports->empty()) {
+            return "none in force";
+        }
+        std::string list;
+        for (const uint16_t port : *ports) {
+            list += (list.empty() ? "" : ", ") + std::to_string(port);
+        }
+        return "in force on " + list;
+    }
+    std::string json() const {
+        if (!ports) {
+            return "null";
+        }
+        std::string list;
+        for (const uint16_t port : *ports) {
+            list += (list.empty() ? "" : ",") + std::to_string(port);
+        }
+        return "[" + list + "]";
+    }
+};
+
+BlockRules blockRules() {
+    return {platform::get<PacketFilter>().InForce()};
+}
+
 void status(const Options& options) {
     std::vector<ProgramCopy> copies = platform::get<ProgramProcesses>().RunningCopies();
     std::sort(copies.begin(), copies.end(),
@@ -372,6 +405,7 @@ void status(const Options& options) {
                          : copies.empty() ? "not-running"
                                           : "stopped";
     const size_t entries = Administration::ClosedPortList().size();
+    const BlockRules rules = blockRules();
     if (options.json) {
         std::string processes;
         for (const ProgramCopy& copy : copies) {
@@ -386,7 +420,8 @@ void status(const Options& options) {
             ",\"end\":" + (known ? jsonString(modGlobals::EndTime) : "null") +
             ",\"alarm\":" + (known ? jsonBool(modGlobals::AlarmRaised) : "null") + ",\"closedPortEntries\":" +
             (known ? std::to_string(entries) : "null") + ",\"canCloseConnections\":" + jsonOptional(closing.closing) +
-            ",\"closing\":" + jsonString(closing.text) + "}\n");
+            ",\"closing\":" + jsonString(closing.text) + ",\"block\":{\"chosen\":" +
+            (known ? jsonBool(modGlobals::BlockChosen) : "null") + ",\"rulesInForce\":" + rules.json() + "}}\n");
     } else {
         std::string copyLines;
         for (const ProgramCopy& copy : copies) {
@@ -405,8 +440,12 @@ void status(const Options& options) {
                                           : "Closed ports (" + entriesText(entries) + "): open: the program is " +
                                                 (copies.empty() ? "not running" : "stopped") +
                                                 " (while it runs: " + reasonText(curfew) + ")";
+        const std::string blockText =
+            std::string("In-line block: ") +
+            (!known ? "cannot tell whether it is chosen" : modGlobals::BlockChosen ? "chosen" : "not chosen") +
+            "; rules " + rules.text() + "\n";
         say("Program: " + programText(copies.size(), stopped) + "\n" + copyLines + "Service: " + asService + "\n" +
-            portsText + "\nClosing connections: " + closing.text + "\n");
+            portsText + "\nClosing connections: " + closing.text + "\n" + blockText);
     }
     if (!known) {
         fail(unreadable);
@@ -424,7 +463,8 @@ void show(const Options& options) {
         }
         say("{\"start\":" + jsonString(modGlobals::StartTime) + ",\"end\":" + jsonString(modGlobals::EndTime) +
             ",\"closedPorts\":[" + list + "],\"alarm\":" + jsonBool(modGlobals::AlarmRaised) +
-            ",\"serviceRegistered\":" + jsonBool(registered) + "}\n");
+            ",\"serviceRegistered\":" + jsonBool(registered) + ",\"block\":" + jsonBool(modGlobals::BlockChosen) +
+            ",\"blockRulesInForce\":" + blockRules().json() + "}\n");
         return;
     }
     std::string text = "Window: " +
@@ -432,6 +472,8 @@ void show(const Options& options) {
                                                                                      : "open from " + windowText()) +
                        "\nAlarm: " + (modGlobals::AlarmRaised ? "raised" : "not raised") +
                        "\nService: " + (registered ? "registered" : "not registered") +
+                       "\nIn-line block: " + (modGlobals::BlockChosen ? "on" : "off") + " (rules " +
+                       blockRules().text() + ")" +
                        "\nClosed ports:" + (entries.empty() ? " none" : "") + "\n";
     for (const std::string& entry : entries) {
         text += "  " + entry + "\n";
@@ -538,6 +580,42 @@ void resetAlarm(const Options& options) {
     say(std::string(Administration::AlarmHasBeenReset) + "\n");
 }
 
+// With no copy running, nothing else would ever lift what a killed copy left in force.
+bool noCopyRuns() {
+    const std::vector<ProgramCopy> copies = platform::get<ProgramProcesses>().RunningCopies();
+    return std::all_of(copies.begin(), copies.end(), [](const ProgramCopy& copy) { return copy.stopped == true; });
+}
+
+void liftRules() {
+    if (const Result lifted = platform::get<PacketFilter>().Refuse({}); !lifted) {
+        fail("The rules could not be lifted: " + lifted.reason() + ".");
+    }
+}
+
+void setBlock(const Options& options) {
+    const std::string& choice = options.operands[0];
+    if (choice != "on" && choice != "off") {
+        usage("set-block takes on or off, not \"" + choice + "\"");
+    }
+    loadAsAdministrator(options);
+    modGlobals::BlockChosen = choice == "on";
+    save();
+    say(std::string("The in-line block is ") + choice + "; a running copy takes it over within a second.\n");
+    const BlockRules left = blockRules();
+    if (!modGlobals::BlockChosen && noCopyRuns() && (!left.ports || !left.ports->empty())) {
+        liftRules();
+        say("The rules a copy left in force were lifted.\n");
+    }
+}
+
+// For the package's removal and the uninstaller, which end the program first: what a killed copy left goes
+// too. No password: whoever may run this as root or administrator may lift the rules with the system's
+// own tools as well.
+void liftBlock(const Options&) {
+    liftRules();
+    say("No rules of the program's own are in force.\n");
+}
+
 // The dialog offers only the button the Installed flag allows; --force offers both, as its debug mode.
 void changeService(const Options& options, bool registering) {
     loadAsAdministrator(options);
@@ -610,6 +688,16 @@ constexpr Command Commands[] = {
      .summary = "Clears the alarm a change of the clock raised",
      .administrator = true,
      .run = resetAlarm},
+    {.name = "set-block",
+     .synopsis = "on|off",
+     .summary = "Also refuses new connections on closed ports while they are closed (off: the sweep alone)",
+     .operands = 1,
+     .administrator = true,
+     .run = setBlock},
+    {.name = "lift-block",
+     .synopsis = "",
+     .summary = "Lifts the in-line block's rules (for uninstalling; a running copy sets them again)",
+     .run = liftBlock},
     {.name = "register-service",
      .synopsis = "[--force]",
      .summary = "Starts the program with the system, as a service",

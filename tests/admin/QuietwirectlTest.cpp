@@ -1,5 +1,6 @@
 #include "admin/Quietwirectl.h"
 #include "fakes/FakeClock.h"
+#include "fakes/FakePacketFilter.h"
 #include "fakes/FakeServiceControl.h"
 #include "fakes/FakeTcpTable.h"
 #include "fakes/FakeTerminal.h"
@@ -69,6 +70,8 @@ protected:
     FakeClock clock_;
     FakeTcpTable table_;
     FakeProgramProcesses processes_;
+    FakePacketFilter filter_;
+    platform::ScopedInstall<PacketFilter> useFilter_{filter_};
     platform::ScopedInstall<Terminal> useTerminal_{terminal_};
     platform::ScopedInstall<ServiceControl> useService_{service_};
     platform::ScopedInstall<Clock> useClock_{clock_};
@@ -202,10 +205,11 @@ TEST_F(QuietwirectlTest, StatusNamesEachCopyAndSaysConnectionsAreClosedWhenOneRu
         processes_.copies = c.copies;
         ASSERT_EQ(ctl({"status"}), Quietwirectl::Success) << terminal_.err;
         EXPECT_EQ(terminal_.out, c.copyLines + "Service: not registered\nClosed ports (1 entry): " + c.ports +
-                                     "\nClosing connections: " + c.closing + "\n");
+                                     "\nClosing connections: " + c.closing +
+                                     "\nIn-line block: not chosen; rules none in force\n");
         ASSERT_EQ(ctl({"status", "--json"}), Quietwirectl::Success);
         EXPECT_NE(terminal_.out.find(c.json), std::string::npos) << terminal_.out;
-        EXPECT_NE(terminal_.out.find("\"canCloseConnections\":" + c.closes + ",\"closing\":\"" + c.closing + "\"}"),
+        EXPECT_NE(terminal_.out.find("\"canCloseConnections\":" + c.closes + ",\"closing\":\"" + c.closing + "\","),
                   std::string::npos)
             << terminal_.out;
     }
@@ -253,10 +257,11 @@ TEST_F(QuietwirectlTest, ShowListsTheSettingsAndLeavesARaisedAlarmForResetAlarm)
     writeRaw("PORTS", "OP_01", "21, \"FTP\"");
     ASSERT_EQ(admin({"show"}), Quietwirectl::Success) << terminal_.err;
     EXPECT_EQ(terminal_.out, "Window: open from 22:00:00 to 06:00:00\nAlarm: raised\nService: not registered\n"
-                             "Closed ports:\n  25, SMTP\n  21, \"FTP\"\n");
+                             "In-line block: off (rules none in force)\nClosed ports:\n  25, SMTP\n  21, \"FTP\"\n");
     ASSERT_EQ(admin({"show", "--json"}), Quietwirectl::Success);
     EXPECT_EQ(terminal_.out, "{\"start\":\"22:00:00\",\"end\":\"06:00:00\",\"closedPorts\":[\"25, SMTP\",\"21, "
-                             "\\\"FTP\\\"\"],\"alarm\":true,\"serviceRegistered\":false}\n");
+                             "\\\"FTP\\\"\"],\"alarm\":true,\"serviceRegistered\":false,\"block\":false,"
+                             "\"blockRulesInForce\":[]}\n");
     EXPECT_EQ(stored("ALARM"), "True");
 
     ASSERT_EQ(admin({"reset-alarm"}), Quietwirectl::Success);
@@ -403,4 +408,38 @@ TEST_F(QuietwirectlTest, ASaveThatDoesNotReachTheDiskFailsWithTheReason) {
     EXPECT_EQ(admin({"add-port", "23"}), Quietwirectl::Failure);
     EXPECT_EQ(terminal_.err.rfind("quietwirectl: The settings could not be written. ", 0), 0u) << terminal_.err;
     EXPECT_TRUE(terminal_.out.empty());
+}
+
+TEST_F(QuietwirectlTest, SetBlockStoresTheChoiceAndStatusAndShowSayWhatTheSystemHoldsNow) {
+    EXPECT_EQ(ctl({"status"}), Quietwirectl::Success);
+    EXPECT_NE(terminal_.out.find("In-line block: not chosen; rules none in force\n"), std::string::npos)
+        << terminal_.out;
+    EXPECT_EQ(ctl({"set-block", "maybe"}), Quietwirectl::Usage);
+
+    ASSERT_EQ(admin({"set-block", "on"}), Quietwirectl::Success) << terminal_.err;
+    EXPECT_EQ(stored("BLOCK"), "True");
+    filter_.inForce = {25};
+    ASSERT_EQ(ctl({"status", "--json"}), Quietwirectl::Success);
+    EXPECT_NE(terminal_.out.find("\"block\":{\"chosen\":true,\"rulesInForce\":[25]}"), std::string::npos)
+        << terminal_.out;
+    ASSERT_EQ(admin({"show"}), Quietwirectl::Success);
+    EXPECT_NE(terminal_.out.find("In-line block: on (rules in force on 25)\n"), std::string::npos) << terminal_.out;
+
+    ASSERT_EQ(admin({"set-block", "off"}), Quietwirectl::Success);
+    EXPECT_EQ(readRaw("SETUP", "BLOCK"), "");
+    EXPECT_EQ(filter_.inForce, std::vector<uint16_t>{25}) << "a running copy lifts them itself at its next tick";
+
+    processes_.copies.clear();
+    filter_.askable = false;
+    ASSERT_EQ(admin({"set-block", "off"}), Quietwirectl::Success);
+    EXPECT_TRUE(filter_.inForce.empty()) << "with no copy running, what a killed copy left is lifted";
+    EXPECT_NE(terminal_.out.find("were lifted"), std::string::npos) << terminal_.out;
+    ASSERT_EQ(ctl({"status", "--json"}), Quietwirectl::Success);
+    EXPECT_NE(terminal_.out.find("\"rulesInForce\":null"), std::string::npos) << "cannot tell is null";
+
+    filter_.inForce = {25};
+    filter_.refusal = "nftables refused the rules (Operation not permitted)";
+    EXPECT_EQ(ctl({"lift-block"}), Quietwirectl::Failure);
+    EXPECT_EQ(terminal_.err, refusal("The rules could not be lifted: nftables refused the rules (Operation not "
+                                     "permitted)."));
 }
