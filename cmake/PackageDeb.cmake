@@ -94,6 +94,7 @@ endforeach()
 # Installing creates the data folder and enables nothing; removing stops and disables the service and
 # clears its Installed flag; purging deletes the data folder. Each works without systemd running, in a
 # chroot, and under DPKG_ROOT.
+set(QW_BIN_DIR ${CPACK_PACKAGING_INSTALL_PREFIX}/bin)
 foreach(script postinst prerm postrm)
     configure_file(cmake/deb/${script}.in ${QW_DEB_FILES}/control/${script} @ONLY)
     list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QW_DEB_FILES}/control/${script})

@@ -166,6 +166,10 @@ Function un.QuietwireRemove
   ${EndIf}
   ; Copies save their settings as they end: before the settings may go.
   Call un.QwEndProgram
+  ; The in-line block's filters outlive a program that was killed; with the program gone, nothing else
+  ; would lift them.
+  nsExec::Exec '"$INSTDIR\quietwirectl.exe" lift-block'
+  Pop $0
 
   ${un.GetParameters} $0
   ClearErrors
