@@ -336,7 +336,9 @@ TEST_F(ProgramTest, QuietwirectlChangesWhatTheRunningProgramUsesAndReadsBackWhat
     EXPECT_TRUE(waitUntil([&] { return blocked_.timesInTaskbar() == 1; })) << "no blocked icon after the alarm";
     const ToolRun shown = quietwirectl("show --json");
     EXPECT_EQ(shown.output, "{\"start\":\"00:00:00\",\"end\":\"00:00:00\",\"closedPorts\":[\"2525, TEST\",\"21, FTP "
-                            "PORT\"],\"alarm\":true,\"serviceRegistered\":false}\r\n");
+                            "PORT\"],\"alarm\":true,\"serviceRegistered\":false,\"block\":false,"
+                            "\"blockRulesInForce\":null}\r\n")
+        << "Wine keeps no filters and cannot be asked for them";
 
     const ToolRun reset = quietwirectl("reset-alarm");
     EXPECT_EQ(reset.output, "Alarm has been reset!\r\n");
