@@ -101,3 +101,27 @@ double percentile(const std::vector<double>& sorted, double fraction) {
     const size_t index = static_cast<size_t>(fraction * static_cast<double>(sorted.size() - 1) + 0.5);
     return sorted[std::min(index, sorted.size() - 1)];
 }
+
+void Table::row(const std::string& what, const std::string& value, const std::string& goal, std::optional<bool> met) {
+    rows_.push_back({what, value, goal, met ? (*met ? "yes" : "NO") : ""});
+}
+
+void Table::print() const {
+    size_t widths[4] = {0, 0, 0, 0};
+    for (const auto& r : rows_) {
+        for (size_t i = 0; i < 4; ++i) {
+            widths[i] = std::max(widths[i], r[i].size());
+        }
+    }
+    const auto line = [&](const std::array<std::string, 4>& r) {
+        std::printf("| %-*s | %-*s | %-*s | %-*s |\n", static_cast<int>(widths[0]), r[0].c_str(),
+                    static_cast<int>(widths[1]), r[1].c_str(), static_cast<int>(widths[2]), r[2].c_str(),
+                    static_cast<int>(widths[3]), r[3].c_str());
+    };
+    line({"figure", "measured", "goal", "met"});
+    line({std::string(widths[0], '-'), std::string(widths[1], '-'), std::string(widths[2], '-'),
+          std::string(widths[3], '-')});
+    for (const auto& r : rows_) {
+        line(r);
+    }
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <utility>
@@ -30,3 +32,14 @@ bool wasReset(int fd);
 
 // The value at the fraction (0..1) of ascending values; 0 for none.
 double percentile(const std::vector<double>& sorted, double fraction);
+
+// The report: one row a figure, printed as a table with the columns as wide as their widest cell.
+class Table {
+public:
+    void row(const std::string& what, const std::string& value, const std::string& goal = "",
+             std::optional<bool> met = std::nullopt);
+    void print() const;
+
+private:
+    std::vector<std::array<std::string, 4>> rows_;
+};

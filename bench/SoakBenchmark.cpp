@@ -19,7 +19,6 @@
 #include <QGuiApplication>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -764,37 +763,6 @@ TrayInjection restartTheTray(HelperProcess& host, HelperProcess& newHost, pid_t 
         3000ms);
     return result;
 }
-
-// The report: one row a figure, printed as a table with the columns as wide as their widest cell.
-class Table {
-public:
-    void row(const std::string& what, const std::string& value, const std::string& goal = "",
-             std::optional<bool> met = std::nullopt) {
-        rows_.push_back({what, value, goal, met ? (*met ? "yes" : "NO") : ""});
-    }
-    void print() const {
-        size_t widths[4] = {0, 0, 0, 0};
-        for (const auto& r : rows_) {
-            for (size_t i = 0; i < 4; ++i) {
-                widths[i] = std::max(widths[i], r[i].size());
-            }
-        }
-        const auto line = [&](const std::array<std::string, 4>& r) {
-            std::printf("| %-*s | %-*s | %-*s | %-*s |\n", static_cast<int>(widths[0]), r[0].c_str(),
-                        static_cast<int>(widths[1]), r[1].c_str(), static_cast<int>(widths[2]), r[2].c_str(),
-                        static_cast<int>(widths[3]), r[3].c_str());
-        };
-        line({"figure", "measured", "goal", "met"});
-        line({std::string(widths[0], '-'), std::string(widths[1], '-'), std::string(widths[2], '-'),
-              std::string(widths[3], '-')});
-        for (const auto& r : rows_) {
-            line(r);
-        }
-    }
-
-private:
-    std::vector<std::array<std::string, 4>> rows_;
-};
 
 // What each connection's end was worth, knowing the window and when the program was stopped.
 class Verdicts {
