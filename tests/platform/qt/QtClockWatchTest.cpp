@@ -1,4 +1,7 @@
 #include "platform/ClockWatch.h"
+#include "platform/linux/SystemZone.h"
+#include "platform/linux/TimeChangeTimer.h"
+#include "platform/linux/ZoneFiles.h"
 #include "platform/qt/QtOffscreenApplication.h"
 #include "support/SystemClock.h"
 
@@ -8,13 +11,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <ostream>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 // The Linux clock watch against the real clock: the test sets the system time to its own current value,
-// the only change of the clock a test may make on a shared machine (needs root).
+// the only change of the clock a test may make on a shared machine (needs root); and against a zone file
+// of the test's own standing in for the machine's.
 namespace {
 
 struct Heard {
@@ -33,8 +38,10 @@ void PrintTo(const Heard& h, std::ostream* out) {
 
 constexpr uintptr_t FirstWindow = 0x1001;
 constexpr uintptr_t SecondWindow = 0x1002;
+constexpr uintptr_t ZoneWindow = 0x1003;
 std::vector<Heard> heardByFirst;
 std::vector<Heard> heardBySecond;
+std::vector<Heard> heardByZoneWindow;
 uintptr_t firstToken = 0;
 
 Heard heard(uintptr_t window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
@@ -51,6 +58,11 @@ intptr_t firstProcedure(uintptr_t window, uint32_t message, uintptr_t wParam, in
 
 intptr_t secondProcedure(uintptr_t window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
     heardBySecond.push_back(heard(window, message, wParam, lParam));
+    return 0;
+}
+
+intptr_t zoneProcedure(uintptr_t window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    heardByZoneWindow.push_back(heard(window, message, wParam, lParam));
     return 0;
 }
 
@@ -86,4 +98,54 @@ TEST(QtClockWatch, EachSettingOfTheClockIsHeardOnceFromTheEventLoopUntilTheWatch
     EXPECT_EQ(heardByFirst, (std::vector<Heard>{{FirstWindow, TimeChangeMessage, 0, 0, true}}))
         << "nothing reaches a procedure once its watch is restored";
     watch.RestoreWindowProc(SecondWindow, secondToken);
+}
+
+namespace {
+
+// One watched run: a change of the zone, then a zone whose daylight-saving time begins a few seconds
+// later. False when another program set the machine's clock meanwhile, which the watch hears as well.
+bool watchedZoneRun(ZoneFiles& zone, std::vector<Heard>& expected) {
+    heardByZoneWindow.clear();
+    zone.replaceWith("Etc/GMT-3");
+    systemZone().useFile(zone.path());
+    TimeChangeTimer others;
+    EXPECT_EQ(others.open(), 0);
+    ClockWatch& watch = systemClockWatch();
+    const uintptr_t token = watch.SetWindowProc(ZoneWindow, zoneProcedure);
+    EXPECT_NE(token, 0u);
+    const Heard change{ZoneWindow, TimeChangeMessage, 0, 0, true};
+
+    zone.replaceWith("Etc/GMT+5");
+    EXPECT_TRUE(QTest::qWaitFor([] { return !heardByZoneWindow.empty(); }));
+    EXPECT_TRUE(clockIsAt(-5)) << "heard with the new zone in use";
+    QTest::qWait(700); // the zone looked at again: nothing more to hear
+    expected = {change};
+    const size_t afterChange = heardByZoneWindow.size();
+
+    // Putting the zone in place is a change of the zone; its transition is none.
+    const std::time_t transition = std::time(nullptr) + 3;
+    EXPECT_EQ(zone.replaceWithDaylightFrom(transition), "");
+    EXPECT_TRUE(QTest::qWaitFor([afterChange] { return heardByZoneWindow.size() > afterChange; }));
+    EXPECT_LT(std::time(nullptr), transition) << "the machine was too slow to see the zone before its transition";
+    EXPECT_TRUE(clockIsAt(0));
+    EXPECT_TRUE(QTest::qWaitFor([] { return clockIsAt(1); }, 10000)) << "the transition never came";
+    QTest::qWait(700);
+    expected.push_back(change);
+
+    watch.RestoreWindowProc(ZoneWindow, token);
+    systemZone().useFile(SystemZone::MachineZoneFile);
+    return !others.takeChange();
+}
+
+} // namespace
+
+TEST(QtClockWatch, AChangeOfTheZoneIsHeardOnceFromTheEventLoopADaylightSavingTransitionIsNot) {
+    ZoneFiles zone;
+    std::vector<Heard> expected;
+    bool undisturbed = false;
+    for (int run = 0; run < 5 && !undisturbed && !HasFailure(); ++run) {
+        undisturbed = watchedZoneRun(zone, expected);
+    }
+    ASSERT_TRUE(undisturbed) << "the machine's clock was set during every run";
+    EXPECT_EQ(heardByZoneWindow, expected);
 }
