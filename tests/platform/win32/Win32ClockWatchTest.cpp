@@ -1,17 +1,16 @@
-#include "platform/ClockWatch.h"
+#include "platform/win32/Win32ClockWatch.h"
 #include "platform/TrayShell.h"
-
-#include <windows.h>
-// windows.h makes CallWindowProc a macro for CallWindowProcA, which would rename the interface's method.
-#undef CallWindowProc
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 // The window procedure that the clock watch puts on a window: WM_TIMECHANGE goes to the portable
 // procedure, which passes every other message on to the window's own procedure. Wine sends no
-// WM_TIMECHANGE when a program sets the time, so the test sends it as the system would.
+// WM_TIMECHANGE when a program sets the time, so the test sends it as the system would. Wine cannot
+// change its time zone (it takes the host's; SetDynamicTimeZoneInformation is not there), so a change
+// of the zone is a zone of the test's own that the watch reads.
 namespace {
 
 std::vector<UINT> ownMessages;
@@ -19,7 +18,7 @@ std::vector<UINT> heard;
 uintptr_t previous = 0;
 
 LRESULT CALLBACK OwnProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_TIMECHANGE || message >= WM_USER) {
+    if (message == WM_TIMECHANGE || message == WM_SETTINGCHANGE || message >= WM_USER) {
         ownMessages.push_back(message);
         return static_cast<LRESULT>(wParam + lParam);
     }
@@ -33,6 +32,41 @@ intptr_t watcher(uintptr_t window, uint32_t message, uintptr_t wParam, intptr_t 
         return 0;
     }
     return systemClockWatch().CallWindowProc(previous, window, message, wParam, lParam);
+}
+
+// The zone the test's watch reads.
+DYNAMIC_TIME_ZONE_INFORMATION testZone{};
+
+DWORD WINAPI readTestZone(PDYNAMIC_TIME_ZONE_INFORMATION zone) {
+    *zone = testZone;
+    return TIME_ZONE_ID_STANDARD;
+}
+
+void setTestZone(const wchar_t* key, LONG bias) {
+    testZone = {};
+    testZone.Bias = bias;
+    lstrcpynW(testZone.TimeZoneKeyName, key, 128);
+    lstrcpynW(testZone.StandardName, key, 32);
+}
+
+// Runs the window's messages for a while, as the program's loop does.
+void pumpFor(DWORD millis) {
+    const DWORD start = GetTickCount();
+    MSG message;
+    while (GetTickCount() - start < millis) {
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&message);
+        }
+        Sleep(10);
+    }
+}
+
+constexpr char SettingArea[] = "intl";
+
+// True when the window's own procedure answered it.
+bool sendSettingChange(HWND window) {
+    return SendMessageA(window, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(SettingArea)) ==
+           reinterpret_cast<LRESULT>(SettingArea);
 }
 
 class RecordingSink : public TrayMessageSink {
@@ -96,4 +130,54 @@ TEST_F(Win32ClockWatch, RestoringUnderTheTrayShellsProcedureKeepsTheTrayWorking)
 
     systemTrayShell().UnhookWindow(handle);
     EXPECT_EQ(SendMessageA(window, WM_USER + 5, 1, 1), 2);
+}
+
+TEST_F(Win32ClockWatch, AChangeOfTheZoneAnnouncedAsASettingChangeIsHeardAsATimeChangeAndTheSettingGoesOn) {
+    setTestZone(L"W. Europe Standard Time", -60);
+    const std::unique_ptr<ClockWatch> zoneWatch = makeClockWatch(&readTestZone);
+    previous = zoneWatch->SetWindowProc(handle, watcher);
+    ASSERT_NE(previous, 0u);
+
+    EXPECT_TRUE(sendSettingChange(window));
+    EXPECT_EQ(heard, std::vector<UINT>{WM_SETTINGCHANGE}) << "the zone is as it was";
+
+    setTestZone(L"Central Pacific Standard Time", -660);
+    EXPECT_TRUE(sendSettingChange(window));
+    EXPECT_EQ(heard, (std::vector<UINT>{WM_SETTINGCHANGE, WM_TIMECHANGE, WM_SETTINGCHANGE}));
+    EXPECT_EQ(ownMessages, (std::vector<UINT>{WM_SETTINGCHANGE, WM_SETTINGCHANGE}));
+    pumpFor(2 * ZoneLookInterval);
+    EXPECT_EQ(heard.size(), 3u) << "one change of the zone is heard once";
+    zoneWatch->RestoreWindowProc(handle, previous);
+}
+
+TEST_F(Win32ClockWatch, AChangeOfTheZoneNobodyAnnouncesIsHeardOnceWithinALookAndOneWithATimeChangeOnlyWithIt) {
+    setTestZone(L"W. Europe Standard Time", -60);
+    const std::unique_ptr<ClockWatch> zoneWatch = makeClockWatch(&readTestZone);
+    previous = zoneWatch->SetWindowProc(handle, watcher);
+    ASSERT_NE(previous, 0u);
+
+    testZone.DaylightBias = 0; // rules of its own, under the same name
+    testZone.Bias = 300;
+    pumpFor(3 * ZoneLookInterval);
+    EXPECT_EQ(heard, std::vector<UINT>{WM_TIMECHANGE});
+
+    setTestZone(L"Tokyo Standard Time", -540);
+    EXPECT_EQ(SendMessageA(window, WM_TIMECHANGE, 0, 0), 0); // as the system announces it
+    pumpFor(3 * ZoneLookInterval);
+    EXPECT_TRUE(sendSettingChange(window));
+    EXPECT_EQ(heard, (std::vector<UINT>{WM_TIMECHANGE, WM_TIMECHANGE, WM_SETTINGCHANGE}));
+
+    zoneWatch->RestoreWindowProc(handle, previous);
+    setTestZone(L"UTC", 0);
+    pumpFor(2 * ZoneLookInterval);
+    EXPECT_EQ(heard.size(), 3u) << "nothing reaches the procedure once restored";
+}
+
+TEST_F(Win32ClockWatch, TheSystemsOwnZoneReadAgainAndAgainIsNoChange) {
+    previous = watch.SetWindowProc(handle, watcher);
+    ASSERT_NE(previous, 0u);
+    pumpFor(3 * ZoneLookInterval);
+    EXPECT_TRUE(sendSettingChange(window));
+    EXPECT_EQ(heard, std::vector<UINT>{WM_SETTINGCHANGE});
+    watch.RestoreWindowProc(handle, previous);
 }
