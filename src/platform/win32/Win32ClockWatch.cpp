@@ -23,12 +23,18 @@ bool sameDate(const SYSTEMTIME& a, const SYSTEMTIME& b) {
            a.wHour == b.wHour && a.wMinute == b.wMinute && a.wSecond == b.wSecond && a.wMilliseconds == b.wMilliseconds;
 }
 
-// The zone and its rules; not its display names, which follow the user's language.
+// The zone: its name, its offset and whether daylight saving is followed; not its display names, which
+// follow the user's language, nor its transition dates, which Windows gives for the current year only and
+// which change at New Year in zones whose rules differ by year (that is no change of the clock). A zone
+// without a name (set the old way, rules only) is compared by all its rules.
 bool sameRules(const DYNAMIC_TIME_ZONE_INFORMATION& a, const DYNAMIC_TIME_ZONE_INFORMATION& b) {
-    return a.Bias == b.Bias && a.StandardBias == b.StandardBias && a.DaylightBias == b.DaylightBias &&
-           sameDate(a.StandardDate, b.StandardDate) && sameDate(a.DaylightDate, b.DaylightDate) &&
-           a.DynamicDaylightTimeDisabled == b.DynamicDaylightTimeDisabled &&
-           lstrcmpW(a.TimeZoneKeyName, b.TimeZoneKeyName) == 0;
+    const bool same = a.Bias == b.Bias && a.DynamicDaylightTimeDisabled == b.DynamicDaylightTimeDisabled &&
+                      lstrcmpW(a.TimeZoneKeyName, b.TimeZoneKeyName) == 0;
+    if (!same || a.TimeZoneKeyName[0] != L'\0') {
+        return same;
+    }
+    return a.StandardBias == b.StandardBias && a.DaylightBias == b.DaylightBias &&
+           sameDate(a.StandardDate, b.StandardDate) && sameDate(a.DaylightDate, b.DaylightDate);
 }
 
 // Takes the zone in; true when its rules differ from those last taken in. A zone that cannot be read
