@@ -98,6 +98,10 @@ void frmMain::Form_Load() {
     if (const std::string problem = modGlobals::LoadSettings(); !problem.empty()) {
         tellAdministrator(problem);
     }
+    // Whoever may change the settings may switch the curfew off, or learn the password.
+    if (const std::string unsafe = modGlobals::UnsafeSettingsWarning(); !unsafe.empty()) {
+        tellAdministrator(unsafe);
+    }
     const int32_t started = platform::get<Sockets>().WSAStartup(WinsockVersion11);
     if (started != 0) {
         windowing().MsgBox(socketStartupMessage(started), MsgBoxIcon::Stop, AppTitle);
@@ -105,8 +109,8 @@ void frmMain::Form_Load() {
     ReportDeletionUnavailable();
 }
 
-// Said on the screen and on standard error, where a service's journal keeps it.
-void frmMain::tellAdministrator(const std::string& message) {
+// Said on standard error, where a service's journal keeps it.
+void frmMain::logLine(const std::string& message) {
     std::string line;
     for (const char c : message) {
         if (c == '\n') {
@@ -116,7 +120,12 @@ void frmMain::tellAdministrator(const std::string& message) {
         }
     }
     std::fprintf(stderr, "quietwire: %s\n", line.c_str());
-    windowing().MsgBox(message, MsgBoxIcon::Exclamation, AppTitle);
+}
+
+// Said on the screen and on standard error.
+void frmMain::tellAdministrator(const std::string& message) {
+    logLine(message);
+    ModalGate::Run([message] { windowing().MsgBox(message, MsgBoxIcon::Exclamation, AppTitle); });
 }
 
 // A blocked icon over connections that are never closed would be a failure shown as success.

@@ -72,28 +72,25 @@ SaveResult failure(const std::string& path) {
     return {false, path + ": " + platform::get<FileSystem>().lastErrorText()};
 }
 
-void discard(const std::string& path) {
-    if (VtkModule::FileExists(path)) {
-        FileSystem& fs = platform::get<FileSystem>();
-        fs.setAttributesNormal(path);
-        fs.deleteFile(path);
-    }
-}
-
-// Where no new file can take the old one's place, the old one takes the new content: the text the
-// profile writer makes of the entries, written over the old in one piece. `why` is the reason the
-// save gives when there is no old file to write.
-SaveResult writeInPlace(const std::string& path, const std::vector<Entry>& entries, SaveResult why) {
-    if (!VtkModule::FileExists(path)) {
-        return why;
-    }
+// The text the profile writer makes of the entries, written into an empty file one by one; nothing when a
+// value holds what a profile line cannot (a line break).
+std::optional<std::string> fileText(const std::vector<Entry>& entries) {
     std::string text;
     for (const Entry& entry : entries) {
         std::optional<std::string> changed = ProfileText::write(text, entry.section, entry.key, entry.value);
         if (!changed) {
-            return why;
+            return std::nullopt;
         }
         text = std::move(*changed);
+    }
+    return text;
+}
+
+// Where no new file can take the old one's place, the old one takes the new content, written over the
+// old in one piece. `why` is the reason the save gives when there is no old file to write.
+SaveResult writeInPlace(const std::string& path, const std::string& text, SaveResult why) {
+    if (!VtkModule::FileExists(path)) {
+        return why;
     }
     FileSystem& fs = platform::get<FileSystem>();
     fs.setAttributesNormal(path);
@@ -173,6 +170,18 @@ bool FollowSettingsFile() {
     return true;
 }
 
+std::string UnsafeSettingsWarning() {
+    FileSystem& fs = platform::get<FileSystem>();
+    const std::string folder = VtkModule::AppPath();
+    for (const std::string& path : {folder, settingsPath()}) {
+        if (fs.othersMayChange(path)) {
+            return "The settings are not safe here: users other than the administrators may change them.\r\n\r\n" +
+                   path + "\r\n\r\nLet only administrators write to this folder and to " + SettingsFileName + ".";
+        }
+    }
+    return {};
+}
+
 SaveResult SaveSettings() {
     SaveResult result = saveFile();
     if (result) {
@@ -187,29 +196,29 @@ SaveResult saveFile() {
     try {
         const std::string path = settingsPath();
         const std::string fresh = path + NewFileSuffix;
-        const std::vector<Entry> entries = scrambledEntries();
-        FileSystem& fs = platform::get<FileSystem>();
-        discard(fresh); // left behind by a save that was cut short
-        // The profile writer would create it open to every user; made first, it stays as closed as
-        // the file it replaces. Remains that could not be removed fail this too: writing into them
-        // would give a file that is neither old nor new.
-        if (!fs.createReplacement(fresh, path)) {
-            return writeInPlace(path, entries, failure(fresh));
+        const std::optional<std::string> text = fileText(scrambledEntries());
+        if (!text) {
+            return {false, path + ": a setting holds a line break, which the file cannot keep"};
         }
-        for (const Entry& entry : entries) {
-            if (VtkModule::WriteIni(fresh, entry.section, entry.key, entry.value) == 0) {
-                const SaveResult notWritten = failure(fresh);
-                discard(fresh);
-                return notWritten;
-            }
+        FileSystem& fs = platform::get<FileSystem>();
+        // Left behind by a save that was cut short, or put there by someone else: a link is removed, never
+        // followed. A folder is not ours to remove, and writing the old file in place instead would hide it.
+        if (fs.removeEntry(fresh) == FileSystem::Removal::Folder) {
+            return {false, fresh + ": is a folder; remove it so that the settings can be saved"};
+        }
+        // Made new and written through the handle that made it, it stays as closed as the file it replaces
+        // and nobody can point the write elsewhere. Remains that could not be removed fail this too:
+        // writing into them would give a file that is neither old nor new.
+        if (!fs.writeReplacement(fresh, path, *text)) {
+            return writeInPlace(path, *text, failure(fresh));
         }
         if (VtkModule::FileExists(path)) {
             fs.setAttributesNormal(path); // a read-only or hidden file is replaced all the same
         }
         if (!fs.replaceFile(fresh, path)) {
             const SaveResult notMoved = failure(path);
-            discard(fresh);
-            return writeInPlace(path, entries, notMoved);
+            fs.removeEntry(fresh);
+            return writeInPlace(path, *text, notMoved);
         }
         return {true, {}};
     } catch (const std::exception& error) {

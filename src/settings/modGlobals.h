@@ -51,6 +51,7 @@ struct SaveResult {
 // one and then moved over it, so an interruption leaves the old file or the new one, never a part.
 // Where no file can be made beside it or moved over it (a folder the program may not write, a file
 // mounted on its own), the old file is written in place instead: whole, keeping its owner and mode.
+// No save writes through a link, and a folder in the new file's place fails the save.
 // Throws nothing; a save that did not reach the disk leaves the settings in memory in force.
 SaveResult SaveSettings();
 
@@ -58,5 +59,9 @@ SaveResult SaveSettings();
 // of this one) since this program last loaded or saved it, loads it
 // again, the list afresh, and returns true. A program that never loaded the file follows nothing.
 bool FollowSettingsFile();
+
+// Why the settings are not safe where they are kept, in words for the administrator: another user may
+// change the program's folder or settings.ini. Empty when only this user and the administrators may.
+std::string UnsafeSettingsWarning();
 
 } // namespace modGlobals

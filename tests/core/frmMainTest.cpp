@@ -236,6 +236,21 @@ TEST_F(frmMainTest, SettingsSavedByAnotherProgramAreTakenOverAtTheNextTickAndNot
         << "the shutdown save wrote over another program's change";
 }
 
+TEST_F(frmMainTest, SettingsOthersMayChangeAreToldOnceAtStart) {
+    struct OpenFolder : RedirectedFileSystem {
+        using RedirectedFileSystem::RedirectedFileSystem;
+        bool othersMayChange(const std::string& path) override { return path == VtkModule::AppPath(); }
+    } files(dir_.str());
+    platform::ScopedInstall<FileSystem> useFiles(files);
+    load();
+    ASSERT_EQ(windowing_.boxes.size(), 1u);
+    EXPECT_EQ(windowing_.boxes[0].prompt.rfind("The settings are not safe here", 0), 0u);
+    EXPECT_NE(windowing_.boxes[0].prompt.find(VtkModule::AppPath()), std::string::npos);
+    EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Exclamation);
+    tick("Timer1");
+    EXPECT_EQ(windowing_.boxes.size(), 1u) << "said once";
+}
+
 TEST_F(frmMainTest, TheProgramsOwnSaveIsNoChangeToFollow) {
     storeSettings("08:00:00", "17:00:00");
     load();

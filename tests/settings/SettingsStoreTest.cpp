@@ -225,3 +225,18 @@ TEST_F(SettingsStore, BadFilesLoadWhatIsReadable) {
         EXPECT_EQ(listedPorts(), (std::vector<std::string>{"21", "22"}));
     }
 }
+
+TEST_F(SettingsStore, AFolderInTheNewFilesPlaceFailsTheSaveAndTheOldFileStays) {
+    modGlobals::AdminPassword = "old";
+    ASSERT_TRUE(SaveSettings());
+    const std::string before = readBytes(settingsPath());
+    const std::string fresh = settingsPath() + ".new";
+    std::filesystem::create_directory(fresh);
+
+    modGlobals::AdminPassword = "new";
+    const modGlobals::SaveResult result = SaveSettings();
+    EXPECT_FALSE(result);
+    EXPECT_EQ(result.reason, fresh + ": is a folder; remove it so that the settings can be saved");
+    EXPECT_EQ(readBytes(settingsPath()), before);
+    EXPECT_TRUE(std::filesystem::is_empty(fresh));
+}
