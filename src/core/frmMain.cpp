@@ -149,6 +149,9 @@ void frmMain::Timer1_Timer() {
     // Another copy (the service, or the desktop copy beside it) may have saved the settings since;
     // the tick works with what the file holds.
     standAlone([] { modGlobals::FollowSettingsFile(); });
+    if (const std::string kept = modGlobals::TakeSettingsWarning(); !kept.empty()) {
+        tellAdministrator(kept);
+    }
     // A raised alarm blocks at all hours; a window that cannot be read counts as inside it.
     CurfewReason now = CurfewReason::InsideWindow;
     standAlone([&] { now = CurfewNow(); });
@@ -204,6 +207,9 @@ void frmMain::Form_Unload() {
     unloaded_ = true;
     if (!DuplicateInstance) {
         standAlone([] { modGlobals::FollowSettingsFile(); }); // never save over another copy's changes
+        if (const std::string kept = modGlobals::TakeSettingsWarning(); !kept.empty()) {
+            logLine(kept); // the save below mends it; a box would hold the shutdown up
+        }
         modGlobals::SaveSettings();
         modClockNotify::RemoveClockWatch(form_->Handle());
         VeskTray1_->InTray(false);

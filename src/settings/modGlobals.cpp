@@ -2,12 +2,14 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
+#include "platform/ProfileFile.h"
 #include "settings/ProfileText.h"
 #include "settings/VtkModule.h"
 
 #include <cstdio>
 #include <exception>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace modGlobals {
@@ -110,11 +112,50 @@ std::string PortKey(int index) {
 
 namespace {
 
-// The file as this program last loaded or saved it: nothing for no file; unset before the first load.
+// The file as this program last loaded, saved or looked at it: nothing for no file; unset before the
+// first load.
 std::optional<std::optional<FileStamp>> known;
+// Whether the administrator was told that the file was not followed, since it was last followed or saved.
+bool warned = false;
+std::string pendingWarning;
 
 std::optional<FileStamp> stampOf(const std::string& path) {
     return platform::get<FileSystem>().fileStamp(path);
+}
+
+// True when the file holds at least one of the program's keys, whatever its value.
+bool holdsSettings(const std::string& path) {
+    ProfileFile& profile = platform::get<ProfileFile>();
+    const auto reads = [&](const char* section, const std::string& key, const char* fallback) {
+        char buffer[4];
+        profile.getPrivateProfileString(section, key, fallback, buffer, sizeof buffer, path);
+        return std::string(buffer) == fallback;
+    };
+    // A missing key gives the fallback; no value present gives both of two different ones.
+    const auto present = [&](const char* section, const char* plainKey) {
+        const std::string key = VtkModule::Encrypt(plainKey, RotationCount);
+        return !reads(section, key, "\x01") || !reads(section, key, "\x02");
+    };
+    return present(Setup, "PASSWORD") || present(Setup, "START") || present(Setup, "END") || present(Setup, "ALARM") ||
+           present(Ports, PortKey(0).c_str());
+}
+
+constexpr const char* KeptInMemory =
+    "\r\n\r\nQuietwire keeps the settings it has and writes them back at its next save.";
+
+// Why the file now at path is not to be followed, in words for the administrator; empty when it is.
+std::string notToFollow(const std::string& path, const std::optional<FileStamp>& stamp) {
+    FileSystem& fs = platform::get<FileSystem>();
+    if (!stamp) {
+        return "The settings file has been removed.\r\n\r\n" + path + KeptInMemory;
+    }
+    if (!fs.canRead(path)) {
+        return "The settings could not be read.\r\n\r\n" + path + ": " + fs.lastErrorText() + KeptInMemory;
+    }
+    if (!holdsSettings(path)) {
+        return "The settings file holds none of Quietwire's settings.\r\n\r\n" + path + KeptInMemory;
+    }
+    return {};
 }
 
 SaveResult saveFile();
@@ -134,6 +175,8 @@ bool Keeps(const std::string& value) {
 std::string LoadSettings() {
     const std::string path = settingsPath();
     known = stampOf(path); // taken first: a change while reading is seen at the next look
+    warned = false;
+    pendingWarning.clear();
     FileSystem& fs = platform::get<FileSystem>();
     std::string problem;
     // A file this process may not read, or one in a folder it may not even look into, is not "no file".
@@ -161,13 +204,28 @@ bool FollowSettingsFile() {
         return false;
     }
     const std::string path = settingsPath();
-    if (stampOf(path) == *known) {
+    const std::optional<FileStamp> stamp = stampOf(path);
+    if (stamp == *known) {
+        return false;
+    }
+    // Taking an empty file for settings would switch the curfew off, and the next save would store
+    // that: no password, no closed ports.
+    if (std::string why = notToFollow(path, stamp); !why.empty()) {
+        known = stamp;
+        if (!warned) {
+            warned = true;
+            pendingWarning = std::move(why);
+        }
         return false;
     }
     ClosedPorts.clear();
     LastPortIndex = -1;
     LoadSettings();
     return true;
+}
+
+std::string TakeSettingsWarning() {
+    return std::exchange(pendingWarning, {});
 }
 
 std::string UnsafeSettingsWarning() {
@@ -186,6 +244,8 @@ SaveResult SaveSettings() {
     SaveResult result = saveFile();
     if (result) {
         known = stampOf(settingsPath()); // the program's own save is no change to follow
+        warned = false;
+        pendingWarning.clear();
     }
     return result;
 }
