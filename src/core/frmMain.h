@@ -71,7 +71,8 @@ private:
     void ShowTrayPicture(const PictureRef& picture);
     uintptr_t windowIcon() const;
     void ReportDeletionUnavailable();
-    void tellAdministrator(const std::string& message);
+    static void logLine(const std::string& message);
+    static void tellAdministrator(const std::string& message);
 
     std::unique_ptr<Form> form_;
     FormHandlers trayWindowHandlers_;
