@@ -98,6 +98,10 @@ void frmMain::Form_Load() {
     if (const std::string problem = modGlobals::LoadSettings(); !problem.empty()) {
         tellAdministrator(problem);
     }
+    // Whoever may change the settings may switch the curfew off, or learn the password.
+    if (const std::string unsafe = modGlobals::UnsafeSettingsWarning(); !unsafe.empty()) {
+        tellAdministrator(unsafe);
+    }
     const int32_t started = platform::get<Sockets>().WSAStartup(WinsockVersion11);
     if (started != 0) {
         windowing().MsgBox(socketStartupMessage(started), MsgBoxIcon::Stop, AppTitle);
@@ -105,8 +109,8 @@ void frmMain::Form_Load() {
     ReportDeletionUnavailable();
 }
 
-// Said on the screen and on standard error, where a service's journal keeps it.
-void frmMain::tellAdministrator(const std::string& message) {
+// Said on standard error, where a service's journal keeps it.
+void frmMain::logLine(const std::string& message) {
     std::string line;
     for (const char c : message) {
         if (c == '\n') {
@@ -116,7 +120,12 @@ void frmMain::tellAdministrator(const std::string& message) {
         }
     }
     std::fprintf(stderr, "quietwire: %s\n", line.c_str());
-    windowing().MsgBox(message, MsgBoxIcon::Exclamation, AppTitle);
+}
+
+// Said on the screen and on standard error.
+void frmMain::tellAdministrator(const std::string& message) {
+    logLine(message);
+    ModalGate::Run([message] { windowing().MsgBox(message, MsgBoxIcon::Exclamation, AppTitle); });
 }
 
 // A blocked icon over connections that are never closed would be a failure shown as success.
@@ -152,6 +161,9 @@ void frmMain::Timer1_Timer() {
     // Another copy (the service, or the desktop copy beside it) may have saved the settings since;
     // the tick works with what the file holds.
     standAlone([] { modGlobals::FollowSettingsFile(); });
+    if (const std::string kept = modGlobals::TakeSettingsWarning(); !kept.empty()) {
+        tellAdministrator(kept);
+    }
     // A raised alarm blocks at all hours; a window that cannot be read counts as inside it.
     CurfewReason now = CurfewReason::InsideWindow;
     standAlone([&] { now = CurfewNow(); });
@@ -210,6 +222,9 @@ void frmMain::Form_Unload() {
     unloaded_ = true;
     if (!DuplicateInstance) {
         standAlone([] { modGlobals::FollowSettingsFile(); }); // never save over another copy's changes
+        if (const std::string kept = modGlobals::TakeSettingsWarning(); !kept.empty()) {
+            logLine(kept); // the save below mends it; a box would hold the shutdown up
+        }
         modGlobals::SaveSettings();
         standAlone([this] { block_.Lift(); }); // a clean end; only a killed program leaves rules behind
         modClockNotify::RemoveClockWatch(form_->Handle());

@@ -73,7 +73,8 @@ private:
     uintptr_t windowIcon() const;
     void ReportDeletionUnavailable();
     void Block(bool enforcing);
-    void tellAdministrator(const std::string& message);
+    static void logLine(const std::string& message);
+    static void tellAdministrator(const std::string& message);
 
     std::unique_ptr<Form> form_;
     FormHandlers trayWindowHandlers_;

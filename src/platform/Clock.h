@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-// The machine's local wall clock.
+// The machine's local wall clock, in the system's time zone (never TZ from the environment).
 class Clock {
 public:
     virtual ~Clock() = default;

@@ -8,8 +8,9 @@ using WindowProcedure = intptr_t (*)(uintptr_t window, uint32_t message, uintptr
 inline constexpr uint32_t TimeChangeMessage = 30;
 
 // Changes of the system time, heard through the main window's procedure: once a procedure is set on
-// the window, it hears TimeChangeMessage once for every change of the system time, on the
-// user-interface thread, from the event loop.
+// the window, it hears TimeChangeMessage once for every change of the system time and for every change
+// of the system's time zone (which moves local time as setting the clock does; a daylight-saving
+// transition within the zone's rules is neither), on the user-interface thread, from the event loop.
 class ClockWatch {
 public:
     virtual ~ClockWatch() = default;

@@ -30,21 +30,30 @@ public:
     // True when the attributes of path can be read, which is when something exists there.
     virtual bool getFileAttributes(const std::string& path) = 0;
     virtual bool setCurrentDirectory(const std::string& path) = 0;
-    // Clears read-only, hidden, system and archive, so that the file can be replaced.
+    // Clears read-only, hidden, system and archive of the file at path, so that it can be replaced (on
+    // Linux: gives its owner write permission). Never acts through a link: a link fails.
     virtual bool setAttributesNormal(const std::string& path) = 0;
-    virtual bool deleteFile(const std::string& path) = 0;
-    // Creates path as a new, empty file that is to be filled and moved over `original`, open from its
-    // creation to no more users than `original` is. Linux: original's owner, group and permission bits,
-    // with the owner's read and write (0600 when there is no original). Windows: readable and writable
-    // by Administrators and SYSTEM alone, whatever the folder lets others do. Fails when path exists
-    // or the file cannot be given that.
-    virtual bool createReplacement(const std::string& path, const std::string& original) = 0;
-    // Moves a completely written file over another in one step, flushed to the disk first:
-    // afterwards `to` holds either its old content or all of `from`'s, never a part.
+    // What removeEntry found and did.
+    enum class Removal {
+        Gone,   // nothing is at path now (also when nothing was)
+        Folder, // a folder is there and was left alone
+        Failed, // something else is there and could not be removed; lastErrorText says why
+    };
+    // Removes the file or link at path, read-only or not; a link itself, never what it points to.
+    virtual Removal removeEntry(const std::string& path) = 0;
+    // Creates path as a new file and writes bytes into it through the handle that created it, flushed to
+    // the disk, so that no other name, link or file can take the write. Open from its creation to no
+    // more users than `original` is: Linux: a plain file original's owner, group and permission bits with
+    // the owner's read and write, else 0600; Windows: readable and writable by Administrators and SYSTEM
+    // alone, whatever the folder lets others do. Fails, leaving nothing, when anything is at path.
+    virtual bool writeReplacement(const std::string& path, const std::string& original, const std::string& bytes) = 0;
+    // Moves the file writeReplacement made over another in one step: afterwards `to` holds either its
+    // old content or all of `from`'s, never a part; a link at `to` is replaced, not followed.
     virtual bool replaceFile(const std::string& from, const std::string& to) = 0;
     // Makes bytes the whole content of the existing file path, in place, so that the file keeps its
     // owner and permissions, and flushes it to the disk. The space is claimed before the old content
-    // is touched where the system allows, so that a full disk leaves the old content whole.
+    // is touched where the system allows, so that a full disk leaves the old content whole. Writes only
+    // a plain file: a link, a folder or a device at path fails.
     virtual bool overwriteFile(const std::string& path, const std::string& bytes) = 0;
     // True when this process may read the file at path (false also when there is none).
     virtual bool canRead(const std::string& path) = 0;
@@ -54,6 +63,11 @@ public:
         static_cast<void>(path);
         return false;
     }
+    // True when someone other than this process's own user and the system's administrators (root; on
+    // Windows Administrators, SYSTEM and the installer service) may change what is at path: write the
+    // file, add, remove or rename entries of the folder, or change who may. Linux also looks at the
+    // folders above a folder, through which it could be swapped. False when nothing is there.
+    virtual bool othersMayChange(const std::string& path) = 0;
     // The stamp of the file at path; nothing when there is none.
     virtual std::optional<FileStamp> fileStamp(const std::string& path) = 0;
     // The operating system's words for why the last call that failed on this thread did so.

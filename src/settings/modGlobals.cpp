@@ -2,12 +2,14 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
+#include "platform/ProfileFile.h"
 #include "settings/ProfileText.h"
 #include "settings/VtkModule.h"
 
 #include <cstdio>
 #include <exception>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace modGlobals {
@@ -76,28 +78,25 @@ SaveResult failure(const std::string& path) {
     return {false, path + ": " + platform::get<FileSystem>().lastErrorText()};
 }
 
-void discard(const std::string& path) {
-    if (VtkModule::FileExists(path)) {
-        FileSystem& fs = platform::get<FileSystem>();
-        fs.setAttributesNormal(path);
-        fs.deleteFile(path);
-    }
-}
-
-// Where no new file can take the old one's place, the old one takes the new content: the text the
-// profile writer makes of the entries, written over the old in one piece. `why` is the reason the
-// save gives when there is no old file to write.
-SaveResult writeInPlace(const std::string& path, const std::vector<Entry>& entries, SaveResult why) {
-    if (!VtkModule::FileExists(path)) {
-        return why;
-    }
+// The text the profile writer makes of the entries, written into an empty file one by one; nothing when a
+// value holds what a profile line cannot (a line break).
+std::optional<std::string> fileText(const std::vector<Entry>& entries) {
     std::string text;
     for (const Entry& entry : entries) {
         std::optional<std::string> changed = ProfileText::write(text, entry.section, entry.key, entry.value);
         if (!changed) {
-            return why;
+            return std::nullopt;
         }
         text = std::move(*changed);
+    }
+    return text;
+}
+
+// Where no new file can take the old one's place, the old one takes the new content, written over the
+// old in one piece. `why` is the reason the save gives when there is no old file to write.
+SaveResult writeInPlace(const std::string& path, const std::string& text, SaveResult why) {
+    if (!VtkModule::FileExists(path)) {
+        return why;
     }
     FileSystem& fs = platform::get<FileSystem>();
     fs.setAttributesNormal(path);
@@ -117,11 +116,50 @@ std::string PortKey(int index) {
 
 namespace {
 
-// The file as this program last loaded or saved it: nothing for no file; unset before the first load.
+// The file as this program last loaded, saved or looked at it: nothing for no file; unset before the
+// first load.
 std::optional<std::optional<FileStamp>> known;
+// Whether the administrator was told that the file was not followed, since it was last followed or saved.
+bool warned = false;
+std::string pendingWarning;
 
 std::optional<FileStamp> stampOf(const std::string& path) {
     return platform::get<FileSystem>().fileStamp(path);
+}
+
+// True when the file holds at least one of the program's keys, whatever its value.
+bool holdsSettings(const std::string& path) {
+    ProfileFile& profile = platform::get<ProfileFile>();
+    const auto reads = [&](const char* section, const std::string& key, const char* fallback) {
+        char buffer[4];
+        profile.getPrivateProfileString(section, key, fallback, buffer, sizeof buffer, path);
+        return std::string(buffer) == fallback;
+    };
+    // A missing key gives the fallback; no value present gives both of two different ones.
+    const auto present = [&](const char* section, const char* plainKey) {
+        const std::string key = VtkModule::Encrypt(plainKey, RotationCount);
+        return !reads(section, key, "\x01") || !reads(section, key, "\x02");
+    };
+    return present(Setup, "PASSWORD") || present(Setup, "START") || present(Setup, "END") || present(Setup, "ALARM") ||
+           present(Ports, PortKey(0).c_str());
+}
+
+constexpr const char* KeptInMemory =
+    "\r\n\r\nQuietwire keeps the settings it has and writes them back at its next save.";
+
+// Why the file now at path is not to be followed, in words for the administrator; empty when it is.
+std::string notToFollow(const std::string& path, const std::optional<FileStamp>& stamp) {
+    FileSystem& fs = platform::get<FileSystem>();
+    if (!stamp) {
+        return "The settings file has been removed.\r\n\r\n" + path + KeptInMemory;
+    }
+    if (!fs.canRead(path)) {
+        return "The settings could not be read.\r\n\r\n" + path + ": " + fs.lastErrorText() + KeptInMemory;
+    }
+    if (!holdsSettings(path)) {
+        return "The settings file holds none of Quietwire's settings.\r\n\r\n" + path + KeptInMemory;
+    }
+    return {};
 }
 
 SaveResult saveFile();
@@ -141,6 +179,8 @@ bool Keeps(const std::string& value) {
 std::string LoadSettings() {
     const std::string path = settingsPath();
     known = stampOf(path); // taken first: a change while reading is seen at the next look
+    warned = false;
+    pendingWarning.clear();
     FileSystem& fs = platform::get<FileSystem>();
     std::string problem;
     // A file this process may not read, or one in a folder it may not even look into, is not "no file".
@@ -169,7 +209,18 @@ bool FollowSettingsFile() {
         return false;
     }
     const std::string path = settingsPath();
-    if (stampOf(path) == *known) {
+    const std::optional<FileStamp> stamp = stampOf(path);
+    if (stamp == *known) {
+        return false;
+    }
+    // Taking an empty file for settings would switch the curfew off, and the next save would store
+    // that: no password, no closed ports.
+    if (std::string why = notToFollow(path, stamp); !why.empty()) {
+        known = stamp;
+        if (!warned) {
+            warned = true;
+            pendingWarning = std::move(why);
+        }
         return false;
     }
     ClosedPorts.clear();
@@ -178,10 +229,28 @@ bool FollowSettingsFile() {
     return true;
 }
 
+std::string TakeSettingsWarning() {
+    return std::exchange(pendingWarning, {});
+}
+
+std::string UnsafeSettingsWarning() {
+    FileSystem& fs = platform::get<FileSystem>();
+    const std::string folder = VtkModule::AppPath();
+    for (const std::string& path : {folder, settingsPath()}) {
+        if (fs.othersMayChange(path)) {
+            return "The settings are not safe here: users other than the administrators may change them.\r\n\r\n" +
+                   path + "\r\n\r\nLet only administrators write to this folder and to " + SettingsFileName + ".";
+        }
+    }
+    return {};
+}
+
 SaveResult SaveSettings() {
     SaveResult result = saveFile();
     if (result) {
         known = stampOf(settingsPath()); // the program's own save is no change to follow
+        warned = false;
+        pendingWarning.clear();
     }
     return result;
 }
@@ -192,29 +261,29 @@ SaveResult saveFile() {
     try {
         const std::string path = settingsPath();
         const std::string fresh = path + NewFileSuffix;
-        const std::vector<Entry> entries = scrambledEntries();
-        FileSystem& fs = platform::get<FileSystem>();
-        discard(fresh); // left behind by a save that was cut short
-        // The profile writer would create it open to every user; made first, it stays as closed as
-        // the file it replaces. Remains that could not be removed fail this too: writing into them
-        // would give a file that is neither old nor new.
-        if (!fs.createReplacement(fresh, path)) {
-            return writeInPlace(path, entries, failure(fresh));
+        const std::optional<std::string> text = fileText(scrambledEntries());
+        if (!text) {
+            return {false, path + ": a setting holds a line break, which the file cannot keep"};
         }
-        for (const Entry& entry : entries) {
-            if (VtkModule::WriteIni(fresh, entry.section, entry.key, entry.value) == 0) {
-                const SaveResult notWritten = failure(fresh);
-                discard(fresh);
-                return notWritten;
-            }
+        FileSystem& fs = platform::get<FileSystem>();
+        // Left behind by a save that was cut short, or put there by someone else: a link is removed, never
+        // followed. A folder is not ours to remove, and writing the old file in place instead would hide it.
+        if (fs.removeEntry(fresh) == FileSystem::Removal::Folder) {
+            return {false, fresh + ": is a folder; remove it so that the settings can be saved"};
+        }
+        // Made new and written through the handle that made it, it stays as closed as the file it replaces
+        // and nobody can point the write elsewhere. Remains that could not be removed fail this too:
+        // writing into them would give a file that is neither old nor new.
+        if (!fs.writeReplacement(fresh, path, *text)) {
+            return writeInPlace(path, *text, failure(fresh));
         }
         if (VtkModule::FileExists(path)) {
             fs.setAttributesNormal(path); // a read-only or hidden file is replaced all the same
         }
         if (!fs.replaceFile(fresh, path)) {
             const SaveResult notMoved = failure(path);
-            discard(fresh);
-            return writeInPlace(path, entries, notMoved);
+            fs.removeEntry(fresh);
+            return writeInPlace(path, *text, notMoved);
         }
         return {true, {}};
     } catch (const std::exception& error) {

@@ -52,12 +52,23 @@ struct SaveResult {
 // one and then moved over it, so an interruption leaves the old file or the new one, never a part.
 // Where no file can be made beside it or moved over it (a folder the program may not write, a file
 // mounted on its own), the old file is written in place instead: whole, keeping its owner and mode.
+// No save writes through a link, and a folder in the new file's place fails the save.
 // Throws nothing; a save that did not reach the disk leaves the settings in memory in force.
 SaveResult SaveSettings();
 
 // Settings follow the file: when settings.ini was replaced or changed by another program (another copy
-// of this one) since this program last loaded or saved it, loads it
-// again, the list afresh, and returns true. A program that never loaded the file follows nothing.
+// of this one) since this program last loaded or saved it, loads it again, the list afresh, and returns
+// true. A program that never loaded the file follows nothing. A file that vanished, cannot be read or
+// holds none of the program's keys (emptied, cut short, garbled) is not followed: the settings in memory
+// stay in force and the next save writes them back, and the administrator is warned once
+// (TakeSettingsWarning) until the file is followed or saved again.
 bool FollowSettingsFile();
+
+// The warning a look at the file left for the administrator, given once; empty when there is none.
+std::string TakeSettingsWarning();
+
+// Why the settings are not safe where they are kept, in words for the administrator: another user may
+// change the program's folder or settings.ini. Empty when only this user and the administrators may.
+std::string UnsafeSettingsWarning();
 
 } // namespace modGlobals

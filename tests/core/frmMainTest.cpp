@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -234,6 +235,45 @@ TEST_F(frmMainTest, SettingsSavedByAnotherProgramAreTakenOverAtTheNextTickAndNot
     main_->Stop();
     EXPECT_EQ(readRaw("SETUP", "START"), VtkModule::Encrypt("06:00:00", modGlobals::RotationCount))
         << "the shutdown save wrote over another program's change";
+}
+
+TEST_F(frmMainTest, ASettingsFileRemovedWhileRunningKeepsTheCurfewIsToldOnceAndIsWrittenBackAtTheEnd) {
+    storeSettings("08:00:00", "17:00:00");
+    writeRaw("SETUP", "PASSWORD", "secret");
+    load();
+    clock_.set(20, 0, 0);
+    std::filesystem::remove(settingsPath());
+    ::testing::internal::CaptureStderr();
+    tick("Timer1");
+    tick("Timer1");
+    const std::string logged = ::testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(table_.deleted.size(), 2u) << "the curfew holds on each tick";
+    ASSERT_EQ(windowing_.boxes.size(), 1u);
+    EXPECT_EQ(windowing_.boxes[0].prompt.rfind("The settings file has been removed.\r\n\r\n" + settingsPath(), 0), 0u);
+    EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Exclamation);
+    EXPECT_EQ(windowing_.boxes[0].title, "QWADMIN");
+    EXPECT_EQ(logged.rfind("quietwire: The settings file has been removed.  " + settingsPath(), 0), 0u) << logged;
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 1) << logged;
+
+    main_->Stop();
+    EXPECT_EQ(readRaw("SETUP", "PASSWORD"), VtkModule::Encrypt("secret", modGlobals::RotationCount));
+    EXPECT_EQ(readRaw("PORTS", "OP_00"), VtkModule::Encrypt("25, SMTP", modGlobals::RotationCount));
+}
+
+TEST_F(frmMainTest, SettingsOthersMayChangeAreToldOnceAtStart) {
+    struct OpenFolder : RedirectedFileSystem {
+        using RedirectedFileSystem::RedirectedFileSystem;
+        bool othersMayChange(const std::string& path) override { return path == VtkModule::AppPath(); }
+    } files(dir_.str());
+    platform::ScopedInstall<FileSystem> useFiles(files);
+    load();
+    ASSERT_EQ(windowing_.boxes.size(), 1u);
+    EXPECT_EQ(windowing_.boxes[0].prompt.rfind("The settings are not safe here", 0), 0u);
+    EXPECT_NE(windowing_.boxes[0].prompt.find(VtkModule::AppPath()), std::string::npos);
+    EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Exclamation);
+    tick("Timer1");
+    EXPECT_EQ(windowing_.boxes.size(), 1u) << "said once";
 }
 
 TEST_F(frmMainTest, TheProgramsOwnSaveIsNoChangeToFollow) {

@@ -20,12 +20,12 @@ bool FaultyFiles::setAttributesNormal(const std::string& path) {
     return allowChange() && files_.setAttributesNormal(path);
 }
 
-bool FaultyFiles::deleteFile(const std::string& path) {
-    return allowChange() && files_.deleteFile(path);
+FileSystem::Removal FaultyFiles::removeEntry(const std::string& path) {
+    return allowChange() ? files_.removeEntry(path) : Removal::Failed;
 }
 
-bool FaultyFiles::createReplacement(const std::string& path, const std::string& original) {
-    return allowChange() && files_.createReplacement(path, original);
+bool FaultyFiles::writeReplacement(const std::string& path, const std::string& original, const std::string& bytes) {
+    return allowChange() && files_.writeReplacement(path, original, bytes);
 }
 
 bool FaultyFiles::replaceFile(const std::string& from, const std::string& to) {

@@ -6,7 +6,7 @@
 #include <string>
 
 // The real file system and profile writer with one fault placed at the n-th operation that changes
-// a file (a profile write, an attribute change, a deletion, a creation, a replacement or an overwrite,
+// a file (a profile write, an attribute change, a removal, a creation, a replacement or an overwrite,
 // counted from 1):
 // - Crash: that operation and every later one do nothing, as if the process had died there;
 // - FailOnce: that operation alone fails without doing anything.
@@ -23,11 +23,12 @@ public:
     bool getFileAttributes(const std::string& path) override { return files_.getFileAttributes(path); }
     bool setCurrentDirectory(const std::string& path) override { return files_.setCurrentDirectory(path); }
     bool setAttributesNormal(const std::string& path) override;
-    bool deleteFile(const std::string& path) override;
-    bool createReplacement(const std::string& path, const std::string& original) override;
+    Removal removeEntry(const std::string& path) override;
+    bool writeReplacement(const std::string& path, const std::string& original, const std::string& bytes) override;
     bool replaceFile(const std::string& from, const std::string& to) override;
     bool overwriteFile(const std::string& path, const std::string& bytes) override;
     bool canRead(const std::string& path) override { return files_.canRead(path); }
+    bool othersMayChange(const std::string& path) override { return files_.othersMayChange(path); }
     std::optional<FileStamp> fileStamp(const std::string& path) override { return files_.fileStamp(path); }
     std::string lastErrorText() override;
 

@@ -16,15 +16,16 @@ public:
     bool setCurrentDirectory(const std::string& path) override { return real_.setCurrentDirectory(path); }
     bool cannotTell(const std::string& path) override { return real_.cannotTell(path); }
     bool setAttributesNormal(const std::string& path) override { return real_.setAttributesNormal(path); }
-    bool deleteFile(const std::string& path) override { return real_.deleteFile(path); }
-    bool createReplacement(const std::string& path, const std::string& original) override {
-        return real_.createReplacement(path, original);
+    Removal removeEntry(const std::string& path) override { return real_.removeEntry(path); }
+    bool writeReplacement(const std::string& path, const std::string& original, const std::string& bytes) override {
+        return real_.writeReplacement(path, original, bytes);
     }
     bool replaceFile(const std::string& from, const std::string& to) override { return real_.replaceFile(from, to); }
     bool overwriteFile(const std::string& path, const std::string& bytes) override {
         return real_.overwriteFile(path, bytes);
     }
     bool canRead(const std::string& path) override { return real_.canRead(path); }
+    bool othersMayChange(const std::string& path) override { return real_.othersMayChange(path); }
     std::optional<FileStamp> fileStamp(const std::string& path) override { return real_.fileStamp(path); }
     std::string lastErrorText() override { return real_.lastErrorText(); }
 

@@ -27,9 +27,12 @@ public:
     bool getFileAttributes(const std::string& path) override { return files.count(path) != 0; }
     bool setCurrentDirectory(const std::string& path) override { return path == "/fuzz"; }
     bool setAttributesNormal(const std::string& path) override { return files.count(path) != 0; }
-    bool deleteFile(const std::string& path) override { return files.erase(path) != 0; }
-    bool createReplacement(const std::string& path, const std::string&) override {
-        return files.emplace(path, "").second;
+    Removal removeEntry(const std::string& path) override {
+        files.erase(path);
+        return Removal::Gone;
+    }
+    bool writeReplacement(const std::string& path, const std::string&, const std::string& bytes) override {
+        return files.emplace(path, bytes).second;
     }
     bool replaceFile(const std::string& from, const std::string& to) override {
         auto it = files.find(from);
@@ -49,6 +52,7 @@ public:
         return true;
     }
     bool canRead(const std::string& path) override { return files.count(path) != 0; }
+    bool othersMayChange(const std::string&) override { return false; }
     std::optional<FileStamp> fileStamp(const std::string& path) override {
         const auto it = files.find(path);
         if (it == files.end()) {

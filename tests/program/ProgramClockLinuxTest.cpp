@@ -1,7 +1,8 @@
 // The built Linux program's answer to a change of the system clock, watched from outside as a user
 // sees it: an X server of its own (Xvfb, started by the test command) with trayer as the tray host,
 // the program's windows found and driven with xdotool. The clock is set to its own current value, the
-// only change of the clock a test may make on a shared machine (needs root).
+// only change of the clock a test may make on a shared machine (needs root); the time zone is changed
+// in a mount namespace of the test's own.
 #include "platform/linux/Loopback.h"
 #include "platform/qt/QtTestApplication.h"
 #include "platform/qt/QtTrayTestSupport.h"
@@ -13,10 +14,13 @@
 
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <linux/capability.h>
 #include <memory>
+#include <sched.h>
 #include <string>
+#include <sys/mount.h>
 
 namespace {
 
@@ -52,6 +56,22 @@ bool watchesTheClock(pid_t process) {
         }
     }
     return false;
+}
+
+// The zone at /etc/localtime for this process and the programs it starts, in a mount namespace of its
+// own: the named zone's file mounted over the machine's, as if root had replaced it.
+bool setZoneOfOwnNamespace(const std::string& zone) {
+    static const bool own =
+        ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    const std::string file = "/usr/share/zoneinfo/" + zone;
+    return own && ::mount(file.c_str(), "/etc/localtime", nullptr, MS_BIND, nullptr) == 0;
+}
+
+std::string utcHoursFromNow(int hours) {
+    const std::time_t t = std::time(nullptr) + hours * 3600;
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", std::gmtime(&t));
+    return text;
 }
 
 class ProgramClockTest : public ::testing::Test {
@@ -114,4 +134,33 @@ TEST_F(ProgramClockTest, BeforeTheIconIsInTheTrayAClockSetRaisesNothing) {
     program->signal(SIGTERM);
     EXPECT_EQ(program->endsWithin(5s), 0) << folder_.log();
     EXPECT_FALSE(folder_.stored().alarm) << "the shutdown save raised the alarm";
+}
+
+TEST_F(ProgramClockTest, TheMachinesZoneDecidesNotTZAndANewZoneWithTheIconInTheTrayStoresTheAlarmAndWarns) {
+    ASSERT_TRUE(setZoneOfOwnNamespace("Etc/UTC")) << std::strerror(errno);
+    folder_.writeSettings(utcHoursFromNow(9), utcHoursFromNow(13), false); // open at UTC+10 and UTC+11
+    const std::vector<std::string> tz = {"TZ=UTC-11"};                     // UTC+11: inside, were TZ taken
+    HelperProcess host = trayer();
+    ASSERT_TRUE(host.start());
+    std::vector<std::string> environment = displayEnvironment();
+    environment.push_back(tz[0]);
+    auto program = folder_.start(environment);
+    XWindows windows;
+    ASSERT_TRUE(waitUntil([&] { return windows.shownInside(program->pid(), host.process().processId()) != 0; }, 10000))
+        << folder_.log();
+    EXPECT_TRUE(waitUntil([] { return loopback::killedWithinATick(2525); }, 10000))
+        << "the program went by TZ: UTC is outside the window";
+    EXPECT_NE(folder_.quietwirectl({"status", "--json"}, "", tz).output.find("\"curfew\":\"outside-window\""),
+              std::string::npos);
+
+    ASSERT_TRUE(setZoneOfOwnNamespace("Etc/GMT-10")); // UTC+10, as a clock set to the window would
+    WId box = 0;
+    ASSERT_TRUE(waitUntil([&] { return (box = messageBox(program->pid())) != 0; })) << folder_.log();
+    EXPECT_TRUE(folder_.stored().alarm);
+    EXPECT_EQ(messageBoxText(box), Warning);
+    xdotool({"key", "Return"});
+    EXPECT_TRUE(waitUntil([&] { return messageBox(program->pid()) == 0; })) << "the warning did not close";
+    EXPECT_TRUE(loopback::killedWithinATick(2525)) << "the alarm closes the ports inside the window too";
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->endsWithin(5s), 0) << folder_.log();
 }

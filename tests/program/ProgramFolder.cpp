@@ -145,8 +145,8 @@ std::unique_ptr<Running> ProgramFolder::start(const std::vector<std::string>& en
     return running;
 }
 
-ProgramFolder::ToolRun ProgramFolder::quietwirectl(const std::vector<std::string>& arguments,
-                                                   const std::string& input) const {
+ProgramFolder::ToolRun ProgramFolder::quietwirectl(const std::vector<std::string>& arguments, const std::string& input,
+                                                   std::vector<std::string> environment) const {
     const std::string in = dir_.file("quietwirectl.in");
     const std::string out = dir_.file("quietwirectl.out");
     std::ofstream(in, std::ios::binary | std::ios::trunc) << input;
@@ -157,7 +157,11 @@ ProgramFolder::ToolRun ProgramFolder::quietwirectl(const std::vector<std::string
         argv.push_back(word.data());
     }
     argv.push_back(nullptr);
-    char* envp[] = {nullptr};
+    std::vector<char*> envp;
+    for (std::string& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
@@ -169,7 +173,7 @@ ProgramFolder::ToolRun ProgramFolder::quietwirectl(const std::vector<std::string
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     pid_t pid = -1;
     ToolRun run;
-    if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp) == 0) {
+    if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data()) == 0) {
         int status = 0;
         ::waitpid(pid, &status, 0);
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

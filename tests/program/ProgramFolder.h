@@ -69,13 +69,15 @@ public:
     std::unique_ptr<Running> start(const std::vector<std::string>& environment = {},
                                    const std::vector<std::string>& launcher = {}) const;
 
-    // Runs the quietwirectl beside the program with arguments and input on its standard input; its exit
-    // status and everything it wrote to standard output and error.
+    // Runs the quietwirectl beside the program with arguments and input on its standard input, in an
+    // empty environment but for `environment` ("NAME=value"); its exit status and everything it wrote to
+    // standard output and error.
     struct ToolRun {
         int status = -1;
         std::string output;
     };
-    ToolRun quietwirectl(const std::vector<std::string>& arguments, const std::string& input = "") const;
+    ToolRun quietwirectl(const std::vector<std::string>& arguments, const std::string& input = "",
+                         std::vector<std::string> environment = {}) const;
 
     std::string file(const std::string& name) const { return data_ + "/" + name; }
     std::string log() const { return readBytes(dir_.file("log.txt")); }

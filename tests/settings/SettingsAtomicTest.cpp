@@ -79,7 +79,7 @@ TEST(SettingsAtomic, AFaultAtAnyStepOfASaveLeavesTheOldFileOrTheNewOneWholeAndTh
             changes = saveWithFault(dir, oldBytes, situation, FaultyFiles::Fault::None, 0).changes;
             ASSERT_EQ(readBytes(dir.file("settings.ini")), newBytes);
         }
-        ASSERT_GT(changes, 6);
+        ASSERT_GE(changes, 3);
         for (const auto fault : {FaultyFiles::Fault::Crash, FaultyFiles::Fault::FailOnce}) {
             int keptOld = 0;
             int tookNew = 0;
@@ -111,7 +111,7 @@ TEST(SettingsAtomic, AFaultAtAnyStepOfASaveLeavesTheOldFileOrTheNewOneWholeAndTh
                 EXPECT_TRUE(loadedIs(New) || (situation.oldFile ? loadedIs(Old) : modGlobals::AdminPassword.empty()));
             }
             EXPECT_GT(tookNew, 0);
-            if (situation.oldFile) {
+            if (situation.oldFile && fault == FaultyFiles::Fault::Crash) {
                 EXPECT_GT(keptOld, 0);
             }
         }

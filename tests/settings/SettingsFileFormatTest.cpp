@@ -26,7 +26,7 @@ class SettingsFileFormat : public SettingsTest {};
 class NoNewFiles : public RedirectedFileSystem {
 public:
     using RedirectedFileSystem::RedirectedFileSystem;
-    bool createReplacement(const std::string&, const std::string&) override { return false; }
+    bool writeReplacement(const std::string&, const std::string&, const std::string&) override { return false; }
 };
 
 std::string goldenFile() {

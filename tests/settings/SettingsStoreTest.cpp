@@ -225,3 +225,81 @@ TEST_F(SettingsStore, BadFilesLoadWhatIsReadable) {
         EXPECT_EQ(listedPorts(), (std::vector<std::string>{"21", "22"}));
     }
 }
+
+class SettingsFollow : public SettingsTest {
+protected:
+    // Settings saved and loaded, as a running copy holds them.
+    void running() {
+        modGlobals::AdminPassword = "pw";
+        modGlobals::StartTime = "22:00:00";
+        setPorts({"21", "23"});
+        ASSERT_TRUE(SaveSettings());
+        resetSettings();
+        LoadSettings();
+    }
+    bool kept() const {
+        return modGlobals::AdminPassword == "pw" && modGlobals::StartTime == "22:00:00" &&
+               listedPorts() == std::vector<std::string>{"21", "23"};
+    }
+};
+
+TEST_F(SettingsFollow, AFileRemovedOrGarbledIsNotFollowedIsToldOnceAndGetsTheSettingsBackAtTheNextSave) {
+    running();
+    std::filesystem::remove(settingsPath());
+    EXPECT_FALSE(modGlobals::FollowSettingsFile());
+    EXPECT_TRUE(kept());
+    const std::string warning = modGlobals::TakeSettingsWarning();
+    EXPECT_EQ(warning.rfind("The settings file has been removed.\r\n\r\n" + settingsPath(), 0), 0u) << warning;
+    EXPECT_NE(warning.find("keeps the settings it has"), std::string::npos) << warning;
+
+    for (const std::string& garbled :
+         {std::string("garbage\x01\xFF\r\n[SETUP]\r\nPASSWORD=plain"), std::string(), std::string("[SET")}) {
+        writeBytes(settingsPath(), garbled);
+        EXPECT_FALSE(modGlobals::FollowSettingsFile());
+        EXPECT_FALSE(modGlobals::FollowSettingsFile());
+        EXPECT_TRUE(kept());
+        EXPECT_EQ(modGlobals::TakeSettingsWarning(), "") << "told once while the file stays unfollowed";
+    }
+
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_EQ(readRaw("SETUP", "PASSWORD"), Encrypt("pw", RotationCount));
+    EXPECT_EQ(readRaw("PORTS", "OP_01"), Encrypt("23", RotationCount));
+
+    writeBytes(settingsPath(), "");
+    EXPECT_FALSE(modGlobals::FollowSettingsFile());
+    EXPECT_TRUE(kept());
+    EXPECT_EQ(modGlobals::TakeSettingsWarning().rfind("The settings file holds none of Quietwire's settings.", 0), 0u)
+        << "told again after a save had mended it";
+}
+
+TEST_F(SettingsFollow, AFileThatComesBackWithTheKeysIsFollowedEvenWithAnEmptyPassword) {
+    running();
+    std::filesystem::remove(settingsPath());
+    modGlobals::FollowSettingsFile();
+    writeRaw("SETUP", "PASSWORD", "");
+    writeRaw("SETUP", "END", "06:00:00");
+    EXPECT_TRUE(modGlobals::FollowSettingsFile());
+    EXPECT_EQ(modGlobals::AdminPassword, "");
+    EXPECT_EQ(modGlobals::StartTime, "");
+    EXPECT_EQ(modGlobals::EndTime, "06:00:00");
+    EXPECT_EQ(modGlobals::LastPortIndex, -1);
+
+    writeBytes(settingsPath(), "[PORTS]\r\n" + Encrypt("OP_00", RotationCount) + "=" + Encrypt("25", RotationCount));
+    EXPECT_TRUE(modGlobals::FollowSettingsFile()) << "one key is enough";
+    EXPECT_EQ(listedPorts(), std::vector<std::string>{"25"});
+}
+
+TEST_F(SettingsStore, AFolderInTheNewFilesPlaceFailsTheSaveAndTheOldFileStays) {
+    modGlobals::AdminPassword = "old";
+    ASSERT_TRUE(SaveSettings());
+    const std::string before = readBytes(settingsPath());
+    const std::string fresh = settingsPath() + ".new";
+    std::filesystem::create_directory(fresh);
+
+    modGlobals::AdminPassword = "new";
+    const modGlobals::SaveResult result = SaveSettings();
+    EXPECT_FALSE(result);
+    EXPECT_EQ(result.reason, fresh + ": is a folder; remove it so that the settings can be saved");
+    EXPECT_EQ(readBytes(settingsPath()), before);
+    EXPECT_TRUE(std::filesystem::is_empty(fresh));
+}

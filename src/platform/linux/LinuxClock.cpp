@@ -1,4 +1,5 @@
 #include "platform/Clock.h"
+#include "platform/linux/SystemZone.h"
 
 #include <ctime>
 
@@ -7,9 +8,7 @@ namespace {
 class LinuxClock final : public Clock {
 public:
     int32_t localSecondsOfDay() override {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&now, &local);
+        const std::tm local = systemZone().localTime(std::time(nullptr));
         return local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec % 60; // a leap second counts as :59
     }
 };

@@ -32,6 +32,18 @@ bool writeAllAt(int fd, const std::string& bytes, off_t offset) {
     return true;
 }
 
+// The plain file at path, opened without following a link there (ELOOP) and without waiting on a FIFO
+// someone put in its place; anything but a plain file fails with EINVAL.
+UniqueFd openPlainFile(const std::string& path, int access) {
+    UniqueFd fd(::open(path.c_str(), access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (fd.valid() && (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
+        errno = EINVAL;
+        return UniqueFd();
+    }
+    return fd;
+}
+
 std::string parentDirectory(const std::string& path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
@@ -70,40 +82,45 @@ public:
     bool setCurrentDirectory(const std::string& path) override { return ::chdir(path.c_str()) == 0; }
 
     bool setAttributesNormal(const std::string& path) override {
+        UniqueFd fd = openPlainFile(path, O_RDONLY);
         struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) {
+        if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
             return false;
         }
-        return ::chmod(path.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
+        return ::fchmod(fd.get(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
     }
 
-    bool deleteFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
+    Removal removeEntry(const std::string& path) override {
+        // unlink never follows a link; a folder it refuses with EISDIR.
+        if (::unlink(path.c_str()) == 0 || errno == ENOENT) {
+            return Removal::Gone;
+        }
+        return errno == EISDIR ? Removal::Folder : Removal::Failed;
+    }
 
-    bool createReplacement(const std::string& path, const std::string& original) override {
+    bool writeReplacement(const std::string& path, const std::string& original, const std::string& bytes) override {
         struct stat old {};
-        const bool hasOriginal = ::stat(original.c_str(), &old) == 0;
+        const bool hasOriginal = ::lstat(original.c_str(), &old) == 0 && S_ISREG(old.st_mode);
         // Created 0600 whatever the umask, so that nobody else can open it before it gets the old
-        // file's owner and mode; an open descriptor would outlive any later chmod.
-        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR));
+        // file's owner and mode; an open descriptor would outlive any later chmod. O_EXCL and
+        // O_NOFOLLOW: a name someone else put there, a link above all, is never written through.
+        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
         if (!fd.valid()) {
             return false;
         }
-        if (hasOriginal && (::fchown(fd.get(), old.st_uid, old.st_gid) != 0 ||
-                            ::fchmod(fd.get(), (old.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0)) {
+        const bool written = (!hasOriginal || (::fchown(fd.get(), old.st_uid, old.st_gid) == 0 &&
+                                               ::fchmod(fd.get(), (old.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0)) &&
+                             writeAllAt(fd.get(), bytes, 0) && ::fsync(fd.get()) == 0 && ::close(fd.release()) == 0;
+        if (!written) {
             const int error = errno;
             ::unlink(path.c_str());
             errno = error;
-            return false;
         }
-        return true;
+        return written;
     }
 
     bool replaceFile(const std::string& from, const std::string& to) override {
-        // The data must be on the disk before the rename makes it the settings file, and the rename
-        // itself must be on the disk before the save counts as done.
-        if (!syncPath(from, O_RDONLY)) {
-            return false;
-        }
+        // The rename must be on the disk before the save counts as done; the data already is.
         if (::rename(from.c_str(), to.c_str()) != 0) {
             return false;
         }
@@ -112,7 +129,7 @@ public:
     }
 
     bool overwriteFile(const std::string& path, const std::string& bytes) override {
-        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+        UniqueFd fd = openPlainFile(path, O_WRONLY);
         if (!fd.valid()) {
             return false;
         }
@@ -134,6 +151,39 @@ public:
         return ::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0;
     }
 
+    bool othersMayChange(const std::string& path) override {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) {
+            return false;
+        }
+        if (foreign(st) || (S_ISLNK(st.st_mode) && (::stat(path.c_str(), &st) != 0 || foreign(st)))) {
+            return true;
+        }
+        // Sticky or not: a folder others may write lets them plant names in it.
+        if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+            return true;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            return false;
+        }
+        // Whoever may rename an entry of a folder above may put another folder in this one's place. In a
+        // sticky folder (/tmp) only the entry's owner may, and that owner was checked above.
+        char real[PATH_MAX];
+        if (::realpath(path.c_str(), real) == nullptr) {
+            return false;
+        }
+        for (std::string above = parentDirectory(real), below = real; above != below;
+             below = above, above = parentDirectory(above)) {
+            if (::stat(above.c_str(), &st) != 0) {
+                return false;
+            }
+            if (foreign(st) || ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     std::optional<FileStamp> fileStamp(const std::string& path) override {
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0) {
@@ -147,6 +197,9 @@ public:
     std::string lastErrorText() override { return std::generic_category().message(errno); }
 
 private:
+    // Owned by someone other than this process's user and root.
+    static bool foreign(const struct stat& st) { return st.st_uid != ::geteuid() && st.st_uid != 0; }
+
     std::string orExecutableDirectory(const std::string& installed) {
         return installed.empty() ? executableDirectory() : installed;
     }

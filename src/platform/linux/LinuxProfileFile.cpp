@@ -6,15 +6,21 @@
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// The whole file, an empty text when it does not exist, nothing when it exists but cannot be read.
+// The whole file, an empty text when it does not exist, nothing when it exists but cannot be read. A
+// FIFO or device put in its place is not read: the read would wait for ever.
 std::optional<std::string> readFile(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid()) {
         return errno == ENOENT ? std::optional<std::string>("") : std::nullopt;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
     }
     std::string text;
     char chunk[65536];
@@ -33,8 +39,9 @@ std::optional<std::string> readFile(const std::string& path) {
     }
 }
 
+// Never through a link: one put in the program's folder would point root's write at any file.
 bool writeFile(const std::string& path, const std::string& text) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!fd.valid()) {
         return false;
     }

@@ -1,15 +1,22 @@
 #include "platform/ClockWatch.h"
+#include "platform/linux/SystemZone.h"
 #include "platform/linux/TimeChangeTimer.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <map>
 #include <memory>
+#include <vector>
 
 namespace {
 
+// As often as the enforcement tick: a new zone is in use, and reported, within one tick of its file.
+constexpr int ZoneLookInterval = 500;
+
 // No window procedure to replace on Linux: a window's watch is a timerfd that the Qt event loop
-// watches, and the token returned in place of the old procedure names that watch.
+// watches, and the token returned in place of the old procedure names that watch. A change of the
+// machine's zone file moves local time as setting the clock does; a timer of the loop looks at it.
 class QtClockWatch final : public ClockWatch {
 public:
     uintptr_t SetWindowProc(uintptr_t window, WindowProcedure procedure) override {
@@ -22,8 +29,14 @@ public:
         }
         watch->procedure = procedure;
         watch->token = ++lastToken_;
+        watch->zoneChanges = systemZone().follow();
         watch->notifier = std::make_unique<QSocketNotifier>(watch->timer.fd(), QSocketNotifier::Read);
-        QObject::connect(watch->notifier.get(), &QSocketNotifier::activated, [this, window] { report(window); });
+        QObject::connect(watch->notifier.get(), &QSocketNotifier::activated, [this, window] { clockSet(window); });
+        if (!zoneTimer_) {
+            zoneTimer_ = std::make_unique<QTimer>();
+            QObject::connect(zoneTimer_.get(), &QTimer::timeout, [this] { lookAtZone(); });
+        }
+        zoneTimer_->start(ZoneLookInterval);
         return watches_.emplace(window, std::move(watch)).first->second->token;
     }
 
@@ -31,6 +44,9 @@ public:
         const auto found = watches_.find(window);
         if (found != watches_.end() && found->second->token == previous) {
             watches_.erase(found);
+        }
+        if (watches_.empty() && zoneTimer_) {
+            zoneTimer_->stop(); // kept: this may run from its own timeout
         }
     }
 
@@ -42,9 +58,10 @@ private:
         std::unique_ptr<QSocketNotifier> notifier; // after the timer: it stops watching before the fd closes
         WindowProcedure procedure = nullptr;
         uintptr_t token = 0;
+        uint64_t zoneChanges = 0; // the zone's changes this watch has reported
     };
 
-    void report(uintptr_t window) {
+    void clockSet(uintptr_t window) {
         const auto found = watches_.find(window);
         if (found == watches_.end() || !found->second->timer.takeChange()) {
             return;
@@ -54,8 +71,26 @@ private:
         found->second->procedure(window, TimeChangeMessage, 0, 0);
     }
 
+    void lookAtZone() {
+        const uint64_t changes = systemZone().follow();
+        std::vector<uintptr_t> told;
+        for (auto& [window, watch] : watches_) {
+            if (watch->zoneChanges != changes) {
+                watch->zoneChanges = changes;
+                told.push_back(window);
+            }
+        }
+        // Each procedure may show a box with a loop of its own, restoring any watch meanwhile.
+        for (const uintptr_t window : told) {
+            if (const auto found = watches_.find(window); found != watches_.end()) {
+                found->second->procedure(window, TimeChangeMessage, 0, 0);
+            }
+        }
+    }
+
     std::map<uintptr_t, std::unique_ptr<Watch>> watches_;
     uintptr_t lastToken_ = 0;
+    std::unique_ptr<QTimer> zoneTimer_;
 };
 
 } // namespace

@@ -123,26 +123,33 @@ int runProbeFromTheRoot(const std::string& root) {
     return 101;
 }
 
-// The real profile writer, noting the permission bits of the file after every write: what another
-// user could have opened while the save was under way.
-class PermissionWatch : public ProfileFile {
+// A program folder in which no new file can be made: saves write the old file in place.
+class NoNewFiles : public RedirectedFileSystem {
 public:
-    mode_t widest = 0;
+    using RedirectedFileSystem::RedirectedFileSystem;
+    bool writeReplacement(const std::string&, const std::string&, const std::string&) override { return false; }
+};
 
-    uint32_t getPrivateProfileString(const std::string& section, const std::string& key, const std::string& fallback,
-                                     char* buffer, uint32_t size, const std::string& path) override {
-        return systemProfileFile().getPrivateProfileString(section, key, fallback, buffer, size, path);
+// A file of root's outside the program's folder, as a user's link would aim at.
+struct RootsFile {
+    TempDir elsewhere;
+    std::string path = elsewhere.file("roots-own.conf");
+    RootsFile() {
+        writeBytes(path, "root's own\n");
+        EXPECT_EQ(::chmod(path.c_str(), 0440), 0);
     }
-    bool writePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
-                                   const std::string& path) override {
-        const bool written = systemProfileFile().writePrivateProfileString(section, key, value, path);
+    bool untouched() const {
         struct stat st {};
-        if (::stat(path.c_str(), &st) == 0) {
-            widest |= st.st_mode & 0777;
-        }
-        return written;
+        return ::stat(path.c_str(), &st) == 0 && (st.st_mode & 07777) == 0440 && st.st_uid == 0 &&
+               readBytes(path) == "root's own\n";
     }
 };
+
+// Names a user planted in a folder of theirs that root's program keeps its settings in.
+void plantAsNobody(const std::string& dir, const std::function<void()>& plant) {
+    ASSERT_EQ(::chown(dir.c_str(), Nobody, NoGroup), 0);
+    plant();
+}
 
 } // namespace
 
@@ -169,14 +176,10 @@ TEST_F(LinuxSettings, ASaveKeepsTheFilesModeOwnerAndGroup) {
     EXPECT_EQ(modGlobals::AdminPassword, "password B, longer than A");
 }
 
-TEST_F(LinuxSettings, ANewFileIsTheOwnersAloneFromItsFirstByte) {
-    const mode_t previousMask = ::umask(022);
-    PermissionWatch watch;
-    platform::ScopedInstall<ProfileFile> useWatch(watch);
+TEST_F(LinuxSettings, ANewFileIsTheOwnersAloneWhateverTheUmask) {
+    const mode_t previousMask = ::umask(0);
     bytesAfterSaving(applyA);
     ::umask(previousMask);
-
-    EXPECT_EQ(watch.widest & 077, 0u) << "others could read the password while it was written";
     EXPECT_EQ(statOf(settingsPath()).st_mode & 07777, 0600u);
 }
 
@@ -280,4 +283,98 @@ TEST_F(LinuxSettings, SettingsInAFolderThisUserMayNotEnterAreUnreadableNotAbsent
     });
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.output, "The settings could not be read.\r\n\r\n" + settingsPath() + ": " + std::strerror(EACCES));
+}
+
+TEST_F(LinuxSettings, ALinkPlantedAsTheNewFileIsRemovedAndNeverWrittenThrough) {
+    bytesAfterSaving(applyA);
+    RootsFile target;
+    const std::string fresh = settingsPath() + ".new";
+    const std::string nowhere = target.elsewhere.file("not-there-yet");
+    for (const std::string& aim : {target.path, nowhere}) {
+        SCOPED_TRACE(aim);
+        plantAsNobody(dir_.str(), [&] {
+            ASSERT_EQ(::symlink(aim.c_str(), fresh.c_str()), 0);
+            ASSERT_EQ(::lchown(fresh.c_str(), Nobody, NoGroup), 0);
+        });
+        EXPECT_NE(bytesAfterSaving(applyB), "");
+        EXPECT_TRUE(target.untouched());
+        EXPECT_FALSE(std::filesystem::exists(nowhere));
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(fresh)));
+    }
+}
+
+TEST_F(LinuxSettings, ALinkPlantedAsTheSettingsFileIsReplacedOrRefusedNeverWrittenThrough) {
+    RootsFile target;
+    plantAsNobody(dir_.str(), [&] {
+        ASSERT_EQ(::symlink(target.path.c_str(), settingsPath().c_str()), 0);
+        ASSERT_EQ(::lchown(settingsPath().c_str(), Nobody, NoGroup), 0);
+    });
+    {
+        NoNewFiles files(dir_.str());
+        platform::ScopedInstall<FileSystem> useFiles(files);
+        applyB();
+        const modGlobals::SaveResult result = modGlobals::SaveSettings();
+        EXPECT_FALSE(result) << "written in place through the link";
+        EXPECT_EQ(result.reason, settingsPath() + ": " + std::strerror(ELOOP));
+        EXPECT_TRUE(target.untouched());
+    }
+    applyB();
+    EXPECT_TRUE(modGlobals::SaveSettings());
+    EXPECT_TRUE(target.untouched());
+    struct stat st {};
+    ASSERT_EQ(::lstat(settingsPath().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << "the link was replaced by the settings";
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "mode taken from the link's target";
+    EXPECT_EQ(st.st_uid, 0u);
+}
+
+TEST_F(LinuxSettings, AFolderOrFileAnotherUserMayWriteIsNotSafe) {
+    bytesAfterSaving(applyA);
+    const std::string dir = dir_.str();
+    const std::string file = settingsPath();
+    const std::string inner = dir_.file("program");
+    ASSERT_EQ(::mkdir(inner.c_str(), 0700), 0);
+    struct Case {
+        const std::string& changed;
+        mode_t mode;
+        uid_t owner;
+        const std::string& checked;
+        bool unsafe;
+    };
+    for (const Case& c : {Case{dir, 0700, 0, dir, false},
+                          {dir, 0770, 0, dir, true},
+                          {dir, 0702, 0, dir, true},
+                          {dir, 01777, 0, dir, true},
+                          {dir, 01777, 0, inner, false},
+                          {dir, 0755, Nobody, dir, true},
+                          {dir, 0755, Nobody, inner, true},
+                          {dir, 0755, 0, inner, false},
+                          {file, 0620, 0, file, true},
+                          {file, 0600, Nobody, file, true},
+                          {file, 0600, 0, file, false}}) {
+        ASSERT_EQ(::chmod(c.changed.c_str(), c.mode), 0);
+        ASSERT_EQ(::chown(c.changed.c_str(), c.owner, c.owner), 0);
+        EXPECT_EQ(systemFileSystem().othersMayChange(c.checked), c.unsafe)
+            << c.checked << " with " << c.changed << " " << std::oct << c.mode << std::dec << " of " << c.owner;
+    }
+    EXPECT_EQ(modGlobals::UnsafeSettingsWarning(), "");
+    ASSERT_EQ(::chmod(dir.c_str(), 0770), 0);
+    EXPECT_EQ(modGlobals::UnsafeSettingsWarning().rfind("The settings are not safe here", 0), 0u);
+}
+
+TEST_F(LinuxSettings, TheProfileWriterNeverWritesThroughALinkAndNoReadWaitsOnAFifo) {
+    RootsFile target;
+    const std::string serviceIni = dir_.file("service.ini");
+    ASSERT_EQ(::symlink(target.path.c_str(), serviceIni.c_str()), 0);
+    EXPECT_FALSE(systemProfileFile().writePrivateProfileString("General", "Installed", "True", serviceIni));
+    EXPECT_TRUE(target.untouched());
+
+    ASSERT_EQ(::mkfifo(settingsPath().c_str(), 0600), 0);
+    const ChildRun run = inChild([] {
+        ::alarm(10); // a read that waits for a writer ends the child here
+        resetSettings();
+        modGlobals::LoadSettings();
+        return modGlobals::AdminPassword.empty() ? 0 : 1;
+    });
+    EXPECT_EQ(run.exitCode, 0) << run.output;
 }

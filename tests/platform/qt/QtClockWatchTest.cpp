@@ -1,6 +1,11 @@
+#include "platform/Clock.h"
 #include "platform/ClockWatch.h"
+#include "platform/linux/SystemZone.h"
+#include "platform/linux/TimeChangeTimer.h"
 #include "platform/qt/QtOffscreenApplication.h"
+#include "support/Command.h"
 #include "support/SystemClock.h"
+#include "support/TempDir.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -8,13 +13,16 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 // The Linux clock watch against the real clock: the test sets the system time to its own current value,
-// the only change of the clock a test may make on a shared machine (needs root).
+// the only change of the clock a test may make on a shared machine (needs root); and against a zone file
+// of the test's own in place of the machine's.
 namespace {
 
 struct Heard {
@@ -33,8 +41,10 @@ void PrintTo(const Heard& h, std::ostream* out) {
 
 constexpr uintptr_t FirstWindow = 0x1001;
 constexpr uintptr_t SecondWindow = 0x1002;
+constexpr uintptr_t ZoneWindow = 0x1003;
 std::vector<Heard> heardByFirst;
 std::vector<Heard> heardBySecond;
+std::vector<Heard> heardByZoneWindow;
 uintptr_t firstToken = 0;
 
 Heard heard(uintptr_t window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
@@ -52,6 +62,35 @@ intptr_t firstProcedure(uintptr_t window, uint32_t message, uintptr_t wParam, in
 intptr_t secondProcedure(uintptr_t window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
     heardBySecond.push_back(heard(window, message, wParam, lParam));
     return 0;
+}
+
+intptr_t zoneProcedure(uintptr_t window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    heardByZoneWindow.push_back(heard(window, message, wParam, lParam));
+    return 0;
+}
+
+// Whether the clock tells the time of day `hours` east of UTC.
+bool clockIsAt(int hours) {
+    const std::time_t t = std::time(nullptr) + hours * 3600;
+    const int32_t answer = systemClock().localSecondsOfDay();
+    return answer == t % 86400 || answer == (t + 1) % 86400;
+}
+
+// As root replaces /etc/localtime: a new file with the named zone moved over the test's own zone file.
+void replaceZone(const TempDir& dir, const std::string& zone) {
+    writeBytes(dir.file("new"), readBytes("/usr/share/zoneinfo/" + zone));
+    std::filesystem::rename(dir.file("new"), dir.file("localtime"));
+}
+
+// The same with a zone at UTC whose daylight-saving time begins at `at`, made with zic.
+void replaceZoneWithDaylightFrom(const TempDir& dir, std::time_t at) {
+    char rule[64];
+    std::strftime(rule, sizeof rule, "%Y only - %b %d %H:%M:%Su 1:00 -\n", std::gmtime(&at));
+    writeBytes(dir.file("zone"),
+               std::string("Rule T 2000 only - Jan 1 0:00u 0 -\nRule T ") + rule + "Zone Test 0:00 T XST/XDT\n");
+    std::string output;
+    runCommand({"/usr/sbin/zic", "-d", dir.str(), dir.file("zone")}, output);
+    std::filesystem::rename(dir.file("Test"), dir.file("localtime"));
 }
 
 } // namespace
@@ -86,4 +125,40 @@ TEST(QtClockWatch, EachSettingOfTheClockIsHeardOnceFromTheEventLoopUntilTheWatch
     EXPECT_EQ(heardByFirst, (std::vector<Heard>{{FirstWindow, TimeChangeMessage, 0, 0, true}}))
         << "nothing reaches a procedure once its watch is restored";
     watch.RestoreWindowProc(SecondWindow, secondToken);
+}
+
+TEST(QtClockWatch, AChangeOfTheZonesRulesIsHeardOnceWithTheNewZoneInUseADaylightSavingTransitionIsNot) {
+    const TempDir dir;
+    replaceZone(dir, "Etc/GMT-3");
+    systemZone().useFile(dir.file("localtime"));
+    TimeChangeTimer others; // another program setting the clock meanwhile would be heard as well
+    others.open();
+    const uintptr_t token = systemClockWatch().SetWindowProc(ZoneWindow, zoneProcedure);
+    const auto heardAfter = [](size_t changes) {
+        EXPECT_TRUE(QTest::qWaitFor([changes] { return heardByZoneWindow.size() >= changes; }));
+    };
+
+    replaceZone(dir, "Etc/GMT+5");
+    heardAfter(1);
+    EXPECT_TRUE(clockIsAt(-5)) << "heard with the new zone in use";
+    replaceZone(dir, "Etc/GMT+5"); // a new file, the same rules
+    QTest::qWait(700);
+    writeBytes(dir.file("localtime"), readBytes("/usr/share/zoneinfo/Etc/GMT-7")); // same inode, likely same second
+    heardAfter(2);
+    EXPECT_TRUE(clockIsAt(7));
+
+    // Putting it in place is a change of the zone; its daylight-saving transition is none.
+    const std::time_t transition = std::time(nullptr) + 3;
+    replaceZoneWithDaylightFrom(dir, transition);
+    heardAfter(3);
+    EXPECT_TRUE(std::time(nullptr) < transition && clockIsAt(0)) << "too slow to see the zone before its transition";
+    EXPECT_TRUE(QTest::qWaitFor([] { return clockIsAt(1); }, 10000)) << "the transition never came";
+    QTest::qWait(700);
+    systemClockWatch().RestoreWindowProc(ZoneWindow, token);
+    systemZone().useFile(SystemZone::MachineZoneFile);
+    if (others.takeChange()) {
+        GTEST_SKIP() << "another program set the machine's clock during the test";
+    }
+    const Heard change{ZoneWindow, TimeChangeMessage, 0, 0, true};
+    EXPECT_EQ(heardByZoneWindow, (std::vector<Heard>{change, change, change}));
 }

@@ -122,3 +122,48 @@ TEST_F(Win32Settings, ASaveWhileAnotherProgramHoldsTheFileSaysWhy) {
     EXPECT_EQ(readBytes(settingsPath()), before);
     EXPECT_FALSE(VtkModule::FileExists(settingsPath() + ".new"));
 }
+
+namespace {
+
+// Gives path exactly the access the SDDL text names, nothing inherited.
+bool setAccess(const std::string& path, const char* sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+        return false;
+    }
+    const std::unique_ptr<void, LocalMemoryFree> owned(descriptor);
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    return GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) &&
+           SetNamedSecurityInfoA(const_cast<char*>(path.c_str()), SE_FILE_OBJECT,
+                                 DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                 dacl, nullptr) == ERROR_SUCCESS;
+}
+
+} // namespace
+
+TEST_F(Win32Settings, AFolderOthersMayWriteIsNotSafeAndSaysSo) {
+    modGlobals::SaveSettings();
+    // Everyone may read and enter: as Program Files lets its users.
+    ASSERT_TRUE(setAccess(dir_.str(), "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;FA;;;OW)(A;OICI;0x1200a9;;;WD)"));
+    EXPECT_EQ(modGlobals::UnsafeSettingsWarning(), "");
+
+    ASSERT_TRUE(setAccess(dir_.str(), "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;FA;;;OW)(A;;0x1201bf;;;WD)"));
+    const std::string warning = modGlobals::UnsafeSettingsWarning();
+    EXPECT_EQ(warning.rfind("The settings are not safe here", 0), 0u);
+    EXPECT_NE(warning.find(VtkModule::AppPath()), std::string::npos) << warning;
+}
+
+TEST_F(Win32Settings, AReadOnlyHiddenLeftoverNewFileIsRemovedAndTheSaveGoesThrough) {
+    const std::string fresh = settingsPath() + ".new";
+    writeBytes(fresh, "[SETUP]\r\nhalf");
+    ASSERT_TRUE(SetFileAttributesA(fresh.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    modGlobals::AdminPassword = "after";
+    const modGlobals::SaveResult result = modGlobals::SaveSettings();
+    EXPECT_TRUE(result) << result.reason;
+    EXPECT_EQ(GetFileAttributesA(fresh.c_str()), INVALID_FILE_ATTRIBUTES);
+    resetSettings();
+    modGlobals::LoadSettings();
+    EXPECT_EQ(modGlobals::AdminPassword, "after");
+}
