@@ -147,7 +147,7 @@ void frmMain::Block(bool enforcing) {
     blockReported_ = true;
     const std::string message = "Quietwire cannot refuse connections on closed ports on this machine: " +
                                 done.reason() + ". Connections on closed ports are still closed twice a second.";
-    ModalGate::Run([this, message] { tellAdministrator(message); });
+    ModalGate::Run([message] { tellAdministrator(message); });
 }
 
 void frmMain::ShowTrayPicture(const PictureRef& picture) {
