@@ -36,8 +36,11 @@ public:
     virtual void Run() = 0;
     virtual void Quit() = 0;
 
-    // True when another instance of the program runs for the same user on this machine.
+    // True when another instance of the program runs for the same user on this machine. The first
+    // answer holds for the process's life.
     virtual bool PrevInstance() = 0;
+    // The process id of the instance PrevInstance found; 0 when there is none or it cannot be told.
+    virtual uint32_t PrevInstanceId() = 0;
     // Takes the program out of the system's list of running applications.
     virtual void HideFromTaskList() = 0;
     // SetForegroundWindow: non-zero when the window was brought to the front.

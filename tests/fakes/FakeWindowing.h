@@ -80,6 +80,8 @@ public:
         return choice;
     }
     bool PrevInstance() override { return otherInstance; }
+    uint32_t otherInstanceId = 0;
+    uint32_t PrevInstanceId() override { return otherInstance ? otherInstanceId : 0; }
     void HideFromTaskList() override { ++hiddenFromTaskList; }
     int32_t BringToFront(uintptr_t window) override {
         broughtToFront.push_back(window);

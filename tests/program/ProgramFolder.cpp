@@ -32,7 +32,8 @@ std::string hoursFromNow(int hours) {
     return timeOfDayAt(std::time(nullptr) + hours * 3600);
 }
 
-Running::Running(const std::string& program, std::vector<std::string> environment, const std::string& log) {
+Running::Running(const std::string& program, std::vector<std::string> environment, const std::string& log,
+                 std::vector<std::string> arguments) {
     std::vector<char*> envp;
     for (std::string& e : environment) {
         envp.push_back(e.data());
@@ -43,15 +44,19 @@ Running::Running(const std::string& program, std::vector<std::string> environmen
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     std::string path = program;
-    char* argv[] = {path.data(), nullptr};
-    if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, envp.data()) != 0) {
+    std::vector<char*> argv = {path.data()};
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
         pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
 }
 
 Running::~Running() {
-    if (pid_ > 0 && !exited_) {
+    if (pid_ > 0 && !status_) {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }
@@ -65,9 +70,11 @@ std::optional<int> Running::endsWithin(std::chrono::milliseconds time) {
     const auto until = std::chrono::steady_clock::now() + time;
     do {
         int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            exited_ = true;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (status_ || ::waitpid(pid_, &status, WNOHANG) == pid_) {
+            if (!status_) {
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            return status_;
         }
         std::this_thread::sleep_for(20ms);
     } while (std::chrono::steady_clock::now() < until);
@@ -128,7 +135,13 @@ StoredSettings ProgramFolder::stored() const {
 std::unique_ptr<Running> ProgramFolder::start(const std::vector<std::string>& environment) const {
     std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir_.file("run"), "PATH=/usr/bin:/bin", "USER=root",
                                     "HOME=" + dir_.file("run")};
-    env.insert(env.end(), environment.begin(), environment.end());
+    for (const std::string& entry : environment) {
+        const std::string name = entry.substr(0, entry.find('='));
+        std::erase_if(env, [&name](const std::string& e) { return e.substr(0, e.find('=')) == name; });
+        if (entry.find('=') != std::string::npos) {
+            env.push_back(entry);
+        }
+    }
     auto running = std::make_unique<Running>(program_, std::move(env), dir_.file("log.txt"));
     EXPECT_TRUE(running->started());
     return running;
@@ -146,7 +159,9 @@ ProgramFolder::ToolRun ProgramFolder::quietwirectl(const std::vector<std::string
         argv.push_back(word.data());
     }
     argv.push_back(nullptr);
-    char* envp[] = {nullptr};
+    // Its own runtime directory, where the user's locks live: this folder's tool waits for no other's.
+    std::string runtime = "XDG_RUNTIME_DIR=" + dir_.file("run");
+    char* envp[] = {runtime.data(), nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);

@@ -20,7 +20,8 @@ std::string hoursFromNow(int hours);
 // end it.
 class Running {
 public:
-    Running(const std::string& program, std::vector<std::string> environment, const std::string& log);
+    Running(const std::string& program, std::vector<std::string> environment, const std::string& log,
+            std::vector<std::string> arguments = {});
     ~Running();
     Running(const Running&) = delete;
     Running& operator=(const Running&) = delete;
@@ -28,12 +29,12 @@ public:
     bool started() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
     void signal(int sig) const;
-    // The exit status once the process has ended within the time, or nothing.
+    // The exit status once the process has ended within the time (or had already), or nothing.
     std::optional<int> endsWithin(std::chrono::milliseconds time);
 
 private:
     pid_t pid_ = -1;
-    bool exited_ = false;
+    std::optional<int> status_;
 };
 
 struct StoredSettings {
@@ -62,7 +63,8 @@ public:
     // The settings as the program's own code loads them from settings.ini.
     StoredSettings stored() const;
 
-    // Starts the program with a bare environment; `environment` adds entries ("NAME=value").
+    // Starts the program with a bare environment: the folder's runtime directory, PATH, USER and HOME.
+    // `environment` adds entries or replaces them ("NAME=value"), or takes them out ("NAME").
     std::unique_ptr<Running> start(const std::vector<std::string>& environment = {}) const;
 
     // Runs the quietwirectl beside the program with arguments and input on its standard input; its exit
@@ -75,6 +77,7 @@ public:
 
     std::string file(const std::string& name) const { return data_ + "/" + name; }
     std::string log() const { return readBytes(dir_.file("log.txt")); }
+    std::string runtimeDirectory() const { return dir_.file("run"); }
 
 private:
     TempDir dir_;

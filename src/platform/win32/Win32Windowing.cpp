@@ -2,14 +2,17 @@
 #include "platform/win32/ScopedWin.h"
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Win32Form.h"
+#include "platform/win32/Win32OwnFolder.h"
 
 #include <windows.h>
 // after windows.h, which it needs
 #include <shellapi.h>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -141,16 +144,7 @@ public:
         return chosen > 0 ? chosen - 1 : -1;
     }
 
-    void DoEvents() override {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                PostQuitMessage(static_cast<int>(message.wParam)); // leave it for the main loop
-                break;
-            }
-            Win32Form::dispatch(message);
-        }
-    }
+    void DoEvents() override { handlePending(); }
 
     void Post(std::function<void()> task) override {
         auto owned = std::make_unique<std::function<void()>>(std::move(task));
@@ -173,15 +167,27 @@ public:
 
     bool PrevInstance() override {
         if (!instance_) {
-            // One name per user in this session: another user's copy does not count.
-            char user[256] = "user";
-            DWORD size = sizeof user;
-            GetUserNameA(user, &size);
-            instance_.emplace(CreateMutexA(nullptr, FALSE, (std::string("Local\\Quietwire-") + user).c_str()));
-            otherInstance_ = GetLastError() == ERROR_ALREADY_EXISTS;
+            // One lock per user and session: the service's copy (session 0) and a desktop's do not meet.
+            DWORD session = 0;
+            ProcessIdToSessionId(GetCurrentProcessId(), &session);
+            std::string problem;
+            instance_.emplace(openOwnFile("quietwire-session" + std::to_string(session) + ".lock", problem));
+            bool held = false;
+            if (instance_->valid() && tryLockFile(instance_->get(), held)) {
+                writeNumber(instance_->get(), GetCurrentProcessId());
+            } else if (held) {
+                otherInstance_ = true;
+                otherId_ = static_cast<uint32_t>(readNumber(instance_->get()));
+            } else {
+                // Rather than let anyone stop the program, it runs; it cannot tell a second copy then.
+                std::fprintf(stderr, "quietwire: no instance lock (%s); a second copy of this user's cannot be told.\n",
+                             problem.empty() ? "the lock cannot be taken" : problem.c_str());
+            }
         }
         return otherInstance_;
     }
+
+    uint32_t PrevInstanceId() override { return otherInstance_ ? otherId_ : 0; }
 
     // The program's windows are hidden and have no caption: no task list shows them.
     void HideFromTaskList() override {}
@@ -208,6 +214,19 @@ private:
         return menuOwner_.get();
     }
 
+    // Handles what is pending; a request to quit is left for the main loop.
+    void handlePending() {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(message.wParam));
+                quitPending_ = true;
+                break;
+            }
+            Win32Form::dispatch(message);
+        }
+    }
+
     HWND postWindow() {
         if (postWindow_ == nullptr) {
             WNDCLASSA windowClass{};
@@ -226,6 +245,8 @@ private:
     UniqueWindow postWindow_;
     bool quit_ = false;
     bool otherInstance_ = false;
+    uint32_t otherId_ = 0;
+    bool quitPending_ = false;
     UniqueWindow menuOwner_;
 };
 
