@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/ClockWatch.h"
 #include "platform/FileSystem.h"
+#include "platform/GuessLock.h"
 #include "platform/Platform.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramIcons.h"
@@ -33,4 +34,5 @@ private:
     Use<Sockets> sockets_{systemSockets()};
     Use<ProgramIcons> icons_{systemProgramIcons()};
     Use<ProgramInfo> info_{systemProgramInfo()};
+    Use<GuessLock> guesses_{systemGuessLock()};
 };

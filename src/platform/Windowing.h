@@ -30,6 +30,9 @@ public:
     virtual int PopupMenu(const std::vector<std::string>& items) = 0;
     // Lets the event loop handle what is pending, once, then returns.
     virtual void DoEvents() = 0;
+    // Returns after the time has passed, the event loop running meanwhile: windows repaint, timers fire,
+    // clicks are handled.
+    virtual void Pause(int milliseconds) = 0;
     // Runs task later from the event loop, as an event of its own (after the current handler returns).
     virtual void Post(std::function<void()> task) = 0;
     // The program's event loop: returns once Quit has been called (at once if it already was).

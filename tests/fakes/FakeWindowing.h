@@ -119,4 +119,12 @@ public:
             onDoEvents();
         }
     }
+    std::vector<int> pauses;
+    std::function<void()> onPause; // what the user does while the program lets time pass
+    void Pause(int milliseconds) override {
+        pauses.push_back(milliseconds);
+        if (onPause) {
+            onPause();
+        }
+    }
 };

@@ -1,5 +1,5 @@
-// The built program against another user on the same machine (needs root): locks planted where the
-// program once looked.
+// The built program and quietwirectl against another user on the same machine (needs root): locks
+// planted where the program once looked, and password guesses made in parallel.
 #include "platform/linux/Loopback.h"
 #include "program/ProgramFolder.h"
 
@@ -10,12 +10,14 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <grp.h>
 #include <sched.h>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -150,4 +152,36 @@ TEST_F(PlantedLockTest, AnotherUsersLockWhereTheProgramOnceLookedStopsNoCopyOfRo
         EXPECT_EQ(program->endsWithin(2s), 0) << folder_->log();
     }
     EXPECT_EQ(folder_->log().find("another copy"), std::string::npos) << folder_->log();
+}
+
+TEST_F(ProgramLockTest, OneUsersGuessesInParallelWaitTheirTurnAndAnotherUsersRightPasswordDoesNot) {
+    constexpr int Guesses = 4;
+    const ProgramFolder roots;
+    roots.writeSettings(hoursFromNow(1), hoursFromNow(2), false);
+    std::ofstream(roots.file("wrong")) << "secret\n";
+    const ProgramFolder nobodys;
+    nobodys.writeSettings(hoursFromNow(1), hoursFromNow(2), false);
+    std::ofstream(nobodys.file("right")) << "Secret\n";
+    nobodys.handTo(Nobody);
+
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::unique_ptr<Running>> guesses;
+    for (int i = 0; i < Guesses; ++i) {
+        guesses.push_back(roots.startQuietwirectl({"show", "--password-file", roots.file("wrong")}));
+    }
+    std::this_thread::sleep_for(300ms); // the guesses are under way
+    auto right = nobodys.startQuietwirectl({"show", "--password-file", nobodys.file("right")}, Nobody);
+    EXPECT_EQ(right->endsWithin(30s), 0) << nobodys.log();
+    int stillGuessing = 0;
+    for (const auto& guess : guesses) {
+        stillGuessing += guess->endsWithin(0ms) ? 0 : 1;
+    }
+    EXPECT_GT(stillGuessing, 0) << "the other user's right password waited for root's guesses";
+
+    for (const auto& guess : guesses) {
+        EXPECT_EQ(guess->endsWithin(30s), 1) << roots.log();
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, (Guesses - 1) * 1s + 500ms) << "the guesses were not answered one after another";
+    EXPECT_NE(roots.log().find("quietwirectl: Invalid password!"), std::string::npos) << roots.log();
 }

@@ -3,6 +3,7 @@
 #include "core/frmMain.h"
 #include "fakes/FakeClock.h"
 #include "fakes/FakeClockWatch.h"
+#include "fakes/FakeGuessLock.h"
 #include "fakes/FakeProgramIcons.h"
 #include "fakes/FakeProgramInfo.h"
 #include "fakes/FakeServiceControl.h"
@@ -66,6 +67,8 @@ protected:
     platform::ScopedInstall<ProgramIcons> useIcons_{icons_};
     FakeProgramInfo info_;
     platform::ScopedInstall<ProgramInfo> useInfo_{info_};
+    FakeGuessLock guesses_;
+    platform::ScopedInstall<GuessLock> useGuesses_{guesses_};
     std::unique_ptr<frmMain> main_;
 };
 

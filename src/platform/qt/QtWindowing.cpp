@@ -8,19 +8,24 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <thread>
 #include <xcb/xcb.h>
 
 namespace {
@@ -132,6 +137,18 @@ int QtWindowing::PopupMenu(const std::vector<std::string>& items) {
 
 void QtWindowing::DoEvents() {
     QCoreApplication::processEvents();
+}
+
+void QtWindowing::Pause(int milliseconds) {
+    QElapsedTimer passed;
+    passed.start();
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+    // The application's exit ends every loop at once; the caller counts on the whole time all the same.
+    if (const qint64 left = milliseconds - passed.elapsed(); left > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(left));
+    }
 }
 
 void QtWindowing::Post(std::function<void()> task) {

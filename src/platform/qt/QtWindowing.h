@@ -23,6 +23,7 @@ public:
                                         const std::string& fallback) override;
     int PopupMenu(const std::vector<std::string>& items) override;
     void DoEvents() override;
+    void Pause(int milliseconds) override;
     void Post(std::function<void()> task) override;
     void Run() override;
     void Quit() override;

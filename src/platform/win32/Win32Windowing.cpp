@@ -8,6 +8,7 @@
 // after windows.h, which it needs
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -145,6 +146,20 @@ public:
     }
 
     void DoEvents() override { handlePending(); }
+
+    void Pause(int milliseconds) override {
+        const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(std::max(milliseconds, 0));
+        for (ULONGLONG now = GetTickCount64(); now < until; now = GetTickCount64()) {
+            const auto left = static_cast<DWORD>(until - now);
+            // A program that is ending still lets the whole time pass: the caller counts on it.
+            if (quit_ || quitPending_) {
+                Sleep(left);
+                break;
+            }
+            MsgWaitForMultipleObjectsEx(0, nullptr, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            handlePending();
+        }
+    }
 
     void Post(std::function<void()> task) override {
         auto owned = std::make_unique<std::function<void()>>(std::move(task));

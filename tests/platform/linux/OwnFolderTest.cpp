@@ -1,9 +1,12 @@
-// The folder where a user's locks live, on the real file system (root gives folders to another user).
+// The folder where a user's locks live and the guess lock kept there, on the real file system (root
+// gives folders to another user).
 #include "platform/linux/OwnFolder.h"
+#include "platform/GuessLock.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,4 +69,29 @@ TEST_F(OwnFolder, ALockIsKeptInTheFirstFolderThatIsTheUsersOwnNeverInOnePlantedB
     const OwnFile none = openOwnFile("quietwire.lock", {{planted}, {open}}, 0);
     EXPECT_FALSE(none.fd.valid());
     EXPECT_NE(none.problem.find(planted), std::string::npos) << none.problem;
+}
+
+TEST_F(OwnFolder, OneTurnAtATimeAndAPenaltyOutlivesTheTurnThatSetIt) {
+    const char* before = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = before != nullptr ? before : "";
+    ::setenv("XDG_RUNTIME_DIR", folder("run", 0700, 0).c_str(), 1);
+    GuessLock& lock = systemGuessLock();
+    {
+        const std::unique_ptr<GuessTurn> first = lock.TryTake();
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(lock.TryTake(), nullptr) << "a second turn while the first is out";
+        first->SetPenalty(1000); // and given back at once, as by a guesser ended during its second
+    }
+    const std::unique_ptr<GuessTurn> next = lock.TryTake();
+    ASSERT_NE(next, nullptr);
+    EXPECT_GT(next->PenaltyLeft(), 0);
+    EXPECT_LE(next->PenaltyLeft(), 1000);
+    next->SetPenalty(0);
+    EXPECT_EQ(next->PenaltyLeft(), 0);
+    EXPECT_EQ(modeOf(dir_.file("run/quietwire-guesses.lock")), 0600u);
+    if (before != nullptr) {
+        ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_RUNTIME_DIR");
+    }
 }

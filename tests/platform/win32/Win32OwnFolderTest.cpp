@@ -1,5 +1,7 @@
-// The user's own folder for locks, on the system (under Wine, its profile of the Wine prefix).
+// The user's own folder for locks and the guess lock kept there, on the system (under Wine, its profile
+// of the Wine prefix).
 #include "platform/win32/Win32OwnFolder.h"
+#include "platform/GuessLock.h"
 
 #include <windows.h>
 // after windows.h, which it needs
@@ -30,4 +32,20 @@ TEST(OwnFolder, ALockFileLivesInTheUsersLocalApplicationDataAndOneHandleAtATimeH
     unlockFile(first.get());
     EXPECT_TRUE(tryLockFile(second.get(), held));
     unlockFile(second.get());
+}
+
+TEST(OwnFolder, OneGuessTurnAtATimeAndAPenaltyOutlivesTheTurnThatSetIt) {
+    GuessLock& lock = systemGuessLock();
+    {
+        const std::unique_ptr<GuessTurn> first = lock.TryTake();
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(lock.TryTake(), nullptr) << "a second turn while the first is out";
+        first->SetPenalty(1000); // and given back at once, as by a guesser ended during its second
+    }
+    const std::unique_ptr<GuessTurn> next = lock.TryTake();
+    ASSERT_NE(next, nullptr);
+    EXPECT_GT(next->PenaltyLeft(), 0);
+    EXPECT_LE(next->PenaltyLeft(), 1000);
+    next->SetPenalty(0);
+    EXPECT_EQ(next->PenaltyLeft(), 0);
 }
