@@ -37,6 +37,7 @@ InstanceLock::InstanceLock(UniqueFd file, std::string problem) : file_(std::move
         if (errno == EWOULDBLOCK) {
             heldElsewhere_ = true;
             holder_ = readHolder(file_.get());
+            problem_.clear();
         } else {
             problem_ = std::string("the lock cannot be taken: ") + std::strerror(errno);
         }

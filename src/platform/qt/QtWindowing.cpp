@@ -175,7 +175,7 @@ bool QtWindowing::PrevInstance() {
         } else {
             const QByteArray path = QFile::encodeName(instanceLock_);
             UniqueFd file(::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-            const std::string problem = path.toStdString() + ": " + std::strerror(errno);
+            const std::string problem = file.valid() ? "" : path.toStdString() + ": " + std::strerror(errno);
             lock_ = std::make_unique<InstanceLock>(std::move(file), problem);
         }
         // Where no other user could be kept from planting a lock, the program runs rather than let one
