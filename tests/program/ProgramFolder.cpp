@@ -184,28 +184,3 @@ ProgramFolder::ToolRun ProgramFolder::quietwirectl(const std::vector<std::string
     run.output = readBytes(out);
     return run;
 }
-
-std::unique_ptr<Running> ProgramFolder::startQuietwirectl(const std::vector<std::string>& arguments,
-                                                          std::optional<uid_t> uid) const {
-    const std::string tool = (std::filesystem::path(program_).parent_path() / "quietwirectl").string();
-    std::vector<std::string> words = arguments;
-    std::string program = tool;
-    if (uid) {
-        const std::string id = std::to_string(*uid);
-        words.insert(words.begin(), {"--reuid=" + id, "--regid=" + id, "--clear-groups", "--", tool});
-        program = "/usr/bin/setpriv";
-    }
-    auto running = std::make_unique<Running>(program, std::vector<std::string>{"XDG_RUNTIME_DIR=" + dir_.file("run")},
-                                             dir_.file("log.txt"), std::move(words));
-    EXPECT_TRUE(running->started());
-    return running;
-}
-
-void ProgramFolder::handTo(uid_t uid) const {
-    namespace fs = std::filesystem;
-    const auto give = [uid](const fs::path& path) { EXPECT_EQ(::lchown(path.c_str(), uid, uid), 0) << path; };
-    give(dir_.path());
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(dir_.path())) {
-        give(entry.path());
-    }
-}

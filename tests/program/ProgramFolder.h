@@ -74,12 +74,6 @@ public:
         std::string output;
     };
     ToolRun quietwirectl(const std::vector<std::string>& arguments, const std::string& input = "") const;
-    // quietwirectl started with the folder's runtime directory and left running, its output appended to
-    // the log; as another user when uid is given.
-    std::unique_ptr<Running> startQuietwirectl(const std::vector<std::string>& arguments,
-                                               std::optional<uid_t> uid = std::nullopt) const;
-    // Gives the folder and everything in it to another user, as if they had installed it.
-    void handTo(uid_t uid) const;
 
     std::string file(const std::string& name) const { return data_ + "/" + name; }
     std::string log() const { return readBytes(dir_.file("log.txt")); }

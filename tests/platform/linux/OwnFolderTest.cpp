@@ -1,12 +1,9 @@
-// The folder where a user's locks live and the guess lock kept there, on the real file system (root
-// gives folders to another user).
+// The folder where a user's locks live, on the real file system (root gives folders to another user).
 #include "platform/linux/OwnFolder.h"
-#include "platform/GuessLock.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,56 +39,22 @@ protected:
 
 } // namespace
 
-TEST_F(OwnFolder, IsTheUsersOwnOnlyWhenTheyOwnItAndNobodyElseMayWriteInIt) {
-    EXPECT_TRUE(openOwnedFolder(folder("private", 0700, 0), 0, false).valid());
-    EXPECT_TRUE(openOwnedFolder(folder("readable", 0755, 0), 0, false).valid());
-    EXPECT_FALSE(openOwnedFolder(folder("group", 0770, 0), 0, false).valid());
-    EXPECT_FALSE(openOwnedFolder(folder("sticky", 01777, 0), 0, false).valid()) << "as /tmp";
-    EXPECT_FALSE(openOwnedFolder(folder("nobodys", 0700, Nobody), 0, false).valid());
-    EXPECT_TRUE(openOwnedFolder(dir_.file("nobodys"), Nobody, false).valid());
-    EXPECT_FALSE(openOwnedFolder(dir_.file("missing"), 0, false).valid());
-    ASSERT_TRUE(openOwnedFolder(dir_.file("made/here"), 0, true).valid());
-    EXPECT_EQ(modeOf(dir_.file("made/here")), 0700u);
-    EXPECT_FALSE(openOwnedFolder(folder("planted", 0700, Nobody), 0, true).valid()) << "made first by another";
-}
-
-TEST_F(OwnFolder, ALockIsKeptInTheFirstFolderThatIsTheUsersOwnNeverInOnePlantedByAnother) {
+TEST_F(OwnFolder, ALockGoesInTheFirstFolderTheUserOwnsAloneNeverInOneAnotherMadeOrAllMayWrite) {
     const std::string planted = folder("planted", 0700, Nobody);
     writeBytes(planted + "/quietwire.lock", "1\n");
-    const std::string open = folder("open", 01777, 0);
-    const std::string own = folder("own", 0700, 0);
-
-    const OwnFile file = openOwnFile("quietwire.lock", {{planted}, {open}, {own}}, 0);
+    const std::string group = folder("group", 0770, 0);
+    const std::string open = folder("open", 01777, 0); // as /tmp
+    const std::string own = folder("own", 0755, 0);
+    const OwnFile file =
+        openOwnFile("quietwire.lock", {{planted, true}, {group}, {open}, {dir_.file("gone")}, {own}}, 0);
     ASSERT_TRUE(file.fd.valid()) << file.problem;
     EXPECT_EQ(file.path, own + "/quietwire.lock");
     EXPECT_EQ(modeOf(file.path), 0600u);
+    EXPECT_TRUE(openOwnedFolder(planted, Nobody, false).valid()) << "the other user's own";
 
+    EXPECT_TRUE(openOwnFile("quietwire.lock", {{dir_.file("made/here"), true}}, 0).fd.valid());
+    EXPECT_EQ(modeOf(dir_.file("made/here")), 0700u);
     const OwnFile none = openOwnFile("quietwire.lock", {{planted}, {open}}, 0);
     EXPECT_FALSE(none.fd.valid());
     EXPECT_NE(none.problem.find(planted), std::string::npos) << none.problem;
-}
-
-TEST_F(OwnFolder, OneTurnAtATimeAndAPenaltyOutlivesTheTurnThatSetIt) {
-    const char* before = std::getenv("XDG_RUNTIME_DIR");
-    const std::string saved = before != nullptr ? before : "";
-    ::setenv("XDG_RUNTIME_DIR", folder("run", 0700, 0).c_str(), 1);
-    GuessLock& lock = systemGuessLock();
-    {
-        const std::unique_ptr<GuessTurn> first = lock.TryTake();
-        ASSERT_NE(first, nullptr);
-        EXPECT_EQ(lock.TryTake(), nullptr) << "a second turn while the first is out";
-        first->SetPenalty(1000); // and given back at once, as by a guesser ended during its second
-    }
-    const std::unique_ptr<GuessTurn> next = lock.TryTake();
-    ASSERT_NE(next, nullptr);
-    EXPECT_GT(next->PenaltyLeft(), 0);
-    EXPECT_LE(next->PenaltyLeft(), 1000);
-    next->SetPenalty(0);
-    EXPECT_EQ(next->PenaltyLeft(), 0);
-    EXPECT_EQ(modeOf(dir_.file("run/quietwire-guesses.lock")), 0600u);
-    if (before != nullptr) {
-        ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-    } else {
-        ::unsetenv("XDG_RUNTIME_DIR");
-    }
 }

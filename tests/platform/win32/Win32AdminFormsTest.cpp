@@ -194,8 +194,6 @@ TEST_F(AdminFormsTest, AWrongPasswordIsRefusedWithTheEntrySelectedForOvertypingA
     std::string boxText;
     std::pair<DWORD, DWORD> selectedAfterBox;
     bool focusedAfterBox = false;
-    ULONGLONG clicked = 0;
-    ULONGLONG answeredAfter = 0;
     bool okDuringWait = true;
     bool boxDuringWait = true;
     char typedDuringWait[16] = {};
@@ -208,7 +206,6 @@ TEST_F(AdminFormsTest, AWrongPasswordIsRefusedWithTheEntrySelectedForOvertypingA
             focusedAtOpen = GetFocus() == entry;
             type(entry, "secret");
             PostMessageA(child(prompt(), "Button", "OK"), BM_CLICK, 0, 0);
-            clicked = GetTickCount64();
             return true;
         },
         // The wrong password's second: the prompt's loop runs on, with OK out of reach.
@@ -221,7 +218,6 @@ TEST_F(AdminFormsTest, AWrongPasswordIsRefusedWithTheEntrySelectedForOvertypingA
         },
         [&] {
             GetWindowTextA(entry, typedDuringWait, sizeof typedDuringWait);
-            answeredAfter = GetTickCount64() - clicked;
             return closeMessageBox(boxText)();
         },
         [&] {
@@ -245,7 +241,6 @@ TEST_F(AdminFormsTest, AWrongPasswordIsRefusedWithTheEntrySelectedForOvertypingA
     EXPECT_FALSE(okDuringWait);
     EXPECT_FALSE(boxDuringWait) << "the answer came before its second was over";
     EXPECT_STREQ(typedDuringWait, "secret!") << "the prompt took keys while it waited";
-    EXPECT_GE(answeredAfter, 900u);
     EXPECT_EQ(guesses_.turnsTaken, 2) << "the wrong password and the right one, nothing pressed in between";
     EXPECT_EQ(boxText, "Invalid password!");
     EXPECT_EQ(selectedAfterBox, (std::pair<DWORD, DWORD>{0, 7}));
