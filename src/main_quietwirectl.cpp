@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/PacketFilter.h"
+#include "platform/GuessLock.h"
 #include "platform/Platform.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramProcesses.h"
@@ -20,5 +21,6 @@ int main(int argc, char** argv) {
     const ScopedInstall<ServiceControl> service(programServiceControl());
     const ScopedInstall<ProgramProcesses> processes(systemProgramProcesses());
     const ScopedInstall<Terminal> terminal(systemTerminal());
+    const ScopedInstall<GuessLock> guesses(systemGuessLock());
     return Quietwirectl::Run({argv + 1, argv + argc});
 }

@@ -1,11 +1,15 @@
 #include "admin/Administration.h"
 
 #include "core/CurfewWindow.h"
+#include "platform/GuessLock.h"
+#include "platform/Platform.h"
 #include "service/ServiceHost.h"
 #include "settings/AppError.h"
 #include "settings/modGlobals.h"
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 namespace Administration {
 
@@ -18,10 +22,67 @@ std::string withReason(const std::string& message, const std::string& reason) {
     return reason.empty() ? message : message + "\r\n\r\n" + reason;
 }
 
+// The turn a check further down this thread's stack holds while it waits: a prompt opened from the
+// waiting one's event loop shares it, for neither could end if it waited for the other.
+GuessTurn* turnHeldHere = nullptr;
+
+class HeldHere {
+public:
+    explicit HeldHere(GuessTurn* turn) : previous_(std::exchange(turnHeldHere, turn)) {}
+    ~HeldHere() { turnHeldHere = previous_; }
+    HeldHere(const HeldHere&) = delete;
+    HeldHere& operator=(const HeldHere&) = delete;
+
+private:
+    GuessTurn* previous_;
+};
+
 } // namespace
 
 bool PasswordMatches(const std::string& typed) {
-    return typed == modGlobals::AdminPassword;
+    // Every typed character is compared, whether or not an earlier one differed, and the stored text is
+    // walked round for as long as the typed one lasts: the time follows the guess, not the secret.
+    const std::string& stored = modGlobals::AdminPassword;
+    const size_t length = stored.size();
+    unsigned difference = typed.size() != length ? 1U : 0U;
+    for (size_t i = 0; i < typed.size(); ++i) {
+        const unsigned char want = length != 0 ? static_cast<unsigned char>(stored[i % length]) : 0;
+        difference |= static_cast<unsigned char>(typed[i]) ^ want;
+    }
+    return difference == 0;
+}
+
+bool CheckPassword(const std::string& typed, const std::function<void(int milliseconds)>& pass,
+                   const std::function<void()>& load) {
+    constexpr int TurnPollMs = 50;
+    std::unique_ptr<GuessTurn> taken;
+    GuessTurn* turn = turnHeldHere;
+    if (turn == nullptr) {
+        GuessLock& lock = platform::get<GuessLock>();
+        taken = lock.TryTake();
+        while (!taken) {
+            pass(TurnPollMs);
+            taken = lock.TryTake();
+        }
+        turn = taken.get();
+    }
+    const HeldHere holding(turn);
+    // The penalty of a guesser that ended its process before the answer still stands.
+    if (const int left = std::min(turn->PenaltyLeft(), WrongPasswordPenaltyMs); left > 0) {
+        pass(left);
+    }
+    if (load) {
+        load();
+    }
+    // Set before comparing, so that ending the process on seeing no answer at once does not shorten it.
+    turn->SetPenalty(WrongPasswordPenaltyMs);
+    if (PasswordMatches(typed)) {
+        turn->SetPenalty(0);
+        return true;
+    }
+    // Served here whatever the lock could keep: a turn that cannot be stored never shortens it.
+    pass(WrongPasswordPenaltyMs);
+    return false;
 }
 
 std::optional<std::string> LongTime(const std::string& typed) {

@@ -2,6 +2,7 @@
 
 #include "platform/ServiceControl.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,8 +26,20 @@ inline constexpr const char* PasswordNotKept =
     "This password cannot be kept in settings.ini: it may hold no control character (such as a tab) and at "
     "most 2045 characters.";
 
-// True when typed is the administrator password: exact, letter case and blanks included.
+// True when typed is the administrator password: exact, letter case and blanks included. The time it
+// takes tells nothing of where the two differ, nor of the stored password's length.
 bool PasswordMatches(const std::string& typed);
+
+// What a wrong password costs its user, in whichever process it was given.
+inline constexpr int WrongPasswordPenaltyMs = 1000;
+
+// PasswordMatches in the user's turn (platform/GuessLock.h), so that one user's guesses made in parallel
+// processes are answered one after another: it waits while another process of the same user has the
+// turn or the penalty of a wrong password runs, and answers a wrong password only after its own
+// penalty. pass lets the time go by (the prompt keeps its window answering, the tool sleeps); load, when
+// given, reads the settings afresh once the turn is had, before comparing.
+bool CheckPassword(const std::string& typed, const std::function<void(int milliseconds)>& pass,
+                   const std::function<void()>& load = {});
 
 // The time an administrator typed, in the long form the settings keep (7:30 gives 07:30:00); nothing
 // when it is not a time.

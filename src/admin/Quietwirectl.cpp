@@ -26,8 +26,6 @@ namespace Quietwirectl {
 
 namespace {
 
-constexpr int WrongPasswordWaitMs = 1000;
-
 // Ends a command with its exit status and one line for standard error.
 struct Refusal : std::runtime_error {
     Refusal(int status, const std::string& message) : std::runtime_error(message), status(status) {}
@@ -154,9 +152,8 @@ std::string typedPassword(const Options& options) {
 }
 
 void loadChecked(const std::string& typed) {
-    load();
-    if (!Administration::PasswordMatches(typed)) {
-        terminal().Wait(WrongPasswordWaitMs); // guessing at speed
+    const auto wait = [](int milliseconds) { terminal().Wait(milliseconds); };
+    if (!Administration::CheckPassword(typed, wait, load)) {
         fail(Administration::InvalidPassword);
     }
 }

@@ -35,12 +35,27 @@ void frmPassword::Command1_Click(int index) {
         form_->Close();
         return;
     }
-    if (Administration::PasswordMatches(form_->Text("Text1"))) {
+    if (checking_) {
+        return; // OK is disabled while an entry is checked; nothing else may press it meanwhile
+    }
+    // The check may wait (a wrong password costs a second): the prompt keeps answering meanwhile, with
+    // OK out of reach so that the entries cannot pile up.
+    checking_ = true;
+    form_->SetEnabled("Command1", 0, false);
+    Windowing& windowing = platform::get<Windowing>();
+    const bool right = Administration::CheckPassword(form_->Text("Text1"),
+                                                     [&windowing](int milliseconds) { windowing.Pause(milliseconds); });
+    form_->SetEnabled("Command1", 0, true);
+    checking_ = false;
+    if (!form_->Visible()) {
+        return; // closed with Cancel or its close box during the check: the caller keeps PasswordOK false
+    }
+    if (right) {
         modGlobals::PasswordOK = true;
         form_->Close();
         return;
     }
-    platform::get<Windowing>().MsgBox(Administration::InvalidPassword, MsgBoxIcon::Exclamation, AppTitle);
+    windowing.MsgBox(Administration::InvalidPassword, MsgBoxIcon::Exclamation, AppTitle);
     form_->SelectAll("Text1");
     form_->SetFocus("Text1");
 }

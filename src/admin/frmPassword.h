@@ -25,4 +25,5 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // outlived by clicks waiting to be handled
     std::unique_ptr<Form> form_;
     uintptr_t icon_;
+    bool checking_ = false;
 };

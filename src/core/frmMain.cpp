@@ -85,6 +85,10 @@ frmMain* frmMain::Current() {
 void frmMain::Form_Load() {
     DuplicateInstance = windowing().PrevInstance();
     if (DuplicateInstance) {
+        // A copy that ends without a word looks like one that never started.
+        const uint32_t other = windowing().PrevInstanceId();
+        const std::string process = other != 0 ? " (process " + std::to_string(other) + ")" : "";
+        std::fprintf(stderr, "quietwire: another copy runs already for this user%s; this one ends.\n", process.c_str());
         form_->SetTimer("UnloadTimer", true);
         return;
     }

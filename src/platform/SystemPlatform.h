@@ -4,6 +4,7 @@
 #include "platform/ClockWatch.h"
 #include "platform/FileSystem.h"
 #include "platform/PacketFilter.h"
+#include "platform/GuessLock.h"
 #include "platform/Platform.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramIcons.h"
@@ -35,4 +36,5 @@ private:
     Use<Sockets> sockets_{systemSockets()};
     Use<ProgramIcons> icons_{systemProgramIcons()};
     Use<ProgramInfo> info_{systemProgramInfo()};
+    Use<GuessLock> guesses_{systemGuessLock()};
 };

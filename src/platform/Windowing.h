@@ -30,14 +30,20 @@ public:
     virtual int PopupMenu(const std::vector<std::string>& items) = 0;
     // Lets the event loop handle what is pending, once, then returns.
     virtual void DoEvents() = 0;
+    // Returns after the time has passed, the event loop running meanwhile: windows repaint, timers fire,
+    // clicks are handled.
+    virtual void Pause(int milliseconds) = 0;
     // Runs task later from the event loop, as an event of its own (after the current handler returns).
     virtual void Post(std::function<void()> task) = 0;
     // The program's event loop: returns once Quit has been called (at once if it already was).
     virtual void Run() = 0;
     virtual void Quit() = 0;
 
-    // True when another instance of the program runs for the same user on this machine.
+    // True when another instance of the program runs for the same user on this machine. The first
+    // answer holds for the process's life.
     virtual bool PrevInstance() = 0;
+    // The process id of the instance PrevInstance found; 0 when there is none or it cannot be told.
+    virtual uint32_t PrevInstanceId() = 0;
     // Takes the program out of the system's list of running applications.
     virtual void HideFromTaskList() = 0;
     // SetForegroundWindow: non-zero when the window was brought to the front.

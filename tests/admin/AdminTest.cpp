@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace {
 
 constexpr int16_t Left = 1;
@@ -74,6 +76,69 @@ TEST_F(AdminTest, AWrongPasswordIsRefusedAndSelectedForAnotherTry) {
     EXPECT_EQ(prompts(), (std::vector<std::string>{"Invalid password!", "Invalid password!"}));
     EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Exclamation);
     EXPECT_EQ(shown_, (std::vector<std::string>{"frmPassword", "frmAdmin"}));
+}
+
+TEST_F(AdminTest, AWrongPasswordWaitsItsUsersTurnAndCostsASecondWithOkOutOfReachMeanwhile) {
+    guesses_.heldElsewhere = 2; // another process of this user is answering a guess
+    guesses_.penaltyLeft = 300; // and one that ended early left part of its second
+    std::vector<bool> okDuringPauses;
+    user({[&](FakeForm& prompt) {
+              windowing_.onPause = [&] {
+                  okDuringPauses.push_back(prompt.Enabled("Command1", 0));
+                  prompt.click("Command1", 0); // Enter while waiting starts no second check
+              };
+              prompt.SetText("Text1", -1, "secret");
+              prompt.click("Command1", 0);
+              windowing_.onPause = nullptr;
+              EXPECT_TRUE(prompt.Enabled("Command1", 0)) << "OK is back once the answer is given";
+              typePassword("Secret")(prompt);
+          },
+          &leave});
+    main_->mnuAdministration_Click();
+    EXPECT_EQ(windowing_.pauses, (std::vector<int>{50, 50, 300, 1000}))
+        << "the other process's turn, the penalty it left, this guess's own second; none for the right one";
+    EXPECT_EQ(okDuringPauses, std::vector<bool>(4, false));
+    EXPECT_EQ(guesses_.penalties, (std::vector<int>{1000, 1000, 0})) << "set before comparing, ended when right";
+    EXPECT_EQ(guesses_.turnsTaken, 2);
+    EXPECT_EQ(prompts(), std::vector<std::string>{"Invalid password!"});
+    EXPECT_EQ(shown_.back(), "frmAdmin");
+}
+
+TEST_F(AdminTest, ThePromptClosedDuringTheWaitAdmitsNobodyAndShowsNothing) {
+    guesses_.penaltyLeft = 500; // the right password waits, and the prompt is closed meanwhile
+    user({[&](FakeForm& prompt) {
+        windowing_.onPause = [&] { prompt.click("Command1", 1); };
+        typePassword("Secret")(prompt);
+    }});
+    main_->mnuAdministration_Click();
+    EXPECT_TRUE(windowing_.boxes.empty());
+    EXPECT_EQ(shown_, std::vector<std::string>{"frmPassword"});
+}
+
+TEST_F(AdminTest, ARequestFromTheTrayWhileAWrongPasswordWaitsOpensNoSecondPrompt) {
+    user({[&](FakeForm& prompt) {
+              windowing_.onPause = [&] { main_->VeskTray1_MouseDblClick(Left, 0); };
+              prompt.SetText("Text1", -1, "secret");
+              prompt.click("Command1", 0);
+              windowing_.onPause = nullptr;
+              typePassword("Secret")(prompt);
+          },
+          &leave});
+    main_->mnuAdministration_Click();
+    EXPECT_EQ(shown_, (std::vector<std::string>{"frmPassword", "frmAdmin"}));
+    EXPECT_EQ(guesses_.turnsTaken, 2) << "each answer took its own turn";
+}
+
+TEST_F(AdminTest, OnlyTheExactPasswordMatchesWhateverItsLength) {
+    for (const char* wrong : {"", "Secre", "SecretSecret", "secret", "Secreu", "Secret "}) {
+        EXPECT_FALSE(Administration::PasswordMatches(wrong)) << wrong;
+    }
+    EXPECT_FALSE(Administration::PasswordMatches(std::string("Secret\0", 7)));
+    EXPECT_TRUE(Administration::PasswordMatches("Secret"));
+    modGlobals::AdminPassword.clear();
+    EXPECT_TRUE(Administration::PasswordMatches(""));
+    EXPECT_FALSE(Administration::PasswordMatches(std::string(1, '\0')));
+    EXPECT_FALSE(Administration::PasswordMatches(" "));
 }
 
 TEST_F(AdminTest, CancelOrTheCloseBoxOnThePromptOpensNothingAndEveryCommandAsksAgain) {

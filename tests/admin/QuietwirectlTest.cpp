@@ -1,6 +1,7 @@
 #include "admin/Quietwirectl.h"
 #include "fakes/FakeClock.h"
 #include "fakes/FakePacketFilter.h"
+#include "fakes/FakeGuessLock.h"
 #include "fakes/FakeServiceControl.h"
 #include "fakes/FakeTcpTable.h"
 #include "fakes/FakeTerminal.h"
@@ -77,6 +78,8 @@ protected:
     platform::ScopedInstall<Clock> useClock_{clock_};
     platform::ScopedInstall<TcpTable> useTable_{table_};
     platform::ScopedInstall<ProgramProcesses> useProcesses_{processes_};
+    FakeGuessLock guesses_;
+    platform::ScopedInstall<GuessLock> useGuesses_{guesses_};
 };
 
 } // namespace
@@ -215,7 +218,7 @@ TEST_F(QuietwirectlTest, StatusNamesEachCopyAndSaysConnectionsAreClosedWhenOneRu
     }
 }
 
-TEST_F(QuietwirectlTest, AWrongPasswordChangesNothingAndIsAnsweredOnlyAfterASecond) {
+TEST_F(QuietwirectlTest, AWrongPasswordChangesNothingAndCostsItsUserASecond) {
     const std::string before = readBytes(settingsPath());
     for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
              {"show"}, {"set-window", "08:00", "09:00"}, {"add-port", "23"}, {"reset-alarm"}, {"register-service"}}) {
@@ -228,6 +231,16 @@ TEST_F(QuietwirectlTest, AWrongPasswordChangesNothingAndIsAnsweredOnlyAfterASeco
     }
     EXPECT_EQ(readBytes(settingsPath()), before);
     EXPECT_TRUE(service_.calls.empty());
+
+    // The second is the user's, whichever process pays it: a guess made while another process of the
+    // same user answers one waits for that one first.
+    guesses_.heldElsewhere = 2;
+    terminal_.waits.clear();
+    EXPECT_EQ(admin({"show"}, "secret"), Quietwirectl::Failure);
+    EXPECT_EQ(terminal_.waits, (std::vector<int>{50, 50, 1000}));
+    terminal_.waits.clear();
+    EXPECT_EQ(admin({"show"}), Quietwirectl::Success);
+    EXPECT_TRUE(terminal_.waits.empty()) << "the right password is answered at once";
 }
 
 TEST_F(QuietwirectlTest, ThePasswordIsTypedUnseenOrReadExactlyFromTheFirstLineOfAFile) {

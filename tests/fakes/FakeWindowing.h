@@ -80,6 +80,8 @@ public:
         return choice;
     }
     bool PrevInstance() override { return otherInstance; }
+    uint32_t otherInstanceId = 0;
+    uint32_t PrevInstanceId() override { return otherInstance ? otherInstanceId : 0; }
     void HideFromTaskList() override { ++hiddenFromTaskList; }
     int32_t BringToFront(uintptr_t window) override {
         broughtToFront.push_back(window);
@@ -115,6 +117,14 @@ public:
         ++doEventsCalls;
         if (onDoEvents) {
             onDoEvents();
+        }
+    }
+    std::vector<int> pauses;
+    std::function<void()> onPause; // what the user does while the program lets time pass
+    void Pause(int milliseconds) override {
+        pauses.push_back(milliseconds);
+        if (onPause) {
+            onPause();
         }
     }
 };

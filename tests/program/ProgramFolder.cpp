@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 
 using namespace std::chrono_literals;
@@ -54,7 +56,7 @@ Running::Running(std::vector<std::string> command, std::vector<std::string> envi
 }
 
 Running::~Running() {
-    if (pid_ > 0 && !exited_) {
+    if (pid_ > 0 && !status_) {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }
@@ -68,9 +70,11 @@ std::optional<int> Running::endsWithin(std::chrono::milliseconds time) {
     const auto until = std::chrono::steady_clock::now() + time;
     do {
         int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            exited_ = true;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (status_ || ::waitpid(pid_, &status, WNOHANG) == pid_) {
+            if (!status_) {
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            return status_;
         }
         std::this_thread::sleep_for(20ms);
     } while (std::chrono::steady_clock::now() < until);
@@ -134,9 +138,11 @@ std::unique_ptr<Running> ProgramFolder::start(const std::vector<std::string>& en
     std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir_.file("run"), "PATH=/usr/bin:/bin", "USER=root",
                                     "HOME=" + dir_.file("run")};
     for (const std::string& entry : environment) {
-        const std::string name = entry.substr(0, entry.find('=') + 1);
-        std::erase_if(env, [&](const std::string& given) { return given.rfind(name, 0) == 0; });
-        env.push_back(entry);
+        const std::string name = entry.substr(0, entry.find('='));
+        std::erase_if(env, [&name](const std::string& e) { return e.substr(0, e.find('=')) == name; });
+        if (entry.find('=') != std::string::npos) {
+            env.push_back(entry);
+        }
     }
     std::vector<std::string> command = launcher;
     command.push_back(program_);
@@ -157,6 +163,12 @@ ProgramFolder::ToolRun ProgramFolder::quietwirectl(const std::vector<std::string
         argv.push_back(word.data());
     }
     argv.push_back(nullptr);
+    // Its own runtime directory, where the user's locks live, unless the caller names one: this folder's
+    // tool waits for no other's.
+    if (std::none_of(environment.begin(), environment.end(),
+                     [](const std::string& e) { return e.rfind("XDG_RUNTIME_DIR=", 0) == 0; })) {
+        environment.push_back("XDG_RUNTIME_DIR=" + dir_.file("run"));
+    }
     std::vector<char*> envp;
     for (std::string& entry : environment) {
         envp.push_back(entry.data());

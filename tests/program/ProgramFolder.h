@@ -29,12 +29,12 @@ public:
     bool started() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
     void signal(int sig) const;
-    // The exit status once the process has ended within the time, or nothing.
+    // The exit status once the process has ended within the time (or had already), or nothing.
     std::optional<int> endsWithin(std::chrono::milliseconds time);
 
 private:
     pid_t pid_ = -1;
-    bool exited_ = false;
+    std::optional<int> status_;
 };
 
 struct StoredSettings {
@@ -63,9 +63,9 @@ public:
     // The settings as the program's own code loads them from settings.ini.
     StoredSettings stored() const;
 
-    // Starts the program with a bare environment; `environment` adds entries ("NAME=value") or replaces
-    // those of the same name. `launcher` runs it (setpriv, unshare: the same process, as another user or
-    // in a namespace of its own).
+    // Starts the program with a bare environment: the folder's runtime directory, PATH, USER and HOME.
+    // `environment` adds entries or replaces them ("NAME=value"), or takes them out ("NAME"). `launcher`
+    // runs it (setpriv, unshare: the same process, as another user or in a namespace of its own).
     std::unique_ptr<Running> start(const std::vector<std::string>& environment = {},
                                    const std::vector<std::string>& launcher = {}) const;
 
@@ -81,6 +81,7 @@ public:
 
     std::string file(const std::string& name) const { return data_ + "/" + name; }
     std::string log() const { return readBytes(dir_.file("log.txt")); }
+    std::string runtimeDirectory() const { return dir_.file("run"); }
 
 private:
     TempDir dir_;

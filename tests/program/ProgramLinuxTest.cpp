@@ -96,13 +96,18 @@ TEST_F(ProgramLinuxTest, WithTheAlarmStoredConnectionsDieInsideTheWindowTooAlsoW
     EXPECT_TRUE(loopback::killedWithinATick(ClosedPort)) << folder_.log();
 }
 
-TEST_F(ProgramLinuxTest, ASecondCopyEndsAtOnceAndLeavesTheFirstAndTheFileAlone) {
+TEST_F(ProgramLinuxTest, ASecondCopyEndsAtOnceNamingTheFirstAndLeavesItAndTheFileAlone) {
     folder_.writeSettings(hoursFromNow(1), hoursFromNow(2), false);
     const std::string settings = readBytes(folder_.file("settings.ini"));
     auto first = folder_.start();
     std::this_thread::sleep_for(300ms); // the first copy holds the instance lock
     auto second = folder_.start();
     EXPECT_EQ(second->endsWithin(1s), 0) << folder_.log();
+    EXPECT_NE(folder_.log().find("quietwire: another copy runs already for this user (process " +
+                                 std::to_string(first->pid()) + "); this one ends.\n"),
+              std::string::npos)
+        << "a copy that ends at once says why on standard error\n"
+        << folder_.log();
     EXPECT_FALSE(first->endsWithin(0ms)) << "the first copy ended";
     EXPECT_TRUE(loopback::killedWithinATick(ClosedPort)) << "the first copy still enforces";
     EXPECT_EQ(readBytes(folder_.file("settings.ini")), settings);

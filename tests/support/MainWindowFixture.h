@@ -4,6 +4,7 @@
 #include "fakes/FakeClock.h"
 #include "fakes/FakeClockWatch.h"
 #include "fakes/FakePacketFilter.h"
+#include "fakes/FakeGuessLock.h"
 #include "fakes/FakeProgramIcons.h"
 #include "fakes/FakeProgramInfo.h"
 #include "fakes/FakeServiceControl.h"
@@ -69,6 +70,8 @@ protected:
     platform::ScopedInstall<PacketFilter> useFilter_{filter_};
     FakeProgramInfo info_;
     platform::ScopedInstall<ProgramInfo> useInfo_{info_};
+    FakeGuessLock guesses_;
+    platform::ScopedInstall<GuessLock> useGuesses_{guesses_};
     std::unique_ptr<frmMain> main_;
 };
 

@@ -1,20 +1,31 @@
 #include "platform/qt/QtWindowing.h"
 
+#include "platform/linux/InstanceLock.h"
+#include "platform/linux/OwnFolder.h"
 #include "platform/qt/QtForm.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QInputDialog>
-#include <QLockFile>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
-#include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <thread>
 #include <xcb/xcb.h>
 
 namespace {
@@ -66,14 +77,6 @@ QtWindowing::QtWindowing(bool headless, QString instanceLock)
     : headless_(headless), instanceLock_(std::move(instanceLock)) {}
 
 QtWindowing::~QtWindowing() = default;
-
-QString QtWindowing::defaultInstanceLock() {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation); // per user
-    if (dir.isEmpty()) {
-        dir = QDir::tempPath();
-    }
-    return dir + "/quietwire-" + qEnvironmentVariable("USER", "user") + ".lock";
-}
 
 bool QtWindowing::DisplayReachable() {
     // A DISPLAY that names a server that is gone (a dropped ssh forwarding, sudo from another session)
@@ -136,6 +139,18 @@ void QtWindowing::DoEvents() {
     QCoreApplication::processEvents();
 }
 
+void QtWindowing::Pause(int milliseconds) {
+    QElapsedTimer passed;
+    passed.start();
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+    // The application's exit ends every loop at once; the caller counts on the whole time all the same.
+    if (const qint64 left = milliseconds - passed.elapsed(); left > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(left));
+    }
+}
+
 void QtWindowing::Post(std::function<void()> task) {
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
 }
@@ -154,11 +169,27 @@ void QtWindowing::Quit() {
 
 bool QtWindowing::PrevInstance() {
     if (!lock_) {
-        lock_ = std::make_unique<QLockFile>(instanceLock_.isEmpty() ? defaultInstanceLock() : instanceLock_);
-        lock_->setStaleLockTime(0); // a lock is stale only when its process is gone, never by age
-        otherInstance_ = !lock_->tryLock(0);
+        if (instanceLock_.isEmpty()) {
+            OwnFile file = openOwnFile("quietwire.lock");
+            lock_ = std::make_unique<InstanceLock>(std::move(file.fd), file.problem);
+        } else {
+            const QByteArray path = QFile::encodeName(instanceLock_);
+            UniqueFd file(::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+            const std::string problem = file.valid() ? "" : path.toStdString() + ": " + std::strerror(errno);
+            lock_ = std::make_unique<InstanceLock>(std::move(file), problem);
+        }
+        // Where no other user could be kept from planting a lock, the program runs rather than let one
+        // stop it; it cannot tell a second copy then.
+        if (!lock_->problem().empty()) {
+            std::fprintf(stderr, "quietwire: no instance lock (%s); a second copy of this user's cannot be told.\n",
+                         lock_->problem().c_str());
+        }
     }
-    return otherInstance_;
+    return lock_->heldElsewhere();
+}
+
+uint32_t QtWindowing::PrevInstanceId() {
+    return lock_ && lock_->heldElsewhere() ? static_cast<uint32_t>(lock_->holder()) : 0;
 }
 
 // A hidden Qt program shows in no task list; there is nothing to take out.

@@ -5,14 +5,15 @@
 #include <QString>
 #include <memory>
 
-class QLockFile;
+class InstanceLock;
 
 // The windowing of the Linux build, with Qt Widgets. Headless (no X11 or Wayland display could be
 // reached) the program still runs: forms stay unseen, message boxes count as answered with OK, input
 // prompts as cancelled, pop-up menus as dismissed.
 class QtWindowing final : public Windowing {
 public:
-    // instanceLock: the file whose lock tells a running instance; by default one per user and machine.
+    // instanceLock: the file whose lock tells a running instance; by default one in the user's own
+    // folder (platform/linux/OwnFolder.h).
     explicit QtWindowing(bool headless, QString instanceLock = QString());
     ~QtWindowing() override;
 
@@ -22,16 +23,17 @@ public:
                                         const std::string& fallback) override;
     int PopupMenu(const std::vector<std::string>& items) override;
     void DoEvents() override;
+    void Pause(int milliseconds) override;
     void Post(std::function<void()> task) override;
     void Run() override;
     void Quit() override;
     bool PrevInstance() override;
+    uint32_t PrevInstanceId() override;
     void HideFromTaskList() override;
     int32_t BringToFront(uintptr_t window) override;
     int32_t ShellOpen(const std::string& file, const std::string& directory, uintptr_t window,
                       const std::string& parameters, const std::string& operation) override;
 
-    static QString defaultInstanceLock();
     // Whether the X display named in the environment answers; without one the program runs headless
     // (on Qt's offscreen platform).
     static bool DisplayReachable();
@@ -39,7 +41,6 @@ public:
 private:
     bool headless_;
     QString instanceLock_;
-    std::unique_ptr<QLockFile> lock_;
-    bool otherInstance_ = false;
+    std::unique_ptr<InstanceLock> lock_;
     bool quit_ = false;
 };

@@ -13,6 +13,7 @@ public:
     }
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
 
     HANDLE get() const { return handle_; }
     bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }

@@ -2,14 +2,18 @@
 #include "platform/win32/ScopedWin.h"
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/Win32Form.h"
+#include "platform/win32/Win32OwnFolder.h"
 
 #include <windows.h>
 // after windows.h, which it needs
 #include <shellapi.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -141,14 +145,19 @@ public:
         return chosen > 0 ? chosen - 1 : -1;
     }
 
-    void DoEvents() override {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                PostQuitMessage(static_cast<int>(message.wParam)); // leave it for the main loop
+    void DoEvents() override { handlePending(); }
+
+    void Pause(int milliseconds) override {
+        const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(std::max(milliseconds, 0));
+        for (ULONGLONG now = GetTickCount64(); now < until; now = GetTickCount64()) {
+            const auto left = static_cast<DWORD>(until - now);
+            // A program that is ending still lets the whole time pass: the caller counts on it.
+            if (quit_ || quitPending_) {
+                Sleep(left);
                 break;
             }
-            Win32Form::dispatch(message);
+            MsgWaitForMultipleObjectsEx(0, nullptr, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            handlePending();
         }
     }
 
@@ -173,15 +182,27 @@ public:
 
     bool PrevInstance() override {
         if (!instance_) {
-            // One name per user in this session: another user's copy does not count.
-            char user[256] = "user";
-            DWORD size = sizeof user;
-            GetUserNameA(user, &size);
-            instance_.emplace(CreateMutexA(nullptr, FALSE, (std::string("Local\\Quietwire-") + user).c_str()));
-            otherInstance_ = GetLastError() == ERROR_ALREADY_EXISTS;
+            // One lock per user and session: the service's copy (session 0) and a desktop's do not meet.
+            DWORD session = 0;
+            ProcessIdToSessionId(GetCurrentProcessId(), &session);
+            std::string problem;
+            instance_.emplace(openOwnFile("quietwire-session" + std::to_string(session) + ".lock", problem));
+            bool held = false;
+            if (instance_->valid() && tryLockFile(instance_->get(), held)) {
+                writeNumber(instance_->get(), GetCurrentProcessId());
+            } else if (held) {
+                otherInstance_ = true;
+                otherId_ = static_cast<uint32_t>(readNumber(instance_->get()));
+            } else {
+                // Rather than let anyone stop the program, it runs; it cannot tell a second copy then.
+                std::fprintf(stderr, "quietwire: no instance lock (%s); a second copy of this user's cannot be told.\n",
+                             problem.empty() ? "the lock cannot be taken" : problem.c_str());
+            }
         }
         return otherInstance_;
     }
+
+    uint32_t PrevInstanceId() override { return otherInstance_ ? otherId_ : 0; }
 
     // The program's windows are hidden and have no caption: no task list shows them.
     void HideFromTaskList() override {}
@@ -208,6 +229,19 @@ private:
         return menuOwner_.get();
     }
 
+    // Handles what is pending; a request to quit is left for the main loop.
+    void handlePending() {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(message.wParam));
+                quitPending_ = true;
+                break;
+            }
+            Win32Form::dispatch(message);
+        }
+    }
+
     HWND postWindow() {
         if (postWindow_ == nullptr) {
             WNDCLASSA windowClass{};
@@ -226,6 +260,8 @@ private:
     UniqueWindow postWindow_;
     bool quit_ = false;
     bool otherInstance_ = false;
+    uint32_t otherId_ = 0;
+    bool quitPending_ = false;
     UniqueWindow menuOwner_;
 };
 

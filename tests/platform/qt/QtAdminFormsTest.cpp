@@ -1,6 +1,7 @@
 #include "admin/AdminLayouts.h"
 #include "admin/frmAdmin.h"
 #include "admin/frmPassword.h"
+#include "fakes/FakeGuessLock.h"
 #include "fakes/FakeProgramInfo.h"
 #include "fakes/FakeServiceControl.h"
 #include "fakes/RedirectedFileSystem.h"
@@ -14,6 +15,7 @@
 #include "support/TempDir.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QInputDialog>
 #include <QLabel>
@@ -22,6 +24,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -80,6 +83,8 @@ protected:
     platform::ScopedInstall<ServiceControl> useService_{service_};
     FakeProgramInfo info_;
     platform::ScopedInstall<ProgramInfo> useInfo_{info_};
+    FakeGuessLock guesses_;
+    platform::ScopedInstall<GuessLock> useGuesses_{guesses_};
     TempDir dir_;
     RedirectedFileSystem files_{dir_.str()};
     platform::ScopedInstall<FileSystem> useFiles_{files_};
@@ -127,6 +132,37 @@ TEST_F(QtAdminForms, PasswordPromptMasksTheEntryAndSelectsARefusedOneForOvertypi
            });
     EXPECT_EQ(message, "Invalid password!");
     EXPECT_TRUE(modGlobals::PasswordOK) << "Enter in the box pressed OK";
+}
+
+TEST_F(QtAdminForms, DuringAWrongPasswordsSecondThePromptKeepsAnsweringWithOkOutOfReach) {
+    bool okDuringWait = true;
+    QString typedDuringWait;
+    qint64 answeredAfter = 0;
+    asUser([] { frmPassword(0).Show(); },
+           [&](QDialog* window) {
+               auto* text = child<QLineEdit>(window, "Text1");
+               auto* ok = child<QPushButton>(window, "Command1(0)");
+               ASSERT_TRUE(text != nullptr && ok != nullptr);
+               QTest::keyClicks(text, "secret");
+               QTimer::singleShot(300, [&] {
+                   okDuringWait = ok->isEnabled();
+                   QTest::keyClick(text, Qt::Key_Return); // pressing OK again starts no second check
+                   QTest::keyClicks(text, "!");
+                   typedDuringWait = text->text();
+               });
+               QElapsedTimer clock;
+               clock.start();
+               const QString message = messageAfter([&] { QTest::mouseClick(ok, Qt::LeftButton); });
+               answeredAfter = clock.elapsed();
+               EXPECT_EQ(message, "Invalid password!");
+               EXPECT_TRUE(ok->isEnabled());
+               EXPECT_EQ(text->selectionLength(), 7) << "the whole entry is selected, as after any refusal";
+               QTest::mouseClick(child<QPushButton>(window, "Command1(1)"), Qt::LeftButton);
+           });
+    EXPECT_FALSE(okDuringWait);
+    EXPECT_EQ(typedDuringWait, "secret!") << "the prompt took keys while it waited";
+    EXPECT_GE(answeredAfter, 900) << "a wrong password is answered after its second";
+    EXPECT_EQ(guesses_.turnsTaken, 1);
 }
 
 TEST_F(QtAdminForms, PasswordPromptsCloseBoxAdmitsNobody) {

@@ -13,6 +13,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <unistd.h>
+
 // The Qt windowing's dialogs, driven offscreen: each test answers the dialog from a timer, as a user
 // would, once it is up.
 TEST(QtWindowing, AMessageBoxHasItsTextTitleIconAndOneOkButton) {
@@ -100,6 +102,8 @@ TEST(QtWindowing, ASecondInstanceOfTheSameUserIsDetected) {
     EXPECT_FALSE(first.PrevInstance()) << "asking again changes nothing";
     QtWindowing second(true, lock);
     EXPECT_TRUE(second.PrevInstance());
+    EXPECT_EQ(second.PrevInstanceId(), static_cast<uint32_t>(::getpid())) << "the copy that holds the lock";
+    EXPECT_EQ(first.PrevInstanceId(), 0u);
 }
 
 TEST(QtWindowing, ShellOpenGivesZeroForAMissingFile) {

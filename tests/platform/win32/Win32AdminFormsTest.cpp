@@ -4,6 +4,7 @@
 #include "admin/AdminLayouts.h"
 #include "admin/MainMenu.h"
 #include "admin/frmPassword.h"
+#include "fakes/FakeGuessLock.h"
 #include "fakes/FakeProgramInfo.h"
 #include "fakes/FakeServiceControl.h"
 #include "fakes/FormRecorder.h"
@@ -201,6 +202,8 @@ protected:
     platform::ScopedInstall<ServiceControl> useService_{service_};
     FakeProgramInfo info_;
     platform::ScopedInstall<ProgramInfo> useInfo_{info_};
+    FakeGuessLock guesses_;
+    platform::ScopedInstall<GuessLock> useGuesses_{guesses_};
 };
 
 } // namespace
@@ -211,6 +214,9 @@ TEST_F(AdminFormsTest, AWrongPasswordIsRefusedWithTheEntrySelectedForOvertypingA
     std::string boxText;
     std::pair<DWORD, DWORD> selectedAfterBox;
     bool focusedAfterBox = false;
+    bool okDuringWait = true;
+    bool boxDuringWait = true;
+    char typedDuringWait[16] = {};
     User user({
         [&] {
             entry = child(prompt(), "Edit", nullptr);
@@ -222,7 +228,18 @@ TEST_F(AdminFormsTest, AWrongPasswordIsRefusedWithTheEntrySelectedForOvertypingA
             PostMessageA(child(prompt(), "Button", "OK"), BM_CLICK, 0, 0);
             return true;
         },
-        closeMessageBox(boxText),
+        // The wrong password's second: the prompt's loop runs on, with OK out of reach.
+        [&] {
+            okDuringWait = IsWindowEnabled(child(prompt(), "Button", "OK")) != FALSE;
+            boxDuringWait = messageBox() != nullptr;
+            type(entry, "!");
+            press(entry, VK_RETURN); // starts no second check
+            return true;
+        },
+        [&] {
+            GetWindowTextA(entry, typedDuringWait, sizeof typedDuringWait);
+            return closeMessageBox(boxText)();
+        },
         [&] {
             if (messageBox() != nullptr) {
                 return false;
@@ -238,11 +255,15 @@ TEST_F(AdminFormsTest, AWrongPasswordIsRefusedWithTheEntrySelectedForOvertypingA
     ASSERT_TRUE(prompt() == nullptr);
     form.Show();
 
-    EXPECT_EQ(user.stepsDone(), 3u);
+    EXPECT_EQ(user.stepsDone(), 4u);
     EXPECT_TRUE(focusedAtOpen) << "the text box holds the focus when the prompt opens";
     EXPECT_EQ(SendMessageA(entry, EM_GETPASSWORDCHAR, 0, 0), '*');
+    EXPECT_FALSE(okDuringWait);
+    EXPECT_FALSE(boxDuringWait) << "the answer came before its second was over";
+    EXPECT_STREQ(typedDuringWait, "secret!") << "the prompt took keys while it waited";
+    EXPECT_EQ(guesses_.turnsTaken, 2) << "the wrong password and the right one, nothing pressed in between";
     EXPECT_EQ(boxText, "Invalid password!");
-    EXPECT_EQ(selectedAfterBox, (std::pair<DWORD, DWORD>{0, 6}));
+    EXPECT_EQ(selectedAfterBox, (std::pair<DWORD, DWORD>{0, 7}));
     EXPECT_TRUE(focusedAfterBox) << "the text box has the focus again after the message";
     EXPECT_TRUE(modGlobals::PasswordOK) << "the retyped password, given with Enter, was not accepted";
     EXPECT_EQ(prompt(), nullptr);

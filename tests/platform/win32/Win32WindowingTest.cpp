@@ -282,6 +282,8 @@ TEST(Win32Windowing, ASecondInstanceOfTheSameUserIsDetected) {
     auto second = makeSystemWindowing(true);
     EXPECT_FALSE(first->PrevInstance());
     EXPECT_TRUE(second->PrevInstance());
+    EXPECT_EQ(second->PrevInstanceId(), GetCurrentProcessId()) << "the copy that holds the lock";
+    EXPECT_EQ(first->PrevInstanceId(), 0u);
 }
 
 TEST(Win32Windowing, ShellOpenGivesZeroForAMissingFile) {

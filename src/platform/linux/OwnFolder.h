@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/linux/UniqueFd.h"
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Where this process's user keeps a lock: a folder in which no other user can create, rename or remove
+// names, so that nobody else can plant the lock first (and stop the user's program, or skip a wait) or
+// take it away. The user is the process's real identity, never what the environment says.
+
+// The folder at path, open, when it is a directory that uid owns and neither group nor others may
+// write to; create makes it (0700), and its parent, first when they are missing.
+UniqueFd openOwnedFolder(const std::string& path, uid_t uid, bool create);
+
+struct OwnFolderCandidate {
+    std::string path;
+    bool create = false;
+};
+
+// Where to look, best first: $XDG_RUNTIME_DIR; then for root /run/quietwire (made) and the program's
+// data folder; for another user /run/user/UID and quietwire in the .cache of the home the password
+// database gives (made). Every one is checked with openOwnedFolder before it is used.
+std::vector<OwnFolderCandidate> ownFolderCandidates();
+
+// The file name in the first candidate that is uid's own and in which it can be opened for reading and
+// writing (made 0600 when new); invalid, with why in problem, when there is none.
+struct OwnFile {
+    UniqueFd fd;
+    std::string path;
+    std::string problem;
+};
+OwnFile openOwnFile(const std::string& name, const std::vector<OwnFolderCandidate>& candidates, uid_t uid);
+OwnFile openOwnFile(const std::string& name);
