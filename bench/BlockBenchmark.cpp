@@ -55,22 +55,13 @@ struct Options {
 };
 
 [[noreturn]] void quit(const std::string& why) {
-    std::fprintf(stderr, "block_benchmark: %s\n", why.c_str());
-    std::exit(1);
+    quitBenchmark("block_benchmark", why);
 }
 
 Options parse(int argc, char** argv) {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string flag = argv[i];
-        int* value = flag == "--seconds"   ? &options.seconds
-                     : flag == "--tries"   ? &options.tries
-                     : flag == "--samples" ? &options.samples
-                                           : nullptr;
-        if (value == nullptr || i + 1 == argc || (*value = std::atoi(argv[++i])) <= 0) {
-            quit("usage: block_benchmark [--seconds N] [--tries N] [--samples N]");
-        }
-    }
+    readOptions(argc, argv, "block_benchmark", "[--seconds N] [--tries N] [--samples N]",
+                {{"--seconds", &options.seconds}, {"--tries", &options.tries}, {"--samples", &options.samples}});
     return options;
 }
 

@@ -5,11 +5,35 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
+
+
+void quitBenchmark(const char* program, const std::string& why) {
+    std::fprintf(stderr, "%s: %s\n", program, why.c_str());
+    std::exit(1);
+}
+
+void readOptions(int argc, char** argv, const char* program, const char* usage,
+                 std::initializer_list<std::pair<const char*, int*>> counts,
+                 std::initializer_list<std::pair<const char*, bool*>> flags) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        const auto named = [&word](const auto& option) { return word == option.first; };
+        if (const auto flag = std::find_if(flags.begin(), flags.end(), named); flag != flags.end()) {
+            *flag->second = true;
+            continue;
+        }
+        const auto count = std::find_if(counts.begin(), counts.end(), named);
+        if (count == counts.end() || i + 1 == argc || (*count->second = std::atoi(argv[++i])) <= 0) {
+            quitBenchmark(program, std::string("usage: ") + program + " " + usage);
+        }
+    }
+}
 
 std::string commandOutput(const char* command) {
     std::string text;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -8,6 +9,14 @@
 #include <vector>
 
 // What the benchmarks read of a running process and of the machine, from /proc and the shell.
+
+// Ends a benchmark with one line on standard error, "program: why".
+[[noreturn]] void quitBenchmark(const char* program, const std::string& why);
+// Reads the command line: "--name N" pairs (N a positive whole number) into the counts named, and the
+// flags named; any other word ends the program with its usage line.
+void readOptions(int argc, char** argv, const char* program, const char* usage,
+                 std::initializer_list<std::pair<const char*, int*>> counts,
+                 std::initializer_list<std::pair<const char*, bool*>> flags = {});
 
 // The command's standard output, trailing newlines removed.
 std::string commandOutput(const char* command);

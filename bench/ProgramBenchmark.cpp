@@ -62,22 +62,13 @@ struct Options {
 };
 
 [[noreturn]] void quit(const std::string& why) {
-    std::fprintf(stderr, "program_benchmark: %s\n", why.c_str());
-    std::exit(1);
+    quitBenchmark("program_benchmark", why);
 }
 
 Options parse(int argc, char** argv) {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string flag = argv[i];
-        int* value = flag == "--seconds"       ? &options.seconds
-                     : flag == "--kills"       ? &options.kills
-                     : flag == "--connections" ? &options.connections
-                                               : nullptr;
-        if (value == nullptr || i + 1 == argc || (*value = std::atoi(argv[++i])) <= 0) {
-            quit("usage: program_benchmark [--seconds N] [--kills N] [--connections N]");
-        }
-    }
+    readOptions(argc, argv, "program_benchmark", "[--seconds N] [--kills N] [--connections N]",
+                {{"--seconds", &options.seconds}, {"--kills", &options.kills}, {"--connections", &options.connections}});
     return options;
 }
 

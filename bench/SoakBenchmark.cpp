@@ -76,23 +76,13 @@ struct Options {
 };
 
 [[noreturn]] void quit(const std::string& why) {
-    std::fprintf(stderr, "soak_benchmark: %s\n", why.c_str());
-    std::exit(1);
+    quitBenchmark("soak_benchmark", why);
 }
 
 Options parse(int argc, char** argv) {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string flag = argv[i];
-        if (flag == "--headless") {
-            options.headless = true;
-            continue;
-        }
-        int* value = flag == "--seconds" ? &options.seconds : flag == "--rate" ? &options.rate : nullptr;
-        if (value == nullptr || i + 1 == argc || (*value = std::atoi(argv[++i])) <= 0) {
-            quit("usage: soak_benchmark [--seconds N (at least 30)] [--rate N] [--headless]");
-        }
-    }
+    readOptions(argc, argv, "soak_benchmark", "[--seconds N (at least 30)] [--rate N] [--headless]",
+                {{"--seconds", &options.seconds}, {"--rate", &options.rate}}, {{"--headless", &options.headless}});
     if (options.seconds < 30) {
         quit("--seconds must be at least 30: the window opens and closes within the run");
     }

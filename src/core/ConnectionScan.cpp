@@ -61,18 +61,6 @@ std::vector<std::optional<int32_t>> closedPortNumbers() {
     return numbers;
 }
 
-// The closed ports that a row can match: the numbers 0..65535 among the entries.
-std::vector<uint16_t> closedPortsInRange() {
-    std::vector<uint16_t> ports;
-    for (int32_t j = 0; j <= modGlobals::LastPortIndex && static_cast<size_t>(j) < modGlobals::ClosedPorts.size();
-         ++j) {
-        const std::optional<int32_t> port = ClosedPortNumber(modGlobals::ClosedPorts[static_cast<size_t>(j)]);
-        if (port && *port >= 0 && *port <= 65535) {
-            ports.push_back(static_cast<uint16_t>(*port));
-        }
-    }
-    return ports;
-}
 
 bool spared(uint32_t state) {
     return state == TcpState::TimeWait || state == TcpState::Listen;
@@ -140,6 +128,18 @@ std::optional<int32_t> ClosedPortNumber(const std::string& entry) {
     return static_cast<int32_t>(value);
 }
 
+std::vector<uint16_t> ClosedPortsInRange() {
+    std::vector<uint16_t> ports;
+    for (int32_t j = 0; j <= modGlobals::LastPortIndex && static_cast<size_t>(j) < modGlobals::ClosedPorts.size();
+         ++j) {
+        const std::optional<int32_t> port = ClosedPortNumber(modGlobals::ClosedPorts[static_cast<size_t>(j)]);
+        if (port && *port >= 0 && *port <= 65535) {
+            ports.push_back(static_cast<uint16_t>(*port));
+        }
+    }
+    return ports;
+}
+
 int32_t ConnectionScan::GetPortNumber(uint32_t portField) {
     using namespace modWinsock;
     return IntegerToUnsigned(NetworkToHostShort(UnsignedToInteger(portField)));
@@ -166,7 +166,7 @@ bool ConnectionScan::readTcpTable() {
     TcpTable& table = platform::get<TcpTable>();
     // Only rows on a closed port can be deleted, so the system may leave the others out of the
     // table, which makes a scan of a busy machine many times cheaper.
-    const bool filtered = table.FilterPorts(closedPortsInRange());
+    const bool filtered = table.FilterPorts(ClosedPortsInRange());
     uint32_t size = 0;
     if (table.GetTcpTable(nullptr, &size, false) == TcpResult::NotSupported) {
         platform::get<Windowing>().MsgBox(NotSupportedMessage, MsgBoxIcon::None, AppTitle);

@@ -11,6 +11,10 @@
 // blanks around it and an optional sign. Nothing when that text is not such a number within 32 bits.
 std::optional<int32_t> ClosedPortNumber(const std::string& entry);
 
+// The closed ports that a connection can match, in list order: the numbers 0..65535 among the entries
+// of modGlobals::ClosedPorts.
+std::vector<uint16_t> ClosedPortsInRange();
+
 // The scan of the machine's TCP connection table that deletes every connection whose local or
 // remote port is on the closed-port list (modGlobals::ClosedPorts), sparing LISTEN and TIME_WAIT.
 class ConnectionScan {

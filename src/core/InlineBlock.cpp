@@ -8,14 +8,7 @@
 #include <algorithm>
 
 std::vector<uint16_t> RefusedPorts() {
-    std::vector<uint16_t> ports;
-    for (int32_t i = 0; i <= modGlobals::LastPortIndex && static_cast<size_t>(i) < modGlobals::ClosedPorts.size();
-         ++i) {
-        const std::optional<int32_t> port = ClosedPortNumber(modGlobals::ClosedPorts[static_cast<size_t>(i)]);
-        if (port && *port >= 0 && *port <= 65535) {
-            ports.push_back(static_cast<uint16_t>(*port));
-        }
-    }
+    std::vector<uint16_t> ports = ClosedPortsInRange();
     std::sort(ports.begin(), ports.end());
     ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
     return ports;
