@@ -12,7 +12,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-
 void quitBenchmark(const char* program, const std::string& why) {
     std::fprintf(stderr, "%s: %s\n", program, why.c_str());
     std::exit(1);

@@ -67,8 +67,9 @@ struct Options {
 
 Options parse(int argc, char** argv) {
     Options options;
-    readOptions(argc, argv, "program_benchmark", "[--seconds N] [--kills N] [--connections N]",
-                {{"--seconds", &options.seconds}, {"--kills", &options.kills}, {"--connections", &options.connections}});
+    readOptions(
+        argc, argv, "program_benchmark", "[--seconds N] [--kills N] [--connections N]",
+        {{"--seconds", &options.seconds}, {"--kills", &options.kills}, {"--connections", &options.connections}});
     return options;
 }
 
