@@ -415,10 +415,11 @@ void status(const Options& options) {
             ",\"reason\":" + jsonString(reason) + ",\"curfew\":" + (known ? jsonString(reasonName(curfew)) : "null") +
             ",\"start\":" + (known ? jsonString(modGlobals::StartTime) : "null") +
             ",\"end\":" + (known ? jsonString(modGlobals::EndTime) : "null") +
-            ",\"alarm\":" + (known ? jsonBool(modGlobals::AlarmRaised) : "null") + ",\"closedPortEntries\":" +
-            (known ? std::to_string(entries) : "null") + ",\"canCloseConnections\":" + jsonOptional(closing.closing) +
-            ",\"closing\":" + jsonString(closing.text) + ",\"block\":{\"chosen\":" +
-            (known ? jsonBool(modGlobals::BlockChosen) : "null") + ",\"rulesInForce\":" + rules.json() + "}}\n");
+            ",\"alarm\":" + (known ? jsonBool(modGlobals::AlarmRaised) : "null") +
+            ",\"closedPortEntries\":" + (known ? std::to_string(entries) : "null") +
+            ",\"canCloseConnections\":" + jsonOptional(closing.closing) + ",\"closing\":" + jsonString(closing.text) +
+            ",\"block\":{\"chosen\":" + (known ? jsonBool(modGlobals::BlockChosen) : "null") +
+            ",\"rulesInForce\":" + rules.json() + "}}\n");
     } else {
         std::string copyLines;
         for (const ProgramCopy& copy : copies) {
@@ -437,10 +438,11 @@ void status(const Options& options) {
                                           : "Closed ports (" + entriesText(entries) + "): open: the program is " +
                                                 (copies.empty() ? "not running" : "stopped") +
                                                 " (while it runs: " + reasonText(curfew) + ")";
-        const std::string blockText =
-            std::string("In-line block: ") +
-            (!known ? "cannot tell whether it is chosen" : modGlobals::BlockChosen ? "chosen" : "not chosen") +
-            "; rules " + rules.text() + "\n";
+        const std::string blockText = std::string("In-line block: ") +
+                                      (!known                    ? "cannot tell whether it is chosen"
+                                       : modGlobals::BlockChosen ? "chosen"
+                                                                 : "not chosen") +
+                                      "; rules " + rules.text() + "\n";
         say("Program: " + programText(copies.size(), stopped) + "\n" + copyLines + "Service: " + asService + "\n" +
             portsText + "\nClosing connections: " + closing.text + "\n" + blockText);
     }
@@ -470,8 +472,7 @@ void show(const Options& options) {
                        "\nAlarm: " + (modGlobals::AlarmRaised ? "raised" : "not raised") +
                        "\nService: " + (registered ? "registered" : "not registered") +
                        "\nIn-line block: " + (modGlobals::BlockChosen ? "on" : "off") + " (rules " +
-                       blockRules().text() + ")" +
-                       "\nClosed ports:" + (entries.empty() ? " none" : "") + "\n";
+                       blockRules().text() + ")" + "\nClosed ports:" + (entries.empty() ? " none" : "") + "\n";
     for (const std::string& entry : entries) {
         text += "  " + entry + "\n";
     }

@@ -61,7 +61,6 @@ std::vector<std::optional<int32_t>> closedPortNumbers() {
     return numbers;
 }
 
-
 bool spared(uint32_t state) {
     return state == TcpState::TimeWait || state == TcpState::Listen;
 }

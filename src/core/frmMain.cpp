@@ -149,8 +149,9 @@ void frmMain::Block(bool enforcing) {
         return;
     }
     blockReported_ = true;
-    const std::string message = "Quietwire cannot refuse connections on closed ports on this machine: " +
-                                done.reason() + ". Connections on closed ports are still closed twice a second.";
+    const std::string message =
+        "Quietwire cannot refuse connections on closed ports on this machine: " + done.reason() +
+        ". Connections on closed ports are still closed twice a second.";
     ModalGate::Run([message] { tellAdministrator(message); });
 }
 

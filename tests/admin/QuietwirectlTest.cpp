@@ -1,7 +1,7 @@
 #include "admin/Quietwirectl.h"
 #include "fakes/FakeClock.h"
-#include "fakes/FakePacketFilter.h"
 #include "fakes/FakeGuessLock.h"
+#include "fakes/FakePacketFilter.h"
 #include "fakes/FakeServiceControl.h"
 #include "fakes/FakeTcpTable.h"
 #include "fakes/FakeTerminal.h"

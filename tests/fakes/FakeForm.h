@@ -94,7 +94,9 @@ public:
         const auto it = disabled.find({control, index});
         return it == disabled.end() || !it->second;
     }
-    bool Value(const std::string& checkBox) const override { return ticked.count(checkBox) != 0 && ticked.at(checkBox); }
+    bool Value(const std::string& checkBox) const override {
+        return ticked.count(checkBox) != 0 && ticked.at(checkBox);
+    }
     void SetValue(const std::string& checkBox, bool value) override { ticked[checkBox] = value; }
     int ListCount(const std::string& list) const override {
         const auto it = lists.find(list);

@@ -21,7 +21,5 @@ public:
         inForce = ports;
         return Result::Done();
     }
-    std::optional<std::vector<uint16_t>> InForce() override {
-        return askable ? std::optional(inForce) : std::nullopt;
-    }
+    std::optional<std::vector<uint16_t>> InForce() override { return askable ? std::optional(inForce) : std::nullopt; }
 };

@@ -2,6 +2,7 @@
 #include "platform/FormGeometry.h"
 #include "platform/qt/QtTrayShell.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFontMetricsF>
 #include <QFrame>
@@ -9,7 +10,6 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
