@@ -152,7 +152,7 @@ void frmMain::Block(bool enforcing) {
     const std::string message =
         "Quietwire cannot refuse connections on closed ports on this machine: " + done.reason() +
         ". Connections on closed ports are still closed twice a second.";
-    ModalGate::Run([message] { tellAdministrator(message); });
+    tellAdministrator(message);
 }
 
 void frmMain::ShowTrayPicture(const PictureRef& picture) {
@@ -163,11 +163,17 @@ void frmMain::ShowTrayPicture(const PictureRef& picture) {
 }
 
 void frmMain::Timer1_Timer() {
+    // A box opened inside the tick would hold the next ticks off until it is closed (a timer does not
+    // fire again while its own handler runs); what the tick has to say opens once it has returned.
+    const ModalGate::Hold hold;
     // Another copy (the service, or the desktop copy beside it) may have saved the settings since;
     // the tick works with what the file holds.
     standAlone([] { modGlobals::FollowSettingsFile(); });
     if (const std::string kept = modGlobals::TakeSettingsWarning(); !kept.empty()) {
-        tellAdministrator(kept);
+        // Written back at once: until then quietwirectl would work on what is there instead, and a
+        // file it made there would be followed.
+        const modGlobals::SaveResult saved = modGlobals::SaveSettings();
+        tellAdministrator(saved ? kept : kept + "\r\n\r\n" + saved.message());
     }
     // A raised alarm blocks at all hours; a window that cannot be read counts as inside it.
     CurfewReason now = CurfewReason::InsideWindow;

@@ -145,7 +145,7 @@ bool holdsSettings(const std::string& path) {
 }
 
 constexpr const char* KeptInMemory =
-    "\r\n\r\nQuietwire keeps the settings it has and writes them back at its next save.";
+    "\r\n\r\nQuietwire keeps the settings it has and writes them back.";
 
 // Why the file now at path is not to be followed, in words for the administrator; empty when it is.
 std::string notToFollow(const std::string& path, const std::optional<FileStamp>& stamp) {

@@ -245,10 +245,14 @@ TEST_F(frmMainTest, ASettingsFileRemovedWhileRunningKeepsTheCurfewIsToldOnceAndI
     std::filesystem::remove(settingsPath());
     ::testing::internal::CaptureStderr();
     tick("Timer1");
-    tick("Timer1");
+    EXPECT_TRUE(windowing_.boxes.empty()) << "a box inside the tick would hold the next ticks off";
+    windowing_.onMsgBox = [this] { tick("Timer1"); }; // the ticks go on while the box is open
+    windowing_.runPosted();
     const std::string logged = ::testing::internal::GetCapturedStderr();
 
     EXPECT_EQ(table_.deleted.size(), 2u) << "the curfew holds on each tick";
+    EXPECT_EQ(readRaw("SETUP", "PASSWORD"), VtkModule::Encrypt("secret", modGlobals::RotationCount))
+        << "written back at once, before anything else can make a file there";
     ASSERT_EQ(windowing_.boxes.size(), 1u);
     EXPECT_EQ(windowing_.boxes[0].prompt.rfind("The settings file has been removed.\r\n\r\n" + settingsPath(), 0), 0u);
     EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Exclamation);
