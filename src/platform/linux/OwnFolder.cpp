@@ -26,7 +26,7 @@ std::string homeOf(uid_t uid) {
 
 } // namespace
 
-UniqueFd openOwnedFolder(const std::string& path, uid_t uid, bool create) {
+UniqueFd openOwnedFolder(const std::string& path, uid_t uid, bool create, bool privateOnly) {
     if (path.empty() || path.front() != '/') {
         return {};
     }
@@ -42,7 +42,7 @@ UniqueFd openOwnedFolder(const std::string& path, uid_t uid, bool create) {
     UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st {};
     if (!folder.valid() || ::fstat(folder.get(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != uid ||
-        (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        (st.st_mode & (privateOnly ? (S_IRWXG | S_IRWXO) : (S_IWGRP | S_IWOTH))) != 0) {
         return {};
     }
     return folder;
@@ -53,7 +53,7 @@ std::vector<OwnFolderCandidate> ownFolderCandidates() {
     std::vector<OwnFolderCandidate> candidates;
     // `su` without a dash keeps the other user's; the check passes it over.
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0') {
-        candidates.push_back({runtime, false});
+        candidates.push_back({runtime, false, true});
     }
     if (uid == 0) {
         // Only root may create names in /run. A service whose /run is read-only keeps its lock beside its
@@ -72,7 +72,7 @@ std::vector<OwnFolderCandidate> ownFolderCandidates() {
 OwnFile openOwnFile(const std::string& name, const std::vector<OwnFolderCandidate>& candidates, uid_t uid) {
     OwnFile file;
     for (const OwnFolderCandidate& candidate : candidates) {
-        const UniqueFd folder = openOwnedFolder(candidate.path, uid, candidate.create);
+        const UniqueFd folder = openOwnedFolder(candidate.path, uid, candidate.create, candidate.privateOnly);
         if (!folder.valid()) {
             file.problem +=
                 (file.problem.empty() ? "" : "; ") + candidate.path + " is missing or not this user's alone";

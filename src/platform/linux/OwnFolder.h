@@ -11,12 +11,14 @@
 // take it away. The user is the process's real identity, never what the environment says.
 
 // The folder at path, open, when it is a directory that uid owns and neither group nor others may
-// write to; create makes it (0700), and its parent, first when they are missing.
-UniqueFd openOwnedFolder(const std::string& path, uid_t uid, bool create);
+// write to; create makes it (0700), and its parent, first when they are missing. A private folder
+// admits group and others to nothing at all (0700), as a runtime directory must be: root owns /etc too.
+UniqueFd openOwnedFolder(const std::string& path, uid_t uid, bool create, bool privateOnly = false);
 
 struct OwnFolderCandidate {
     std::string path;
     bool create = false;
+    bool privateOnly = false;
 };
 
 // Where to look, best first: $XDG_RUNTIME_DIR; then for root /run/quietwire (made) and the program's
