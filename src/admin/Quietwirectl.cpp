@@ -396,13 +396,16 @@ void status(const Options& options) {
     const auto stopped = static_cast<size_t>(
         std::count_if(copies.begin(), copies.end(), [](const ProgramCopy& copy) { return copy.stopped == true; }));
     const bool enforcing = stopped < copies.size(); // a stopped copy blocks nothing
-    const char* ports = !known ? "unknown" : enforcing && PortsBlocked(curfew) ? "blocked" : "open";
+    const BlockRules rules = blockRules();
+    // A copy that was killed leaves the block's rules in force: the ports stay closed with no copy running.
+    const bool leftInForce = known && !enforcing && rules.ports && !rules.ports->empty();
+    const char* ports = !known ? "unknown" : (enforcing && PortsBlocked(curfew)) || leftInForce ? "blocked" : "open";
     const char* reason = !known           ? "settings-unreadable"
                          : enforcing      ? reasonName(curfew)
+                         : leftInForce    ? "block-left-in-force"
                          : copies.empty() ? "not-running"
                                           : "stopped";
     const size_t entries = Administration::ClosedPortList().size();
-    const BlockRules rules = blockRules();
     if (options.json) {
         std::string processes;
         for (const ProgramCopy& copy : copies) {
@@ -432,12 +435,16 @@ void status(const Options& options) {
             : !registered    ? "not registered"
             : serviceRunning ? "registered, running"
                              : "registered, not running";
-        const std::string portsText = !known ? "Closed ports: cannot tell: the settings cannot be read"
-                                      : enforcing
-                                          ? "Closed ports (" + entriesText(entries) + "): " + reasonText(curfew)
-                                          : "Closed ports (" + entriesText(entries) + "): open: the program is " +
-                                                (copies.empty() ? "not running" : "stopped") +
-                                                " (while it runs: " + reasonText(curfew) + ")";
+        const std::string portsText =
+            !known      ? "Closed ports: cannot tell: the settings cannot be read"
+            : enforcing ? "Closed ports (" + entriesText(entries) + "): " + reasonText(curfew)
+            : leftInForce
+                ? "Closed ports (" + entriesText(entries) +
+                      "): blocked by the in-line block's rules a copy left in force, "
+                      "though the program is " +
+                      (copies.empty() ? "not running" : "stopped") + " (quietwirectl set-block off lifts them)"
+                : "Closed ports (" + entriesText(entries) + "): open: the program is " +
+                      (copies.empty() ? "not running" : "stopped") + " (while it runs: " + reasonText(curfew) + ")";
         const std::string blockText = std::string("In-line block: ") +
                                       (!known                    ? "cannot tell whether it is chosen"
                                        : modGlobals::BlockChosen ? "chosen"
@@ -598,7 +605,8 @@ void setBlock(const Options& options) {
     loadAsAdministrator(options);
     modGlobals::BlockChosen = choice == "on";
     save();
-    say(std::string("The in-line block is ") + choice + "; a running copy takes it over within a second.\n");
+    say(std::string("The in-line block is ") + choice +
+        (noCopyRuns() ? ".\n" : "; the running copy takes it over within a second.\n"));
     const BlockRules left = blockRules();
     if (!modGlobals::BlockChosen && noCopyRuns() && (!left.ports || !left.ports->empty())) {
         liftRules();
@@ -739,8 +747,8 @@ std::string overallHelp() {
         name.resize(std::max<size_t>(name.size() + 2, 20), ' ');
         text += "  " + name + command.summary + "\n";
     }
-    return text + "\nEvery command but status asks for the administrator password on the terminal, without "
-                  "echo;\n--password-file FILE reads it from the first line of FILE (- for standard input). A "
+    return text + "\nEvery command but status and lift-block asks for the administrator password on the terminal,\n"
+                  "without echo; --password-file FILE reads it from the first line of FILE (- for standard input). A "
                   "wrong\npassword is answered after a second. An ENTRY or a time that begins with a dash goes "
                   "after --\n(quietwirectl add-port -- -1). quietwirectl COMMAND --help describes a command.\n"
                   "Exit status: 0 done, 1 refused or failed (the reason on standard error), 2 a wrong command "

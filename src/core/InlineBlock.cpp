@@ -14,7 +14,19 @@ std::vector<uint16_t> RefusedPorts() {
     return ports;
 }
 
+Result InlineBlock::remember(Result outcome) {
+    constexpr int LongestBackOff = 120; // a minute of ticks
+    backOff_ = outcome ? 0 : std::min(std::max(1, backOff_ * 2), LongestBackOff);
+    waitTicks_ = backOff_;
+    lastFailure_ = outcome;
+    return outcome;
+}
+
 Result InlineBlock::Enforce(bool enforcing) {
+    if (waitTicks_ > 0) {
+        --waitTicks_;
+        return lastFailure_;
+    }
     PacketFilter& filter = platform::get<PacketFilter>();
     const std::vector<uint16_t> wanted =
         enforcing && modGlobals::BlockChosen ? RefusedPorts() : std::vector<uint16_t>{};
@@ -26,16 +38,16 @@ Result InlineBlock::Enforce(bool enforcing) {
     const std::optional<std::vector<uint16_t>> found = filter.InForce();
     if (found && *found == wanted) {
         applied_ = wanted;
-        return Result::Done();
+        return remember(Result::Done());
     }
     if (!found && wanted.empty() && !applied_) {
         // A system that cannot even be asked holds no rules a copy of this program could have set.
         applied_ = wanted;
-        return Result::Done();
+        return remember(Result::Done());
     }
     Result refused = filter.Refuse(wanted);
     applied_ = refused ? std::optional(wanted) : std::nullopt;
-    return refused;
+    return remember(std::move(refused));
 }
 
 void InlineBlock::Lift() {

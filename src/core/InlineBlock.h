@@ -18,11 +18,17 @@ public:
     // Makes the rules what the tick wants: the closed ports while `enforcing` with the block chosen,
     // none otherwise. The first call takes over whatever rules a copy before this one left; later
     // calls ask the system again only while rules are wanted (another program may have removed them)
-    // or when the wanted set changes. A failure is retried at the next call.
+    // or when the wanted set changes. After a failure the system is left alone for a while (one tick,
+    // then twice as many, up to a minute), so a copy without the rights does not ask twice a second.
     Result Enforce(bool enforcing);
     // A clean end: the program's rules go. Nothing to do when it never set any.
     void Lift();
 
 private:
+    Result remember(Result outcome);
+
     std::optional<std::vector<uint16_t>> applied_; // unknown until the first call
+    Result lastFailure_ = Result::Done();
+    int backOff_ = 0;   // ticks to leave the system alone after the last failure
+    int waitTicks_ = 0; // of those, still to go
 };

@@ -150,8 +150,8 @@ void frmMain::Block(bool enforcing) {
     }
     blockReported_ = true;
     const std::string message =
-        "Quietwire cannot refuse connections on closed ports on this machine: " + done.reason() +
-        ". Connections on closed ports are still closed twice a second.";
+        "Quietwire cannot refuse new connections on closed ports on this machine: " + done.reason() +
+        ". Only the sweep closes them, where it can.";
     tellAdministrator(message);
 }
 
@@ -236,7 +236,10 @@ void frmMain::Form_Unload() {
         if (const std::string kept = modGlobals::TakeSettingsWarning(); !kept.empty()) {
             logLine(kept); // the save below mends it; a box would hold the shutdown up
         }
-        modGlobals::SaveSettings();
+        // Said where a service's journal keeps it: the settings of this run are lost with the process.
+        if (const modGlobals::SaveResult saved = modGlobals::SaveSettings(); !saved) {
+            logLine(saved.message());
+        }
         standAlone([this] { block_.Lift(); }); // a clean end; only a killed program leaves rules behind
         modClockNotify::RemoveClockWatch(form_->Handle());
         VeskTray1_->InTray(false);

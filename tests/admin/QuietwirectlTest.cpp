@@ -443,6 +443,10 @@ TEST_F(QuietwirectlTest, SetBlockStoresTheChoiceAndStatusAndShowSayWhatTheSystem
     EXPECT_EQ(filter_.inForce, std::vector<uint16_t>{25}) << "a running copy lifts them itself at its next tick";
 
     processes_.copies.clear();
+    ASSERT_EQ(ctl({"status"}), Quietwirectl::Success);
+    EXPECT_NE(terminal_.out.find("blocked by the in-line block's rules a copy left in force"), std::string::npos)
+        << "a killed copy's rules keep the ports closed:\n"
+        << terminal_.out;
     filter_.askable = false;
     ASSERT_EQ(admin({"set-block", "off"}), Quietwirectl::Success);
     EXPECT_TRUE(filter_.inForce.empty()) << "with no copy running, what a killed copy left is lifted";

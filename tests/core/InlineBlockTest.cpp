@@ -94,10 +94,15 @@ TEST_F(InlineBlockTest, WhereTheSystemCannotRefuseThePortsTheProgramSaysSoOnceAn
     windowing_.runPosted();
     windowing_.runPosted();
     ASSERT_EQ(windowing_.boxes.size(), 1u);
-    EXPECT_NE(windowing_.boxes[0].prompt.find("cannot refuse connections on closed ports"), std::string::npos);
+    EXPECT_NE(windowing_.boxes[0].prompt.find("cannot refuse new connections on closed ports"), std::string::npos);
     EXPECT_NE(windowing_.boxes[0].prompt.find("Operation not permitted"), std::string::npos);
     EXPECT_GT(swept, 0u);
     EXPECT_EQ(table_.deleted.size(), 2 * swept) << "the sweep on every tick";
+    for (int i = 0; i < 12; ++i) {
+        tick("Timer1");
+    }
+    EXPECT_LE(filter_.changes.size(), 4u) << "a system that refuses is asked again only after a while";
+    EXPECT_GE(filter_.changes.size(), 3u) << "and asked again all the same";
 }
 
 TEST_F(InlineBlockTest, WithTheBlockNotChosenNothingIsChangedOrSaid) {

@@ -41,11 +41,43 @@ std::string ReplaceScript(const std::vector<uint16_t>& ports) {
 }
 
 std::string ListCommand() {
-    return std::string("list set inet ") + Table + " " + Set;
+    return std::string("list table inet ") + Table;
 }
 
+namespace {
+
+std::string_view trimmed(std::string_view line) {
+    const size_t first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return line.substr(first, line.find_last_not_of(" \t") - first + 1);
+}
+
+std::vector<std::string_view> nonBlankLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        if (const std::string_view line = trimmed(text.substr(0, end)); !line.empty()) {
+            lines.push_back(line);
+        }
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    }
+    return lines;
+}
+
+// nftables lists a rule as it was given, so each chain must read back line for line.
+bool holdsChain(const std::vector<std::string_view>& listed, const std::string& chainText) {
+    const std::vector<std::string_view> wanted = nonBlankLines(chainText);
+    return std::search(listed.begin(), listed.end(), wanted.begin(), wanted.end()) != listed.end();
+}
+
+} // namespace
+
 std::optional<std::vector<uint16_t>> ListedPorts(std::string_view listing) {
-    if (listing.find(std::string("set ") + Set) == std::string_view::npos) {
+    const std::vector<std::string_view> lines = nonBlankLines(listing);
+    if (listing.find(std::string("set ") + Set) == std::string_view::npos || !holdsChain(lines, chain("input", "input")) ||
+        !holdsChain(lines, chain("output", "output"))) {
         return std::nullopt;
     }
     std::vector<uint16_t> ports;

@@ -17,11 +17,12 @@ inline constexpr const char* Table = "quietwire";
 // is only deleted.
 std::string ReplaceScript(const std::vector<uint16_t>& ports);
 
-// The command that lists the set of refused ports.
+// The command that lists the program's table.
 std::string ListCommand();
 
-// The ports in the listing of that set ("elements = { 21, 2525 }"), sorted; an empty set gives none.
-// Nothing when the text is not such a listing.
+// The ports the listed table refuses ("elements = { 21, 2525 }"), sorted; an empty set gives none.
+// Nothing when the text is not such a listing or its chains lack any of the program's rules (another
+// program flushed a chain): such a table refuses less than it seems to.
 std::optional<std::vector<uint16_t>> ListedPorts(std::string_view listing);
 
 } // namespace NftRules

@@ -55,6 +55,10 @@ TEST(NftPacketFilter, RefusesTheClosedPortsBothWaysInBothFamiliesAndLeavesNoTrac
     EXPECT_NE(loopback::udpError(AF_INET, "127.0.0.1", 5353), 0) << "UDP to a closed port";
     EXPECT_EQ(loopback::connectError(AF_INET, "127.0.0.1", 8080), 0) << "a port not on the list";
 
+    std::string output;
+    ASSERT_EQ(runCommand({"nft", "flush", "chain", "inet", "quietwire", "input"}, output), 0) << output;
+    EXPECT_EQ(filter.InForce(), std::nullopt) << "a chain another program flushed refuses less than the set says";
+
     ASSERT_TRUE(filter.Refuse({8080}));
     EXPECT_EQ(filter.InForce(), Ports{8080});
     EXPECT_EQ(loopback::connectError(AF_INET, "127.0.0.1", 2525), 0) << "the listener outlived the rules";
