@@ -22,6 +22,10 @@
 
 using namespace std::chrono_literals;
 
+std::string builtProgramsFolder() {
+    return std::filesystem::path(QW_PROGRAM_PATH).parent_path().string();
+}
+
 std::string timeOfDayAt(std::time_t t) {
     std::tm local{};
     localtime_r(&t, &local);

@@ -11,6 +11,9 @@
 #include <sys/types.h>
 #include <vector>
 
+// The folder of the built program and quietwirectl, which every ProgramFolder copies.
+std::string builtProgramsFolder();
+
 // The local time of day at `t`, as the administration dialog stores it.
 std::string timeOfDayAt(std::time_t t);
 // The local time of day `hours` from now.

@@ -44,10 +44,18 @@ protected:
         machine_ = ::open("/proc/self/ns/mnt", O_RDONLY | O_CLOEXEC);
         // Private first, so that no mount made here reaches the machine's own tree.
         ASSERT_TRUE(machine_ >= 0 && ::unshare(CLONE_NEWNS) == 0 &&
-                    ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                    ::mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") == 0 &&
+                    ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0)
+            << std::strerror(errno);
+        const UniqueFd machineTmp(::open("/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        ASSERT_TRUE(machineTmp.valid() && ::mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") == 0 &&
                     ::mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") == 0)
             << std::strerror(errno);
+        // A build tree under /tmp (a clone made with mktemp) stays in sight at its own path.
+        if (const std::string built = builtProgramsFolder(); built.rfind("/tmp/", 0) == 0) {
+            std::filesystem::create_directories(built);
+            const std::string machines = "/proc/self/fd/" + std::to_string(machineTmp.get()) + built.substr(4);
+            ASSERT_EQ(::mount(machines.c_str(), built.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+        }
         folder_.emplace();
         folder_->writeSettings(hoursFromNow(1), hoursFromNow(2), false);
     }
