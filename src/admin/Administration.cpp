@@ -1,10 +1,10 @@
 #include "admin/Administration.h"
 
-#include "core/CurfewWindow.h"
 #include "platform/GuessLock.h"
 #include "platform/Platform.h"
 #include "service/ServiceHost.h"
 #include "settings/AppError.h"
+#include "settings/CurfewWindow.h"
 #include "settings/modGlobals.h"
 
 #include <algorithm>

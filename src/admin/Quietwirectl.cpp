@@ -1,7 +1,6 @@
 #include "admin/Quietwirectl.h"
 
 #include "admin/Administration.h"
-#include "core/CurfewWindow.h"
 #include "platform/PacketFilter.h"
 #include "platform/Platform.h"
 #include "platform/ProgramProcesses.h"
@@ -9,6 +8,7 @@
 #include "platform/TcpTable.h"
 #include "platform/Terminal.h"
 #include "service/ServiceHost.h"
+#include "settings/CurfewWindow.h"
 #include "settings/VtkModule.h"
 #include "settings/modGlobals.h"
 

@@ -2,7 +2,7 @@
 
 #include "admin/AdminLayouts.h"
 #include "admin/Administration.h"
-#include "core/ModalGate.h"
+#include "platform/ModalGate.h"
 #include "platform/Platform.h"
 #include "platform/Windowing.h"
 #include "settings/AppError.h"

@@ -1,7 +1,7 @@
 #include "core/ConnectionScan.h"
 
-#include "core/ModalGate.h"
 #include "core/modWinsock.h"
+#include "platform/ModalGate.h"
 #include "platform/Platform.h"
 #include "platform/Windowing.h"
 #include "settings/AppError.h"

@@ -2,15 +2,15 @@
 
 #include "admin/AdminLayouts.h"
 #include "admin/MainMenu.h"
-#include "core/CurfewWindow.h"
-#include "core/ModalGate.h"
 #include "core/modClockNotify.h"
+#include "platform/ModalGate.h"
 #include "platform/Platform.h"
 #include "platform/ProgramIcons.h"
 #include "platform/Sockets.h"
 #include "platform/Windowing.h"
 #include "service/ServiceHost.h"
 #include "settings/AppError.h"
+#include "settings/CurfewWindow.h"
 #include "settings/modGlobals.h"
 #include "tray/frmMainLayout.h"
 

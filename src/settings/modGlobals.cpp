@@ -3,7 +3,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "platform/ProfileFile.h"
-#include "settings/ProfileText.h"
+#include "platform/ProfileText.h"
 #include "settings/VtkModule.h"
 
 #include <cstdio>
@@ -144,8 +144,7 @@ bool holdsSettings(const std::string& path) {
            present(Ports, PortKey(0).c_str());
 }
 
-constexpr const char* KeptInMemory =
-    "\r\n\r\nQuietwire keeps the settings it has and writes them back.";
+constexpr const char* KeptInMemory = "\r\n\r\nQuietwire keeps the settings it has and writes them back.";
 
 // Why the file now at path is not to be followed, in words for the administrator; empty when it is.
 std::string notToFollow(const std::string& path, const std::optional<FileStamp>& stamp) {

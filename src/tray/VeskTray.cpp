@@ -1,6 +1,6 @@
 #include "tray/VeskTray.h"
 
-#include "core/ModalGate.h"
+#include "platform/ModalGate.h"
 #include "platform/Platform.h"
 #include "platform/Windowing.h"
 #include "settings/AppError.h"

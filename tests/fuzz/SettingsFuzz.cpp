@@ -4,7 +4,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "platform/ProfileFile.h"
-#include "settings/ProfileText.h"
+#include "platform/ProfileText.h"
 #include "settings/modGlobals.h"
 #include "support/Settings.h"
 

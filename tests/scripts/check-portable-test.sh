@@ -35,5 +35,13 @@ for line in '#include <vector>' '#include <cstdint>' '#include <string_view>  //
 done
 expect 0 platform/win32/Backend.cpp '#include <windows.h>' # backends are not portable code
 
+# The layers, from the top: core, admin, tray, service, settings, platform.
+expect 0 admin/A.cpp '#include "settings/B.h"'
+expect 0 admin/A.cpp '#include "admin/B.h"'
+expect 1 admin/A.cpp '#include "core/B.h"'
+expect 1 settings/A.cpp '#include "tray/B.h"'
+expect 1 platform/linux/Backend.cpp '#include "settings/B.h"'
+expect 1 tray/A.h '#include "admin/B.h"'
+
 [ "$failures" -eq 0 ] && echo "check-portable: every foreign include refused, every portable one passed"
 exit $((failures > 0))

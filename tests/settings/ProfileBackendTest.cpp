@@ -1,5 +1,5 @@
 #include "platform/ProfileFile.h"
-#include "settings/ProfileText.h"
+#include "platform/ProfileText.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "platform/ProfileFile.h"
+#include "platform/ProfileText.h"
 #include "platform/linux/UniqueFd.h"
-#include "settings/ProfileText.h"
 
 #include <cerrno>
 #include <cstring>

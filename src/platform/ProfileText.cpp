@@ -1,4 +1,4 @@
-#include "settings/ProfileText.h"
+#include "platform/ProfileText.h"
 
 #include <vector>
 

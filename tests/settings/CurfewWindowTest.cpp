@@ -1,4 +1,4 @@
-#include "core/CurfewWindow.h"
+#include "settings/CurfewWindow.h"
 #include "fakes/FakeClock.h"
 #include "platform/Platform.h"
 #include "settings/AppError.h"

@@ -1,4 +1,4 @@
-#include "core/CurfewWindow.h"
+#include "settings/CurfewWindow.h"
 
 #include "platform/Clock.h"
 #include "platform/Platform.h"

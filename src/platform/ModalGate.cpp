@@ -1,4 +1,4 @@
-#include "core/ModalGate.h"
+#include "platform/ModalGate.h"
 
 #include "platform/Platform.h"
 #include "platform/Windowing.h"
