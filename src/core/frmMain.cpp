@@ -16,6 +16,8 @@
 
 #include <cstdio>
 #include <exception>
+#include <set>
+#include <string>
 
 namespace {
 
@@ -44,15 +46,36 @@ PictureRef iconPicture(ProgramIcon icon) {
     return std::make_shared<const Picture>(Picture{PictureType::Icon, platform::get<ProgramIcons>().Load(icon)});
 }
 
-// Each step of the enforcement tick stands alone: an error abandons the step, never the tick.
-template <class Step> bool standAlone(Step step) {
+// One line on standard error, where a service's journal keeps it.
+void sayOnStandardError(const std::string& message) {
+    std::string line;
+    for (const char c : message) {
+        if (c == '\n') {
+            line += ' ';
+        } else if (c != '\r') {
+            line += c;
+        }
+    }
+    std::fprintf(stderr, "quietwire: %s\n", line.c_str());
+}
+
+} // namespace
+
+// Each step of the enforcement tick stands alone: an error abandons the step, never the tick. What
+// failed is said once, not on every tick it fails again.
+template <class Step> bool frmMain::standAlone(Step step) {
     try {
         step();
         return true;
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        if (failuresSaid_.insert(error.what()).second) {
+            sayOnStandardError(std::string("a step of the enforcement tick failed: ") + error.what());
+        }
         return false;
     }
 }
+
+namespace {
 
 Windowing& windowing() {
     return platform::get<Windowing>();
@@ -115,15 +138,7 @@ void frmMain::Form_Load() {
 
 // Said on standard error, where a service's journal keeps it.
 void frmMain::logLine(const std::string& message) {
-    std::string line;
-    for (const char c : message) {
-        if (c == '\n') {
-            line += ' ';
-        } else if (c != '\r') {
-            line += c;
-        }
-    }
-    std::fprintf(stderr, "quietwire: %s\n", line.c_str());
+    sayOnStandardError(message);
 }
 
 // Said on the screen and on standard error.

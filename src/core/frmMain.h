@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 
 // The hidden main window and the program's controller: its load starts the program, Timer1 enforces
@@ -73,6 +74,7 @@ private:
     uintptr_t windowIcon() const;
     void ReportDeletionUnavailable();
     void Block(bool enforcing);
+    template <class Step> bool standAlone(Step step);
     static void logLine(const std::string& message);
     static void tellAdministrator(const std::string& message);
 
@@ -84,6 +86,7 @@ private:
     std::unique_ptr<VeskTray> VeskTray1_;
     ConnectionScan scan_;
     InlineBlock block_;
+    std::set<std::string> failuresSaid_; // by the tick's steps
     bool blockReported_ = false;
     bool unloaded_ = false;
 };

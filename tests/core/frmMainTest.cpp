@@ -162,8 +162,13 @@ TEST_F(frmMainTest, AScanErrorEndsOnlyThatTick) {
     clock_.set(20, 0, 0);
     load();
     table_.reportedSize = 0; // the table cannot be read: the scan fails
+    ::testing::internal::CaptureStderr();
     tick("Timer1");
+    tick("Timer1");
+    const std::string said = ::testing::internal::GetCapturedStderr();
     EXPECT_TRUE(table_.deleted.empty());
+    EXPECT_EQ(said.rfind("quietwire: a step of the enforcement tick failed: ", 0), 0u) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << "said once, not on every tick:\n" << said;
     table_.reportedSize.reset();
     tick("Timer1");
     EXPECT_EQ(table_.deleted.size(), 1u);
