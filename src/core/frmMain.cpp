@@ -124,6 +124,8 @@ void frmMain::Form_Load() {
     // Unreadable settings would leave the program with no password and no curfew, unnoticed.
     if (const std::string problem = modGlobals::LoadSettings(); !problem.empty()) {
         tellAdministrator(problem);
+    } else if (const std::string empty = modGlobals::EmptySettingsWarning(); !empty.empty()) {
+        tellAdministrator(empty);
     }
     // Whoever may change the settings may switch the curfew off, or learn the password.
     if (const std::string unsafe = modGlobals::UnsafeSettingsWarning(); !unsafe.empty()) {

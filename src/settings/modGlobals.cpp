@@ -232,6 +232,15 @@ std::string TakeSettingsWarning() {
     return std::exchange(pendingWarning, {});
 }
 
+std::string EmptySettingsWarning() {
+    const std::string path = settingsPath();
+    if (!stampOf(path) || !platform::get<FileSystem>().canRead(path) || holdsSettings(path)) {
+        return {};
+    }
+    return "The settings file holds none of Quietwire's settings.\r\n\r\n" + path +
+           "\r\n\r\nQuietwire runs with no password and no curfew until an administrator sets them.";
+}
+
 std::string UnsafeSettingsWarning() {
     FileSystem& fs = platform::get<FileSystem>();
     const std::string folder = VtkModule::AppPath();

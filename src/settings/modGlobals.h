@@ -71,4 +71,8 @@ std::string TakeSettingsWarning();
 // change the program's folder or settings.ini. Empty when only this user and the administrators may.
 std::string UnsafeSettingsWarning();
 
+// What the administrator is told of a settings.ini that is there and readable but holds none of the
+// program's keys (emptied or garbled while no copy ran); empty for any other file, or none.
+std::string EmptySettingsWarning();
+
 } // namespace modGlobals

@@ -89,6 +89,17 @@ TEST_F(frmMainTest, SettingsThatCannotBeReadAreReportedNotTakenForNone) {
     EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Exclamation);
 }
 
+TEST_F(frmMainTest, ASettingsFileGarbledWhileNoCopyRanIsReportedAtStartAndNoFileIsNot) {
+    load();
+    EXPECT_TRUE(windowing_.boxes.empty()) << "a fresh install has no settings and says nothing";
+    writeBytes(settingsPath(), "\x7f\x45\x4c\x46 not settings at all\r\n");
+    load();
+    ASSERT_EQ(windowing_.boxes.size(), 1u);
+    EXPECT_EQ(windowing_.boxes[0].prompt.rfind(
+                  "The settings file holds none of Quietwire's settings.\r\n\r\n" + settingsPath(), 0),
+              0u);
+}
+
 TEST_F(frmMainTest, ASecondCopyTouchesNothingAndEndsAfterItsUnloadTimer) {
     storeSettings("08:00:00", "17:00:00", true);
     const std::string before = readBytes(settingsPath());
