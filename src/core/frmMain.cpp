@@ -189,7 +189,8 @@ void frmMain::Timer1_Timer() {
     if (const std::string kept = modGlobals::TakeSettingsWarning(); !kept.empty()) {
         // Written back at once: until then quietwirectl would work on what is there instead, and a
         // file it made there would be followed.
-        const modGlobals::SaveResult saved = modGlobals::SaveSettings();
+        const modGlobals::SaveResult saved =
+            modGlobals::MayWriteBack() ? modGlobals::SaveSettings() : modGlobals::SaveResult{true, {}};
         tellAdministrator(saved ? kept : kept + "\r\n\r\n" + saved.message());
     }
     // A raised alarm blocks at all hours; a window that cannot be read counts as inside it.
@@ -253,9 +254,12 @@ void frmMain::Form_Unload() {
         if (const std::string kept = modGlobals::TakeSettingsWarning(); !kept.empty()) {
             logLine(kept); // the save below mends it; a box would hold the shutdown up
         }
-        // Said where a service's journal keeps it: the settings of this run are lost with the process.
-        if (const modGlobals::SaveResult saved = modGlobals::SaveSettings(); !saved) {
-            logLine(saved.message());
+        // A file this process cannot read is not saved over: it may be another user's, kept from it on
+        // purpose. A failed save is said where a service's journal keeps it.
+        if (modGlobals::MayWriteBack()) {
+            if (const modGlobals::SaveResult saved = modGlobals::SaveSettings(); !saved) {
+                logLine(saved.message());
+            }
         }
         standAlone([this] { block_.Lift(); }); // a clean end; only a killed program leaves rules behind
         modClockNotify::RemoveClockWatch(form_->Handle());

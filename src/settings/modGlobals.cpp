@@ -153,7 +153,9 @@ std::string notToFollow(const std::string& path, const std::optional<FileStamp>&
         return "The settings file has been removed.\r\n\r\n" + path + KeptInMemory;
     }
     if (!fs.canRead(path)) {
-        return "The settings could not be read.\r\n\r\n" + path + ": " + fs.lastErrorText() + KeptInMemory;
+        // Not written back: what this process cannot read may be another user's, kept from it on purpose.
+        return "The settings could not be read.\r\n\r\n" + path + ": " + fs.lastErrorText() +
+               "\r\n\r\nQuietwire keeps the settings it has.";
     }
     if (!holdsSettings(path)) {
         return "The settings file holds none of Quietwire's settings.\r\n\r\n" + path + KeptInMemory;
@@ -226,6 +228,11 @@ bool FollowSettingsFile() {
     LastPortIndex = -1;
     LoadSettings();
     return true;
+}
+
+bool MayWriteBack() {
+    const std::string path = settingsPath();
+    return !stampOf(path) || platform::get<FileSystem>().canRead(path);
 }
 
 std::string TakeSettingsWarning() {

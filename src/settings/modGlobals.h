@@ -66,6 +66,9 @@ bool FollowSettingsFile();
 
 // The warning a look at the file left for the administrator, given once; empty when there is none.
 std::string TakeSettingsWarning();
+// Whether the settings in memory may be written over what settings.ini is now: it is gone, or this
+// process can read what it would replace.
+bool MayWriteBack();
 
 // Why the settings are not safe where they are kept, in words for the administrator: another user may
 // change the program's folder or settings.ini. Empty when only this user and the administrators may.

@@ -87,6 +87,9 @@ TEST_F(frmMainTest, SettingsThatCannotBeReadAreReportedNotTakenForNone) {
     ASSERT_EQ(windowing_.boxes.size(), 1u);
     EXPECT_EQ(windowing_.boxes[0].prompt.rfind("The settings could not be read.\r\n\r\n" + settingsPath(), 0), 0u);
     EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Exclamation);
+    const std::string before = readBytes(settingsPath());
+    main_->Stop();
+    EXPECT_EQ(readBytes(settingsPath()), before) << "a file the copy cannot read is not saved over";
 }
 
 TEST_F(frmMainTest, ASettingsFileGarbledWhileNoCopyRanIsReportedAtStartAndNoFileIsNot) {

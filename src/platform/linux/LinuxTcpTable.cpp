@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxTcpTable.h"
 
+#include "platform/linux/Capabilities.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -288,23 +290,6 @@ int LinuxTcpTable::destroy(const SockDiag::Socket& socket) {
     const int error = SockDiag::parseAck(reply.data(), static_cast<size_t>(n));
     return error < 0 ? EIO : error;
 }
-
-namespace {
-
-// Whether CAP_NET_ADMIN is in this process's effective set; SOCK_DESTROY asks for it.
-bool mayAdministerNetwork() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("CapEff:", 0) == 0) {
-            const uint64_t effective = std::stoull(line.substr(7), nullptr, 16);
-            return (effective >> CAP_NET_ADMIN) & 1;
-        }
-    }
-    return false;
-}
-
-} // namespace
 
 std::string LinuxTcpTable::DeletionUnavailable() {
     if (!mayAdministerNetwork()) {

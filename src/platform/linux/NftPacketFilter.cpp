@@ -1,5 +1,6 @@
 // The in-line block on Linux: nftables through its library, one batch per change.
 #include "platform/PacketFilter.h"
+#include "platform/linux/Capabilities.h"
 #include "platform/linux/NftRules.h"
 
 #include <nftables/libnftables.h>
@@ -40,7 +41,11 @@ Answer run(const std::string& commands) {
 
 class NftPacketFilter final : public PacketFilter {
 public:
+    // Without the right nftables is not asked at all: it would answer on standard error too.
     Result Refuse(const std::vector<uint16_t>& ports) override {
+        if (!mayAdministerNetwork()) {
+            return Result::Failed("the program lacks the CAP_NET_ADMIN capability");
+        }
         const Answer answer = run(NftRules::ReplaceScript(ports));
         if (answer.done) {
             return Result::Done();
@@ -49,6 +54,9 @@ public:
     }
 
     std::optional<std::vector<uint16_t>> InForce() override {
+        if (!mayAdministerNetwork()) {
+            return std::nullopt;
+        }
         const Answer answer = run(NftRules::ListCommand());
         if (answer.done) {
             return NftRules::ListedPorts(answer.output);
