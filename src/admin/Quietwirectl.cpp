@@ -352,29 +352,17 @@ std::string programText(size_t copies, size_t stopped) {
 // The in-line block's rules as the system holds them now, not as the settings say they should be.
 struct BlockRules {
     std::optional<std::vector<uint16_t>> ports; // nothing: the system cannot be asked
+    std::string joined(const char* separator) const {
+        std::string list;
+        for (const uint16_t port : ports.value_or(std::vector<uint16_t>{})) {
+            list += (list.empty() ? "" : separator) + std::to_string(port);
+        }
+        return list;
+    }
     std::string text() const {
-        if (!ports) {
-            return "cannot tell";
-        }
-        if (ports->empty()) {
-            return "none in force";
-        }
-        std::string list;
-        for (const uint16_t port : *ports) {
-            list += (list.empty() ? "" : ", ") + std::to_string(port);
-        }
-        return "in force on " + list;
+        return !ports ? "cannot tell" : ports->empty() ? "none in force" : "in force on " + joined(", ");
     }
-    std::string json() const {
-        if (!ports) {
-            return "null";
-        }
-        std::string list;
-        for (const uint16_t port : *ports) {
-            list += (list.empty() ? "" : ",") + std::to_string(port);
-        }
-        return "[" + list + "]";
-    }
+    std::string json() const { return ports ? "[" + joined(",") + "]" : "null"; }
 };
 
 BlockRules blockRules() {

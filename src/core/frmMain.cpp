@@ -111,7 +111,7 @@ void frmMain::Form_Load() {
         // A copy that ends without a word looks like one that never started.
         const uint32_t other = windowing().PrevInstanceId();
         const std::string process = other != 0 ? " (process " + std::to_string(other) + ")" : "";
-        std::fprintf(stderr, "quietwire: another copy runs already for this user%s; this one ends.\n", process.c_str());
+        logLine("another copy runs already for this user" + process + "; this one ends.");
         form_->SetTimer("UnloadTimer", true);
         return;
     }
@@ -189,9 +189,13 @@ void frmMain::Timer1_Timer() {
     if (const std::string kept = modGlobals::TakeSettingsWarning(); !kept.empty()) {
         // Written back at once: until then quietwirectl would work on what is there instead, and a
         // file it made there would be followed.
-        const modGlobals::SaveResult saved =
-            modGlobals::MayWriteBack() ? modGlobals::SaveSettings() : modGlobals::SaveResult{true, {}};
-        tellAdministrator(saved ? kept : kept + "\r\n\r\n" + saved.message());
+        std::string message = kept;
+        if (modGlobals::MayWriteBack()) {
+            if (const modGlobals::SaveResult saved = modGlobals::SaveSettings(); !saved) {
+                message += "\r\n\r\n" + saved.message();
+            }
+        }
+        tellAdministrator(message);
     }
     // A raised alarm blocks at all hours; a window that cannot be read counts as inside it.
     CurfewReason now = CurfewReason::InsideWindow;
