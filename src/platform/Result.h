@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -21,4 +22,22 @@ private:
     bool done_ = true;
     std::string reason_;
     int code_ = 0;
+};
+
+// The same for an operation that gives something back: the value when it is done, else the reason.
+template <class Value> class ResultWith {
+public:
+    ResultWith(Value value) : value_(std::move(value)) {}        // NOLINT: done, with its value
+    ResultWith(Result failure) : outcome_(std::move(failure)) {} // NOLINT: a failed Result only
+
+    explicit operator bool() const { return value_.has_value(); }
+    const Value& operator*() const { return *value_; }
+    const Value* operator->() const { return &*value_; }
+    const Result& result() const { return outcome_; }
+    const std::string& reason() const { return outcome_.reason(); }
+    int code() const { return outcome_.code(); }
+
+private:
+    std::optional<Value> value_;
+    Result outcome_ = Result::Done();
 };
