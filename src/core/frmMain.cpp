@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 #include "platform/ProgramIcons.h"
 #include "platform/Sockets.h"
+#include "platform/SystemLog.h"
 #include "platform/Windowing.h"
 #include "service/ServiceHost.h"
 #include "settings/AppError.h"
@@ -46,8 +47,8 @@ PictureRef iconPicture(ProgramIcon icon) {
     return std::make_shared<const Picture>(Picture{PictureType::Icon, platform::get<ProgramIcons>().Load(icon)});
 }
 
-// One line on standard error, where a service's journal keeps it.
-void sayOnStandardError(const std::string& message) {
+// A message box's text as one line: its line breaks become blanks.
+std::string oneLine(const std::string& message) {
     std::string line;
     for (const char c : message) {
         if (c == '\n') {
@@ -56,7 +57,7 @@ void sayOnStandardError(const std::string& message) {
             line += c;
         }
     }
-    std::fprintf(stderr, "quietwire: %s\n", line.c_str());
+    return line;
 }
 
 } // namespace
@@ -69,7 +70,7 @@ template <class Step> bool frmMain::standAlone(Step step) {
         return true;
     } catch (const std::exception& error) {
         if (failuresSaid_.insert(error.what()).second) {
-            sayOnStandardError(std::string("a step of the enforcement tick failed: ") + error.what());
+            logLine(std::string("a step of the enforcement tick failed: ") + error.what());
         }
         return false;
     }
@@ -138,9 +139,11 @@ void frmMain::Form_Load() {
     ReportDeletionUnavailable();
 }
 
-// Said on standard error, where a service's journal keeps it.
+// Said on standard error and kept in the system's log, for whoever looks later.
 void frmMain::logLine(const std::string& message) {
-    sayOnStandardError(message);
+    const std::string line = oneLine(message);
+    std::fprintf(stderr, "quietwire: %s\n", line.c_str());
+    platform::get<SystemLog>().Warning(line);
 }
 
 // Said on the screen and on standard error.

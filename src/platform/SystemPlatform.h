@@ -11,6 +11,7 @@
 #include "platform/ProgramInfo.h"
 #include "platform/ServiceControl.h"
 #include "platform/Sockets.h"
+#include "platform/SystemLog.h"
 #include "platform/TcpTable.h"
 #include "platform/TrayShell.h"
 #include "platform/Windowing.h"
@@ -37,4 +38,5 @@ private:
     Use<ProgramIcons> icons_{systemProgramIcons()};
     Use<ProgramInfo> info_{systemProgramInfo()};
     Use<GuessLock> guesses_{systemGuessLock()};
+    Use<SystemLog> log_{systemSystemLog()};
 };

@@ -183,6 +183,8 @@ TEST_F(frmMainTest, AScanErrorEndsOnlyThatTick) {
     EXPECT_TRUE(table_.deleted.empty());
     EXPECT_EQ(said.rfind("quietwire: a step of the enforcement tick failed: ", 0), 0u) << said;
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << "said once, not on every tick:\n" << said;
+    ASSERT_EQ(log_.warnings.size(), 1u) << "kept in the system log as well, once";
+    EXPECT_EQ("quietwire: " + log_.warnings[0] + "\n", said);
     table_.reportedSize.reset();
     tick("Timer1");
     EXPECT_EQ(table_.deleted.size(), 1u);

@@ -9,6 +9,7 @@
 #include "fakes/FakeProgramInfo.h"
 #include "fakes/FakeServiceControl.h"
 #include "fakes/FakeSockets.h"
+#include "fakes/FakeSystemLog.h"
 #include "fakes/FakeTcpTable.h"
 #include "fakes/FakeTrayShell.h"
 #include "fakes/FakeWindowing.h"
@@ -72,6 +73,8 @@ protected:
     platform::ScopedInstall<ProgramInfo> useInfo_{info_};
     FakeGuessLock guesses_;
     platform::ScopedInstall<GuessLock> useGuesses_{guesses_};
+    FakeSystemLog log_;
+    platform::ScopedInstall<SystemLog> useLog_{log_};
     std::unique_ptr<frmMain> main_;
 };
 
