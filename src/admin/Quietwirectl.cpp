@@ -376,7 +376,7 @@ void status(const Options& options) {
     ServiceControl& service = platform::get<ServiceControl>();
     const bool registered = ServiceHost::Installed(service, "false");
     const bool serviceRunning = service.Running();
-    const std::string cannotHere = platform::get<TcpTable>().DeletionUnavailable();
+    const std::string cannotHere = platform::get<TcpTable>().DeletionPossible().reason();
     const std::string unreadable = loadFresh();
     const bool known = unreadable.empty();
     const Closing closing = closingNow(copies, cannotHere);

@@ -151,11 +151,11 @@ void frmMain::tellAdministrator(const std::string& message) {
 
 // A blocked icon over connections that are never closed would be a failure shown as success.
 void frmMain::ReportDeletionUnavailable() {
-    const std::string why = platform::get<TcpTable>().DeletionUnavailable();
-    if (why.empty()) {
+    const Result possible = platform::get<TcpTable>().DeletionPossible();
+    if (possible) {
         return;
     }
-    tellAdministrator("Quietwire cannot close connections on this machine: " + why +
+    tellAdministrator("Quietwire cannot close connections on this machine: " + possible.reason() +
                       ". Connections on closed ports stay open until this is mended.");
 }
 
