@@ -93,7 +93,7 @@ struct Command {
 std::string loadFresh() {
     modGlobals::LastPortIndex = -1;
     modGlobals::ClosedPorts.clear();
-    return oneLine(modGlobals::LoadSettings());
+    return oneLine(modGlobals::LoadSettings().reason());
 }
 
 void load() {
@@ -103,9 +103,9 @@ void load() {
 }
 
 void save() {
-    const modGlobals::SaveResult saved = modGlobals::SaveSettings();
+    const Result saved = modGlobals::SaveSettings();
     if (!saved) {
-        fail(oneLine(saved.message()));
+        fail(oneLine(modGlobals::SaveFailureMessage(saved)));
     }
 }
 

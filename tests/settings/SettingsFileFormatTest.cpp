@@ -51,8 +51,8 @@ TEST_F(SettingsFileFormat, AFileWrittenInPlaceIsTheGoldenFileByteForByte) {
     NoNewFiles files(dir_.str());
     platform::ScopedInstall<FileSystem> useFiles(files);
     applyGolden();
-    const modGlobals::SaveResult result = modGlobals::SaveSettings();
-    EXPECT_TRUE(result) << result.reason;
+    const Result result = modGlobals::SaveSettings();
+    EXPECT_TRUE(result) << result.reason();
     EXPECT_EQ(readBytes(settingsPath()), readBytes(goldenFile()));
 }
 

@@ -97,8 +97,8 @@ int saveBAsNobody() {
         return 100;
     }
     applyB();
-    const modGlobals::SaveResult result = modGlobals::SaveSettings();
-    std::printf("%s", result.reason.c_str());
+    const Result result = modGlobals::SaveSettings();
+    std::printf("%s", result.reason().c_str());
     return result ? 0 : 1;
 }
 
@@ -278,7 +278,7 @@ TEST_F(LinuxSettings, SettingsInAFolderThisUserMayNotEnterAreUnreadableNotAbsent
             return 100;
         }
         resetSettings();
-        std::printf("%s", modGlobals::LoadSettings().c_str());
+        std::printf("%s", modGlobals::LoadSettings().reason().c_str());
         return 0;
     });
     EXPECT_EQ(run.exitCode, 0);
@@ -313,9 +313,9 @@ TEST_F(LinuxSettings, ALinkPlantedAsTheSettingsFileIsReplacedOrRefusedNeverWritt
         NoNewFiles files(dir_.str());
         platform::ScopedInstall<FileSystem> useFiles(files);
         applyB();
-        const modGlobals::SaveResult result = modGlobals::SaveSettings();
+        const Result result = modGlobals::SaveSettings();
         EXPECT_FALSE(result) << "written in place through the link";
-        EXPECT_EQ(result.reason, settingsPath() + ": " + std::strerror(ELOOP));
+        EXPECT_EQ(result.reason(), settingsPath() + ": " + std::strerror(ELOOP));
         EXPECT_TRUE(target.untouched());
     }
     applyB();
