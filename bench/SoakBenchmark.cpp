@@ -188,8 +188,8 @@ public:
     Churn(Schedule& schedule, int rate, bool alarms)
         : schedule_(schedule), rate_(rate), alarms_(alarms), random_(20240611) {
         epoll_.reset(::epoll_create1(EPOLL_CLOEXEC));
-        if (const int error = clockWatch_.open(); error != 0) {
-            throw std::runtime_error(std::string("cannot watch the clock: ") + std::strerror(error));
+        if (const Result opened = clockWatch_.open(); !opened) {
+            throw std::runtime_error("cannot watch the clock: " + opened.reason());
         }
         watch(clockWatch_.fd(), ClockTag);
         std::vector<uint16_t> ports = ClosedPorts;

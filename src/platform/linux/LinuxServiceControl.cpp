@@ -67,7 +67,7 @@ std::string folderOwner(const std::string& folder) {
 }
 
 // Written completely beside it, then moved over the old one: systemd never reads half a unit.
-bool writeUnitFile(const std::string& path, const std::string& text) {
+Result writeUnitFile(const std::string& path, const std::string& text) {
     const std::string temporary = path + ".new";
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
@@ -75,10 +75,9 @@ bool writeUnitFile(const std::string& path, const std::string& text) {
     if (!out || ::chmod(temporary.c_str(), 0644) != 0 || !systemFileSystem().replaceFile(temporary, path)) {
         const int error = errno;
         ::unlink(temporary.c_str());
-        errno = error;
-        return false;
+        return Result::Failed(std::strerror(error), error);
     }
-    return true;
+    return Result::Done();
 }
 
 struct BusUnref {
@@ -112,12 +111,11 @@ Result callManager(sd_bus* bus, const char* method, const char* types, Arguments
     return result < 0 ? Result::Failed(error.text(result), -result) : Result::Done();
 }
 
-Bus systemBus(std::string& why) {
+ResultWith<Bus> systemBus() {
     sd_bus* bus = nullptr;
     const int result = sd_bus_open_system(&bus);
     if (result < 0) {
-        why = std::strerror(-result);
-        return nullptr;
+        return Result::Failed(std::strerror(-result), -result);
     }
     return Bus(bus);
 }
@@ -173,8 +171,8 @@ Result LinuxServiceControl::Install() {
         return Result::Failed("systemd takes no quotation mark, backslash or control character in a command, as in " +
                               program);
     }
-    if (!writeUnitFile(unitPath, *text)) {
-        return Result::Failed("Could not write " + unitPath + ": " + std::strerror(errno));
+    if (const Result written = writeUnitFile(unitPath, *text); !written) {
+        return Result::Failed("Could not write " + unitPath + ": " + written.reason());
     }
     Result enabled = enable(unitPath);
     if (!enabled) {
@@ -197,17 +195,16 @@ Result LinuxServiceControl::enable(const std::string& unitPath) {
         }
         return Result::Done();
     }
-    std::string why;
-    const Bus bus = systemBus(why);
+    const ResultWith<Bus> bus = systemBus();
     if (!bus) {
-        return Result::Failed("Could not reach systemd: " + why);
+        return Result::Failed("Could not reach systemd: " + bus.reason());
     }
     if (startMode_ == 2) {
-        if (const Result enabled = callManager(bus.get(), "EnableUnitFiles", "asbb", 1, UnitName, 0, 1); !enabled) {
+        if (const Result enabled = callManager(bus->get(), "EnableUnitFiles", "asbb", 1, UnitName, 0, 1); !enabled) {
             return Result::Failed("Could not enable the service Quietwire: " + enabled.reason());
         }
     }
-    const Result reloaded = callManager(bus.get(), "Reload", "");
+    const Result reloaded = callManager(bus->get(), "Reload", "");
     return reloaded ? reloaded : Result::Failed("Could not have systemd reload its units: " + reloaded.reason());
 }
 
@@ -219,13 +216,13 @@ Result LinuxServiceControl::Uninstall() {
         return Result::Failed("Could not remove the service Quietwire (" + unitPath + "): " + std::strerror(errno));
     }
     // A running service keeps running until it is stopped or the machine shuts down; then it is gone.
-    std::string why;
     Bus bus;
     if (systemdManagesUnits()) {
-        bus = systemBus(why);
-        if (!bus) {
-            return Result::Failed("Could not reach systemd: " + why);
+        ResultWith<Bus> reached = systemBus();
+        if (!reached) {
+            return Result::Failed("Could not reach systemd: " + reached.reason());
         }
+        bus = std::move(*reached);
         if (const Result disabled = callManager(bus.get(), "DisableUnitFiles", "asb", 1, UnitName, 0); !disabled) {
             return Result::Failed("Could not disable the service Quietwire: " + disabled.reason());
         }
@@ -250,8 +247,7 @@ bool LinuxServiceControl::Running() {
     if (sd_booted() <= 0) {
         return false;
     }
-    std::string why;
-    const Bus bus = systemBus(why);
+    const ResultWith<Bus> bus = systemBus();
     char* path = nullptr;
     if (!bus || sd_bus_path_encode("/org/freedesktop/systemd1/unit", UnitName, &path) < 0) {
         return false;
@@ -259,7 +255,7 @@ bool LinuxServiceControl::Running() {
     const std::unique_ptr<char, decltype(&std::free)> ownedPath(path, &std::free);
     BusError error;
     char* state = nullptr;
-    if (sd_bus_get_property_string(bus.get(), "org.freedesktop.systemd1", path, "org.freedesktop.systemd1.Unit",
+    if (sd_bus_get_property_string(bus->get(), "org.freedesktop.systemd1", path, "org.freedesktop.systemd1.Unit",
                                    "ActiveState", error.get(), &state) < 0) {
         return false;
     }
