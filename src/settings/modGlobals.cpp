@@ -73,9 +73,9 @@ std::vector<Entry> scrambledEntries() {
     return entries;
 }
 
-// Must be called straight after the call that failed, before anything else can change the error.
-Result failure(const std::string& path) {
-    return Result::Failed(path + ": " + platform::get<FileSystem>().lastErrorText());
+// The failed change of the file at path, said with the file's name.
+Result failure(const std::string& path, const Result& why) {
+    return Result::Failed(path + ": " + why.reason(), why.code());
 }
 
 // The text the profile writer makes of the entries, written into an empty file one by one; nothing when a
@@ -100,8 +100,8 @@ Result writeInPlace(const std::string& path, const std::string& text, Result why
     }
     FileSystem& fs = platform::get<FileSystem>();
     fs.setAttributesNormal(path);
-    if (!fs.overwriteFile(path, text)) {
-        return failure(path);
+    if (const Result written = fs.overwriteFile(path, text); !written) {
+        return failure(path, written);
     }
     return Result::Done();
 }
@@ -289,14 +289,14 @@ Result saveFile() {
         // Made new and written through the handle that made it, it stays as closed as the file it replaces
         // and nobody can point the write elsewhere. Remains that could not be removed fail this too:
         // writing into them would give a file that is neither old nor new.
-        if (!fs.writeReplacement(fresh, path, *text)) {
-            return writeInPlace(path, *text, failure(fresh));
+        if (const Result written = fs.writeReplacement(fresh, path, *text); !written) {
+            return writeInPlace(path, *text, failure(fresh, written));
         }
         if (VtkModule::FileExists(path)) {
             fs.setAttributesNormal(path); // a read-only or hidden file is replaced all the same
         }
-        if (!fs.replaceFile(fresh, path)) {
-            const Result notMoved = failure(path);
+        if (const Result moved = fs.replaceFile(fresh, path); !moved) {
+            const Result notMoved = failure(path, moved);
             fs.removeEntry(fresh);
             return writeInPlace(path, *text, notMoved);
         }

@@ -26,7 +26,9 @@ class SettingsFileFormat : public SettingsTest {};
 class NoNewFiles : public RedirectedFileSystem {
 public:
     using RedirectedFileSystem::RedirectedFileSystem;
-    bool writeReplacement(const std::string&, const std::string&, const std::string&) override { return false; }
+    Result writeReplacement(const std::string&, const std::string&, const std::string&) override {
+        return Result::Failed("no new file can be made here");
+    }
 };
 
 std::string goldenFile() {

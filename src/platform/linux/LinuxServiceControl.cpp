@@ -72,12 +72,16 @@ Result writeUnitFile(const std::string& path, const std::string& text) {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
     out.close();
-    if (!out || ::chmod(temporary.c_str(), 0644) != 0 || !systemFileSystem().replaceFile(temporary, path)) {
+    if (!out || ::chmod(temporary.c_str(), 0644) != 0) {
         const int error = errno;
         ::unlink(temporary.c_str());
         return Result::Failed(std::strerror(error), error);
     }
-    return Result::Done();
+    Result moved = systemFileSystem().replaceFile(temporary, path);
+    if (!moved) {
+        ::unlink(temporary.c_str());
+    }
+    return moved;
 }
 
 struct BusUnref {

@@ -127,7 +127,9 @@ int runProbeFromTheRoot(const std::string& root) {
 class NoNewFiles : public RedirectedFileSystem {
 public:
     using RedirectedFileSystem::RedirectedFileSystem;
-    bool writeReplacement(const std::string&, const std::string&, const std::string&) override { return false; }
+    Result writeReplacement(const std::string&, const std::string&, const std::string&) override {
+        return Result::Failed("no new file can be made here");
+    }
 };
 
 // A file of root's outside the program's folder, as a user's link would aim at.
