@@ -61,7 +61,7 @@ public:
         return FileStamp{0, std::hash<std::string>()(it->second), it->second.size(), 0};
     }
     std::string lastErrorText() override { return "no such file"; }
-    static Result done(bool done) { return done ? Result::Done() : Result::Failed("no such file"); }
+    static Result done(bool ok) { return ok ? Result::Done() : Result::Failed("no such file"); }
     uint32_t getPrivateProfileString(const std::string& section, const std::string& key, const std::string& fallback,
                                      char* buffer, uint32_t size, const std::string& path) override {
         auto it = files.find(path);
