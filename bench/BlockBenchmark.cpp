@@ -342,9 +342,8 @@ private:
     }
 
     void save(const std::string& start, const std::string& end, bool block) {
-        if (const modGlobals::SaveResult saved = folder_.saveSettings(start, end, false, {"2525, TEST"}, block);
-            !saved) {
-            quit("cannot save the settings: " + saved.reason);
+        if (const Result saved = folder_.saveSettings(start, end, false, {"2525, TEST"}, block); !saved) {
+            quit("cannot save the settings: " + saved.reason());
         }
     }
 

@@ -188,8 +188,8 @@ public:
     Churn(Schedule& schedule, int rate, bool alarms)
         : schedule_(schedule), rate_(rate), alarms_(alarms), random_(20240611) {
         epoll_.reset(::epoll_create1(EPOLL_CLOEXEC));
-        if (const int error = clockWatch_.open(); error != 0) {
-            throw std::runtime_error(std::string("cannot watch the clock: ") + std::strerror(error));
+        if (const Result opened = clockWatch_.open(); !opened) {
+            throw std::runtime_error("cannot watch the clock: " + opened.reason());
         }
         watch(clockWatch_.fd(), ClockTag);
         std::vector<uint16_t> ports = ClosedPorts;
@@ -684,8 +684,8 @@ SaveInjection saveFromOutside(const ProgramFolder& folder, const Schedule& sched
         // Read-only for about as long as the dialog's save takes on a display.
         pauseUntil(Clock::now() + 1s);
         const auto before = fileVersion(settings);
-        const modGlobals::SaveResult saved = save();
-        result.said = saved ? "saved" : "\"" + oneLine(saved.reason) + "\"";
+        const Result saved = save();
+        result.said = saved ? "saved" : "\"" + oneLine(saved.reason()) + "\"";
         result.effect = fileVersion(settings) == before ? "settings.ini untouched" : "settings.ini CHANGED";
         pauseUntil(Clock::now() + 2s);
     });
@@ -693,8 +693,8 @@ SaveInjection saveFromOutside(const ProgramFolder& folder, const Schedule& sched
         return result;
     }
     const auto before = fileVersion(settings);
-    const modGlobals::SaveResult saved = save();
-    result.afterwards = saved ? savedSince(folder, before, schedule) : "NOT saved: " + saved.reason;
+    const Result saved = save();
+    result.afterwards = saved ? savedSince(folder, before, schedule) : "NOT saved: " + saved.reason();
     return result;
 }
 
@@ -871,12 +871,11 @@ public:
 
     // The settings written, the tray host and the program started; quits when it cannot.
     void start() {
-        const modGlobals::SaveResult saved =
-            folder_.saveSettings(schedule_.startBound, schedule_.endBound, false, ClosedList);
+        const Result saved = folder_.saveSettings(schedule_.startBound, schedule_.endBound, false, ClosedList);
         const StoredSettings stored = folder_.stored();
         if (!saved || stored.start != schedule_.startBound || stored.end != schedule_.endBound ||
             stored.ports != ClosedList) {
-            quit("cannot write the settings: " + saved.reason);
+            quit("cannot write the settings: " + saved.reason());
         }
         if (display_ && !host_->start()) {
             quit("cannot start trayer (scripts/install-deps.sh installs it)");

@@ -133,15 +133,15 @@ ServiceOutcome recorded(ServiceControl& NTService1, bool installed, const std::s
 
 ServiceOutcome RegisterService(ServiceControl& NTService1) {
     NTService1.SetInteractive(true);
-    if (!NTService1.Install()) {
-        return {false, withReason("Registration failed!", NTService1.LastError())};
+    if (const Result installed = NTService1.Install(); !installed) {
+        return {false, withReason("Registration failed!", installed.reason())};
     }
     return recorded(NTService1, true, "Service successfully Registered!");
 }
 
 ServiceOutcome UnregisterService(ServiceControl& NTService1) {
-    if (!NTService1.Uninstall()) {
-        return {false, withReason("UnRegistration failed!", NTService1.LastError())};
+    if (const Result removed = NTService1.Uninstall(); !removed) {
+        return {false, withReason("UnRegistration failed!", removed.reason())};
     }
     return recorded(NTService1, false, "Service successfully UnRegistered!");
 }

@@ -93,7 +93,7 @@ struct Command {
 std::string loadFresh() {
     modGlobals::LastPortIndex = -1;
     modGlobals::ClosedPorts.clear();
-    return oneLine(modGlobals::LoadSettings());
+    return oneLine(modGlobals::LoadSettings().reason());
 }
 
 void load() {
@@ -103,9 +103,9 @@ void load() {
 }
 
 void save() {
-    const modGlobals::SaveResult saved = modGlobals::SaveSettings();
+    const Result saved = modGlobals::SaveSettings();
     if (!saved) {
-        fail(oneLine(saved.message()));
+        fail(oneLine(modGlobals::SaveFailureMessage(saved)));
     }
 }
 
@@ -376,7 +376,7 @@ void status(const Options& options) {
     ServiceControl& service = platform::get<ServiceControl>();
     const bool registered = ServiceHost::Installed(service, "false");
     const bool serviceRunning = service.Running();
-    const std::string cannotHere = platform::get<TcpTable>().DeletionUnavailable();
+    const std::string cannotHere = platform::get<TcpTable>().DeletionPossible().reason();
     const std::string unreadable = loadFresh();
     const bool known = unreadable.empty();
     const Closing closing = closingNow(copies, cannotHere);

@@ -51,11 +51,11 @@ void frmAdmin::Show() {
 }
 
 bool frmAdmin::Save() {
-    const modGlobals::SaveResult saved = modGlobals::SaveSettings();
+    const Result saved = modGlobals::SaveSettings();
     if (!saved) {
-        exclaim(saved.message());
+        exclaim(modGlobals::SaveFailureMessage(saved));
     }
-    return saved.saved;
+    return static_cast<bool>(saved);
 }
 
 void frmAdmin::Form_Load() {

@@ -123,8 +123,8 @@ void frmMain::Form_Load() {
     windowing().HideFromTaskList();
     modGlobals::LastPortIndex = -1;
     // Unreadable settings would leave the program with no password and no curfew, unnoticed.
-    if (const std::string problem = modGlobals::LoadSettings(); !problem.empty()) {
-        tellAdministrator(problem);
+    if (const Result loaded = modGlobals::LoadSettings(); !loaded) {
+        tellAdministrator(loaded.reason());
     } else if (const std::string empty = modGlobals::EmptySettingsWarning(); !empty.empty()) {
         tellAdministrator(empty);
     }
@@ -154,11 +154,11 @@ void frmMain::tellAdministrator(const std::string& message) {
 
 // A blocked icon over connections that are never closed would be a failure shown as success.
 void frmMain::ReportDeletionUnavailable() {
-    const std::string why = platform::get<TcpTable>().DeletionUnavailable();
-    if (why.empty()) {
+    const Result possible = platform::get<TcpTable>().DeletionPossible();
+    if (possible) {
         return;
     }
-    tellAdministrator("Quietwire cannot close connections on this machine: " + why +
+    tellAdministrator("Quietwire cannot close connections on this machine: " + possible.reason() +
                       ". Connections on closed ports stay open until this is mended.");
 }
 
@@ -194,8 +194,8 @@ void frmMain::Timer1_Timer() {
         // file it made there would be followed.
         std::string message = kept;
         if (modGlobals::MayWriteBack()) {
-            if (const modGlobals::SaveResult saved = modGlobals::SaveSettings(); !saved) {
-                message += "\r\n\r\n" + saved.message();
+            if (const Result saved = modGlobals::SaveSettings(); !saved) {
+                message += "\r\n\r\n" + modGlobals::SaveFailureMessage(saved);
             }
         }
         tellAdministrator(message);
@@ -264,8 +264,8 @@ void frmMain::Form_Unload() {
         // A file this process cannot read is not saved over: it may be another user's, kept from it on
         // purpose. A failed save is said where a service's journal keeps it.
         if (modGlobals::MayWriteBack()) {
-            if (const modGlobals::SaveResult saved = modGlobals::SaveSettings(); !saved) {
-                logLine(saved.message());
+            if (const Result saved = modGlobals::SaveSettings(); !saved) {
+                logLine(modGlobals::SaveFailureMessage(saved));
             }
         }
         standAlone([this] { block_.Lift(); }); // a clean end; only a killed program leaves rules behind
@@ -340,12 +340,12 @@ void frmMain::ClockNotify() {
     // it, must not keep the ports open.
     modGlobals::FollowSettingsFile(); // the save must not undo what another copy saved since the last tick
     modGlobals::AlarmRaised = true;
-    const modGlobals::SaveResult saved = modGlobals::SaveSettings();
+    const Result saved = modGlobals::SaveSettings();
     ModalGate::Run([saved] {
         windowing().MsgBox(ClockWarning, MsgBoxIcon::Exclamation, AppTitle);
         if (!saved) {
             // The alarm holds for this run; without the file it would not survive a restart.
-            windowing().MsgBox(saved.message(), MsgBoxIcon::Exclamation, AppTitle);
+            windowing().MsgBox(modGlobals::SaveFailureMessage(saved), MsgBoxIcon::Exclamation, AppTitle);
         }
     });
 }

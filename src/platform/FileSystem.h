@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,7 +16,8 @@ struct FileStamp {
 };
 
 // The file operations the settings and utility routines ask of the operating system.
-// Each returns whether the call succeeded, as the Win32 calls behind them do.
+// Each returns whether the call succeeded, as the Win32 calls behind them do; a call that changes a file
+// returns a Result, which says why not in the operating system's words.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -32,7 +35,7 @@ public:
     virtual bool setCurrentDirectory(const std::string& path) = 0;
     // Clears read-only, hidden, system and archive of the file at path, so that it can be replaced (on
     // Linux: gives its owner write permission). Never acts through a link: a link fails.
-    virtual bool setAttributesNormal(const std::string& path) = 0;
+    virtual Result setAttributesNormal(const std::string& path) = 0;
     // What removeEntry found and did.
     enum class Removal {
         Gone,   // nothing is at path now (also when nothing was)
@@ -46,15 +49,15 @@ public:
     // more users than `original` is: Linux: a plain file original's owner, group and permission bits with
     // the owner's read and write, else 0600; Windows: readable and writable by Administrators and SYSTEM
     // alone, whatever the folder lets others do. Fails, leaving nothing, when anything is at path.
-    virtual bool writeReplacement(const std::string& path, const std::string& original, const std::string& bytes) = 0;
+    virtual Result writeReplacement(const std::string& path, const std::string& original, const std::string& bytes) = 0;
     // Moves the file writeReplacement made over another in one step: afterwards `to` holds either its
     // old content or all of `from`'s, never a part; a link at `to` is replaced, not followed.
-    virtual bool replaceFile(const std::string& from, const std::string& to) = 0;
+    virtual Result replaceFile(const std::string& from, const std::string& to) = 0;
     // Makes bytes the whole content of the existing file path, in place, so that the file keeps its
     // owner and permissions, and flushes it to the disk. The space is claimed before the old content
     // is touched where the system allows, so that a full disk leaves the old content whole. Writes only
     // a plain file: a link, a folder or a device at path fails.
-    virtual bool overwriteFile(const std::string& path, const std::string& bytes) = 0;
+    virtual Result overwriteFile(const std::string& path, const std::string& bytes) = 0;
     // True when this process may read the file at path (false also when there is none).
     virtual bool canRead(const std::string& path) = 0;
     // True when the system will not say whether anything is at path (a folder this process may not
@@ -70,7 +73,8 @@ public:
     virtual bool othersMayChange(const std::string& path) = 0;
     // The stamp of the file at path; nothing when there is none.
     virtual std::optional<FileStamp> fileStamp(const std::string& path) = 0;
-    // The operating system's words for why the last call that failed on this thread did so.
+    // The operating system's words for why the last call that failed on this thread did so (removeEntry,
+    // canRead, cannotTell).
     virtual std::string lastErrorText() = 0;
 };
 

@@ -33,6 +33,8 @@ public:
     explicit operator bool() const { return value_.has_value(); }
     const Value& operator*() const { return *value_; }
     const Value* operator->() const { return &*value_; }
+    Value& operator*() { return *value_; } // a value that cannot be copied is moved out
+    Value* operator->() { return &*value_; }
     const Result& result() const { return outcome_; }
     const std::string& reason() const { return outcome_.reason(); }
     int code() const { return outcome_.code(); }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <cstdint>
 #include <string>
 
@@ -22,9 +24,10 @@ public:
     virtual void SetDisplayName(const std::string& name) = 0;
     virtual void SetStartMode(int32_t mode) = 0;            // 2: started with the system
     virtual void SetControlsAccepted(int32_t controls) = 0; // 1: the stop request only
-    virtual bool Install() = 0;                             // true: registered
-    virtual bool Uninstall() = 0;                           // true: removed
-    virtual bool Running() = 0;                             // true: the service is already running
+    // Done: registered; else why not, in words for an administrator, with the system's error code.
+    virtual Result Install() = 0;
+    virtual Result Uninstall() = 0; // done: removed; else why not, as Install says it
+    virtual bool Running() = 0;     // true: the service is already running
     // Where the requests go from now on (also the stop request that ends a program not run as a
     // service: on Linux SIGTERM and SIGINT). Called once at start-up, before StartService.
     virtual void Listen(ServiceRequests& requests) = 0;
@@ -33,8 +36,6 @@ public:
     virtual void StartService() = 0;
     virtual void SaveSetting(const std::string& section, const std::string& key, const std::string& value) = 0;
     virtual std::string GetSetting(const std::string& section, const std::string& key, const std::string& fallback) = 0;
-    // Why the last Install or Uninstall failed, in words for an administrator ("" when it did not fail).
-    virtual std::string LastError() const = 0;
 };
 
 ServiceControl& systemServiceControl();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -75,9 +77,9 @@ public:
     virtual uint32_t GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) = 0;
     virtual uint32_t SetTcp6Entry(const Tcp6Row& row) = 0;
 
-    // Why deletions cannot work on this machine for this process (no right to delete, or a system
-    // without the means), in words for an administrator; empty when they can.
-    virtual std::string DeletionUnavailable() = 0;
+    // Done when deletions can work on this machine for this process; else why not (no right to delete,
+    // or a system without the means), in words for an administrator.
+    virtual Result DeletionPossible() = 0;
 };
 
 TcpTable& systemTcpTable();

@@ -73,9 +73,9 @@ std::vector<Entry> scrambledEntries() {
     return entries;
 }
 
-// Must be called straight after the call that failed, before anything else can change the error.
-SaveResult failure(const std::string& path) {
-    return {false, path + ": " + platform::get<FileSystem>().lastErrorText()};
+// The failed change of the file at path, said with the file's name.
+Result failure(const std::string& path, const Result& why) {
+    return Result::Failed(path + ": " + why.reason(), why.code());
 }
 
 // The text the profile writer makes of the entries, written into an empty file one by one; nothing when a
@@ -94,16 +94,16 @@ std::optional<std::string> fileText(const std::vector<Entry>& entries) {
 
 // Where no new file can take the old one's place, the old one takes the new content, written over the
 // old in one piece. `why` is the reason the save gives when there is no old file to write.
-SaveResult writeInPlace(const std::string& path, const std::string& text, SaveResult why) {
+Result writeInPlace(const std::string& path, const std::string& text, Result why) {
     if (!VtkModule::FileExists(path)) {
         return why;
     }
     FileSystem& fs = platform::get<FileSystem>();
     fs.setAttributesNormal(path);
-    if (!fs.overwriteFile(path, text)) {
-        return failure(path);
+    if (const Result written = fs.overwriteFile(path, text); !written) {
+        return failure(path, written);
     }
-    return {true, {}};
+    return Result::Done();
 }
 
 } // namespace
@@ -163,7 +163,7 @@ std::string notToFollow(const std::string& path, const std::optional<FileStamp>&
     return {};
 }
 
-SaveResult saveFile();
+Result saveFile();
 
 } // namespace
 
@@ -177,16 +177,16 @@ bool Keeps(const std::string& value) {
     return value.size() <= LongestKept;
 }
 
-std::string LoadSettings() {
+Result LoadSettings() {
     const std::string path = settingsPath();
     known = stampOf(path); // taken first: a change while reading is seen at the next look
     warned = false;
     pendingWarning.clear();
     FileSystem& fs = platform::get<FileSystem>();
-    std::string problem;
+    Result loaded = Result::Done();
     // A file this process may not read, or one in a folder it may not even look into, is not "no file".
     if (known->has_value() ? !fs.canRead(path) : fs.cannotTell(path)) {
-        problem = "The settings could not be read.\r\n\r\n" + path + ": " + fs.lastErrorText();
+        loaded = Result::Failed("The settings could not be read.\r\n\r\n" + path + ": " + fs.lastErrorText());
     }
     AdminPassword = readSetting(path, Setup, "PASSWORD");
     StartTime = readSetting(path, Setup, "START");
@@ -202,7 +202,7 @@ std::string LoadSettings() {
         ClosedPorts[static_cast<size_t>(i)] = std::move(entry);
         LastPortIndex = i;
     }
-    return problem;
+    return loaded;
 }
 
 bool FollowSettingsFile() {
@@ -260,8 +260,8 @@ std::string UnsafeSettingsWarning() {
     return {};
 }
 
-SaveResult SaveSettings() {
-    SaveResult result = saveFile();
+Result SaveSettings() {
+    Result result = saveFile();
     if (result) {
         known = stampOf(settingsPath()); // the program's own save is no change to follow
         warned = false;
@@ -272,42 +272,46 @@ SaveResult SaveSettings() {
 
 namespace {
 
-SaveResult saveFile() {
+Result saveFile() {
     try {
         const std::string path = settingsPath();
         const std::string fresh = path + NewFileSuffix;
         const std::optional<std::string> text = fileText(scrambledEntries());
         if (!text) {
-            return {false, path + ": a setting holds a line break, which the file cannot keep"};
+            return Result::Failed(path + ": a setting holds a line break, which the file cannot keep");
         }
         FileSystem& fs = platform::get<FileSystem>();
         // Left behind by a save that was cut short, or put there by someone else: a link is removed, never
         // followed. A folder is not ours to remove, and writing the old file in place instead would hide it.
         if (fs.removeEntry(fresh) == FileSystem::Removal::Folder) {
-            return {false, fresh + ": is a folder; remove it so that the settings can be saved"};
+            return Result::Failed(fresh + ": is a folder; remove it so that the settings can be saved");
         }
         // Made new and written through the handle that made it, it stays as closed as the file it replaces
         // and nobody can point the write elsewhere. Remains that could not be removed fail this too:
         // writing into them would give a file that is neither old nor new.
-        if (!fs.writeReplacement(fresh, path, *text)) {
-            return writeInPlace(path, *text, failure(fresh));
+        if (const Result written = fs.writeReplacement(fresh, path, *text); !written) {
+            return writeInPlace(path, *text, failure(fresh, written));
         }
         if (VtkModule::FileExists(path)) {
             fs.setAttributesNormal(path); // a read-only or hidden file is replaced all the same
         }
-        if (!fs.replaceFile(fresh, path)) {
-            const SaveResult notMoved = failure(path);
+        if (const Result moved = fs.replaceFile(fresh, path); !moved) {
+            const Result notMoved = failure(path, moved);
             fs.removeEntry(fresh);
             return writeInPlace(path, *text, notMoved);
         }
-        return {true, {}};
+        return Result::Done();
     } catch (const std::exception& error) {
-        return {false, error.what()};
+        return Result::Failed(error.what());
     } catch (...) {
-        return {false, "unknown error"};
+        return Result::Failed("unknown error");
     }
 }
 
 } // namespace
+
+std::string SaveFailureMessage(const Result& saved) {
+    return "The settings could not be written.\r\n\r\n" + saved.reason();
+}
 
 } // namespace modGlobals

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,27 +36,21 @@ bool Keeps(const std::string& value);
 
 // Fills the settings from the file; a missing file or key reads as empty. Entries are read from OP_00
 // up to the first missing or empty one; with none, the list in memory is left as it was. A file that
-// is there but may not be read reads as missing too, and the result says so, in words for the
-// administrator (empty when the file was read or is not there).
-std::string LoadSettings();
-
-// How a save ended: whether the settings reached the disk and, when they did not, why, in one line
-// fit for a message ("/opt/quietwire/settings.ini: Permission denied").
-struct SaveResult {
-    bool saved = false;
-    std::string reason; // empty when saved
-    explicit operator bool() const { return saved; }
-    // What the administrator is told of a save that did not reach the disk.
-    std::string message() const { return "The settings could not be written.\r\n\r\n" + reason; }
-};
+// is there but may not be read reads as missing too, and the result is a failure that says so, in words
+// for the administrator (done when the file was read or is not there).
+Result LoadSettings();
 
 // Replaces the file with the settings in memory. The new file is written completely beside the old
 // one and then moved over it, so an interruption leaves the old file or the new one, never a part.
 // Where no file can be made beside it or moved over it (a folder the program may not write, a file
 // mounted on its own), the old file is written in place instead: whole, keeping its owner and mode.
 // No save writes through a link, and a folder in the new file's place fails the save.
-// Throws nothing; a save that did not reach the disk leaves the settings in memory in force.
-SaveResult SaveSettings();
+// Throws nothing; a save that did not reach the disk leaves the settings in memory in force, and its
+// reason is one line fit for a message ("/opt/quietwire/settings.ini: Permission denied").
+Result SaveSettings();
+
+// What the administrator is told of a save that did not reach the disk.
+std::string SaveFailureMessage(const Result& saved);
 
 // Settings follow the file: when settings.ini was replaced or changed by another program (another copy
 // of this one) since this program last loaded or saved it, loads it again, the list afresh, and returns

@@ -23,13 +23,13 @@ public:
     void SetDisplayName(const std::string& name) override { calls.push_back("display name " + name); }
     void SetStartMode(int32_t mode) override { calls.push_back("start mode " + std::to_string(mode)); }
     void SetControlsAccepted(int32_t controls) override { calls.push_back("controls " + std::to_string(controls)); }
-    bool Install() override {
+    Result Install() override {
         calls.push_back("install");
-        return installs;
+        return installs ? Result::Done() : denied();
     }
-    bool Uninstall() override {
+    Result Uninstall() override {
         calls.push_back("uninstall");
-        return uninstalls;
+        return uninstalls ? Result::Done() : denied();
     }
     bool Running() override {
         calls.push_back("running");
@@ -48,5 +48,7 @@ public:
         const auto it = store.find(section + "/" + key);
         return it == store.end() ? fallback : it->second;
     }
-    std::string LastError() const override { return installs && uninstalls ? "" : "Access is denied."; }
+
+private:
+    static Result denied() { return Result::Failed("Access is denied.", 5); }
 };

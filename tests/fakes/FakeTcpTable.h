@@ -32,7 +32,7 @@ public:
     bool FilterPorts(const std::vector<uint16_t>& ports) override;
     uint32_t GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) override;
     uint32_t SetTcp6Entry(const Tcp6Row& row) override;
-    std::string DeletionUnavailable() override { return unavailable; }
+    Result DeletionPossible() override { return unavailable.empty() ? Result::Done() : Result::Failed(unavailable); }
 };
 
 // A row in the platform's layout: ports in network byte order in the field's first two bytes.

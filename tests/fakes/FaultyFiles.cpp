@@ -12,28 +12,34 @@ bool FaultyFiles::allowChange() {
     return !stopped_;
 }
 
+namespace {
+
+constexpr const char* Placed = "fault placed by the test";
+
+} // namespace
+
 std::string FaultyFiles::lastErrorText() {
-    return stopped_ ? "fault placed by the test" : files_.lastErrorText();
+    return stopped_ ? Placed : files_.lastErrorText();
 }
 
-bool FaultyFiles::setAttributesNormal(const std::string& path) {
-    return allowChange() && files_.setAttributesNormal(path);
+Result FaultyFiles::setAttributesNormal(const std::string& path) {
+    return allowChange() ? files_.setAttributesNormal(path) : Result::Failed(Placed);
 }
 
 FileSystem::Removal FaultyFiles::removeEntry(const std::string& path) {
     return allowChange() ? files_.removeEntry(path) : Removal::Failed;
 }
 
-bool FaultyFiles::writeReplacement(const std::string& path, const std::string& original, const std::string& bytes) {
-    return allowChange() && files_.writeReplacement(path, original, bytes);
+Result FaultyFiles::writeReplacement(const std::string& path, const std::string& original, const std::string& bytes) {
+    return allowChange() ? files_.writeReplacement(path, original, bytes) : Result::Failed(Placed);
 }
 
-bool FaultyFiles::replaceFile(const std::string& from, const std::string& to) {
-    return allowChange() && files_.replaceFile(from, to);
+Result FaultyFiles::replaceFile(const std::string& from, const std::string& to) {
+    return allowChange() ? files_.replaceFile(from, to) : Result::Failed(Placed);
 }
 
-bool FaultyFiles::overwriteFile(const std::string& path, const std::string& bytes) {
-    return allowChange() && files_.overwriteFile(path, bytes);
+Result FaultyFiles::overwriteFile(const std::string& path, const std::string& bytes) {
+    return allowChange() ? files_.overwriteFile(path, bytes) : Result::Failed(Placed);
 }
 
 uint32_t FaultyFiles::getPrivateProfileString(const std::string& section, const std::string& key,

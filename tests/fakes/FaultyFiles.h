@@ -22,11 +22,11 @@ public:
     char pathSeparator() const override { return files_.pathSeparator(); }
     bool getFileAttributes(const std::string& path) override { return files_.getFileAttributes(path); }
     bool setCurrentDirectory(const std::string& path) override { return files_.setCurrentDirectory(path); }
-    bool setAttributesNormal(const std::string& path) override;
+    Result setAttributesNormal(const std::string& path) override;
     Removal removeEntry(const std::string& path) override;
-    bool writeReplacement(const std::string& path, const std::string& original, const std::string& bytes) override;
-    bool replaceFile(const std::string& from, const std::string& to) override;
-    bool overwriteFile(const std::string& path, const std::string& bytes) override;
+    Result writeReplacement(const std::string& path, const std::string& original, const std::string& bytes) override;
+    Result replaceFile(const std::string& from, const std::string& to) override;
+    Result overwriteFile(const std::string& path, const std::string& bytes) override;
     bool canRead(const std::string& path) override { return files_.canRead(path); }
     bool othersMayChange(const std::string& path) override { return files_.othersMayChange(path); }
     std::optional<FileStamp> fileStamp(const std::string& path) override { return files_.fileStamp(path); }

@@ -15,13 +15,13 @@ public:
     bool getFileAttributes(const std::string& path) override { return real_.getFileAttributes(path); }
     bool setCurrentDirectory(const std::string& path) override { return real_.setCurrentDirectory(path); }
     bool cannotTell(const std::string& path) override { return real_.cannotTell(path); }
-    bool setAttributesNormal(const std::string& path) override { return real_.setAttributesNormal(path); }
+    Result setAttributesNormal(const std::string& path) override { return real_.setAttributesNormal(path); }
     Removal removeEntry(const std::string& path) override { return real_.removeEntry(path); }
-    bool writeReplacement(const std::string& path, const std::string& original, const std::string& bytes) override {
+    Result writeReplacement(const std::string& path, const std::string& original, const std::string& bytes) override {
         return real_.writeReplacement(path, original, bytes);
     }
-    bool replaceFile(const std::string& from, const std::string& to) override { return real_.replaceFile(from, to); }
-    bool overwriteFile(const std::string& path, const std::string& bytes) override {
+    Result replaceFile(const std::string& from, const std::string& to) override { return real_.replaceFile(from, to); }
+    Result overwriteFile(const std::string& path, const std::string& bytes) override {
         return real_.overwriteFile(path, bytes);
     }
     bool canRead(const std::string& path) override { return real_.canRead(path); }

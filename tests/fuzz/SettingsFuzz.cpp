@@ -26,30 +26,30 @@ public:
     char pathSeparator() const override { return '/'; }
     bool getFileAttributes(const std::string& path) override { return files.count(path) != 0; }
     bool setCurrentDirectory(const std::string& path) override { return path == "/fuzz"; }
-    bool setAttributesNormal(const std::string& path) override { return files.count(path) != 0; }
+    Result setAttributesNormal(const std::string& path) override { return done(files.count(path) != 0); }
     Removal removeEntry(const std::string& path) override {
         files.erase(path);
         return Removal::Gone;
     }
-    bool writeReplacement(const std::string& path, const std::string&, const std::string& bytes) override {
-        return files.emplace(path, bytes).second;
+    Result writeReplacement(const std::string& path, const std::string&, const std::string& bytes) override {
+        return done(files.emplace(path, bytes).second);
     }
-    bool replaceFile(const std::string& from, const std::string& to) override {
+    Result replaceFile(const std::string& from, const std::string& to) override {
         auto it = files.find(from);
         if (it == files.end()) {
-            return false;
+            return done(false);
         }
         files[to] = std::move(it->second);
         files.erase(from);
-        return true;
+        return Result::Done();
     }
-    bool overwriteFile(const std::string& path, const std::string& bytes) override {
+    Result overwriteFile(const std::string& path, const std::string& bytes) override {
         auto it = files.find(path);
         if (it == files.end()) {
-            return false;
+            return done(false);
         }
         it->second = bytes;
-        return true;
+        return Result::Done();
     }
     bool canRead(const std::string& path) override { return files.count(path) != 0; }
     bool othersMayChange(const std::string&) override { return false; }
@@ -61,6 +61,7 @@ public:
         return FileStamp{0, std::hash<std::string>()(it->second), it->second.size(), 0};
     }
     std::string lastErrorText() override { return "no such file"; }
+    static Result done(bool ok) { return ok ? Result::Done() : Result::Failed("no such file"); }
     uint32_t getPrivateProfileString(const std::string& section, const std::string& key, const std::string& fallback,
                                      char* buffer, uint32_t size, const std::string& path) override {
         auto it = files.find(path);

@@ -6,6 +6,7 @@
 #include "platform/linux/Loopback.h"
 #include "program/ProgramFolder.h"
 #include "support/Command.h"
+#include "support/Done.h"
 
 #include <gtest/gtest.h>
 
@@ -110,7 +111,7 @@ TEST_F(DebPackage, InstalledItEnforcesFromItsOwnPlacesAndRemovedAndPurgedItLeave
                                 installed(QW_DATA_DIR "/service.ini"), installed("/usr/bin/quietwire"),
                                 installed(QW_SHIPPED_UNIT));
     service.SetStartMode(2);
-    ASSERT_TRUE(service.Install()) << service.LastError();
+    ASSERT_TRUE(done(service.Install()));
     service.SaveSetting("General", "Installed", "True");
     ::unsetenv("QUIETWIRE_UNIT_DIR");
     EXPECT_TRUE(fs::is_symlink(wants));

@@ -115,12 +115,12 @@ private:
 } // namespace
 
 void ProgramFolder::writeSettings(const std::string& start, const std::string& end, bool alarm, bool block) const {
-    const modGlobals::SaveResult saved = saveSettings(start, end, alarm, {"2525, TEST"}, block);
-    ASSERT_TRUE(saved.saved) << saved.reason;
+    const Result saved = saveSettings(start, end, alarm, {"2525, TEST"}, block);
+    ASSERT_TRUE(saved) << saved.reason();
 }
 
-modGlobals::SaveResult ProgramFolder::saveSettings(const std::string& start, const std::string& end, bool alarm,
-                                                   const std::vector<std::string>& closedPorts, bool block) const {
+Result ProgramFolder::saveSettings(const std::string& start, const std::string& end, bool alarm,
+                                   const std::vector<std::string>& closedPorts, bool block) const {
     FolderSettings settings(data_);
     modGlobals::AdminPassword = "Secret";
     modGlobals::StartTime = start;

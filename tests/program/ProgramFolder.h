@@ -61,8 +61,8 @@ public:
     // closed port (2525); `block` chooses the in-line block.
     void writeSettings(const std::string& start, const std::string& end, bool alarm, bool block = false) const;
     // The same with the password "Secret" and the closed ports given, as the settings code saved it.
-    modGlobals::SaveResult saveSettings(const std::string& start, const std::string& end, bool alarm,
-                                        const std::vector<std::string>& closedPorts, bool block = false) const;
+    Result saveSettings(const std::string& start, const std::string& end, bool alarm,
+                        const std::vector<std::string>& closedPorts, bool block = false) const;
     // The settings as the program's own code loads them from settings.ini.
     StoredSettings stored() const;
 

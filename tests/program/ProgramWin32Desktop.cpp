@@ -122,7 +122,7 @@ void writeOpenAllDaySettings(const std::string& folder) {
         modGlobals::StartTime = "00:00:00";
         modGlobals::EndTime = "00:00:00";
         setPorts({"2525, TEST"});
-        ASSERT_TRUE(modGlobals::SaveSettings().saved);
+        ASSERT_TRUE(modGlobals::SaveSettings());
     });
 }
 

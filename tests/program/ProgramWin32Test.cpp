@@ -9,6 +9,7 @@
 #include "program/ProgramWin32Desktop.h"
 #include "service/ServiceHost.h"
 #include "settings/modGlobals.h"
+#include "support/Done.h"
 #include "support/Settings.h"
 #include "support/TempDir.h"
 
@@ -242,7 +243,7 @@ protected:
         static NoRequests none;
         ServiceHost::ServiceStartup(control_, none);
         control_.SetInteractive(true);
-        ASSERT_TRUE(control_.Install()) << control_.LastError();
+        ASSERT_TRUE(done(control_.Install()));
         const ServiceHandle service = openQuietwire();
         const std::string command = "\"" + program_ + "\"";
         ASSERT_TRUE(ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
@@ -281,7 +282,7 @@ TEST_F(ProgramService, RegisteredItRunsAsTheServiceAndTheStopRequestEndsItWithIt
         EXPECT_EQ(settingsBytes(), settings);
     }
 
-    EXPECT_TRUE(control_.Uninstall()) << control_.LastError();
+    EXPECT_TRUE(done(control_.Uninstall()));
     control_.SaveSetting("General", "Installed", "False");
     EXPECT_FALSE(openQuietwire(SERVICE_QUERY_STATUS));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));

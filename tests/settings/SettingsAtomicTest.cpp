@@ -32,7 +32,7 @@ struct Situation {
 
 struct FaultySave {
     int changes; // tried
-    modGlobals::SaveResult result;
+    Result result;
 };
 
 // Saves New over the given situation with the given fault.
@@ -49,7 +49,7 @@ FaultySave saveWithFault(const TempDir& dir, const std::string& oldBytes, Situat
     platform::ScopedInstall<ProfileFile> useProfile(files);
     resetSettings();
     apply(New);
-    const modGlobals::SaveResult result = modGlobals::SaveSettings();
+    const Result result = modGlobals::SaveSettings();
     return {files.changesAttempted(), result};
 }
 
@@ -85,7 +85,7 @@ TEST(SettingsAtomic, AFaultAtAnyStepOfASaveLeavesTheOldFileOrTheNewOneWholeAndTh
             int tookNew = 0;
             for (int at = 1; at <= changes + 1; ++at) { // changes + 1: the save runs to its end
                 TempDir dir;
-                const modGlobals::SaveResult result = saveWithFault(dir, oldBytes, situation, fault, at).result;
+                const Result result = saveWithFault(dir, oldBytes, situation, fault, at).result;
                 const std::string path = dir.file("settings.ini");
                 const std::string after = readBytes(path);
                 const bool exists = std::filesystem::exists(path);
@@ -99,8 +99,8 @@ TEST(SettingsAtomic, AFaultAtAnyStepOfASaveLeavesTheOldFileOrTheNewOneWholeAndTh
                     ASSERT_TRUE(!exists || after == newBytes) << "partial file:\n" << after;
                 }
                 tookNew += after == newBytes;
-                EXPECT_EQ(result.saved, after == newBytes) << "the save says it saved exactly when it did";
-                EXPECT_EQ(result.reason.empty(), result.saved) << result.reason;
+                EXPECT_EQ(static_cast<bool>(result), after == newBytes) << "the save says it saved exactly when it did";
+                EXPECT_EQ(result.reason().empty(), static_cast<bool>(result)) << result.reason();
 
                 // What is on the disk also loads as one whole set of settings.
                 RedirectedFileSystem files(dir.str());

@@ -26,7 +26,9 @@ class SettingsFileFormat : public SettingsTest {};
 class NoNewFiles : public RedirectedFileSystem {
 public:
     using RedirectedFileSystem::RedirectedFileSystem;
-    bool writeReplacement(const std::string&, const std::string&, const std::string&) override { return false; }
+    Result writeReplacement(const std::string&, const std::string&, const std::string&) override {
+        return Result::Failed("no new file can be made here");
+    }
 };
 
 std::string goldenFile() {
@@ -51,8 +53,8 @@ TEST_F(SettingsFileFormat, AFileWrittenInPlaceIsTheGoldenFileByteForByte) {
     NoNewFiles files(dir_.str());
     platform::ScopedInstall<FileSystem> useFiles(files);
     applyGolden();
-    const modGlobals::SaveResult result = modGlobals::SaveSettings();
-    EXPECT_TRUE(result) << result.reason;
+    const Result result = modGlobals::SaveSettings();
+    EXPECT_TRUE(result) << result.reason();
     EXPECT_EQ(readBytes(settingsPath()), readBytes(goldenFile()));
 }
 

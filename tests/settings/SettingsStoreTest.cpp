@@ -297,9 +297,9 @@ TEST_F(SettingsStore, AFolderInTheNewFilesPlaceFailsTheSaveAndTheOldFileStays) {
     std::filesystem::create_directory(fresh);
 
     modGlobals::AdminPassword = "new";
-    const modGlobals::SaveResult result = SaveSettings();
+    const Result result = SaveSettings();
     EXPECT_FALSE(result);
-    EXPECT_EQ(result.reason, fresh + ": is a folder; remove it so that the settings can be saved");
+    EXPECT_EQ(result.reason(), fresh + ": is a folder; remove it so that the settings can be saved");
     EXPECT_EQ(readBytes(settingsPath()), before);
     EXPECT_TRUE(std::filesystem::is_empty(fresh));
 }

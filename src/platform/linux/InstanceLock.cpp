@@ -27,17 +27,18 @@ pid_t readHolder(int fd) {
 
 } // namespace
 
-InstanceLock::InstanceLock(UniqueFd file, std::string problem) : file_(std::move(file)), problem_(std::move(problem)) {
-    if (!file_.valid()) {
+InstanceLock::InstanceLock(ResultWith<UniqueFd> file) {
+    if (!file) {
+        problem_ = file.reason();
         return;
     }
+    file_ = std::move(*file);
     // flock, not a POSIX record lock: two opens of the file conflict in one process too, and closing
     // another descriptor of the file does not drop it.
     if (::flock(file_.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) {
             heldElsewhere_ = true;
             holder_ = readHolder(file_.get());
-            problem_.clear();
         } else {
             problem_ = std::string("the lock cannot be taken: ") + std::strerror(errno);
         }
@@ -49,5 +50,4 @@ InstanceLock::InstanceLock(UniqueFd file, std::string problem) : file_(std::move
     if (::ftruncate(file_.get(), 0) == 0) {
         static_cast<void>(::pwrite(file_.get(), id.data(), id.size(), 0));
     }
-    problem_.clear();
 }

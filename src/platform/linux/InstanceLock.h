@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Result.h"
 #include "platform/linux/UniqueFd.h"
 
 #include <string>
@@ -10,8 +11,8 @@
 // a second copy can name it.
 class InstanceLock {
 public:
-    // Takes the lock of the open file; an invalid one (nowhere to keep a lock) with why in problem.
-    InstanceLock(UniqueFd file, std::string problem);
+    // Takes the lock of the open file, or holds none where there is no file (nowhere to keep a lock).
+    explicit InstanceLock(ResultWith<UniqueFd> file);
 
     // True when another process holds the lock.
     bool heldElsewhere() const { return heldElsewhere_; }

@@ -44,6 +44,12 @@ UniqueFd openPlainFile(const std::string& path, int access) {
     return fd;
 }
 
+// The last failed call's errno, in the system's words.
+Result failed() {
+    const int error = errno;
+    return Result::Failed(std::generic_category().message(error), error);
+}
+
 std::string parentDirectory(const std::string& path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
@@ -81,13 +87,13 @@ public:
 
     bool setCurrentDirectory(const std::string& path) override { return ::chdir(path.c_str()) == 0; }
 
-    bool setAttributesNormal(const std::string& path) override {
+    Result setAttributesNormal(const std::string& path) override {
         UniqueFd fd = openPlainFile(path, O_RDONLY);
         struct stat st {};
         if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
-            return false;
+            return failed();
         }
-        return ::fchmod(fd.get(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0;
+        return ::fchmod(fd.get(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0 ? Result::Done() : failed();
     }
 
     Removal removeEntry(const std::string& path) override {
@@ -98,7 +104,7 @@ public:
         return errno == EISDIR ? Removal::Folder : Removal::Failed;
     }
 
-    bool writeReplacement(const std::string& path, const std::string& original, const std::string& bytes) override {
+    Result writeReplacement(const std::string& path, const std::string& original, const std::string& bytes) override {
         struct stat old {};
         const bool hasOriginal = ::lstat(original.c_str(), &old) == 0 && S_ISREG(old.st_mode);
         // Created 0600 whatever the umask, so that nobody else can open it before it gets the old
@@ -106,45 +112,45 @@ public:
         // O_NOFOLLOW: a name someone else put there, a link above all, is never written through.
         UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
         if (!fd.valid()) {
-            return false;
+            return failed();
         }
         const bool written = (!hasOriginal || (::fchown(fd.get(), old.st_uid, old.st_gid) == 0 &&
                                                ::fchmod(fd.get(), (old.st_mode & 07777) | S_IRUSR | S_IWUSR) == 0)) &&
                              writeAllAt(fd.get(), bytes, 0) && ::fsync(fd.get()) == 0 && ::close(fd.release()) == 0;
         if (!written) {
-            const int error = errno;
+            Result why = failed();
             ::unlink(path.c_str());
-            errno = error;
+            return why;
         }
-        return written;
+        return Result::Done();
     }
 
-    bool replaceFile(const std::string& from, const std::string& to) override {
+    Result replaceFile(const std::string& from, const std::string& to) override {
         // The rename must be on the disk before the save counts as done; the data already is.
         if (::rename(from.c_str(), to.c_str()) != 0) {
-            return false;
+            return failed();
         }
         syncPath(parentDirectory(to), O_RDONLY | O_DIRECTORY);
-        return true;
+        return Result::Done();
     }
 
-    bool overwriteFile(const std::string& path, const std::string& bytes) override {
+    Result overwriteFile(const std::string& path, const std::string& bytes) override {
         UniqueFd fd = openPlainFile(path, O_WRONLY);
         if (!fd.valid()) {
-            return false;
+            return failed();
         }
         const off_t size = static_cast<off_t>(bytes.size());
         // Blocks claimed now cannot run out half way through the write.
         if (size > 0 && ::fallocate(fd.get(), FALLOC_FL_KEEP_SIZE, 0, size) != 0 && errno != EOPNOTSUPP &&
             errno != ENOSYS) {
-            return false;
+            return failed();
         }
         // Written over the old content before the file is cut to length: a process stopped in
         // between leaves the new text followed by a tail of the old, never an empty file.
         if (!writeAllAt(fd.get(), bytes, 0) || ::ftruncate(fd.get(), size) != 0 || ::fsync(fd.get()) != 0) {
-            return false;
+            return failed();
         }
-        return ::close(fd.release()) == 0;
+        return ::close(fd.release()) == 0 ? Result::Done() : failed();
     }
 
     bool canRead(const std::string& path) override {

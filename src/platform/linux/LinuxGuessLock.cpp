@@ -61,17 +61,17 @@ private:
 class LinuxGuessLock final : public GuessLock {
 public:
     std::unique_ptr<GuessTurn> TryTake() override {
-        OwnFile file = openOwnFile("quietwire-guesses.lock");
-        if (!file.fd.valid()) {
+        ResultWith<OwnFile> file = openOwnFile("quietwire-guesses.lock");
+        if (!file) {
             return std::make_unique<ProcessTurn>();
         }
-        if (::flock(file.fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (::flock(file->fd.get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno == EWOULDBLOCK) {
                 return nullptr;
             }
             return std::make_unique<ProcessTurn>();
         }
-        return std::make_unique<FileTurn>(std::move(file.fd));
+        return std::make_unique<FileTurn>(std::move(file->fd));
     }
 };
 

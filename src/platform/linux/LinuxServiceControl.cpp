@@ -67,18 +67,21 @@ std::string folderOwner(const std::string& folder) {
 }
 
 // Written completely beside it, then moved over the old one: systemd never reads half a unit.
-bool writeUnitFile(const std::string& path, const std::string& text) {
+Result writeUnitFile(const std::string& path, const std::string& text) {
     const std::string temporary = path + ".new";
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
     out.close();
-    if (!out || ::chmod(temporary.c_str(), 0644) != 0 || !systemFileSystem().replaceFile(temporary, path)) {
+    if (!out || ::chmod(temporary.c_str(), 0644) != 0) {
         const int error = errno;
         ::unlink(temporary.c_str());
-        errno = error;
-        return false;
+        return Result::Failed(std::strerror(error), error);
     }
-    return true;
+    Result moved = systemFileSystem().replaceFile(temporary, path);
+    if (!moved) {
+        ::unlink(temporary.c_str());
+    }
+    return moved;
 }
 
 struct BusUnref {
@@ -100,24 +103,23 @@ private:
     sd_bus_error error_ = SD_BUS_ERROR_NULL;
 };
 
-// Calls a method of systemd's manager; "" when it succeeded, else why not.
+// Calls a method of systemd's manager.
 template <class... Arguments>
-std::string callManager(sd_bus* bus, const char* method, const char* types, Arguments... arguments) {
+Result callManager(sd_bus* bus, const char* method, const char* types, Arguments... arguments) {
     BusError error;
     sd_bus_message* reply = nullptr;
     const int result =
         sd_bus_call_method(bus, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
                            "org.freedesktop.systemd1.Manager", method, error.get(), &reply, types, arguments...);
     sd_bus_message_unref(reply);
-    return result < 0 ? error.text(result) : "";
+    return result < 0 ? Result::Failed(error.text(result), -result) : Result::Done();
 }
 
-Bus systemBus(std::string& why) {
+ResultWith<Bus> systemBus() {
     sd_bus* bus = nullptr;
     const int result = sd_bus_open_system(&bus);
     if (result < 0) {
-        why = std::strerror(-result);
-        return nullptr;
+        return Result::Failed(std::strerror(-result), -result);
     }
     return Bus(bus);
 }
@@ -155,20 +157,11 @@ void LinuxServiceControl::SetStartMode(int32_t mode) {
 }
 void LinuxServiceControl::SetControlsAccepted(int32_t) {}
 
-std::string LinuxServiceControl::LastError() const {
-    return lastError_;
-}
-
-bool LinuxServiceControl::fail(const std::string& what) {
-    lastError_ = what;
-    return false;
-}
-
-bool LinuxServiceControl::Install() {
-    lastError_.clear();
+Result LinuxServiceControl::Install() {
     if (!shippedUnit_.empty()) {
         if (::access(shippedUnit_.c_str(), F_OK) != 0) {
-            return fail("Could not find the service Quietwire (" + shippedUnit_ + "): " + std::strerror(errno));
+            return Result::Failed("Could not find the service Quietwire (" + shippedUnit_ +
+                                  "): " + std::strerror(errno));
         }
         return enable(shippedUnit_);
     }
@@ -179,91 +172,86 @@ bool LinuxServiceControl::Install() {
         .description = displayName_, .program = program, .programFolder = folder, .user = folderOwner(folder)};
     const std::optional<std::string> text = serviceUnitText(unit);
     if (!text) {
-        return fail("systemd takes no quotation mark, backslash or control character in a command, as in " + program);
+        return Result::Failed("systemd takes no quotation mark, backslash or control character in a command, as in " +
+                              program);
     }
-    if (!writeUnitFile(unitPath, *text)) {
-        return fail("Could not write " + unitPath + ": " + std::strerror(errno));
+    if (const Result written = writeUnitFile(unitPath, *text); !written) {
+        return Result::Failed("Could not write " + unitPath + ": " + written.reason());
     }
-    if (!enable(unitPath)) {
+    Result enabled = enable(unitPath);
+    if (!enabled) {
         ::unlink(unitPath.c_str());
-        return false;
     }
-    return true;
+    return enabled;
 }
 
 // Started with the system (start mode 2): enabled, as `systemctl enable` does; otherwise only made known.
-bool LinuxServiceControl::enable(const std::string& unitPath) {
+Result LinuxServiceControl::enable(const std::string& unitPath) {
     if (!systemdManagesUnits()) {
         if (startMode_ != 2) {
-            return true;
+            return Result::Done();
         }
         const std::string wants = unitDirectory() + "/multi-user.target.wants";
         const std::string link = wants + "/" + UnitName;
         if ((::mkdir(wants.c_str(), 0755) != 0 && errno != EEXIST) ||
             (::unlink(link.c_str()) != 0 && errno != ENOENT) || ::symlink(unitPath.c_str(), link.c_str()) != 0) {
-            return fail("Could not enable the service Quietwire (" + link + "): " + std::strerror(errno));
+            return Result::Failed("Could not enable the service Quietwire (" + link + "): " + std::strerror(errno));
         }
-        return true;
+        return Result::Done();
     }
-    std::string why;
-    const Bus bus = systemBus(why);
+    const ResultWith<Bus> bus = systemBus();
     if (!bus) {
-        return fail("Could not reach systemd: " + why);
+        return Result::Failed("Could not reach systemd: " + bus.reason());
     }
     if (startMode_ == 2) {
-        why = callManager(bus.get(), "EnableUnitFiles", "asbb", 1, UnitName, 0, 1);
-        if (!why.empty()) {
-            return fail("Could not enable the service Quietwire: " + why);
+        if (const Result enabled = callManager(bus->get(), "EnableUnitFiles", "asbb", 1, UnitName, 0, 1); !enabled) {
+            return Result::Failed("Could not enable the service Quietwire: " + enabled.reason());
         }
     }
-    why = callManager(bus.get(), "Reload", "");
-    return why.empty() || fail("Could not have systemd reload its units: " + why);
+    const Result reloaded = callManager(bus->get(), "Reload", "");
+    return reloaded ? reloaded : Result::Failed("Could not have systemd reload its units: " + reloaded.reason());
 }
 
-bool LinuxServiceControl::Uninstall() {
-    lastError_.clear();
+Result LinuxServiceControl::Uninstall() {
     const bool shipped = !shippedUnit_.empty();
     const std::string unitPath = shipped ? shippedUnit_ : unitDirectory() + "/" + UnitName;
     struct stat st {};
     if (::lstat(unitPath.c_str(), &st) != 0) {
-        return fail("Could not remove the service Quietwire (" + unitPath + "): " + std::strerror(errno));
+        return Result::Failed("Could not remove the service Quietwire (" + unitPath + "): " + std::strerror(errno));
     }
     // A running service keeps running until it is stopped or the machine shuts down; then it is gone.
-    std::string why;
     Bus bus;
     if (systemdManagesUnits()) {
-        bus = systemBus(why);
-        if (!bus) {
-            return fail("Could not reach systemd: " + why);
+        ResultWith<Bus> reached = systemBus();
+        if (!reached) {
+            return Result::Failed("Could not reach systemd: " + reached.reason());
         }
-        why = callManager(bus.get(), "DisableUnitFiles", "asb", 1, UnitName, 0);
-        if (!why.empty()) {
-            return fail("Could not disable the service Quietwire: " + why);
+        bus = std::move(*reached);
+        if (const Result disabled = callManager(bus.get(), "DisableUnitFiles", "asb", 1, UnitName, 0); !disabled) {
+            return Result::Failed("Could not disable the service Quietwire: " + disabled.reason());
         }
     } else {
         const std::string link = unitDirectory() + "/multi-user.target.wants/" + UnitName;
         if (::unlink(link.c_str()) != 0 && errno != ENOENT) {
-            return fail("Could not disable the service Quietwire (" + link + "): " + std::strerror(errno));
+            return Result::Failed("Could not disable the service Quietwire (" + link + "): " + std::strerror(errno));
         }
     }
     if (!shipped && ::unlink(unitPath.c_str()) != 0) {
-        return fail("Could not remove the service Quietwire (" + unitPath + "): " + std::strerror(errno));
+        return Result::Failed("Could not remove the service Quietwire (" + unitPath + "): " + std::strerror(errno));
     }
     if (bus) {
-        why = callManager(bus.get(), "Reload", "");
-        if (!why.empty()) {
-            return fail("Could not have systemd reload its units: " + why);
+        if (const Result reloaded = callManager(bus.get(), "Reload", ""); !reloaded) {
+            return Result::Failed("Could not have systemd reload its units: " + reloaded.reason());
         }
     }
-    return true;
+    return Result::Done();
 }
 
 bool LinuxServiceControl::Running() {
     if (sd_booted() <= 0) {
         return false;
     }
-    std::string why;
-    const Bus bus = systemBus(why);
+    const ResultWith<Bus> bus = systemBus();
     char* path = nullptr;
     if (!bus || sd_bus_path_encode("/org/freedesktop/systemd1/unit", UnitName, &path) < 0) {
         return false;
@@ -271,7 +259,7 @@ bool LinuxServiceControl::Running() {
     const std::unique_ptr<char, decltype(&std::free)> ownedPath(path, &std::free);
     BusError error;
     char* state = nullptr;
-    if (sd_bus_get_property_string(bus.get(), "org.freedesktop.systemd1", path, "org.freedesktop.systemd1.Unit",
+    if (sd_bus_get_property_string(bus->get(), "org.freedesktop.systemd1", path, "org.freedesktop.systemd1.Unit",
                                    "ActiveState", error.get(), &state) < 0) {
         return false;
     }

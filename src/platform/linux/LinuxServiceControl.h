@@ -36,14 +36,13 @@ public:
     void SetStartMode(int32_t mode) override;
     // systemd's stop is always a signal; ignored.
     void SetControlsAccepted(int32_t controls) override;
-    bool Install() override;
-    bool Uninstall() override;
+    Result Install() override;
+    Result Uninstall() override;
     bool Running() override;
     void Listen(ServiceRequests& requests) override;
     void StartService() override;
     void SaveSetting(const std::string& section, const std::string& key, const std::string& value) override;
     std::string GetSetting(const std::string& section, const std::string& key, const std::string& fallback) override;
-    std::string LastError() const override;
 
     // The program's: quietwire beside the running executable (the program, or its administration tool),
     // its service settings in its data folder, and the unit installed with it.
@@ -52,8 +51,7 @@ public:
     static std::string ShippedUnit();
 
 private:
-    bool fail(const std::string& what);
-    bool enable(const std::string& unitPath);
+    Result enable(const std::string& unitPath);
     void onRequests();
     void deliverStart();
     void deliverStop();
@@ -65,7 +63,6 @@ private:
     std::string shippedUnit_;
     std::string displayName_ = "Quietwire";
     int32_t startMode_ = 3;
-    std::string lastError_;
 
     ServiceRequests* requests_ = nullptr;
     // The signal handler and StartService write one byte per request; the loop reads them.

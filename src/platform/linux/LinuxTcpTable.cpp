@@ -291,10 +291,11 @@ int LinuxTcpTable::destroy(const SockDiag::Socket& socket) {
     return error < 0 ? EIO : error;
 }
 
-std::string LinuxTcpTable::DeletionUnavailable() {
+Result LinuxTcpTable::DeletionPossible() {
     if (!mayAdministerNetwork()) {
-        return "the program lacks the CAP_NET_ADMIN capability (run it as root, or give the program that "
-               "capability)";
+        return Result::Failed("the program lacks the CAP_NET_ADMIN capability (run it as root, or give the program "
+                              "that capability)",
+                              EPERM);
     }
     // A socket that cannot exist: a kernel that can destroy sockets looks for it and does not find it;
     // one built without CONFIG_INET_DIAG_DESTROY refuses the request as such.
@@ -305,11 +306,13 @@ std::string LinuxTcpTable::DeletionUnavailable() {
     case ENOENT:
     case ESTALE:
     case 0:
-        return "";
+        return Result::Done();
     case EOPNOTSUPP:
-        return "this kernel cannot close connections (it was built without CONFIG_INET_DIAG_DESTROY)";
+        return Result::Failed("this kernel cannot close connections (it was built without CONFIG_INET_DIAG_DESTROY)",
+                              error);
     default:
-        return std::string("the kernel's socket diagnostics refused a test deletion: ") + std::strerror(error);
+        return Result::Failed(
+            std::string("the kernel's socket diagnostics refused a test deletion: ") + std::strerror(error), error);
     }
 }
 

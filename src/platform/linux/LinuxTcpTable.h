@@ -50,7 +50,7 @@ public:
     bool FilterPorts(const std::vector<uint16_t>& ports) override;
     uint32_t GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) override;
     uint32_t SetTcp6Entry(const Tcp6Row& row) override;
-    std::string DeletionUnavailable() override;
+    Result DeletionPossible() override;
 
 private:
     struct Snapshot {

@@ -69,30 +69,24 @@ std::vector<OwnFolderCandidate> ownFolderCandidates() {
     return candidates;
 }
 
-OwnFile openOwnFile(const std::string& name, const std::vector<OwnFolderCandidate>& candidates, uid_t uid) {
-    OwnFile file;
+ResultWith<OwnFile> openOwnFile(const std::string& name, const std::vector<OwnFolderCandidate>& candidates, uid_t uid) {
+    std::string problem;
     for (const OwnFolderCandidate& candidate : candidates) {
         const UniqueFd folder = openOwnedFolder(candidate.path, uid, candidate.create, candidate.privateOnly);
         if (!folder.valid()) {
-            file.problem +=
-                (file.problem.empty() ? "" : "; ") + candidate.path + " is missing or not this user's alone";
+            problem += (problem.empty() ? "" : "; ") + candidate.path + " is missing or not this user's alone";
             continue;
         }
         // A read-only folder (a service's sandbox) holds no lock that can be written; the next may.
-        file.fd.reset(::openat(folder.get(), name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (file.fd.valid()) {
-            file.path = candidate.path + "/" + name;
-            file.problem.clear();
-            return file;
+        UniqueFd fd(::openat(folder.get(), name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd.valid()) {
+            return OwnFile{std::move(fd), candidate.path + "/" + name};
         }
-        file.problem += (file.problem.empty() ? "" : "; ") + candidate.path + "/" + name + ": " + std::strerror(errno);
+        problem += (problem.empty() ? "" : "; ") + candidate.path + "/" + name + ": " + std::strerror(errno);
     }
-    if (file.problem.empty()) {
-        file.problem = "no folder to look in";
-    }
-    return file;
+    return Result::Failed(problem.empty() ? "no folder to look in" : problem);
 }
 
-OwnFile openOwnFile(const std::string& name) {
+ResultWith<OwnFile> openOwnFile(const std::string& name) {
     return openOwnFile(name, ownFolderCandidates(), ::getuid());
 }

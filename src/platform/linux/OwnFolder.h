@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Result.h"
 #include "platform/linux/UniqueFd.h"
 
 #include <string>
@@ -27,11 +28,10 @@ struct OwnFolderCandidate {
 std::vector<OwnFolderCandidate> ownFolderCandidates();
 
 // The file name in the first candidate that is uid's own and in which it can be opened for reading and
-// writing (made 0600 when new); invalid, with why in problem, when there is none.
+// writing (made 0600 when new); or why there is none.
 struct OwnFile {
     UniqueFd fd;
     std::string path;
-    std::string problem;
 };
-OwnFile openOwnFile(const std::string& name, const std::vector<OwnFolderCandidate>& candidates, uid_t uid);
-OwnFile openOwnFile(const std::string& name);
+ResultWith<OwnFile> openOwnFile(const std::string& name, const std::vector<OwnFolderCandidate>& candidates, uid_t uid);
+ResultWith<OwnFile> openOwnFile(const std::string& name);

@@ -1,6 +1,7 @@
 #include "platform/linux/TimeChangeTimer.h"
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <sys/timerfd.h>
@@ -62,24 +63,33 @@ bool isSystemTimeChange(const ClockReading& armed, const ClockReading& cancelled
     return leastDistance(wallOffset(armed), wallOffset(cancelled)) > drift;
 }
 
-int TimeChangeTimer::open() {
+namespace {
+
+Result systemFailure() {
+    const int error = errno;
+    return Result::Failed(std::strerror(error), error);
+}
+
+} // namespace
+
+Result TimeChangeTimer::open() {
     fd_.reset(timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC));
     if (!fd_.valid()) {
-        return errno;
+        return systemFailure();
     }
     return arm();
 }
 
-int TimeChangeTimer::arm() {
+Result TimeChangeTimer::arm() {
     // Due at the end of time: only a cancel ever makes it readable.
     itimerspec never{};
     never.it_value.tv_sec = std::numeric_limits<time_t>::max();
     if (timerfd_settime(fd_.get(), TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &never, nullptr) != 0) {
-        return errno;
+        return systemFailure();
     }
     // Read after arming: a set in between then cancels the timer and counts as a change.
     armed_ = readClocks();
-    return 0;
+    return Result::Done();
 }
 
 bool TimeChangeTimer::takeChange() {

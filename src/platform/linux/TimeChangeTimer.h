@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Result.h"
 #include "platform/linux/UniqueFd.h"
 
 #include <cstdint>
@@ -27,13 +28,13 @@ bool isSystemTimeChange(const ClockReading& armed, const ClockReading& cancelled
 // A timerfd on CLOCK_REALTIME that never expires and is cancelled whenever the system time is set.
 class TimeChangeTimer {
 public:
-    int open(); // 0, or the errno of a failure
+    Result open(); // done, or the system's words with the errno
     int fd() const { return fd_.get(); }
     // Reads the timer once its fd is readable and arms it again; true when the system time was changed.
     bool takeChange();
 
 private:
-    int arm();
+    Result arm();
 
     UniqueFd fd_;
     ClockReading armed_;

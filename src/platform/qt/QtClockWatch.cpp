@@ -24,7 +24,7 @@ public:
             return 0;
         }
         auto watch = std::make_unique<Watch>();
-        if (watch->timer.open() != 0) {
+        if (!watch->timer.open()) {
             return 0;
         }
         watch->procedure = procedure;

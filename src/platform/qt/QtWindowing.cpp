@@ -170,13 +170,15 @@ void QtWindowing::Quit() {
 bool QtWindowing::PrevInstance() {
     if (!lock_) {
         if (instanceLock_.isEmpty()) {
-            OwnFile file = openOwnFile("quietwire.lock");
-            lock_ = std::make_unique<InstanceLock>(std::move(file.fd), file.problem);
+            ResultWith<OwnFile> file = openOwnFile("quietwire.lock");
+            lock_ = std::make_unique<InstanceLock>(file ? ResultWith<UniqueFd>(std::move(file->fd)) : file.result());
         } else {
             const QByteArray path = QFile::encodeName(instanceLock_);
             UniqueFd file(::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-            const std::string problem = file.valid() ? "" : path.toStdString() + ": " + std::strerror(errno);
-            lock_ = std::make_unique<InstanceLock>(std::move(file), problem);
+            const int error = errno;
+            lock_ = std::make_unique<InstanceLock>(
+                file.valid() ? ResultWith<UniqueFd>(std::move(file))
+                             : Result::Failed(path.toStdString() + ": " + std::strerror(error), error));
         }
         // Where no other user could be kept from planting a lock, the program runs rather than let one
         // stop it; it cannot tell a second copy then.

@@ -31,6 +31,23 @@ constexpr ACCESS_MASK ChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_D
                                      WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 
 // The entry at path itself: a link is opened, not what it points to.
+// The system's words for an error code.
+std::string systemWords(DWORD error) {
+    char text[512];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                             sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) {
+        --n;
+    }
+    return n > 0 ? std::string(text, n) : "error " + std::to_string(error);
+}
+
+// The thread's last error, in the system's words.
+Result failed() {
+    const DWORD error = GetLastError();
+    return Result::Failed(systemWords(error), static_cast<int>(error));
+}
+
 HANDLE openEntry(const std::string& path, DWORD access) {
     return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -120,14 +137,15 @@ public:
 
     bool setCurrentDirectory(const std::string& path) override { return SetCurrentDirectoryA(path.c_str()) != 0; }
 
-    bool setAttributesNormal(const std::string& path) override {
+    Result setAttributesNormal(const std::string& path) override {
         UniqueHandle file(openEntry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES));
         if (!file.valid() || !plainFile(file.get())) {
-            return false;
+            return failed();
         }
         FILE_BASIC_INFO basic{};
         basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        return SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic) != 0;
+        return SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic) != 0 ? Result::Done()
+                                                                                                : failed();
     }
 
     Removal removeEntry(const std::string& path) override {
@@ -157,11 +175,11 @@ public:
                    : Removal::Failed;
     }
 
-    bool writeReplacement(const std::string& path, const std::string&, const std::string& bytes) override {
+    Result writeReplacement(const std::string& path, const std::string&, const std::string& bytes) override {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
         if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(AdministratorsAndSystemOnly, SDDL_REVISION_1,
                                                                   &descriptor, nullptr)) {
-            return false;
+            return failed();
         }
         const std::unique_ptr<void, LocalMemoryFree> owned(descriptor);
         SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
@@ -172,34 +190,38 @@ public:
             UniqueHandle file(
                 CreateFileA(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
             if (!file.valid()) {
-                return false;
+                return failed();
             }
             DWORD written = 0;
             if (WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
                 written == bytes.size() && FlushFileBuffers(file.get())) {
-                return true;
+                return Result::Done();
             }
             error = GetLastError();
         }
         DeleteFileA(path.c_str());
         SetLastError(error);
-        return false;
+        return failed();
     }
 
-    bool replaceFile(const std::string& from, const std::string& to) override {
-        return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    Result replaceFile(const std::string& from, const std::string& to) override {
+        return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0
+                   ? Result::Done()
+                   : failed();
     }
 
-    bool overwriteFile(const std::string& path, const std::string& bytes) override {
+    Result overwriteFile(const std::string& path, const std::string& bytes) override {
         UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!file.valid() || !plainFile(file.get())) {
-            return false;
+            return failed();
         }
         DWORD written = 0;
         // Cut to length only after the write, so that no moment leaves the file empty.
         return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-               written == bytes.size() && SetEndOfFile(file.get()) && FlushFileBuffers(file.get());
+                       written == bytes.size() && SetEndOfFile(file.get()) && FlushFileBuffers(file.get())
+                   ? Result::Done()
+                   : failed();
     }
 
     bool othersMayChange(const std::string& path) override {
@@ -260,16 +282,7 @@ public:
             static_cast<int64_t>(join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime))};
     }
 
-    std::string lastErrorText() override {
-        const DWORD error = GetLastError();
-        char text[512];
-        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                                 sizeof text, nullptr);
-        while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) {
-            --n;
-        }
-        return n > 0 ? std::string(text, n) : "error " + std::to_string(error);
-    }
+    std::string lastErrorText() override { return systemWords(GetLastError()); }
 
 private:
     // False, with the reason set, for a link or a folder: the settings are never written through one.

@@ -47,19 +47,17 @@ private:
 class Win32GuessLock final : public GuessLock {
 public:
     std::unique_ptr<GuessTurn> TryTake() override {
-        std::string problem;
-        UniqueHandle file = openOwnFile("quietwire-guesses.lock", problem);
-        if (!file.valid()) {
+        ResultWith<UniqueHandle> file = openOwnFile("quietwire-guesses.lock");
+        if (!file) {
             return std::make_unique<ProcessTurn>();
         }
-        bool held = false;
-        if (!tryLockFile(file.get(), held)) {
-            if (held) {
+        if (const Result locked = tryLockFile(file->get()); !locked) {
+            if (locked.code() == ERROR_LOCK_VIOLATION) {
                 return nullptr;
             }
             return std::make_unique<ProcessTurn>();
         }
-        return std::make_unique<FileTurn>(std::move(file));
+        return std::make_unique<FileTurn>(std::move(*file));
     }
 };
 

@@ -6,13 +6,12 @@
 
 #include <cstdlib>
 
-UniqueHandle openOwnFile(const std::string& name, std::string& problem) {
+ResultWith<UniqueHandle> openOwnFile(const std::string& name) {
     wchar_t local[MAX_PATH] = {};
     // A null token: the process's own, whatever user the environment names.
     if (FAILED(
             SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, local))) {
-        problem = "the user has no local application data folder";
-        return UniqueHandle(nullptr);
+        return Result::Failed("the user has no local application data folder");
     }
     const std::wstring folder = std::wstring(local) + L"\\Quietwire";
     CreateDirectoryW(folder.c_str(), nullptr); // inherits the profile's access list; one there already is used
@@ -20,20 +19,23 @@ UniqueHandle openOwnFile(const std::string& name, std::string& problem) {
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
-        problem = "cannot open " + name + " in the user's local application data (error " +
-                  std::to_string(GetLastError()) + ")";
+        const DWORD error = GetLastError();
+        return Result::Failed("cannot open " + name + " in the user's local application data (error " +
+                                  std::to_string(error) + ")",
+                              static_cast<int>(error));
     }
     return file;
 }
 
-bool tryLockFile(HANDLE file, bool& held) {
+Result tryLockFile(HANDLE file) {
     OVERLAPPED at{};
     at.OffsetHigh = LockOffsetHigh;
     if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
-        return true;
+        return Result::Done();
     }
-    held = GetLastError() == ERROR_LOCK_VIOLATION;
-    return false;
+    const DWORD error = GetLastError();
+    return Result::Failed(error == ERROR_LOCK_VIOLATION ? "another process holds the lock" : "the lock cannot be taken",
+                          static_cast<int>(error));
 }
 
 void unlockFile(HANDLE file) {

@@ -96,8 +96,7 @@ public:
     void SetStartMode(int32_t mode) override { startMode_ = mode; }
     void SetControlsAccepted(int32_t controls) override { controlsAccepted_ = controls; }
 
-    bool Install() override {
-        lastError_.clear();
+    Result Install() override {
         const ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
         if (!manager) {
             return fail("Could not open the service control manager");
@@ -112,11 +111,10 @@ public:
         if (!service) {
             return fail("Could not register the service Quietwire");
         }
-        return true;
+        return Result::Done();
     }
 
-    bool Uninstall() override {
-        lastError_.clear();
+    Result Uninstall() override {
         const ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
         if (!manager) {
             return fail("Could not open the service control manager");
@@ -142,7 +140,7 @@ public:
         if (!DeleteService(service.get())) {
             return fail("Could not remove the service Quietwire");
         }
-        return true;
+        return Result::Done();
     }
 
     bool Running() override {
@@ -203,12 +201,10 @@ public:
         return value;
     }
 
-    std::string LastError() const override { return lastError_; }
-
 private:
-    bool fail(const std::string& what) {
-        lastError_ = what + ": " + systemMessage(GetLastError());
-        return false;
+    static Result fail(const std::string& what) {
+        const DWORD error = GetLastError();
+        return Result::Failed(what + ": " + systemMessage(error), static_cast<int>(error));
     }
 
     // Thread-safe; a service that has stopped stays stopped.
@@ -311,7 +307,6 @@ private:
     std::string displayName_ = ServiceName;
     int32_t startMode_ = SERVICE_DEMAND_START;
     int32_t controlsAccepted_ = SERVICE_ACCEPT_STOP;
-    std::string lastError_;
 
     ServiceRequests* requests_ = nullptr;
     HWND window_ = nullptr;

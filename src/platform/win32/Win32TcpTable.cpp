@@ -43,7 +43,7 @@ public:
     uint32_t SetTcp6Entry(const Tcp6Row&) override { return ERROR_NOT_SUPPORTED; }
 
     // The program's manifest asks for an administrator, who may delete any connection.
-    std::string DeletionUnavailable() override { return ""; }
+    Result DeletionPossible() override { return Result::Done(); }
 };
 
 } // namespace

@@ -185,18 +185,18 @@ public:
             // One lock per user and session: the service's copy (session 0) and a desktop's do not meet.
             DWORD session = 0;
             ProcessIdToSessionId(GetCurrentProcessId(), &session);
-            std::string problem;
-            instance_.emplace(openOwnFile("quietwire-session" + std::to_string(session) + ".lock", problem));
-            bool held = false;
-            if (instance_->valid() && tryLockFile(instance_->get(), held)) {
+            ResultWith<UniqueHandle> file = openOwnFile("quietwire-session" + std::to_string(session) + ".lock");
+            const Result locked = file ? tryLockFile(file->get()) : Result::Failed(file.reason());
+            instance_.emplace(file ? std::move(*file) : UniqueHandle(nullptr));
+            if (locked) {
                 writeNumber(instance_->get(), GetCurrentProcessId());
-            } else if (held) {
+            } else if (locked.code() == ERROR_LOCK_VIOLATION) {
                 otherInstance_ = true;
                 otherId_ = static_cast<uint32_t>(readNumber(instance_->get()));
             } else {
                 // Rather than let anyone stop the program, it runs; it cannot tell a second copy then.
                 std::fprintf(stderr, "quietwire: no instance lock (%s); a second copy of this user's cannot be told.\n",
-                             problem.empty() ? "the lock cannot be taken" : problem.c_str());
+                             locked.reason().c_str());
             }
         }
         return otherInstance_;

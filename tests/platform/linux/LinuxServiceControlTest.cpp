@@ -4,6 +4,7 @@
 #include "platform/qt/QtOffscreenApplication.h"
 #include "platform/qt/QtReadableWatch.h"
 #include "support/Command.h"
+#include "support/Done.h"
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
@@ -96,8 +97,7 @@ protected:
 TEST_F(LinuxService, InstallWritesAUnitThatSystemdAcceptsAndEnablesIt) {
     control.SetDisplayName("QWADMIN");
     control.SetStartMode(2);
-    ASSERT_TRUE(control.Install()) << control.LastError();
-    EXPECT_EQ(control.LastError(), "");
+    ASSERT_TRUE(done(control.Install()));
     std::string output;
     EXPECT_EQ(verify(unitPath(), output), 0) << output;
     EXPECT_NE(readBytes(unitPath()).find("\nExecStart=\"" + ownPath() + "\"\n"), std::string::npos);
@@ -109,7 +109,7 @@ TEST_F(LinuxService, InstallWritesAUnitThatSystemdAcceptsAndEnablesIt) {
 
 TEST_F(LinuxService, AServiceNotStartedWithTheSystemIsWrittenButNotEnabled) {
     control.SetStartMode(3);
-    ASSERT_TRUE(control.Install()) << control.LastError();
+    ASSERT_TRUE(done(control.Install()));
     EXPECT_TRUE(std::filesystem::exists(unitPath()));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(wantsLink())));
 }
@@ -141,14 +141,14 @@ TEST_F(LinuxService, AProgramPathThatSystemdWouldRefuseGetsNoUnit) {
 
 TEST_F(LinuxService, UninstallRemovesTheUnitAndItsLinkAndThenHasNothingToRemove) {
     control.SetStartMode(2);
-    ASSERT_TRUE(control.Install()) << control.LastError();
-    EXPECT_TRUE(control.Uninstall()) << control.LastError();
+    ASSERT_TRUE(done(control.Install()));
+    EXPECT_TRUE(done(control.Uninstall()));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(unitPath())));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(wantsLink())));
 
-    EXPECT_FALSE(control.Uninstall());
-    EXPECT_NE(control.LastError().find("Could not remove the service Quietwire"), std::string::npos)
-        << control.LastError();
+    const Result removed = control.Uninstall();
+    EXPECT_FALSE(removed);
+    EXPECT_NE(removed.reason().find("Could not remove the service Quietwire"), std::string::npos) << removed.reason();
 }
 
 // As the Debian package installs the program: the unit comes with it, and registering only enables it.
@@ -168,33 +168,35 @@ protected:
 TEST_F(LinuxShippedService, InstallEnablesTheShippedUnitAndWritesNoneOfItsOwn) {
     std::string output;
     EXPECT_EQ(verify(shipped, output, "no"), 0) << output; // the manual it names comes with the package
-    ASSERT_TRUE(packaged.Install()) << packaged.LastError();
+    ASSERT_TRUE(done(packaged.Install()));
     std::error_code error;
     EXPECT_EQ(std::filesystem::read_symlink(wantsLink(), error).string(), shipped) << error.message();
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(unitPath())));
 }
 
 TEST_F(LinuxShippedService, UninstallDisablesTheShippedUnitAndKeepsIt) {
-    ASSERT_TRUE(packaged.Install()) << packaged.LastError();
-    EXPECT_TRUE(packaged.Uninstall()) << packaged.LastError();
+    ASSERT_TRUE(done(packaged.Install()));
+    EXPECT_TRUE(done(packaged.Uninstall()));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(wantsLink())));
     EXPECT_TRUE(std::filesystem::exists(shipped));
 }
 
 TEST_F(LinuxShippedService, WithTheShippedUnitGoneInstallFailsAndSaysWhy) {
     std::filesystem::remove(shipped);
-    EXPECT_FALSE(packaged.Install());
-    EXPECT_NE(packaged.LastError().find("Could not find the service Quietwire (" + shipped + "): "), std::string::npos)
-        << packaged.LastError();
+    const Result installed = packaged.Install();
+    EXPECT_FALSE(installed);
+    EXPECT_NE(installed.reason().find("Could not find the service Quietwire (" + shipped + "): "), std::string::npos)
+        << installed.reason();
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(wantsLink())));
 }
 
 TEST_F(LinuxService, InstallIntoAFolderThatIsNotThereFailsAndSaysWhy) {
     ::setenv("QUIETWIRE_UNIT_DIR", data.file("missing").c_str(), 1);
-    EXPECT_FALSE(control.Install());
-    EXPECT_NE(control.LastError().find("Could not write " + data.file("missing") + "/quietwire.service: "),
+    const Result installed = control.Install();
+    EXPECT_FALSE(installed);
+    EXPECT_NE(installed.reason().find("Could not write " + data.file("missing") + "/quietwire.service: "),
               std::string::npos)
-        << control.LastError();
+        << installed.reason();
 }
 
 class LinuxServiceSignal : public LinuxService, public ::testing::WithParamInterface<int> {};

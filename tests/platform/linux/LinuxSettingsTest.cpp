@@ -97,8 +97,8 @@ int saveBAsNobody() {
         return 100;
     }
     applyB();
-    const modGlobals::SaveResult result = modGlobals::SaveSettings();
-    std::printf("%s", result.reason.c_str());
+    const Result result = modGlobals::SaveSettings();
+    std::printf("%s", result.reason().c_str());
     return result ? 0 : 1;
 }
 
@@ -127,7 +127,9 @@ int runProbeFromTheRoot(const std::string& root) {
 class NoNewFiles : public RedirectedFileSystem {
 public:
     using RedirectedFileSystem::RedirectedFileSystem;
-    bool writeReplacement(const std::string&, const std::string&, const std::string&) override { return false; }
+    Result writeReplacement(const std::string&, const std::string&, const std::string&) override {
+        return Result::Failed("no new file can be made here");
+    }
 };
 
 // A file of root's outside the program's folder, as a user's link would aim at.
@@ -278,7 +280,7 @@ TEST_F(LinuxSettings, SettingsInAFolderThisUserMayNotEnterAreUnreadableNotAbsent
             return 100;
         }
         resetSettings();
-        std::printf("%s", modGlobals::LoadSettings().c_str());
+        std::printf("%s", modGlobals::LoadSettings().reason().c_str());
         return 0;
     });
     EXPECT_EQ(run.exitCode, 0);
@@ -313,9 +315,9 @@ TEST_F(LinuxSettings, ALinkPlantedAsTheSettingsFileIsReplacedOrRefusedNeverWritt
         NoNewFiles files(dir_.str());
         platform::ScopedInstall<FileSystem> useFiles(files);
         applyB();
-        const modGlobals::SaveResult result = modGlobals::SaveSettings();
+        const Result result = modGlobals::SaveSettings();
         EXPECT_FALSE(result) << "written in place through the link";
-        EXPECT_EQ(result.reason, settingsPath() + ": " + std::strerror(ELOOP));
+        EXPECT_EQ(result.reason(), settingsPath() + ": " + std::strerror(ELOOP));
         EXPECT_TRUE(target.untouched());
     }
     applyB();

@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 #include "platform/linux/Loopback.h"
 #include "settings/modGlobals.h"
+#include "support/Done.h"
 #include "support/Settings.h"
 #include "support/TcpTableRows.h"
 
@@ -45,7 +46,7 @@ public:
         return real_.GetTcp6Table(buffer, size, order);
     }
     uint32_t SetTcp6Entry(const Tcp6Row& row) override { return record(row, real_.SetTcp6Entry(row)); }
-    std::string DeletionUnavailable() override { return real_.DeletionUnavailable(); }
+    Result DeletionPossible() override { return real_.DeletionPossible(); }
 
     template <class Row> uint32_t record(const Row& row, uint32_t result) {
         requests.push_back(
@@ -255,7 +256,7 @@ TEST_F(ScanOnRealConnections, DualStackAndIPv6ConnectionsAreClosedToo) {
 }
 
 TEST_F(ScanOnRealConnections, WithoutNetAdminNothingIsDestroyedTheScanShowsNothingAndTheTableSaysWhy) {
-    EXPECT_EQ(table_.DeletionUnavailable(), "") << "root in its namespace can delete";
+    EXPECT_TRUE(done(table_.DeletionPossible())) << "root in its namespace can delete";
     const UniqueFd listener = listenOn(AF_INET, "127.0.0.1", 25);
     const Connection c = connect(listener.get(), AF_INET, "127.0.0.1", 25);
     setPorts({"25"});
@@ -279,7 +280,7 @@ TEST_F(ScanOnRealConnections, WithoutNetAdminNothingIsDestroyedTheScanShowsNothi
         }
         const bool refused = table_.requests.size() == 2 && table_.succeeded() == 0 &&
                              table_.requests[0].result == TcpResult::AccessDenied;
-        const bool saysWhy = table_.DeletionUnavailable().find("CAP_NET_ADMIN") != std::string::npos;
+        const bool saysWhy = table_.DeletionPossible().reason().find("CAP_NET_ADMIN") != std::string::npos;
         ::_exit(!refused ? 13 : !windowing_.boxes.empty() ? 14 : !saysWhy ? 15 : 0);
     }
     int status = 0;

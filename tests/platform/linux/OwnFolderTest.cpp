@@ -45,19 +45,20 @@ TEST_F(OwnFolder, ALockGoesInTheFirstFolderTheUserOwnsAloneNeverInOneAnotherMade
     const std::string group = folder("group", 0770, 0);
     const std::string open = folder("open", 01777, 0); // as /tmp
     const std::string own = folder("own", 0755, 0);
-    const OwnFile file =
+    const ResultWith<OwnFile> file =
         openOwnFile("quietwire.lock", {{planted, true}, {group}, {open}, {dir_.file("gone")}, {own}}, 0);
-    ASSERT_TRUE(file.fd.valid()) << file.problem;
-    EXPECT_EQ(file.path, own + "/quietwire.lock");
-    EXPECT_EQ(modeOf(file.path), 0600u);
+    ASSERT_TRUE(file) << file.reason();
+    EXPECT_TRUE(file->fd.valid());
+    EXPECT_EQ(file->path, own + "/quietwire.lock");
+    EXPECT_EQ(modeOf(file->path), 0600u);
     EXPECT_TRUE(openOwnedFolder(planted, Nobody, false).valid()) << "the other user's own";
     // A runtime directory named in the environment must be private: root owns /etc as well.
     const std::string runtime = folder("runtime", 0700, 0);
-    EXPECT_EQ(openOwnFile("quietwire.lock", {{own, false, true}, {runtime}}, 0).path, runtime + "/quietwire.lock");
+    EXPECT_EQ(openOwnFile("quietwire.lock", {{own, false, true}, {runtime}}, 0)->path, runtime + "/quietwire.lock");
 
-    EXPECT_TRUE(openOwnFile("quietwire.lock", {{dir_.file("made/here"), true}}, 0).fd.valid());
+    EXPECT_TRUE(openOwnFile("quietwire.lock", {{dir_.file("made/here"), true}}, 0));
     EXPECT_EQ(modeOf(dir_.file("made/here")), 0700u);
-    const OwnFile none = openOwnFile("quietwire.lock", {{planted}, {open}}, 0);
-    EXPECT_FALSE(none.fd.valid());
-    EXPECT_NE(none.problem.find(planted), std::string::npos) << none.problem;
+    const ResultWith<OwnFile> none = openOwnFile("quietwire.lock", {{planted}, {open}}, 0);
+    EXPECT_FALSE(none);
+    EXPECT_NE(none.reason().find(planted), std::string::npos) << none.reason();
 }

@@ -54,10 +54,11 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::string(argv[1]) == "install") {
         control.SetInteractive(argc < 3 || std::string(argv[2]) != "0");
         control.SetStartMode(argc >= 4 ? std::atoi(argv[3]) : 2);
-        if (control.Install()) {
+        const Result installed = control.Install();
+        if (installed) {
             return 0;
         }
-        std::fprintf(stderr, "%s\n", control.LastError().c_str());
+        std::fprintf(stderr, "%s\n", installed.reason().c_str());
         return 1;
     }
 

@@ -155,7 +155,7 @@ protected:
         modGlobals::StartTime = "22:00:00";
         modGlobals::EndTime = "06:00:00";
         setPorts({"21, FTP PORT"});
-        EXPECT_TRUE(modGlobals::SaveSettings().saved);
+        EXPECT_TRUE(modGlobals::SaveSettings());
     }
 
     static HWND prompt() { return shown(FormClass, "Vesk Quietwire"); }

@@ -1,6 +1,7 @@
 #include "platform/ServiceControl.h"
 #include "platform/win32/ServiceHandle.h"
 #include "platform/win32/ServiceManager.h"
+#include "support/Done.h"
 #include "support/TempDir.h"
 
 #include <windows.h>
@@ -95,9 +96,10 @@ TEST_F(Win32Service, InstallRegistersTheProgramUnderItsOwnQuotedPathWithTheSetti
 
 TEST_F(Win32Service, InstallOverARegisteredServiceFailsAndSaysWhy) {
     ASSERT_EQ(runHost("install"), 0);
-    EXPECT_FALSE(control.Install());
-    EXPECT_NE(control.LastError().find("Could not register the service Quietwire: "), std::string::npos)
-        << control.LastError();
+    const Result installed = control.Install();
+    EXPECT_FALSE(installed);
+    EXPECT_NE(installed.reason().find("Could not register the service Quietwire: "), std::string::npos)
+        << installed.reason();
 }
 
 TEST_F(Win32Service, TheManagerRunsTheProgramAndItsStopRequestEndsIt) {
@@ -120,17 +122,16 @@ TEST_F(Win32Service, TheManagerRunsTheProgramAndItsStopRequestEndsIt) {
 TEST_F(Win32Service, UninstallStopsTheRunningServiceAndRemovesIt) {
     ASSERT_NO_FATAL_FAILURE(startHostAsService());
 
-    EXPECT_TRUE(control.Uninstall()) << control.LastError();
-    EXPECT_EQ(control.LastError(), "");
+    EXPECT_TRUE(done(control.Uninstall()));
     EXPECT_FALSE(openQuietwire(SERVICE_QUERY_STATUS));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
     EXPECT_EQ(readBytes(heardPath), "Start on the UI thread\nStop on the UI thread\n");
 }
 
 TEST_F(Win32Service, UninstallWithNothingRegisteredFailsAndSaysWhy) {
-    EXPECT_FALSE(control.Uninstall());
-    EXPECT_NE(control.LastError().find("Could not open the service Quietwire: "), std::string::npos)
-        << control.LastError();
+    const Result removed = control.Uninstall();
+    EXPECT_FALSE(removed);
+    EXPECT_NE(removed.reason().find("Could not open the service Quietwire: "), std::string::npos) << removed.reason();
 }
 
 TEST(Win32ServiceSettings, ASavedSettingReadsBackAndAMissingOneGivesTheFallback) {

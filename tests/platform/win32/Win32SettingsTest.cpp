@@ -111,13 +111,13 @@ TEST_F(Win32Settings, ASaveWhileAnotherProgramHoldsTheFileSaysWhy) {
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
         modGlobals::AdminPassword = "after";
-        const modGlobals::SaveResult result = modGlobals::SaveSettings();
+        const Result result = modGlobals::SaveSettings();
         CloseHandle(held);
 
         EXPECT_FALSE(result);
         const std::string prefix = settingsPath() + ": ";
-        EXPECT_EQ(result.reason.substr(0, prefix.size()), prefix);
-        EXPECT_GT(result.reason.size(), prefix.size()) << "the system's reason is missing";
+        EXPECT_EQ(result.reason().substr(0, prefix.size()), prefix);
+        EXPECT_GT(result.reason().size(), prefix.size()) << "the system's reason is missing";
     }
     EXPECT_EQ(readBytes(settingsPath()), before);
     EXPECT_FALSE(VtkModule::FileExists(settingsPath() + ".new"));
@@ -160,8 +160,8 @@ TEST_F(Win32Settings, AReadOnlyHiddenLeftoverNewFileIsRemovedAndTheSaveGoesThrou
     writeBytes(fresh, "[SETUP]\r\nhalf");
     ASSERT_TRUE(SetFileAttributesA(fresh.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
     modGlobals::AdminPassword = "after";
-    const modGlobals::SaveResult result = modGlobals::SaveSettings();
-    EXPECT_TRUE(result) << result.reason;
+    const Result result = modGlobals::SaveSettings();
+    EXPECT_TRUE(result) << result.reason();
     EXPECT_EQ(GetFileAttributesA(fresh.c_str()), INVALID_FILE_ATTRIBUTES);
     resetSettings();
     modGlobals::LoadSettings();
