@@ -21,6 +21,7 @@ struct Command {
     bool administrator = false; // asks for the administrator password
     bool json = false;          // takes --json
     bool force = false;         // takes --force
+    bool newPassword = false;   // takes --new-password-file
     void (*run)(const Options&) = nullptr;
 };
 
@@ -65,6 +66,7 @@ constexpr Command Commands[] = {
      .synopsis = "[--new-password-file FILE]",
      .summary = "Sets the administrator password, typed twice",
      .administrator = true,
+     .newPassword = true,
      .run = setPassword},
     {.name = "reset-alarm",
      .synopsis = "",
@@ -144,7 +146,7 @@ std::string commandHelp(const Command& command) {
     if (command.force) {
         text += "--force does it whatever the Installed flag says, for a registration changed by other means.\n";
     }
-    if (std::string(command.name) == "set-password") {
+    if (command.newPassword) {
         text += "--new-password-file FILE reads the new password once from the first line of FILE (- for standard "
                 "input) instead of asking twice.\n";
     }
@@ -216,8 +218,7 @@ int run(const std::vector<std::string>& arguments) {
         usage("usage: " + commandUsage(*command));
     }
     if ((options.json && !command->json) || (options.force && !command->force) ||
-        (options.passwordFile && !command->administrator) ||
-        (options.newPasswordFile && std::string(command->name) != "set-password")) {
+        (options.passwordFile && !command->administrator) || (options.newPasswordFile && !command->newPassword)) {
         usage(std::string("an option that ") + command->name + " does not take; usage: " + commandUsage(*command));
     }
     command->run(options);

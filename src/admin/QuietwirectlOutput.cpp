@@ -10,6 +10,12 @@ namespace {
 
 using Json = nlohmann::ordered_json; // keys in the order they have always come, not sorted
 
+// ASCII alone, every other character escaped: a script reads the same characters whatever code page its
+// console decodes the output with (a Windows console's is seldom UTF-8).
+std::string dumped(const Json& object) {
+    return object.dump(-1, ' ', true) + "\n";
+}
+
 // Text as the characters it holds: UTF-8 as it is (a Linux entry; the ASCII of either system), other text
 // (the ANSI code page of Windows) byte by byte as Latin-1 characters. dump() judges what is UTF-8, so that
 // the whole object's dump cannot fail on it.
@@ -276,7 +282,7 @@ std::string statusJson(const StatusFacts& facts) {
         {"closing", text(v.closing.text)},
         {"block", {{"chosen", known(facts.blockChosen)}, {"rulesInForce", orNull(facts.rulesInForce)}}},
     };
-    return status.dump() + "\n";
+    return dumped(status);
 }
 
 std::string showText(const ShowFacts& facts) {
@@ -308,7 +314,7 @@ std::string showJson(const ShowFacts& facts) {
         {"block", facts.blockChosen},
         {"blockRulesInForce", orNull(facts.rulesInForce)},
     };
-    return shown.dump() + "\n";
+    return dumped(shown);
 }
 
 } // namespace Quietwirectl
