@@ -131,6 +131,18 @@ void liftRules() {
     }
 }
 
+// What the settings just loaded hold, what the service's own store says, and the block's rules as the
+// system holds them now, not as the settings say they should be.
+Facts settingsFacts() {
+    return {.serviceRegistered = ServiceHost::Installed(platform::get<ServiceControl>(), "false"),
+            .start = modGlobals::StartTime,
+            .end = modGlobals::EndTime,
+            .entries = Administration::ClosedPortList(),
+            .alarm = modGlobals::AlarmRaised,
+            .blockChosen = modGlobals::BlockChosen,
+            .rulesInForce = platform::get<PacketFilter>().InForce()};
+}
+
 // The dialog offers only the button the Installed flag allows; --force offers both, as its debug mode.
 void changeService(const Options& options, bool registering) {
     loadAsAdministrator(options);
@@ -164,24 +176,16 @@ void say(const std::string& text) {
 // runs, and whether one of them closes connections. Without settings it can read, it says what it can
 // (what it cannot tell is null in JSON) and fails.
 void status(const Options& options) {
-    StatusFacts facts;
-    facts.copies = platform::get<ProgramProcesses>().RunningCopies();
-    std::sort(facts.copies.begin(), facts.copies.end(),
+    std::vector<ProgramCopy> copies = platform::get<ProgramProcesses>().RunningCopies();
+    std::sort(copies.begin(), copies.end(),
               [](const ProgramCopy& a, const ProgramCopy& b) { return a.processId < b.processId; });
-    ServiceControl& service = platform::get<ServiceControl>();
-    facts.serviceRegistered = ServiceHost::Installed(service, "false");
-    facts.serviceRunning = service.Running();
-    facts.cannotCloseHere = platform::get<TcpTable>().DeletionUnavailable();
     const std::string unreadable = loadFresh();
+    Facts facts = settingsFacts();
+    facts.copies = std::move(copies);
+    facts.serviceRunning = platform::get<ServiceControl>().Running();
+    facts.cannotCloseHere = platform::get<TcpTable>().DeletionUnavailable();
     facts.settingsRead = unreadable.empty();
     facts.curfew = CurfewNow();
-    facts.start = modGlobals::StartTime;
-    facts.end = modGlobals::EndTime;
-    facts.alarm = modGlobals::AlarmRaised;
-    facts.blockChosen = modGlobals::BlockChosen;
-    facts.entries = Administration::ClosedPortList().size();
-    // The block's rules as the system holds them now, not as the settings say they should be.
-    facts.rulesInForce = platform::get<PacketFilter>().InForce();
     say(options.json ? statusJson(facts) : statusText(facts));
     if (!facts.settingsRead) {
         fail(unreadable);
@@ -190,13 +194,7 @@ void status(const Options& options) {
 
 void show(const Options& options) {
     loadAsAdministrator(options);
-    const ShowFacts facts{.start = modGlobals::StartTime,
-                          .end = modGlobals::EndTime,
-                          .entries = Administration::ClosedPortList(),
-                          .alarm = modGlobals::AlarmRaised,
-                          .serviceRegistered = ServiceHost::Installed(platform::get<ServiceControl>(), "false"),
-                          .blockChosen = modGlobals::BlockChosen,
-                          .rulesInForce = platform::get<PacketFilter>().InForce()};
+    const Facts facts = settingsFacts();
     say(options.json ? showJson(facts) : showText(facts));
 }
 

@@ -27,12 +27,7 @@ Json text(const std::string& bytes) {
         std::string utf8;
         for (const char c : bytes) {
             const auto code = static_cast<unsigned char>(c);
-            if (code < 0x80) {
-                utf8 += c;
-            } else {
-                utf8 += static_cast<char>(0xc0 | (code >> 6));
-                utf8 += static_cast<char>(0x80 | (code & 0x3f));
-            }
+            utf8 += code < 0x80 ? std::string(1, c) : std::string{char(0xc0 | code >> 6), char(0x80 | (code & 0x3f))};
         }
         return utf8;
     }
@@ -68,7 +63,7 @@ const char* reasonName(CurfewReason reason) {
     return "";
 }
 
-std::string reasonText(const StatusFacts& facts) {
+std::string reasonText(const Facts& facts) {
     const std::string window = windowText(facts.start, facts.end);
     switch (facts.curfew) {
     case CurfewReason::AlarmRaised:
@@ -191,7 +186,7 @@ struct Verdict {
     Closing closing;
 };
 
-Verdict verdict(const StatusFacts& facts) {
+Verdict verdict(const Facts& facts) {
     Verdict v;
     v.stopped = static_cast<size_t>(std::count_if(facts.copies.begin(), facts.copies.end(),
                                                   [](const ProgramCopy& copy) { return copy.stopped == true; }));
@@ -228,7 +223,7 @@ std::string oneLine(const std::string& text) {
     return line;
 }
 
-std::string statusText(const StatusFacts& facts) {
+std::string statusText(const Facts& facts) {
     const Verdict v = verdict(facts);
     const bool known = facts.settingsRead;
     std::string copyLines;
@@ -242,7 +237,7 @@ std::string statusText(const StatusFacts& facts) {
         : !facts.serviceRegistered ? "not registered"
         : facts.serviceRunning     ? "registered, running"
                                    : "registered, not running";
-    const std::string entries = entriesText(facts.entries);
+    const std::string entries = entriesText(facts.entries.size());
     const char* notRunning = facts.copies.empty() ? "not running" : "stopped";
     const std::string portsText =
         !known          ? "Closed ports: cannot tell: the settings cannot be read"
@@ -259,7 +254,7 @@ std::string statusText(const StatusFacts& facts) {
 }
 
 // What the text cannot tell is null, never a false that reads as an answer.
-std::string statusJson(const StatusFacts& facts) {
+std::string statusJson(const Facts& facts) {
     const Verdict v = verdict(facts);
     const auto known = [&facts](Json value) { return facts.settingsRead ? std::move(value) : Json(); };
     Json processes = Json::array();
@@ -277,7 +272,7 @@ std::string statusJson(const StatusFacts& facts) {
         {"start", known(text(facts.start))},
         {"end", known(text(facts.end))},
         {"alarm", known(facts.alarm)},
-        {"closedPortEntries", known(facts.entries)},
+        {"closedPortEntries", known(facts.entries.size())},
         {"canCloseConnections", orNull(v.closing.closing)},
         {"closing", text(v.closing.text)},
         {"block", {{"chosen", known(facts.blockChosen)}, {"rulesInForce", orNull(facts.rulesInForce)}}},
@@ -285,7 +280,7 @@ std::string statusJson(const StatusFacts& facts) {
     return dumped(status);
 }
 
-std::string showText(const ShowFacts& facts) {
+std::string showText(const Facts& facts) {
     std::string text = "Window: " +
                        (facts.start.empty() && facts.end.empty() ? std::string("none set")
                                                                  : "open from " + windowText(facts.start, facts.end)) +
@@ -300,7 +295,7 @@ std::string showText(const ShowFacts& facts) {
     return text;
 }
 
-std::string showJson(const ShowFacts& facts) {
+std::string showJson(const Facts& facts) {
     Json entries = Json::array();
     for (const std::string& entry : facts.entries) {
         entries.push_back(text(entry));
