@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The portable folders see the operating system only through the interfaces in src/platform/*.h. They,
-# and those interfaces, may include the C++ standard library and the project's own portable headers;
+# and those interfaces, may include the C++ standard library, nlohmann/json and the project's own portable headers;
 # anything else (<windows.h>, <netinet/in.h>, <xcb/xcb.h>, a Qt header, a backend's header) is refused.
 # The folders also form layers, each including only itself and those below it (platform's backends too).
 #   check-portable.sh [source folder; by default the project's src/]
@@ -15,6 +15,8 @@ standard=" algorithm any array atomic barrier bit bitset charconv chrono codecvt
     unordered_set utility valarray variant vector version
     cassert cctype cerrno cfenv cfloat cinttypes climits clocale cmath csetjmp csignal cstdarg cstddef cstdint
     cstdio cstdlib cstring ctime cuchar cwchar cwctype "
+# Header-only libraries as portable as the standard library.
+libraries=" nlohmann/json.hpp "
 own='^"((core|settings|admin|tray|service)/[A-Za-z0-9_/]+|platform/[A-Za-z0-9_]+)\.h"$'
 
 files=()
@@ -29,6 +31,9 @@ refused=()
 while IFS=: read -r file line text; do
     target=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*//; s/[[:space:]]*(\/\/.*)?$//' <<<"$text")
     if [[ $target =~ ^\<([A-Za-z0-9_]+)\>$ && $standard =~ [[:space:]]${BASH_REMATCH[1]}[[:space:]] ]]; then
+        continue
+    fi
+    if [[ $target =~ ^\<([A-Za-z0-9_/.]+)\>$ && $libraries =~ [[:space:]]${BASH_REMATCH[1]}[[:space:]] ]]; then
         continue
     fi
     [[ $target =~ $own ]] && continue

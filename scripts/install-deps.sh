@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev  # Linux builds; clang for the sanitizer and fuzzer build
     googletest                                      # GoogleTest sources, built by every preset
+    nlohmann-json3-dev                              # JSON output of quietwirectl (header-only, every preset)
     g++-mingw-w64-x86-64                            # the Windows build
     wine64 fonts-wine                               # runs the Windows build's tests; Tahoma and Marlett
     libbenchmark-dev iproute2                       # benchmarks, and ss to compare with

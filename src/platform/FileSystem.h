@@ -73,6 +73,9 @@ public:
     virtual bool othersMayChange(const std::string& path) = 0;
     // The stamp of the file at path; nothing when there is none.
     virtual std::optional<FileStamp> fileStamp(const std::string& path) = 0;
+    // The whole content of the file at path, read to its end (a pipe until its writer closes it); a
+    // folder fails with "it is a folder", where Windows would only say that access is denied.
+    virtual ResultWith<std::string> readFile(const std::string& path) = 0;
     // The operating system's words for why the last call that failed on this thread did so (removeEntry,
     // canRead, cannotTell).
     virtual std::string lastErrorText() = 0;

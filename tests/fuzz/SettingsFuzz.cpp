@@ -60,6 +60,10 @@ public:
         }
         return FileStamp{0, std::hash<std::string>()(it->second), it->second.size(), 0};
     }
+    ResultWith<std::string> readFile(const std::string& path) override {
+        const auto it = files.find(path);
+        return it == files.end() ? ResultWith<std::string>(Result::Failed("no such file")) : it->second;
+    }
     std::string lastErrorText() override { return "no such file"; }
     static Result done(bool ok) { return ok ? Result::Done() : Result::Failed("no such file"); }
     uint32_t getPrivateProfileString(const std::string& section, const std::string& key, const std::string& fallback,

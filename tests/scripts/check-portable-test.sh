@@ -30,7 +30,7 @@ for line in '#include <netinet/in.h>' '#include <arpa/inet.h>' '#include <xcb/xc
     expect 1 "${files[n++ % ${#files[@]}]}" "$line"
 done
 for line in '#include <vector>' '#include <cstdint>' '#include <string_view>  // why' '#include "platform/Forms.h"' \
-    '#include "settings/AppError.h"' '#include "tray/deeper/Picture.h"'; do
+    '#include "settings/AppError.h"' '#include "tray/deeper/Picture.h"' '#include <nlohmann/json.hpp>'; do
     expect 0 core/A.cpp "$line"
 done
 expect 0 platform/win32/Backend.cpp '#include <windows.h>' # backends are not portable code

@@ -200,6 +200,26 @@ public:
                          static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
     }
 
+    ResultWith<std::string> readFile(const std::string& path) override {
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        std::string content;
+        char buffer[65536];
+        while (fd.valid()) {
+            const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+            if (n == 0) {
+                return content;
+            }
+            if (n > 0) {
+                content.append(buffer, static_cast<size_t>(n));
+            } else if (errno != EINTR) {
+                break;
+            }
+        }
+        // A folder opens; only reading it fails.
+        const int error = errno;
+        return Result::Failed(error == EISDIR ? "it is a folder" : std::generic_category().message(error), error);
+    }
+
     std::string lastErrorText() override { return std::generic_category().message(errno); }
 
 private:

@@ -282,6 +282,31 @@ public:
             static_cast<int64_t>(join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime))};
     }
 
+    ResultWith<std::string> readFile(const std::string& path) override {
+        UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        std::string content;
+        char buffer[65536];
+        DWORD n = 0;
+        while (file.valid() && ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) {
+            if (n == 0) {
+                return content;
+            }
+            content.append(buffer, n);
+        }
+        const DWORD error = GetLastError();
+        if (error == ERROR_BROKEN_PIPE) {
+            return content; // a pipe's writer closed it: its end
+        }
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return Result::Failed("it is a folder", static_cast<int>(error));
+        }
+        SetLastError(error);
+        return Result::Failed(lastErrorText(), static_cast<int>(error));
+    }
+
     std::string lastErrorText() override { return systemWords(GetLastError()); }
 
 private:

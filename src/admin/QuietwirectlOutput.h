@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/ProgramProcesses.h"
+#include "settings/CurfewWindow.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What quietwirectl's status and show tell: as text for a person, or as one JSON object for a script.
+namespace Quietwirectl {
+
+// The in-line block's rules as the system holds them now; nothing: the system cannot be asked.
+using RulesInForce = std::optional<std::vector<uint16_t>>;
+
+// What status and show found; show leaves the program's copies and the service's state out. The settings'
+// part means something only where they could be read.
+struct Facts {
+    std::vector<ProgramCopy> copies{}; // by process id
+    bool serviceRegistered = false;
+    bool serviceRunning = false;
+    std::string cannotCloseHere{}; // why this user cannot close connections here; empty when it can
+    bool settingsRead = true;
+    CurfewReason curfew = CurfewReason::NoWindow;
+    std::string start{};
+    std::string end{};
+    std::vector<std::string> entries{};
+    bool alarm = false;
+    bool blockChosen = false;
+    RulesInForce rulesInForce{};
+};
+
+std::string statusText(const Facts& facts);
+std::string statusJson(const Facts& facts);
+std::string showText(const Facts& facts);
+std::string showJson(const Facts& facts);
+
+// "22:00:00 to 06:00:00".
+std::string windowText(const std::string& start, const std::string& end);
+
+// The dialog's messages are made for a box; a console shows each on one line.
+std::string oneLine(const std::string& text);
+
+} // namespace Quietwirectl
