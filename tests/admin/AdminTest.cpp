@@ -56,6 +56,9 @@ protected:
 
     std::vector<std::function<void(FakeForm&)>> steps_;
     std::vector<std::string> shown_;
+    Installed<ServiceControl, FakeServiceControl> service_;
+    Installed<ProgramInfo, FakeProgramInfo> info_;
+    Installed<GuessLock, FakeGuessLock> guesses_;
 };
 
 } // namespace

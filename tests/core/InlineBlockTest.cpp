@@ -9,6 +9,8 @@ using Ports = std::vector<uint16_t>;
 
 class InlineBlockTest : public MainWindowTest {
 protected:
+    InlineBlockTest() { noonWithAMailConnection(clock_, table_); }
+
     // A window from 08:00 to 17:00 with the block chosen and a list that holds a typo and a repeat.
     void storeBlockedSettings() {
         storeSettings("08:00:00", "17:00:00");
@@ -17,6 +19,10 @@ protected:
         writeRaw("PORTS", "OP_03", "25");
         writeRaw("SETUP", "BLOCK", "True");
     }
+
+    Installed<Clock, FakeClock> clock_;
+    Installed<TcpTable, FakeTcpTable> table_;
+    Installed<PacketFilter, FakePacketFilter> filter_;
 };
 
 } // namespace

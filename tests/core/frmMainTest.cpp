@@ -8,17 +8,46 @@
 
 namespace {
 
-class frmMainTest : public MainWindowTest {};
+constexpr uintptr_t Taskbar = 0x7A5C;
+constexpr uintptr_t OpenIcon = static_cast<uintptr_t>(ProgramIcon::Open);
+constexpr uintptr_t BlockedIcon = static_cast<uintptr_t>(ProgramIcon::Blocked);
+
+class frmMainTest : public MainWindowTest {
+protected:
+    frmMainTest() { noonWithAMailConnection(clock_, table_); }
+
+    // The first tray watch tick, with a taskbar: the icon goes into the tray.
+    void putIconInTray() {
+        shell_.taskbar = Taskbar;
+        ASSERT_TRUE(tick("Timer2"));
+        ASSERT_TRUE(main_->VeskTray1().InTray());
+    }
+    uintptr_t trayPicture() const { return main_->VeskTray1().TrayIcon()->handle; }
+
+    Installed<TrayShell, FakeTrayShell> shell_;
+    Installed<ClockWatch, FakeClockWatch> clockWatch_;
+    Installed<ServiceControl, FakeServiceControl> service_;
+    Installed<Sockets, FakeSockets> sockets_;
+    Installed<Clock, FakeClock> clock_;
+    Installed<TcpTable, FakeTcpTable> table_;
+    Installed<SystemLog, FakeSystemLog> log_;
+};
 
 } // namespace
 
 TEST_F(frmMainTest, StartUpConfiguresTheServiceStartsTheTimersWatchesTheClockAndLoadsTheSettings) {
     storeSettings("08:00:00", "17:00:00");
     frmMain& main = load();
-    EXPECT_FALSE(main.DuplicateInstance);
-    EXPECT_EQ(service_.calls, (std::vector<std::string>{"interactive true", "display name QWADMIN", "start mode 2",
-                                                        "controls 1", "get Installed False"}));
-    EXPECT_EQ(service_.requests, &main);
+    // What the service manager is told: shown as QWADMIN, started with the system, stopped on request.
+    EXPECT_EQ(service_.displayName, "QWADMIN");
+    EXPECT_EQ(service_.startMode, 2);
+    EXPECT_EQ(service_.controlsAccepted, 1);
+    ASSERT_NE(service_.requests, nullptr);
+    for (const auto request : {&ServiceRequests::Start, &ServiceRequests::Continue}) {
+        bool running = false;
+        (service_.requests->*request)(running);
+        EXPECT_TRUE(running) << "the manager is told that the service runs";
+    }
     EXPECT_TRUE(form().TimerEnabled("Timer1"));
     EXPECT_TRUE(form().TimerEnabled("Timer2"));
     EXPECT_FALSE(form().TimerEnabled("UnloadTimer"));
@@ -44,24 +73,17 @@ TEST_F(frmMainTest, TheServiceIsStartedOnlyWhenRegisteredAndNotAlreadyRunning) {
     }
 }
 
-TEST_F(frmMainTest, ASocketsStartUpFailureIsShownWithAStopIconAndTheLoadGoesOn) {
-    const std::vector<std::pair<int32_t, std::string>> cases = {
-        {10022, "The Windows Sockets version specified by the application is not supported by this DLL."},
-        {10091, "The underlying network subsystem is not ready for network communication."},
-        {10092, "The version of Windows Sockets API support requested is not provided by this particular Windows "
-                "Sockets implementation."},
-        {10050, ""},
-    };
-    for (const auto& [result, text] : cases) {
-        windowing_.boxes.clear();
-        sockets_.startupResult = result;
-        load();
-        ASSERT_EQ(windowing_.boxes.size(), 1u) << result;
-        EXPECT_EQ(windowing_.boxes[0].prompt, text);
-        EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Stop);
-        EXPECT_EQ(windowing_.boxes[0].title, "QWADMIN");
-        EXPECT_TRUE(form().TimerEnabled("Timer1"));
-    }
+TEST_F(frmMainTest, ASocketsStartUpFailureIsShownWithAStopIconAndTheCurfewHoldsAllTheSame) {
+    storeSettings("08:00:00", "17:00:00");
+    clock_.set(20, 0, 0);
+    sockets_.startupResult = 10091; // the network is not ready yet, as early in a boot
+    load();
+    ASSERT_EQ(windowing_.boxes.size(), 1u);
+    EXPECT_EQ(windowing_.boxes[0].prompt, "The underlying network subsystem is not ready for network communication.");
+    EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Stop);
+    EXPECT_EQ(windowing_.boxes[0].title, "QWADMIN");
+    tick("Timer1");
+    EXPECT_EQ(table_.deleted.size(), 1u) << "nothing depends on the sockets having started";
 }
 
 TEST_F(frmMainTest, AProgramThatCannotCloseConnectionsSaysSoOnceAtStart) {
@@ -108,8 +130,8 @@ TEST_F(frmMainTest, ASecondCopyTouchesNothingAndEndsAfterItsUnloadTimer) {
     const std::string before = readBytes(settingsPath());
     windowing_.otherInstance = true;
     frmMain& main = load();
-    EXPECT_TRUE(main.DuplicateInstance);
     EXPECT_TRUE(service_.calls.empty());
+    EXPECT_EQ(service_.requests, nullptr) << "the service manager's requests go to the first copy";
     EXPECT_FALSE(form().TimerEnabled("Timer1"));
     EXPECT_FALSE(form().TimerEnabled("Timer2"));
     EXPECT_EQ(clockWatch_.procedure, nullptr);
@@ -325,6 +347,9 @@ TEST_F(frmMainTest, AClockChangeStoresTheAlarmBeforeTheWarningIsClosed) {
     EXPECT_EQ(storedWhileOpen, VtkModule::Encrypt("True", modGlobals::RotationCount));
     EXPECT_TRUE(modGlobals::AlarmRaised);
     EXPECT_TRUE(clockWatch_.passedOn.empty()) << "the time change is not passed on";
+    constexpr uint32_t QueryEndSession = 0x0011;
+    clockWatch_.send(QueryEndSession);
+    EXPECT_EQ(clockWatch_.passedOn, std::vector<uint32_t>{QueryEndSession}) << "the window's other messages reach it";
 
     tick("Timer1");
     EXPECT_EQ(trayPicture(), BlockedIcon);
@@ -337,21 +362,4 @@ TEST_F(frmMainTest, ClockChangesAreIgnoredUntilTheIconIsInTheTray) {
     EXPECT_FALSE(modGlobals::AlarmRaised);
     EXPECT_TRUE(windowing_.boxes.empty());
     EXPECT_FALSE(VtkModule::FileExists(settingsPath()));
-}
-
-TEST_F(frmMainTest, OtherMessagesReachTheWindowsOwnProcedureWithTheirResults) {
-    load();
-    EXPECT_EQ(clockWatch_.send(0x0010), FakeClockWatch::OwnResult);
-    EXPECT_EQ(clockWatch_.passedOn, (std::vector<uint32_t>{0x0010}));
-}
-
-TEST_F(frmMainTest, TheServiceStartsOnlyInTheFirstCopy) {
-    bool success = false;
-    load().Start(success);
-    EXPECT_TRUE(success);
-    main_->Continue(success);
-    EXPECT_TRUE(success);
-    windowing_.otherInstance = true;
-    load().Start(success);
-    EXPECT_FALSE(success);
 }

@@ -16,13 +16,26 @@ public:
     bool installs = true;
     bool uninstalls = true;
     bool storeWritable = true; // false: saved settings are lost, as in a folder that cannot be written
+    // The service as the service manager would register it.
+    std::string displayName;
+    int32_t startMode = 0;
+    int32_t controlsAccepted = 0;
 
     void SetInteractive(bool interactive) override {
         calls.push_back(std::string("interactive ") + (interactive ? "true" : "false"));
     }
-    void SetDisplayName(const std::string& name) override { calls.push_back("display name " + name); }
-    void SetStartMode(int32_t mode) override { calls.push_back("start mode " + std::to_string(mode)); }
-    void SetControlsAccepted(int32_t controls) override { calls.push_back("controls " + std::to_string(controls)); }
+    void SetDisplayName(const std::string& name) override {
+        calls.push_back("display name " + name);
+        displayName = name;
+    }
+    void SetStartMode(int32_t mode) override {
+        calls.push_back("start mode " + std::to_string(mode));
+        startMode = mode;
+    }
+    void SetControlsAccepted(int32_t controls) override {
+        calls.push_back("controls " + std::to_string(controls));
+        controlsAccepted = controls;
+    }
     Result Install() override {
         calls.push_back("install");
         return installs ? Result::Done() : denied();

@@ -20,9 +20,13 @@ public:
     TrayMessageSink* hooked = nullptr; // where callback messages go while hooked
     int hooks = 0;
     int unhooks = 0;
+    uint32_t callbackMessage = 0; // what the icon was added with: the shell sends it on each mouse message
 
     bool NotifyIcon(uint32_t message, const TrayIconData& data) override {
         calls.push_back({message, data});
+        if (message == TrayMessage::Add) {
+            callbackMessage = (data.uFlags & TrayFlag::Message) != 0 ? data.uCallbackMessage : 0;
+        }
         return true;
     }
     uintptr_t TaskbarWindow() override { return taskbar; }
@@ -34,9 +38,10 @@ public:
         hooked = nullptr;
         ++unhooks;
     }
-    // The shell reporting a mouse message over the icon.
+    // The shell reporting a mouse message over the icon: it sends the icon's callback message, which the
+    // hook routes to its sink only when it is the one the hook listens for.
     void send(uint32_t mouseMessage) {
-        if (hooked != nullptr) {
+        if (hooked != nullptr && callbackMessage == TRAY_CALLBACK_MESSAGE) {
             hooked->HandleTrayMessage(mouseMessage, 0);
         }
     }

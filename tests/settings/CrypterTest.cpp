@@ -91,23 +91,19 @@ TEST(Crypter, EmptyTextZeroAndNegativeNumbersLeaveTextAlone) {
     EXPECT_EQ(Decrypt("Pass\tword", -32768), "Pass\tword");
 }
 
-TEST(Crypter, TheLargestNumberIsRefusedWithTheCrypterError) {
-    EXPECT_NO_THROW(Encrypt("x", 32766));
-    try {
-        Encrypt("x", 32767);
-        FAIL() << "Encrypt accepted 32767";
-    } catch (const AppError& e) {
-        EXPECT_EQ(e.number(), 10);
-        EXPECT_EQ(e.source(), "Crypter");
-        EXPECT_EQ(e.description(), "'EncryptNumber' is an integer, and may not be greater than 32766!");
-    }
-    try {
-        Decrypt("x", 32767);
-        FAIL() << "Decrypt accepted 32767";
-    } catch (const AppError& e) {
-        EXPECT_EQ(e.number(), 10);
-        EXPECT_EQ(e.source(), "Crypter");
-        EXPECT_EQ(e.description(), "'DecryptNumber' is an integer, and may not be greater than 32766!");
+TEST(Crypter, TheLargestNumberIsRefusedWithTheCrypterErrorNamingTheArgument) {
+    for (const auto& [routine, argument] :
+         {std::pair{&Encrypt, "EncryptNumber"}, std::pair{&Decrypt, "DecryptNumber"}}) {
+        EXPECT_NO_THROW(routine("x", 32766)) << argument;
+        try {
+            routine("x", 32767);
+            ADD_FAILURE() << argument << " 32767 was accepted";
+        } catch (const AppError& e) {
+            EXPECT_EQ(e.number(), 10);
+            EXPECT_EQ(e.source(), "Crypter");
+            EXPECT_EQ(e.description(),
+                      "'" + std::string(argument) + "' is an integer, and may not be greater than 32766!");
+        }
     }
 }
 

@@ -18,16 +18,22 @@
 #include <memory>
 #include <string>
 
-constexpr uintptr_t Taskbar = 0x7A5C;
+// A fake that is the program's `Interface` for as long as it lives, in place of the one before it.
+template <class Interface, class Fake> class Installed : public Fake {
+    platform::ScopedInstall<Interface> installed_{*this};
+};
 
-// The main window with every facility of the system faked, and settings.ini in a directory of its own.
+// Noon, with one connection on port 25 (closed in storeSettings's list): the scene a tick meets.
+inline void noonWithAMailConnection(FakeClock& clock, FakeTcpTable& table) {
+    clock.set(12, 0, 0);
+    table.rows = {makeRow(TcpState::Estab, 50000, 25)};
+}
+
+// The main window, and settings.ini in a directory of its own. Every other facility the window uses is
+// faked with defaults that stay out of the way; a fixture declares, as Installed members of its own,
+// only the fakes its tests set up or look at, and those stand in for the defaults during each test.
 class MainWindowTest : public SettingsTest {
 protected:
-    MainWindowTest() {
-        clock_.set(12, 0, 0);
-        table_.rows = {makeRow(TcpState::Estab, 50000, 25)};
-    }
-
     // settings.ini as an administrator left it: the window and the closed ports.
     void storeSettings(const std::string& start, const std::string& end, bool alarm = false) {
         writeRaw("SETUP", "START", start);
@@ -43,40 +49,25 @@ protected:
     }
     FakeForm& form() { return windowing_.form("frmMain"); }
     bool tick(const std::string& timer) { return form().tick(timer); }
-    // The first tray watch tick, with a taskbar: the icon goes into the tray.
-    void putIconInTray() {
-        shell_.taskbar = Taskbar;
-        ASSERT_TRUE(tick("Timer2"));
-        ASSERT_TRUE(main_->VeskTray1().InTray());
-    }
-    uintptr_t trayPicture() const { return main_->VeskTray1().TrayIcon()->handle; }
 
-    FakeWindowing windowing_;
-    FakeTrayShell shell_;
-    FakeClockWatch clockWatch_;
-    FakeServiceControl service_;
-    FakeSockets sockets_;
-    FakeClock clock_;
-    FakeTcpTable table_;
-    FakeProgramIcons icons_;
-    FakePacketFilter filter_;
-    platform::ScopedInstall<Windowing> useWindowing_{windowing_};
-    platform::ScopedInstall<TrayShell> useShell_{shell_};
-    platform::ScopedInstall<ClockWatch> useClockWatch_{clockWatch_};
-    platform::ScopedInstall<ServiceControl> useService_{service_};
-    platform::ScopedInstall<Sockets> useSockets_{sockets_};
-    platform::ScopedInstall<Clock> useClock_{clock_};
-    platform::ScopedInstall<TcpTable> useTable_{table_};
-    platform::ScopedInstall<ProgramIcons> useIcons_{icons_};
-    platform::ScopedInstall<PacketFilter> useFilter_{filter_};
-    FakeProgramInfo info_;
-    platform::ScopedInstall<ProgramInfo> useInfo_{info_};
-    FakeGuessLock guesses_;
-    platform::ScopedInstall<GuessLock> useGuesses_{guesses_};
-    FakeSystemLog log_;
-    platform::ScopedInstall<SystemLog> useLog_{log_};
+private:
+    struct Defaults {
+        Defaults() { noonWithAMailConnection(clock, table); }
+        Installed<TrayShell, FakeTrayShell> shell;
+        Installed<ClockWatch, FakeClockWatch> clockWatch;
+        Installed<ServiceControl, FakeServiceControl> service;
+        Installed<Sockets, FakeSockets> sockets;
+        Installed<Clock, FakeClock> clock;
+        Installed<TcpTable, FakeTcpTable> table;
+        Installed<ProgramIcons, FakeProgramIcons> icons;
+        Installed<PacketFilter, FakePacketFilter> filter;
+        Installed<ProgramInfo, FakeProgramInfo> info;
+        Installed<GuessLock, FakeGuessLock> guesses;
+        Installed<SystemLog, FakeSystemLog> log;
+    } defaults_;
+
+protected:
+    Installed<Windowing, FakeWindowing> windowing_;
+    // Ended after a fixture's own fakes, with the defaults standing in again, before those go.
     std::unique_ptr<frmMain> main_;
 };
-
-constexpr uintptr_t OpenIcon = static_cast<uintptr_t>(ProgramIcon::Open);
-constexpr uintptr_t BlockedIcon = static_cast<uintptr_t>(ProgramIcon::Blocked);
