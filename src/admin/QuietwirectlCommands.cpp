@@ -61,7 +61,7 @@ std::string passwordFrom(const std::string& file) {
         }
         return *line;
     }
-    const ResultWith<std::string> content = platform::get<FileSystem>().readFile(file);
+    const ResultWith<std::string> content = platform::get<FileSystem>().readFirstLine(file);
     if (!content) {
         fail("Could not read " + file + ": " + content.reason());
     }

@@ -209,20 +209,6 @@ std::string windowText(const std::string& start, const std::string& end) {
     return start + " to " + end;
 }
 
-std::string oneLine(const std::string& text) {
-    std::string line;
-    for (const char c : text) {
-        if (c == '\r' || c == '\n') {
-            if (!line.empty() && line.back() != ' ') {
-                line += ' ';
-            }
-        } else {
-            line += c;
-        }
-    }
-    return line;
-}
-
 std::string statusText(const Facts& facts) {
     const Verdict v = verdict(facts);
     const bool known = facts.settingsRead;

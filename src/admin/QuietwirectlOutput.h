@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/OneLine.h"
 #include "platform/ProgramProcesses.h"
 #include "settings/CurfewWindow.h"
 
@@ -39,8 +40,5 @@ std::string showJson(const Facts& facts);
 
 // "22:00:00 to 06:00:00".
 std::string windowText(const std::string& start, const std::string& end);
-
-// The dialog's messages are made for a box; a console shows each on one line.
-std::string oneLine(const std::string& text);
 
 } // namespace Quietwirectl

@@ -4,6 +4,7 @@
 #include "admin/MainMenu.h"
 #include "core/modClockNotify.h"
 #include "platform/ModalGate.h"
+#include "platform/OneLine.h"
 #include "platform/Platform.h"
 #include "platform/ProgramIcons.h"
 #include "platform/Sockets.h"
@@ -45,19 +46,6 @@ constexpr const char* ClockWarning = "WARNING\r\nThe system clock has changed, n
 
 PictureRef iconPicture(ProgramIcon icon) {
     return std::make_shared<const Picture>(Picture{PictureType::Icon, platform::get<ProgramIcons>().Load(icon)});
-}
-
-// A message box's text as one line: its line breaks become blanks.
-std::string oneLine(const std::string& message) {
-    std::string line;
-    for (const char c : message) {
-        if (c == '\n') {
-            line += ' ';
-        } else if (c != '\r') {
-            line += c;
-        }
-    }
-    return line;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "platform/Result.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -73,9 +74,11 @@ public:
     virtual bool othersMayChange(const std::string& path) = 0;
     // The stamp of the file at path; nothing when there is none.
     virtual std::optional<FileStamp> fileStamp(const std::string& path) = 0;
-    // The whole content of the file at path, read to its end (a pipe until its writer closes it); a
-    // folder fails with "it is a folder", where Windows would only say that access is denied.
-    virtual ResultWith<std::string> readFile(const std::string& path) = 0;
+    // The beginning of the file at path, read up to the end of its first line (a terminal or a pipe is not
+    // read beyond it) and never more than FirstLineLimit bytes, whatever the file holds; the caller cuts
+    // the line from it. A folder fails with "it is a folder", where the system would say otherwise.
+    static constexpr size_t FirstLineLimit = 65536;
+    virtual ResultWith<std::string> readFirstLine(const std::string& path) = 0;
     // The operating system's words for why the last call that failed on this thread did so (removeEntry,
     // canRead, cannotTell).
     virtual std::string lastErrorText() = 0;

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <system_error>
 #include <utility>
 
 // How an operation that the program asked of the system ended: done, or why not in words for an
@@ -10,6 +11,11 @@ class Result {
 public:
     static Result Done() { return Result(); }
     static Result Failed(std::string reason, int code = 0) { return Result(std::move(reason), code); }
+    // A call the C library answered with errno `error`: its words, after `what` and ": " when given.
+    static Result Errno(int error, const std::string& what = {}) {
+        const std::string words = std::generic_category().message(error);
+        return Failed(what.empty() ? words : what + ": " + words, error);
+    }
 
     explicit operator bool() const { return done_; }
     const std::string& reason() const { return reason_; } // empty when done

@@ -300,7 +300,7 @@ TEST_F(frmMainTest, ASettingsFileRemovedWhileRunningKeepsTheCurfewIsToldOnceAndI
     EXPECT_EQ(windowing_.boxes[0].prompt.rfind("The settings file has been removed.\r\n\r\n" + settingsPath(), 0), 0u);
     EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Exclamation);
     EXPECT_EQ(windowing_.boxes[0].title, "QWADMIN");
-    EXPECT_EQ(logged.rfind("quietwire: The settings file has been removed.  " + settingsPath(), 0), 0u) << logged;
+    EXPECT_EQ(logged.rfind("quietwire: The settings file has been removed. " + settingsPath(), 0), 0u) << logged;
     EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 1) << logged;
 
     main_->Stop();

@@ -30,7 +30,7 @@ public:
     bool canRead(const std::string& path) override { return files_.canRead(path); }
     bool othersMayChange(const std::string& path) override { return files_.othersMayChange(path); }
     std::optional<FileStamp> fileStamp(const std::string& path) override { return files_.fileStamp(path); }
-    ResultWith<std::string> readFile(const std::string& path) override { return files_.readFile(path); }
+    ResultWith<std::string> readFirstLine(const std::string& path) override { return files_.readFirstLine(path); }
     std::string lastErrorText() override;
 
     uint32_t getPrivateProfileString(const std::string& section, const std::string& key, const std::string& fallback,

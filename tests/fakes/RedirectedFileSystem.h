@@ -27,7 +27,7 @@ public:
     bool canRead(const std::string& path) override { return real_.canRead(path); }
     bool othersMayChange(const std::string& path) override { return real_.othersMayChange(path); }
     std::optional<FileStamp> fileStamp(const std::string& path) override { return real_.fileStamp(path); }
-    ResultWith<std::string> readFile(const std::string& path) override { return real_.readFile(path); }
+    ResultWith<std::string> readFirstLine(const std::string& path) override { return real_.readFirstLine(path); }
     std::string lastErrorText() override { return real_.lastErrorText(); }
 
 protected:

@@ -60,7 +60,7 @@ public:
         }
         return FileStamp{0, std::hash<std::string>()(it->second), it->second.size(), 0};
     }
-    ResultWith<std::string> readFile(const std::string& path) override {
+    ResultWith<std::string> readFirstLine(const std::string& path) override {
         const auto it = files.find(path);
         return it == files.end() ? ResultWith<std::string>(Result::Failed("no such file")) : it->second;
     }

@@ -2,6 +2,7 @@
 #include "platform/linux/ProgramLayout.h"
 #include "platform/linux/UniqueFd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -46,8 +47,7 @@ UniqueFd openPlainFile(const std::string& path, int access) {
 
 // The last failed call's errno, in the system's words.
 Result failed() {
-    const int error = errno;
-    return Result::Failed(std::generic_category().message(error), error);
+    return Result::Errno(errno);
 }
 
 std::string parentDirectory(const std::string& path) {
@@ -200,24 +200,29 @@ public:
                          static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
     }
 
-    ResultWith<std::string> readFile(const std::string& path) override {
+    ResultWith<std::string> readFirstLine(const std::string& path) override {
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         std::string content;
-        char buffer[65536];
+        char buffer[4096];
         while (fd.valid()) {
-            const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-            if (n == 0) {
-                return content;
-            }
+            const ssize_t n = ::read(fd.get(), buffer, std::min(sizeof buffer, FirstLineLimit - content.size()));
             if (n > 0) {
                 content.append(buffer, static_cast<size_t>(n));
-            } else if (errno != EINTR) {
+            }
+            if (n == 0 || content.find('\n') != std::string::npos || content.size() == FirstLineLimit) {
+                return content;
+            }
+            if (n < 0 && errno != EINTR) {
                 break;
             }
         }
-        // A folder opens; only reading it fails.
+        // A folder opens and only reading it fails; one this user may not open fails the opening.
         const int error = errno;
-        return Result::Failed(error == EISDIR ? "it is a folder" : std::generic_category().message(error), error);
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            return Result::Failed("it is a folder", error);
+        }
+        return Result::Errno(error);
     }
 
     std::string lastErrorText() override { return std::generic_category().message(errno); }

@@ -75,7 +75,7 @@ Result writeUnitFile(const std::string& path, const std::string& text) {
     if (!out || ::chmod(temporary.c_str(), 0644) != 0) {
         const int error = errno;
         ::unlink(temporary.c_str());
-        return Result::Failed(std::strerror(error), error);
+        return Result::Errno(error);
     }
     Result moved = systemFileSystem().replaceFile(temporary, path);
     if (!moved) {
@@ -195,7 +195,7 @@ Result LinuxServiceControl::enable(const std::string& unitPath) {
         const std::string link = wants + "/" + UnitName;
         if ((::mkdir(wants.c_str(), 0755) != 0 && errno != EEXIST) ||
             (::unlink(link.c_str()) != 0 && errno != ENOENT) || ::symlink(unitPath.c_str(), link.c_str()) != 0) {
-            return Result::Failed("Could not enable the service Quietwire (" + link + "): " + std::strerror(errno));
+            return Result::Errno(errno, "Could not enable the service Quietwire (" + link + ")");
         }
         return Result::Done();
     }
@@ -217,7 +217,7 @@ Result LinuxServiceControl::Uninstall() {
     const std::string unitPath = shipped ? shippedUnit_ : unitDirectory() + "/" + UnitName;
     struct stat st {};
     if (::lstat(unitPath.c_str(), &st) != 0) {
-        return Result::Failed("Could not remove the service Quietwire (" + unitPath + "): " + std::strerror(errno));
+        return Result::Errno(errno, "Could not remove the service Quietwire (" + unitPath + ")");
     }
     // A running service keeps running until it is stopped or the machine shuts down; then it is gone.
     Bus bus;
@@ -233,11 +233,11 @@ Result LinuxServiceControl::Uninstall() {
     } else {
         const std::string link = unitDirectory() + "/multi-user.target.wants/" + UnitName;
         if (::unlink(link.c_str()) != 0 && errno != ENOENT) {
-            return Result::Failed("Could not disable the service Quietwire (" + link + "): " + std::strerror(errno));
+            return Result::Errno(errno, "Could not disable the service Quietwire (" + link + ")");
         }
     }
     if (!shipped && ::unlink(unitPath.c_str()) != 0) {
-        return Result::Failed("Could not remove the service Quietwire (" + unitPath + "): " + std::strerror(errno));
+        return Result::Errno(errno, "Could not remove the service Quietwire (" + unitPath + ")");
     }
     if (bus) {
         if (const Result reloaded = callManager(bus.get(), "Reload", ""); !reloaded) {

@@ -311,8 +311,7 @@ Result LinuxTcpTable::DeletionPossible() {
         return Result::Failed("this kernel cannot close connections (it was built without CONFIG_INET_DIAG_DESTROY)",
                               error);
     default:
-        return Result::Failed(
-            std::string("the kernel's socket diagnostics refused a test deletion: ") + std::strerror(error), error);
+        return Result::Errno(error, "the kernel's socket diagnostics refused a test deletion");
     }
 }
 

@@ -21,7 +21,7 @@ struct Answer {
     std::string error;
 };
 
-std::string oneLine(std::string text) {
+std::string firstLine(std::string text) {
     const size_t end = text.find('\n');
     return end == std::string::npos ? text : text.substr(0, end);
 }
@@ -50,7 +50,7 @@ public:
         if (answer.done) {
             return Result::Done();
         }
-        return Result::Failed("nftables refused the rules (" + oneLine(answer.error) + ")");
+        return Result::Failed("nftables refused the rules (" + firstLine(answer.error) + ")");
     }
 
     std::optional<std::vector<uint16_t>> InForce() override {

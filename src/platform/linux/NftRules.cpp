@@ -76,8 +76,8 @@ bool holdsChain(const std::vector<std::string_view>& listed, const std::string& 
 
 std::optional<std::vector<uint16_t>> ListedPorts(std::string_view listing) {
     const std::vector<std::string_view> lines = nonBlankLines(listing);
-    if (listing.find(std::string("set ") + Set) == std::string_view::npos || !holdsChain(lines, chain("input", "input")) ||
-        !holdsChain(lines, chain("output", "output"))) {
+    if (listing.find(std::string("set ") + Set) == std::string_view::npos ||
+        !holdsChain(lines, chain("input", "input")) || !holdsChain(lines, chain("output", "output"))) {
         return std::nullopt;
     }
     std::vector<uint16_t> ports;

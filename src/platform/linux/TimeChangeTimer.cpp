@@ -66,8 +66,7 @@ bool isSystemTimeChange(const ClockReading& armed, const ClockReading& cancelled
 namespace {
 
 Result systemFailure() {
-    const int error = errno;
-    return Result::Failed(std::strerror(error), error);
+    return Result::Errno(errno);
 }
 
 } // namespace

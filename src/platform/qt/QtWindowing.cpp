@@ -176,9 +176,8 @@ bool QtWindowing::PrevInstance() {
             const QByteArray path = QFile::encodeName(instanceLock_);
             UniqueFd file(::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
             const int error = errno;
-            lock_ = std::make_unique<InstanceLock>(
-                file.valid() ? ResultWith<UniqueFd>(std::move(file))
-                             : Result::Failed(path.toStdString() + ": " + std::strerror(error), error));
+            lock_ = std::make_unique<InstanceLock>(file.valid() ? ResultWith<UniqueFd>(std::move(file))
+                                                                : Result::Errno(error, path.toStdString()));
         }
         // Where no other user could be kept from planting a lock, the program runs rather than let one
         // stop it; it cannot tell a second copy then.

@@ -1,6 +1,8 @@
 #include "platform/FileSystem.h"
+#include "platform/win32/SystemWords.h"
 #include "platform/win32/UniqueHandle.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,24 +32,13 @@ constexpr DWORD StoppedOnLink = 681;
 constexpr ACCESS_MASK ChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
                                      WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 
-// The entry at path itself: a link is opened, not what it points to.
-// The system's words for an error code.
-std::string systemWords(DWORD error) {
-    char text[512];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                             sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) {
-        --n;
-    }
-    return n > 0 ? std::string(text, n) : "error " + std::to_string(error);
-}
-
 // The thread's last error, in the system's words.
 Result failed() {
     const DWORD error = GetLastError();
     return Result::Failed(systemWords(error), static_cast<int>(error));
 }
 
+// The entry at path itself: a link is opened, not what it points to.
 HANDLE openEntry(const std::string& path, DWORD access) {
     return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -282,18 +273,20 @@ public:
             static_cast<int64_t>(join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime))};
     }
 
-    ResultWith<std::string> readFile(const std::string& path) override {
+    ResultWith<std::string> readFirstLine(const std::string& path) override {
         UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         std::string content;
-        char buffer[65536];
+        char buffer[4096];
         DWORD n = 0;
-        while (file.valid() && ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) {
-            if (n == 0) {
+        while (file.valid() &&
+               ReadFile(file.get(), buffer,
+                        static_cast<DWORD>(std::min(sizeof buffer, FirstLineLimit - content.size())), &n, nullptr)) {
+            content.append(buffer, n);
+            if (n == 0 || content.find('\n') != std::string::npos || content.size() == FirstLineLimit) {
                 return content;
             }
-            content.append(buffer, n);
         }
         const DWORD error = GetLastError();
         if (error == ERROR_BROKEN_PIPE) {

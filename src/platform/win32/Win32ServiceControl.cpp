@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 #include "platform/ServiceControl.h"
 #include "platform/win32/ServiceHandle.h"
+#include "platform/win32/SystemWords.h"
 
 #include <windows.h>
 // <winsvc.h> maps StartService to StartServiceA, which would rename the interface's method here.
@@ -44,19 +45,6 @@ public:
 private:
     HKEY key_ = nullptr;
 };
-
-std::string systemMessage(DWORD error) {
-    char* text = nullptr;
-    const DWORD n =
-        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message = n > 0 ? std::string(text, n) : "";
-    LocalFree(text);
-    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' || message.back() == ' ')) {
-        message.pop_back();
-    }
-    return message.empty() ? "error " + std::to_string(error) : message;
-}
 
 std::string ownPath() {
     std::string path(MAX_PATH, '\0');
@@ -204,7 +192,7 @@ public:
 private:
     static Result fail(const std::string& what) {
         const DWORD error = GetLastError();
-        return Result::Failed(what + ": " + systemMessage(error), static_cast<int>(error));
+        return Result::Failed(what + ": " + systemWords(error), static_cast<int>(error));
     }
 
     // Thread-safe; a service that has stopped stays stopped.
