@@ -7,7 +7,7 @@
 
 // How an operation that the program asked of the system ended: done, or why not in words for an
 // administrator, with the system's code where a caller may branch on it.
-class Result {
+class [[nodiscard]] Result {
 public:
     static Result Done() { return Result(); }
     static Result Failed(std::string reason, int code = 0) { return Result(std::move(reason), code); }
@@ -31,7 +31,7 @@ private:
 };
 
 // The same for an operation that gives something back: the value when it is done, else the reason.
-template <class Value> class ResultWith {
+template <class Value> class [[nodiscard]] ResultWith {
 public:
     ResultWith(Value value) : value_(std::move(value)) {}        // NOLINT: done, with its value
     ResultWith(Result failure) : outcome_(std::move(failure)) {} // NOLINT: a failed Result only

@@ -99,7 +99,7 @@ Result writeInPlace(const std::string& path, const std::string& text, Result why
         return why;
     }
     FileSystem& fs = platform::get<FileSystem>();
-    fs.setAttributesNormal(path);
+    static_cast<void>(fs.setAttributesNormal(path)); // where it fails, the write below says why
     if (const Result written = fs.overwriteFile(path, text); !written) {
         return failure(path, written);
     }
@@ -226,7 +226,7 @@ bool FollowSettingsFile() {
     }
     ClosedPorts.clear();
     LastPortIndex = -1;
-    LoadSettings();
+    static_cast<void>(LoadSettings()); // found readable, with the program's keys, just above
     return true;
 }
 
@@ -293,7 +293,8 @@ Result saveFile() {
             return writeInPlace(path, *text, failure(fresh, written));
         }
         if (VtkModule::FileExists(path)) {
-            fs.setAttributesNormal(path); // a read-only or hidden file is replaced all the same
+            // A read-only or hidden file is replaced all the same; where it cannot be, the move says why.
+            static_cast<void>(fs.setAttributesNormal(path));
         }
         if (const Result moved = fs.replaceFile(fresh, path); !moved) {
             const Result notMoved = failure(path, moved);

@@ -2,6 +2,7 @@
 #include "platform/linux/Loopback.h"
 #include "program/ProgramFolder.h"
 #include "support/Command.h"
+#include "support/Done.h"
 
 #include <gtest/gtest.h>
 
@@ -74,7 +75,7 @@ TEST_F(ProgramBlockLinuxTest, TheBlockRefusesDuringTheCurfewOutlivesAKilledProgr
     std::this_thread::sleep_for(600ms);
     EXPECT_EQ(refusal(), ECONNREFUSED) << "a killed program leaves the block in force";
 
-    folder_.saveSettings(hoursFromNow(1), hoursFromNow(2), false, {"2626"}, true);
+    ASSERT_TRUE(done(folder_.saveSettings(hoursFromNow(1), hoursFromNow(2), false, {"2626"}, true)));
     program = folder_.start();
     EXPECT_TRUE(withinATick([] { return refusal() == 0; })) << "a new start takes the rules over\n" << ruleset();
     EXPECT_NE(ruleset().find("2626"), std::string::npos) << ruleset();

@@ -133,7 +133,7 @@ Result ProgramFolder::saveSettings(const std::string& start, const std::string& 
 
 StoredSettings ProgramFolder::stored() const {
     FolderSettings settings(data_);
-    modGlobals::LoadSettings();
+    static_cast<void>(modGlobals::LoadSettings()); // a file that cannot be read shows as empty settings
     return {modGlobals::StartTime, modGlobals::EndTime, listedPorts(), modGlobals::AlarmRaised};
 }
 

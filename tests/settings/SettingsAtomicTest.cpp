@@ -1,5 +1,6 @@
 #include "fakes/FaultyFiles.h"
 #include "settings/SettingsFixture.h"
+#include "support/Done.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ std::string savedBytes(const Settings& s) {
     platform::ScopedInstall<ProfileFile> useProfile(files);
     resetSettings();
     apply(s);
-    modGlobals::SaveSettings();
+    EXPECT_TRUE(done(modGlobals::SaveSettings()));
     return readBytes(dir.file("settings.ini"));
 }
 
@@ -107,7 +108,7 @@ TEST(SettingsAtomic, AFaultAtAnyStepOfASaveLeavesTheOldFileOrTheNewOneWholeAndTh
                 platform::ScopedInstall<FileSystem> useFiles(files);
                 platform::ScopedInstall<ProfileFile> useProfile(systemProfileFile());
                 resetSettings();
-                modGlobals::LoadSettings();
+                EXPECT_TRUE(done(modGlobals::LoadSettings()));
                 EXPECT_TRUE(loadedIs(New) || (situation.oldFile ? loadedIs(Old) : modGlobals::AdminPassword.empty()));
             }
             EXPECT_GT(tookNew, 0);

@@ -1,4 +1,5 @@
 #include "settings/SettingsFixture.h"
+#include "support/Done.h"
 
 #include <cstdlib>
 
@@ -39,7 +40,7 @@ std::string goldenFile() {
 
 TEST_F(SettingsFileFormat, ThisBuildWritesItsGoldenFileByteForByte) {
     applyGolden();
-    modGlobals::SaveSettings();
+    EXPECT_TRUE(done(modGlobals::SaveSettings()));
     const std::string written = readBytes(settingsPath());
     const std::string golden = goldenFile();
     if (writingGoldenFiles()) {
@@ -65,7 +66,7 @@ TEST_F(SettingsFileFormat, FilesWrittenByEitherBuildLoadTheSame) {
         ASSERT_FALSE(golden.empty());
         writeBytes(settingsPath(), golden);
         resetSettings();
-        modGlobals::LoadSettings();
+        EXPECT_TRUE(done(modGlobals::LoadSettings()));
         EXPECT_EQ(modGlobals::AdminPassword, "\xE5Pa ss\xE3");
         EXPECT_EQ(modGlobals::StartTime, "22:00:00");
         EXPECT_EQ(modGlobals::EndTime, "06:00:00");

@@ -1,5 +1,6 @@
 #include "platform/ProfileText.h"
 #include "settings/SettingsFixture.h"
+#include "support/Done.h"
 
 #include <cctype>
 #include <set>
@@ -59,7 +60,7 @@ class SettingsStore : public SettingsTest {};
 
 TEST_F(SettingsStore, WithoutAFileEverythingIsEmptyAndTheAlarmOff) {
     modGlobals::AlarmRaised = true;
-    LoadSettings();
+    EXPECT_TRUE(done(LoadSettings()));
     EXPECT_EQ(modGlobals::AdminPassword, "");
     EXPECT_EQ(modGlobals::StartTime, "");
     EXPECT_EQ(modGlobals::EndTime, "");
@@ -73,10 +74,10 @@ TEST_F(SettingsStore, WhatIsSavedLoadsBack) {
     modGlobals::EndTime = "06:00:00";
     modGlobals::AlarmRaised = true;
     setPorts({"21, FTP PORT", " 443", "25", "abc"});
-    SaveSettings();
+    EXPECT_TRUE(done(SaveSettings()));
 
     resetSettings();
-    LoadSettings();
+    EXPECT_TRUE(done(LoadSettings()));
     EXPECT_EQ(modGlobals::AdminPassword, "S3cret pass, with = and [x]");
     EXPECT_EQ(modGlobals::StartTime, "22:00:00");
     EXPECT_EQ(modGlobals::EndTime, "06:00:00");
@@ -93,7 +94,7 @@ TEST_F(SettingsStore, KeysAndValuesAreStoredScrambledUnderTheirSections) {
         ports.push_back(std::to_string(1000 + i));
     }
     setPorts(ports);
-    SaveSettings();
+    EXPECT_TRUE(done(SaveSettings()));
 
     const std::string raw = readBytes(settingsPath());
     for (const char* line : {"[SETUP]\r\nm^pptloa=\x8D\x94\r\n", // PASSWORD=pw
@@ -109,7 +110,7 @@ TEST_F(SettingsStore, KeysAndValuesAreStoredScrambledUnderTheirSections) {
 
 TEST_F(SettingsStore, AnEmptyListWritesNoPortsSection) {
     modGlobals::AdminPassword = "pw";
-    SaveSettings();
+    EXPECT_TRUE(done(SaveSettings()));
     const std::string raw = readBytes(settingsPath());
     EXPECT_NE(raw.find("[SETUP]"), std::string::npos);
     EXPECT_EQ(raw.find("[PORTS]"), std::string::npos);
@@ -117,14 +118,14 @@ TEST_F(SettingsStore, AnEmptyListWritesNoPortsSection) {
 
 TEST_F(SettingsStore, EachSaveRewritesTheFileSoDroppedEntriesVanish) {
     setPorts({"1", "2", "3", "4", "5"});
-    SaveSettings();
+    EXPECT_TRUE(done(SaveSettings()));
     setPorts({"1", "2"});
-    SaveSettings();
+    EXPECT_TRUE(done(SaveSettings()));
     EXPECT_EQ(readRaw("PORTS", "OP_01"), "O"); // "2" scrambled
     EXPECT_EQ(readRaw("PORTS", "OP_02"), "");
     EXPECT_EQ(readRaw("PORTS", "OP_04"), "");
     resetSettings();
-    LoadSettings();
+    EXPECT_TRUE(done(LoadSettings()));
     EXPECT_EQ(listedPorts(), (std::vector<std::string>{"1", "2"}));
 }
 
@@ -132,13 +133,13 @@ TEST_F(SettingsStore, TheAlarmIsOnlyTheWordTrueInAnyCase) {
     for (const char* on : {"true", "True", "TRUE", "tRuE"}) {
         writeRaw("SETUP", "ALARM", on);
         modGlobals::AlarmRaised = false;
-        LoadSettings();
+        EXPECT_TRUE(done(LoadSettings()));
         EXPECT_TRUE(modGlobals::AlarmRaised) << on;
     }
     for (const char* off : {"False", "yes", "1", "", " true", "true!"}) {
         writeRaw("SETUP", "ALARM", off);
         modGlobals::AlarmRaised = true;
-        LoadSettings();
+        EXPECT_TRUE(done(LoadSettings()));
         EXPECT_FALSE(modGlobals::AlarmRaised) << off;
     }
 }
@@ -147,27 +148,27 @@ TEST_F(SettingsStore, TheFirstMissingOrEmptyEntryEndsTheList) {
     writeRaw("PORTS", "OP_00", "21");
     writeRaw("PORTS", "OP_01", "22");
     writeRaw("PORTS", "OP_03", "24");
-    LoadSettings();
+    EXPECT_TRUE(done(LoadSettings()));
     EXPECT_EQ(listedPorts(), (std::vector<std::string>{"21", "22"}));
-    SaveSettings();
+    EXPECT_TRUE(done(SaveSettings()));
     EXPECT_EQ(readRaw("PORTS", "OP_03"), "") << "the unreachable entry is dropped at the next save";
 
     setPorts({"80", "", "443"});
-    SaveSettings();
+    EXPECT_TRUE(done(SaveSettings()));
     resetSettings();
-    LoadSettings();
+    EXPECT_TRUE(done(LoadSettings()));
     EXPECT_EQ(listedPorts(), (std::vector<std::string>{"80"}));
 }
 
 TEST_F(SettingsStore, LoadingNoEntriesLeavesTheListInMemoryAlone) {
     writeRaw("SETUP", "PASSWORD", "x");
     setPorts({"21", "22"});
-    LoadSettings();
+    EXPECT_TRUE(done(LoadSettings()));
     EXPECT_EQ(listedPorts(), (std::vector<std::string>{"21", "22"}));
 
     setPorts({"1", "2", "3"});
     writeRaw("PORTS", "OP_00", "9");
-    LoadSettings();
+    EXPECT_TRUE(done(LoadSettings()));
     EXPECT_EQ(modGlobals::LastPortIndex, 0);
     EXPECT_EQ(modGlobals::ClosedPorts, (std::vector<std::string>{"9"}));
 }
@@ -178,9 +179,9 @@ TEST_F(SettingsStore, ValuesBeyond2047BytesAreCut) {
         longTime += static_cast<char>('0' + i % 10);
     }
     modGlobals::StartTime = longTime;
-    SaveSettings();
+    EXPECT_TRUE(done(SaveSettings()));
     resetSettings();
-    LoadSettings();
+    EXPECT_TRUE(done(LoadSettings()));
     EXPECT_EQ(modGlobals::StartTime, longTime.substr(0, 2047));
 }
 
@@ -191,12 +192,12 @@ TEST_F(SettingsStore, ValuesWhoseScrambledEndsAreBlanksOrQuotesComeBackWhole) {
     modGlobals::StartTime = "\xEA";
     modGlobals::EndTime = "x\xE3";
     setPorts({"\xE3\xE3", "25"});
-    SaveSettings();
+    EXPECT_TRUE(done(SaveSettings()));
 
     const std::string raw = readBytes(settingsPath());
     EXPECT_NE(raw.find("=\"\"m~=\x90\x90 \"\r\n"), std::string::npos) << "quoted, so that both ends stay";
     resetSettings();
-    LoadSettings();
+    EXPECT_TRUE(done(LoadSettings()));
     EXPECT_EQ(modGlobals::AdminPassword, password);
     EXPECT_EQ(modGlobals::StartTime, "\xEA");
     EXPECT_EQ(modGlobals::EndTime, "x\xE3");
@@ -236,7 +237,7 @@ protected:
         setPorts({"21", "23"});
         ASSERT_TRUE(SaveSettings());
         resetSettings();
-        LoadSettings();
+        EXPECT_TRUE(done(LoadSettings()));
     }
     bool kept() const {
         return modGlobals::AdminPassword == "pw" && modGlobals::StartTime == "22:00:00" &&

@@ -93,14 +93,16 @@ Result TimeChangeTimer::arm() {
 
 bool TimeChangeTimer::takeChange() {
     uint64_t expirations = 0;
+    // Arming again the descriptor that open() armed fails only for a bad descriptor, which open() had
+    // already reported.
     if (::read(fd_.get(), &expirations, sizeof expirations) >= 0) {
-        arm();
+        static_cast<void>(arm());
         return false;
     }
     if (errno != ECANCELED) {
         return false; // EAGAIN: woken with nothing to read
     }
     const bool changed = isSystemTimeChange(armed_, readClocks());
-    arm();
+    static_cast<void>(arm());
     return changed;
 }

@@ -4,6 +4,7 @@
 #include "platform/linux/TimeChangeTimer.h"
 #include "platform/qt/QtOffscreenApplication.h"
 #include "support/Command.h"
+#include "support/Done.h"
 #include "support/SystemClock.h"
 #include "support/TempDir.h"
 
@@ -132,7 +133,7 @@ TEST(QtClockWatch, AChangeOfTheZonesRulesIsHeardOnceWithTheNewZoneInUseADaylight
     replaceZone(dir, "Etc/GMT-3");
     systemZone().useFile(dir.file("localtime"));
     TimeChangeTimer others; // another program setting the clock meanwhile would be heard as well
-    others.open();
+    ASSERT_TRUE(done(others.open()));
     const uintptr_t token = systemClockWatch().SetWindowProc(ZoneWindow, zoneProcedure);
     const auto heardAfter = [](size_t changes) {
         EXPECT_TRUE(QTest::qWaitFor([changes] { return heardByZoneWindow.size() >= changes; }));
