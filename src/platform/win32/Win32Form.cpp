@@ -1,5 +1,6 @@
 #include "platform/win32/Win32Form.h"
 #include "platform/FormGeometry.h"
+#include "platform/LabelFitting.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -40,41 +41,56 @@ UniqueFont formFont(const FormLayout& layout, int height, int weight) {
                                   CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, layout.fontName.c_str()));
 }
 
-// Labels are sized for Windows' Tahoma; Wine's own Tahoma runs a few percent wider and would wrap
-// "Start time:" out of its label. The font shrinks a pixel at a time until every label holds its whole
-// caption as a static control draws it (the pixel of spacing after the last character may overrun),
-// down to three quarters of the design size at most.
-int fittingFontHeight(const FormLayout& layout, int dpiX, int dpiY) {
-    const int design = static_cast<int>(layout.fontSize * dpiY / 72.0 + 0.5);
-    const ScreenDC screen;
-    int height = design;
-    for (; screen.get() != nullptr && height > design * 3 / 4; --height) {
-        const UniqueFont font = formFont(layout, height, FW_NORMAL);
-        const HGDIOBJ previous = SelectObject(screen.get(), font.get());
-        TEXTMETRICA metrics{};
-        GetTextMetricsA(screen.get(), &metrics);
-        const bool fit = std::all_of(layout.controls.begin(), layout.controls.end(), [&](const ControlLayout& c) {
-            if (c.kind != ControlKind::Label) {
-                return true;
-            }
-            const int width = twipsToPixels(c.width, dpiX);
-            RECT text{0, 0, width, 0};
-            DrawTextA(screen.get(), c.caption.c_str(), -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
-            return text.right <= width + 1 &&
-                   text.bottom <= std::max<LONG>(twipsToPixels(c.height, dpiY), metrics.tmHeight);
-        });
-        SelectObject(screen.get(), previous);
-        if (fit) {
-            break;
+// The form's font at a height in pixels, measured as a static control draws a caption: the pixel of
+// spacing after the last character may overrun, and a label lower than one line still shows that line.
+class LabelMeasure {
+public:
+    explicit LabelMeasure(const FormLayout& layout) : layout_(layout) {}
+    ~LabelMeasure() {
+        if (screenFont_ != nullptr) {
+            SelectObject(screen_.get(), screenFont_);
         }
     }
-    return height;
-}
+    LabelMeasure(const LabelMeasure&) = delete;
+    LabelMeasure& operator=(const LabelMeasure&) = delete;
+
+    bool fits(int height, const std::string& caption, int width, int boxHeight) {
+        if (screen_.get() == nullptr) {
+            return true; // nothing to measure with: the design size
+        }
+        if (height != height_) {
+            select(height);
+        }
+        RECT text{0, 0, width, 0};
+        DrawTextA(screen_.get(), caption.c_str(), -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+        return text.right <= width + 1 && text.bottom <= std::max<LONG>(boxHeight, lineHeight_);
+    }
+
+private:
+    void select(int height) {
+        UniqueFont font = formFont(layout_, height, FW_NORMAL);
+        const HGDIOBJ previous = SelectObject(screen_.get(), font.get());
+        if (screenFont_ == nullptr) {
+            screenFont_ = previous;
+        }
+        font_ = std::move(font); // the one it replaces is no longer selected
+        TEXTMETRICA metrics{};
+        GetTextMetricsA(screen_.get(), &metrics);
+        lineHeight_ = metrics.tmHeight;
+        height_ = height;
+    }
+
+    const FormLayout& layout_;
+    const ScreenDC screen_;
+    UniqueFont font_;
+    HGDIOBJ screenFont_ = nullptr;
+    int height_ = 0;
+    LONG lineHeight_ = 0;
+};
 
 } // namespace
 
-Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool headless)
-    : handlers_(handlers), headless_(headless) {
+Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers) : handlers_(handlers) {
     registerClass();
     int dpiX = 96;
     int dpiY = 96;
@@ -82,7 +98,13 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
         dpiX = GetDeviceCaps(screen.get(), LOGPIXELSX);
         dpiY = GetDeviceCaps(screen.get(), LOGPIXELSY);
     }
-    const int fontHeight = fittingFontHeight(layout, dpiX, dpiY);
+    const int design = static_cast<int>(layout.fontSize * dpiY / 72.0 + 0.5);
+    LabelMeasure measure(layout);
+    const int fontHeight =
+        static_cast<int>(fitLabelFont(layout, dpiX, dpiY, {double(design), 1, double(design * 3 / 4)},
+                                      [&measure](double height, const std::string& caption, int width, int boxHeight) {
+                                          return measure.fits(static_cast<int>(height), caption, width, boxHeight);
+                                      }));
     font_ = formFont(layout, fontHeight, FW_NORMAL);
     boldFont_ = formFont(layout, fontHeight, FW_BOLD);
 
@@ -174,7 +196,7 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
                 defaultButton_ = controlId;
             }
         }
-        controls_[{c.name, c.index}] = control;
+        controls_.add(c.name, c.index, control);
     }
     // The dialog manager tabs through controls in their z-order.
     HWND after = HWND_TOP;
@@ -202,11 +224,7 @@ Win32Form::~Win32Form() {
 }
 
 HWND Win32Form::control(const std::string& name, int index) const {
-    const auto it = controls_.find({name, index});
-    if (it == controls_.end()) {
-        throw std::logic_error("no control " + name + (index >= 0 ? "(" + std::to_string(index) + ")" : ""));
-    }
-    return it->second;
+    return controls_.at(name, index);
 }
 
 void Win32Form::dispatch(MSG& message) {
@@ -320,9 +338,6 @@ LRESULT Win32Form::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void Win32Form::Show(bool modal) {
-    if (headless_) {
-        return;
-    }
     if (modal) {
         takeOwner();
     }

@@ -1,4 +1,3 @@
-#include "admin/AdminLayouts.h"
 #include "admin/frmAdmin.h"
 #include "admin/frmPassword.h"
 #include "fakes/FakeGuessLock.h"
@@ -7,7 +6,6 @@
 #include "fakes/RedirectedFileSystem.h"
 #include "platform/Platform.h"
 #include "platform/ProfileFile.h"
-#include "platform/qt/QtForm.h"
 #include "platform/qt/QtModalAnswer.h"
 #include "platform/qt/QtOffscreenApplication.h"
 #include "platform/qt/QtWindowing.h"
@@ -18,7 +16,6 @@
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QInputDialog>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -77,7 +74,7 @@ protected:
 
     template <class T> static T* child(QWidget* window, const char* name) { return window->findChild<T*>(name); }
 
-    QtWindowing windowing_{false};
+    QtWindowing windowing_;
     platform::ScopedInstall<Windowing> useWindowing_{windowing_};
     FakeServiceControl service_;
     platform::ScopedInstall<ServiceControl> useService_{service_};
@@ -92,21 +89,6 @@ protected:
 };
 
 } // namespace
-
-TEST_F(QtAdminForms, EveryLabelAndFrameShowsItsWholeCaption) {
-    for (const FormLayout& layout : {frmPasswordLayout(), frmAdminLayout()}) {
-        FormHandlers handlers;
-        QtForm form(layout, handlers);
-        for (const QLabel* label : form.window()->findChildren<QLabel*>()) {
-            EXPECT_LE(label->minimumSizeHint().width(), label->width()) << label->text().toStdString();
-            EXPECT_LE(label->heightForWidth(label->width()), label->height()) << label->text().toStdString();
-        }
-        for (const QGroupBox* frame : form.window()->findChildren<QGroupBox*>()) {
-            EXPECT_LE(QFontMetrics(frame->font()).horizontalAdvance(frame->title()), frame->width())
-                << frame->title().toStdString();
-        }
-    }
-}
 
 TEST_F(QtAdminForms, PasswordPromptMasksTheEntryAndSelectsARefusedOneForOvertyping) {
     QString message;

@@ -17,7 +17,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <string>
 #include <utility>
@@ -341,33 +340,6 @@ TEST_F(AdminFormsTest, TheDialogOpensOnCancelWithBoldFrameCaptionsIgnoresEscAndE
     EXPECT_EQ(readRaw("SETUP", "START"), VtkModule::Encrypt("07:30:00", modGlobals::RotationCount)) << "not saved";
 }
 
-// Wine's own Tahoma runs wider than the Tahoma the forms were laid out with.
-TEST(Win32AdminLayouts, EveryLabelShowsItsWholeCaption) {
-    for (const FormLayout& layout : {frmPasswordLayout(), frmAdminLayout()}) {
-        FormHandlers handlers;
-        Win32Form form(layout, handlers);
-        for (const ControlLayout& c : layout.controls) {
-            if (c.kind != ControlKind::Label) {
-                continue;
-            }
-            const HWND label = form.control(c.name, c.index);
-            RECT box;
-            GetClientRect(label, &box);
-            const HDC dc = GetDC(label);
-            const HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
-            TEXTMETRICA metrics{};
-            GetTextMetricsA(dc, &metrics);
-            RECT text = box;
-            DrawTextA(dc, c.caption.c_str(), -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
-            SelectObject(dc, previous);
-            ReleaseDC(label, dc);
-            const LONG linesShown = std::max<LONG>(1, box.bottom / metrics.tmHeight);
-            EXPECT_LE(text.bottom / metrics.tmHeight, linesShown) << layout.name << "." << c.name << " wraps";
-            EXPECT_LE(text.right, box.right + 1) << layout.name << "." << c.name << " is cut short";
-        }
-    }
-}
-
 // A group box draws only its edge and caption; what is inside it is the form's to paint.
 TEST_F(AdminFormsTest, TheInsideOfAFrameShowsTheFormsBackground) {
     FormHandlers handlers;
@@ -384,6 +356,7 @@ TEST_F(AdminFormsTest, TheInsideOfAFrameShowsTheFormsBackground) {
     EXPECT_EQ(bottomLeft, GetSysColor(COLOR_BTNFACE));
 }
 
+// Win32 only: on Qt, Enter on a focused button that is not the default presses the default button.
 TEST_F(AdminFormsTest, EnterPressesTheFocusedButtonCancelAtFirstAndOkFromATimeBox) {
     FormRecorder handlers;
     Win32Form form(frmAdminLayout(), handlers);
