@@ -227,6 +227,10 @@ HWND Win32Form::control(const std::string& name, int index) const {
     return controls_.at(name, index);
 }
 
+Win32Form* Win32Form::of(HWND window) {
+    return isForm(window) ? static_cast<Win32Form*>(GetPropA(window, FormProperty)) : nullptr;
+}
+
 void Win32Form::dispatch(MSG& message) {
     HWND root = GetAncestor(message.hwnd, GA_ROOT);
     if (isForm(root) && IsDialogMessageA(root, &message)) {

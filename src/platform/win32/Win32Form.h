@@ -50,6 +50,8 @@ public:
     bool TimerEnabled(const std::string& timer) const override;
 
     HWND control(const std::string& name, int index = -1) const;
+    // The form whose window this is, or null.
+    static Win32Form* of(HWND window);
 
     // Hands one message of the thread's queue to the form it belongs to (dialog keys first).
     static void dispatch(MSG& message);

@@ -1,9 +1,9 @@
 #include "admin/frmAdmin.h"
-#include "admin/frmPassword.h"
 #include "fakes/FakeGuessLock.h"
 #include "fakes/FakeProgramInfo.h"
 #include "fakes/FakeServiceControl.h"
 #include "fakes/RedirectedFileSystem.h"
+#include "platform/AdminFormsConformance.h"
 #include "platform/Platform.h"
 #include "platform/ProfileFile.h"
 #include "platform/qt/QtModalAnswer.h"
@@ -13,8 +13,6 @@
 #include "support/TempDir.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QGroupBox>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QListWidget>
@@ -28,6 +26,92 @@
 // The real password prompt and administration dialog on the Qt backend, offscreen, driven through
 // their controls with keys and mouse clicks as a user drives them.
 namespace {
+
+struct QtAdminBackend {
+    using Window = QWidget*;
+
+    static std::unique_ptr<Windowing> windowing() { return std::make_unique<QtWindowing>(); }
+    static std::unique_ptr<QTimer> everyTick(std::function<void()> tick) {
+        auto timer = std::make_unique<QTimer>();
+        QObject::connect(timer.get(), &QTimer::timeout, std::move(tick));
+        timer->start(30);
+        return timer;
+    }
+    static QWidget* shownForm(const std::string& caption) {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && w->isActiveWindow() && qobject_cast<QMessageBox*>(w) == nullptr &&
+                w->windowTitle().toStdString() == caption) {
+                return w;
+            }
+        }
+        return nullptr;
+    }
+    static QWidget* messageBox() {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && qobject_cast<QMessageBox*>(w) != nullptr) {
+                return w;
+            }
+        }
+        return nullptr;
+    }
+    static std::string messageText(QWidget* box) { return static_cast<QMessageBox*>(box)->text().toStdString(); }
+    static QWidget* control(QWidget* form, const std::string& name, int index) {
+        return form->findChild<QWidget*>(
+            QString::fromStdString(index >= 0 ? name + "(" + std::to_string(index) + ")" : name));
+    }
+    static std::string text(QWidget* w) { return qobject_cast<QLineEdit*>(w)->text().toStdString(); }
+    static bool focused(QWidget* w) { return QApplication::focusWidget() == w; }
+    static bool enabled(QWidget* w) { return w->isEnabled(); }
+    static bool bold(QWidget* w) { return w->font().bold(); }
+    static char passwordChar(QWidget* w) {
+        const QString shown = qobject_cast<QLineEdit*>(w)->displayText();
+        return shown.isEmpty() ? '\0' : shown.at(0).toLatin1();
+    }
+    static std::pair<int, int> selection(QWidget* w) {
+        const auto* edit = qobject_cast<QLineEdit*>(w);
+        return {edit->selectionStart(), edit->selectionStart() + edit->selectionLength()};
+    }
+    static std::vector<std::string> listItems(QWidget* w) {
+        const auto* list = qobject_cast<QListWidget*>(w);
+        std::vector<std::string> items;
+        for (int i = 0; i < list->count(); ++i) {
+            items.push_back(list->item(i)->text().toStdString());
+        }
+        return items;
+    }
+    static void focus(QWidget* w) { w->setFocus(); }
+    static void setText(QWidget* w, const std::string& text) {
+        qobject_cast<QLineEdit*>(w)->setText(QString::fromStdString(text));
+    }
+    static void type(QWidget* w, const std::string& text) {
+        later(w, [w, text] { QTest::keyClicks(w, QString::fromStdString(text)); });
+    }
+    static void press(QWidget* w, UserKey key) {
+        const Qt::Key qtKey = key == UserKey::Tab     ? Qt::Key_Tab
+                              : key == UserKey::Enter ? Qt::Key_Return
+                                                      : Qt::Key_Escape;
+        later(w, [w, qtKey] { QTest::keyClick(w, qtKey); });
+    }
+    static void click(QWidget* button) {
+        later(button, [button] { QTest::mouseClick(button, Qt::LeftButton); });
+    }
+    // As the window manager's close button sends it.
+    static void closeBox(QWidget* form) {
+        later(form, [form] {
+            QCloseEvent closeBox;
+            QApplication::sendEvent(form->windowHandle(), &closeBox);
+        });
+    }
+    static void answerOk(QWidget* box) {
+        later(box, [box] { QTest::keyClick(box, Qt::Key_Return); });
+    }
+
+private:
+    // From the event loop, as the user's input arrives; what it starts runs in the program's loops.
+    static void later(QWidget* w, std::function<void()> input) {
+        QMetaObject::invokeMethod(w, std::move(input), Qt::QueuedConnection);
+    }
+};
 
 class QtAdminForms : public ::testing::Test {
 protected:
@@ -90,98 +174,7 @@ protected:
 
 } // namespace
 
-TEST_F(QtAdminForms, PasswordPromptMasksTheEntryAndSelectsARefusedOneForOvertyping) {
-    QString message;
-    asUser([] { frmPassword(0).Show(); },
-           [&](QDialog* window) {
-               auto* text = child<QLineEdit>(window, "Text1");
-               auto* ok = child<QPushButton>(window, "Command1(0)");
-               ASSERT_TRUE(text != nullptr && ok != nullptr);
-               EXPECT_EQ(QApplication::focusWidget(), text) << "the box has the focus when the prompt opens";
-               QTest::keyClicks(text, "secret");
-               EXPECT_EQ(text->displayText(), "******");
-               QTest::keyClick(text, Qt::Key_Escape);
-               EXPECT_TRUE(window->isVisible()) << "Esc closed the prompt";
-
-               message = messageAfter([&] { QTest::mouseClick(ok, Qt::LeftButton); });
-               EXPECT_TRUE(QTest::qWaitForWindowActive(window));
-               EXPECT_EQ(QApplication::focusWidget(), text) << "the focus is back in the box";
-               EXPECT_EQ(text->selectionStart(), 0);
-               EXPECT_EQ(text->selectionLength(), 6);
-               QTest::keyClicks(text, "Secret");
-               EXPECT_EQ(text->text(), "Secret") << "typing replaced the refused entry";
-               QTest::keyClick(text, Qt::Key_Return);
-           });
-    EXPECT_EQ(message, "Invalid password!");
-    EXPECT_TRUE(modGlobals::PasswordOK) << "Enter in the box pressed OK";
-}
-
-TEST_F(QtAdminForms, DuringAWrongPasswordsSecondThePromptKeepsAnsweringWithOkOutOfReach) {
-    bool okDuringWait = true;
-    QString typedDuringWait;
-    qint64 answeredAfter = 0;
-    asUser([] { frmPassword(0).Show(); },
-           [&](QDialog* window) {
-               auto* text = child<QLineEdit>(window, "Text1");
-               auto* ok = child<QPushButton>(window, "Command1(0)");
-               ASSERT_TRUE(text != nullptr && ok != nullptr);
-               QTest::keyClicks(text, "secret");
-               QTimer::singleShot(300, [&] {
-                   okDuringWait = ok->isEnabled();
-                   QTest::keyClick(text, Qt::Key_Return); // pressing OK again starts no second check
-                   QTest::keyClicks(text, "!");
-                   typedDuringWait = text->text();
-               });
-               QElapsedTimer clock;
-               clock.start();
-               const QString message = messageAfter([&] { QTest::mouseClick(ok, Qt::LeftButton); });
-               answeredAfter = clock.elapsed();
-               EXPECT_EQ(message, "Invalid password!");
-               EXPECT_TRUE(ok->isEnabled());
-               EXPECT_EQ(text->selectionLength(), 7) << "the whole entry is selected, as after any refusal";
-               QTest::mouseClick(child<QPushButton>(window, "Command1(1)"), Qt::LeftButton);
-           });
-    EXPECT_FALSE(okDuringWait);
-    EXPECT_EQ(typedDuringWait, "secret!") << "the prompt took keys while it waited";
-    EXPECT_GE(answeredAfter, 900) << "a wrong password is answered after its second";
-    EXPECT_EQ(guesses_.turnsTaken, 1);
-}
-
-TEST_F(QtAdminForms, PasswordPromptsCloseBoxAdmitsNobody) {
-    modGlobals::PasswordOK = false;
-    asUser([] { frmPassword(0).Show(); },
-           [](QDialog* window) {
-               auto* text = child<QLineEdit>(window, "Text1");
-               ASSERT_NE(text, nullptr);
-               QTest::keyClicks(text, "Secret");
-               QCloseEvent closeBox; // as the window manager's close button sends it
-               QApplication::sendEvent(window->windowHandle(), &closeBox);
-           });
-    EXPECT_FALSE(modGlobals::PasswordOK);
-}
-
-TEST_F(QtAdminForms, AdminDialogOpensOnCancelWithBoldFramesAndTheListInStoredOrder) {
-    asUser([] { frmAdmin(0).Show(); },
-           [](QDialog* window) {
-               auto* cancel = child<QPushButton>(window, "Command3");
-               auto* list = child<QListWidget>(window, "List1");
-               ASSERT_TRUE(cancel != nullptr && list != nullptr);
-               EXPECT_EQ(QApplication::focusWidget(), cancel);
-               for (const char* frame : {"Frame1", "Frame2", "Frame3"}) {
-                   const QGroupBox* box = child<QGroupBox>(window, frame);
-                   EXPECT_TRUE(box != nullptr && box->font().bold()) << frame;
-               }
-               const QWidget* start = child<QLineEdit>(window, "Text1(0)");
-               EXPECT_TRUE(start != nullptr && !start->font().bold()) << "a frame's controls are not bold";
-               EXPECT_FALSE(list->isSortingEnabled());
-               ASSERT_EQ(list->count(), 3);
-               EXPECT_EQ(list->item(0)->text(), "443");
-               EXPECT_EQ(list->item(2)->text(), "110");
-               QTest::keyClick(cancel, Qt::Key_Escape);
-               EXPECT_TRUE(window->isVisible()) << "Esc closed the dialog";
-               QTest::mouseClick(cancel, Qt::LeftButton);
-           });
-}
+INSTANTIATE_TYPED_TEST_SUITE_P(Qt, AdminFormsConformance, QtAdminBackend);
 
 TEST_F(QtAdminForms, AdminDialogEnterInTheListOrATimeBoxPressesOkAndAnAddedPortGoesLast) {
     QString startMessage;

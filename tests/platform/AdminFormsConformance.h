@@ -1,0 +1,264 @@
+#pragma once
+
+#include "admin/MainMenu.h"
+#include "admin/frmPassword.h"
+#include "fakes/FakeGuessLock.h"
+#include "fakes/FakeProgramInfo.h"
+#include "fakes/FakeServiceControl.h"
+#include "platform/FormConformance.h"
+#include "settings/SettingsFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The password prompt and the administration dialog, the same on every windowing backend: driven through
+// their controls as a user drives them while the program waits in their modal loops. One suite,
+// instantiated in each backend's test program with a driver (Backend) that gives, for a window or control
+// of the backend's own kind (Backend::Window, null for none):
+//   static std::unique_ptr<Windowing> windowing();
+//   static auto everyTick(std::function<void()>);   runs it from the event loop until what it gives goes
+//   static Window shownForm(const std::string& caption);  up, and ready for the user's keys
+//   static Window messageBox();                     a message box that is up
+//   static std::string messageText(Window box);
+//   static Window control(Window form, const std::string& name, int index);
+//   static std::string text(Window); static bool focused(Window); static bool enabled(Window);
+//   static bool bold(Window); static char passwordChar(Window);
+//   static std::pair<int, int> selection(Window);  its start and end
+//   static std::vector<std::string> listItems(Window);
+//   static void focus(Window); static void setText(Window, const std::string&);
+//   Posted, so that what they start runs in the program's own loops, as the user's input does:
+//   static void type(Window, const std::string&); static void press(Window, UserKey);
+//   static void click(Window button); static void closeBox(Window form); static void answerOk(Window box);
+
+// The user at the keyboard while the program sits in a modal loop: each step runs from the event loop
+// and is tried again at the next tick until it could act (its window was up). A step that opened a
+// modal loop is not run again from inside it.
+template <class Backend> class User {
+public:
+    using Step = std::function<bool()>;
+
+    explicit User(std::vector<Step> steps) : steps_(std::move(steps)), ticks_(Backend::everyTick([this] { tick(); })) {}
+    size_t stepsDone() const { return next_; }
+
+private:
+    void tick() {
+        if (busy_ || next_ >= steps_.size()) {
+            return;
+        }
+        busy_ = true;
+        if (steps_[next_]()) {
+            ++next_;
+        }
+        busy_ = false;
+    }
+
+    std::vector<Step> steps_;
+    size_t next_ = 0;
+    bool busy_ = false;
+    decltype(Backend::everyTick(std::function<void()>())) ticks_;
+};
+
+template <class Backend> class AdminFormsConformance : public SettingsTest {
+protected:
+    using Window = typename Backend::Window;
+
+    AdminFormsConformance() {
+        modGlobals::AdminPassword = "Secret";
+        modGlobals::StartTime = "22:00:00";
+        modGlobals::EndTime = "06:00:00";
+        setPorts({"443", "21, FTP", "110"});
+        EXPECT_TRUE(modGlobals::SaveSettings().saved);
+    }
+
+    static Window prompt() { return Backend::shownForm("Vesk Quietwire"); }
+    static Window dialog() { return Backend::shownForm("Vesk Quietwire - Administration"); }
+
+    // Types the text into the prompt's box once the prompt is up and gives it with Enter.
+    static typename User<Backend>::Step enterPassword(const std::string& text) {
+        return [text] {
+            const Window form = prompt();
+            if (!form) {
+                return false;
+            }
+            const Window entry = Backend::control(form, "Text1", -1);
+            Backend::type(entry, text);
+            Backend::press(entry, UserKey::Enter);
+            return true;
+        };
+    }
+    // Reads the message box once it is up and closes it with OK.
+    static typename User<Backend>::Step closeMessageBox(std::string& text) {
+        return [&text] {
+            const Window box = Backend::messageBox();
+            if (!box) {
+                return false;
+            }
+            text = Backend::messageText(box);
+            Backend::answerOk(box);
+            return true;
+        };
+    }
+
+    std::unique_ptr<Windowing> windowing_ = Backend::windowing();
+    platform::ScopedInstall<Windowing> useWindowing_{*windowing_};
+    FakeServiceControl service_;
+    platform::ScopedInstall<ServiceControl> useService_{service_};
+    FakeProgramInfo info_;
+    platform::ScopedInstall<ProgramInfo> useInfo_{info_};
+    FakeGuessLock guesses_;
+    platform::ScopedInstall<GuessLock> useGuesses_{guesses_};
+};
+
+TYPED_TEST_SUITE_P(AdminFormsConformance);
+
+TYPED_TEST_P(AdminFormsConformance, AWrongPasswordIsRefusedWithTheEntrySelectedForOvertypingAndEnterPressesOk) {
+    using B = TypeParam;
+    using Window = typename B::Window;
+    Window entry{};
+    Window ok{};
+    bool focusedAtOpen = false;
+    char shownForEach = '\0';
+    std::string boxText;
+    std::pair<int, int> selectedAfterBox;
+    bool focusedAfterBox = false;
+    bool okDuringWait = true;
+    bool boxDuringWait = true;
+    std::string typedDuringWait;
+    User<B> user({
+        [&] {
+            const Window form = this->prompt();
+            if (!form) {
+                return false;
+            }
+            entry = B::control(form, "Text1", -1);
+            ok = B::control(form, "Command1", 0);
+            focusedAtOpen = B::focused(entry);
+            B::type(entry, "secret");
+            B::click(ok);
+            return true;
+        },
+        // The wrong password's second: the prompt's loop runs on, with OK out of reach.
+        [&] {
+            okDuringWait = B::enabled(ok);
+            shownForEach = B::passwordChar(entry);
+            boxDuringWait = bool(B::messageBox());
+            B::type(entry, "!");
+            B::press(entry, UserKey::Enter); // starts no second check
+            return true;
+        },
+        [&] {
+            typedDuringWait = B::text(entry);
+            return this->closeMessageBox(boxText)();
+        },
+        [&] {
+            if (B::messageBox() || !this->prompt()) {
+                return false;
+            }
+            selectedAfterBox = B::selection(entry);
+            focusedAfterBox = B::focused(entry);
+            B::type(entry, "Secret");
+            B::press(entry, UserKey::Enter);
+            return true;
+        },
+    });
+    ASSERT_FALSE(this->prompt());
+    frmPassword(0).Show();
+
+    EXPECT_EQ(user.stepsDone(), 4u);
+    EXPECT_TRUE(focusedAtOpen) << "the text box holds the focus when the prompt opens";
+    EXPECT_EQ(shownForEach, '*');
+    EXPECT_FALSE(okDuringWait);
+    EXPECT_FALSE(boxDuringWait) << "the answer came before its second was over";
+    EXPECT_EQ(typedDuringWait, "secret!") << "the prompt took keys while it waited";
+    EXPECT_EQ(this->guesses_.turnsTaken, 2) << "the wrong password and the right one, nothing pressed in between";
+    EXPECT_EQ(boxText, "Invalid password!");
+    EXPECT_EQ(selectedAfterBox, (std::pair<int, int>{0, 7}));
+    EXPECT_TRUE(focusedAfterBox) << "the text box has the focus again after the message";
+    EXPECT_TRUE(modGlobals::PasswordOK) << "the retyped password, given with Enter, was not accepted";
+    EXPECT_FALSE(this->prompt());
+}
+
+TYPED_TEST_P(AdminFormsConformance, EscLeavesThePromptOpenAndItsCloseBoxAdmitsNobody) {
+    using B = TypeParam;
+    bool openAfterEsc = false;
+    User<B> user({
+        [&] {
+            const auto form = this->prompt();
+            if (!form) {
+                return false;
+            }
+            const auto entry = B::control(form, "Text1", -1);
+            B::type(entry, "Secret");
+            B::press(entry, UserKey::Escape);
+            return true;
+        },
+        [&] {
+            openAfterEsc = bool(this->prompt());
+            B::closeBox(this->prompt());
+            return true;
+        },
+    });
+    modGlobals::PasswordOK = false;
+    frmPassword(0).Show();
+
+    EXPECT_EQ(user.stepsDone(), 2u);
+    EXPECT_TRUE(openAfterEsc);
+    EXPECT_FALSE(modGlobals::PasswordOK) << "the right password was typed, but the prompt was closed";
+}
+
+TYPED_TEST_P(AdminFormsConformance, TheDialogOpensOnCancelWithBoldFramesAndTheStoredListIgnoresEscAndEnterPressesOk) {
+    using B = TypeParam;
+    modGlobals::AlarmRaised = true;
+    std::string alarmText;
+    bool cancelFocused = false;
+    std::vector<bool> bold;
+    std::vector<std::string> listed;
+    bool openAfterEsc = false;
+    User<B> user({
+        this->enterPassword("Secret"),
+        this->closeMessageBox(alarmText),
+        [&] {
+            const auto window = this->dialog();
+            if (!window) {
+                return false;
+            }
+            cancelFocused = B::focused(B::control(window, "Command3", -1));
+            for (const char* frame : {"Frame1", "Frame2", "Frame3"}) {
+                bold.push_back(B::bold(B::control(window, frame, -1)));
+            }
+            bold.push_back(B::bold(B::control(window, "Label1", -1)));
+            bold.push_back(B::bold(B::control(window, "Text1", 0)));
+            listed = B::listItems(B::control(window, "List1", -1));
+            B::press(B::control(window, "Command3", -1), UserKey::Escape);
+            return true;
+        },
+        [&] {
+            openAfterEsc = bool(this->dialog());
+            const auto start = B::control(this->dialog(), "Text1", 0);
+            B::focus(start); // a click into the box
+            B::setText(start, "7:30");
+            B::press(start, UserKey::Enter);
+            return true;
+        },
+    });
+    MainMenu::Administration(0);
+
+    EXPECT_EQ(user.stepsDone(), 4u);
+    EXPECT_EQ(alarmText, "Alarm has been reset!");
+    EXPECT_TRUE(cancelFocused) << "Cancel holds the focus when the dialog opens";
+    EXPECT_EQ(bold, (std::vector<bool>{true, true, true, false, false})) << "frames bold, their controls not";
+    EXPECT_EQ(listed, (std::vector<std::string>{"443", "21, FTP", "110"})) << "in the stored order";
+    EXPECT_TRUE(openAfterEsc);
+    EXPECT_FALSE(this->dialog()) << "Enter in the start time box did not press OK";
+    EXPECT_EQ(this->readRaw("SETUP", "START"), VtkModule::Encrypt("07:30:00", modGlobals::RotationCount))
+        << "not saved";
+}
+
+REGISTER_TYPED_TEST_SUITE_P(AdminFormsConformance,
+                            AWrongPasswordIsRefusedWithTheEntrySelectedForOvertypingAndEnterPressesOk,
+                            EscLeavesThePromptOpenAndItsCloseBoxAdmitsNobody,
+                            TheDialogOpensOnCancelWithBoldFramesAndTheStoredListIgnoresEscAndEnterPressesOk);
