@@ -1,6 +1,7 @@
 #pragma once
 
 #include "admin/MainMenu.h"
+#include "admin/frmAdmin.h"
 #include "admin/frmPassword.h"
 #include "fakes/FakeGuessLock.h"
 #include "fakes/FakeProgramInfo.h"
@@ -28,7 +29,8 @@
 //   static std::string text(Window); static bool focused(Window); static bool enabled(Window);
 //   static bool bold(Window); static char passwordChar(Window);
 //   static std::pair<int, int> selection(Window);  its start and end
-//   static std::vector<std::string> listItems(Window);
+//   static std::vector<std::string> listItems(Window); static void selectItem(Window list, int entry);
+//   static Window inputPrompt(const std::string& title);  the text box of an input prompt that is up
 //   static void focus(Window); static void setText(Window, const std::string&);
 //   Posted, so that what they start runs in the program's own loops, as the user's input does:
 //   static void type(Window, const std::string&); static void press(Window, UserKey);
@@ -258,7 +260,69 @@ TYPED_TEST_P(AdminFormsConformance, TheDialogOpensOnCancelWithBoldFramesAndTheSt
         << "not saved";
 }
 
+TYPED_TEST_P(AdminFormsConformance, EnterInTheListOrATimeBoxPressesOkAndAnAddedPortGoesLast) {
+    using B = TypeParam;
+    const std::string addTitle = "Enter port to exclude:";
+    std::string startMessage;
+    bool openAfterMessage = false;
+    User<B> user({
+        [&] {
+            const auto window = this->dialog();
+            if (!window) {
+                return false;
+            }
+            B::click(B::control(window, "Command2", -1));
+            return true;
+        },
+        [&] {
+            const auto entry = B::inputPrompt(addTitle);
+            if (!entry) {
+                return false;
+            }
+            B::type(entry, "25");
+            B::press(entry, UserKey::Enter);
+            return true;
+        },
+        [&] {
+            const auto window = this->dialog();
+            if (!window || B::inputPrompt(addTitle)) {
+                return false;
+            }
+            B::setText(B::control(window, "Text1", 0), "25:00");
+            const auto list = B::control(window, "List1", -1);
+            B::selectItem(list, 1);
+            B::focus(list);
+            B::press(list, UserKey::Enter);
+            return true;
+        },
+        this->closeMessageBox(startMessage),
+        [&] {
+            const auto window = this->dialog();
+            if (!window || B::messageBox()) {
+                return false;
+            }
+            openAfterMessage = true;
+            B::setText(B::control(window, "Text1", 0), "7:30");
+            const auto end = B::control(window, "Text1", 1);
+            B::focus(end);
+            B::press(end, UserKey::Enter);
+            return true;
+        },
+    });
+    frmAdmin(0).Show();
+
+    EXPECT_EQ(user.stepsDone(), 5u);
+    EXPECT_EQ(startMessage, "Invalid time format for [START], please use time format HH:MM")
+        << "Enter in the list did not press OK";
+    EXPECT_TRUE(openAfterMessage);
+    EXPECT_FALSE(this->dialog()) << "Enter in the end time box did not press OK";
+    EXPECT_EQ(this->readRaw("SETUP", "START"), VtkModule::Encrypt("07:30:00", modGlobals::RotationCount))
+        << "not saved";
+    EXPECT_EQ(listedPorts(), (std::vector<std::string>{"443", "21, FTP", "110", "25"}));
+}
+
 REGISTER_TYPED_TEST_SUITE_P(AdminFormsConformance,
                             AWrongPasswordIsRefusedWithTheEntrySelectedForOvertypingAndEnterPressesOk,
                             EscLeavesThePromptOpenAndItsCloseBoxAdmitsNobody,
-                            TheDialogOpensOnCancelWithBoldFramesAndTheStoredListIgnoresEscAndEnterPressesOk);
+                            TheDialogOpensOnCancelWithBoldFramesAndTheStoredListIgnoresEscAndEnterPressesOk,
+                            EnterInTheListOrATimeBoxPressesOkAndAnAddedPortGoesLast);

@@ -1,23 +1,13 @@
-#include "admin/frmAdmin.h"
-#include "fakes/FakeGuessLock.h"
-#include "fakes/FakeProgramInfo.h"
-#include "fakes/FakeServiceControl.h"
-#include "fakes/RedirectedFileSystem.h"
 #include "platform/AdminFormsConformance.h"
-#include "platform/Platform.h"
-#include "platform/ProfileFile.h"
-#include "platform/qt/QtModalAnswer.h"
 #include "platform/qt/QtOffscreenApplication.h"
 #include "platform/qt/QtWindowing.h"
-#include "support/Settings.h"
-#include "support/TempDir.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -71,6 +61,14 @@ struct QtAdminBackend {
         const auto* edit = qobject_cast<QLineEdit*>(w);
         return {edit->selectionStart(), edit->selectionStart() + edit->selectionLength()};
     }
+    static void selectItem(QWidget* list, int entry) { qobject_cast<QListWidget*>(list)->setCurrentRow(entry); }
+    static QWidget* inputPrompt(const std::string& title) {
+        QWidget* up = QApplication::activeModalWidget();
+        return qobject_cast<QInputDialog*>(up) != nullptr && up->isActiveWindow() &&
+                       up->windowTitle().toStdString() == title
+                   ? up->findChild<QLineEdit*>()
+                   : nullptr;
+    }
     static std::vector<std::string> listItems(QWidget* w) {
         const auto* list = qobject_cast<QListWidget*>(w);
         std::vector<std::string> items;
@@ -113,104 +111,6 @@ private:
     }
 };
 
-class QtAdminForms : public ::testing::Test {
-protected:
-    QtAdminForms() {
-        resetSettings();
-        modGlobals::AdminPassword = "Secret";
-        modGlobals::StartTime = "22:00:00";
-        modGlobals::EndTime = "06:00:00";
-        setPorts({"443", "21, FTP", "110"});
-    }
-    ~QtAdminForms() override { resetSettings(); }
-
-    // Runs show (which shows a form modally) while the user acts on the form's window once it is up.
-    // A window the user left open is closed, so that a failed step cannot hang the test.
-    static void asUser(const std::function<void()>& show, const std::function<void(QDialog*)>& user) {
-        const ModalAnswer acting(
-            [&user](QWidget* up) {
-                auto* window = static_cast<QDialog*>(up);
-                EXPECT_TRUE(QTest::qWaitForWindowActive(window));
-                user(window);
-                if (window->isVisible()) {
-                    ADD_FAILURE() << "the window is still open";
-                    window->done(0);
-                }
-            },
-            "QDialog");
-        show();
-        EXPECT_TRUE(acting.answered()) << "the window never came up";
-    }
-
-    // Runs the user's action and answers the message box it opens with Enter; the box's text, or
-    // nothing when none opened.
-    static QString messageAfter(const std::function<void()>& action) {
-        QString text;
-        const ModalAnswer reading(
-            [&text](QWidget* up) {
-                text = static_cast<QMessageBox*>(up)->text();
-                QTest::keyClick(up, Qt::Key_Return);
-            },
-            "QMessageBox");
-        action();
-        return text;
-    }
-
-    template <class T> static T* child(QWidget* window, const char* name) { return window->findChild<T*>(name); }
-
-    QtWindowing windowing_;
-    platform::ScopedInstall<Windowing> useWindowing_{windowing_};
-    FakeServiceControl service_;
-    platform::ScopedInstall<ServiceControl> useService_{service_};
-    FakeProgramInfo info_;
-    platform::ScopedInstall<ProgramInfo> useInfo_{info_};
-    FakeGuessLock guesses_;
-    platform::ScopedInstall<GuessLock> useGuesses_{guesses_};
-    TempDir dir_;
-    RedirectedFileSystem files_{dir_.str()};
-    platform::ScopedInstall<FileSystem> useFiles_{files_};
-    platform::ScopedInstall<ProfileFile> useProfile_{systemProfileFile()};
-};
-
 } // namespace
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Qt, AdminFormsConformance, QtAdminBackend);
-
-TEST_F(QtAdminForms, AdminDialogEnterInTheListOrATimeBoxPressesOkAndAnAddedPortGoesLast) {
-    QString startMessage;
-    asUser([] { frmAdmin(0).Show(); },
-           [&](QDialog* window) {
-               auto* start = child<QLineEdit>(window, "Text1(0)");
-               auto* end = child<QLineEdit>(window, "Text1(1)");
-               auto* list = child<QListWidget>(window, "List1");
-               auto* add = child<QPushButton>(window, "Command2");
-               ASSERT_TRUE(start != nullptr && end != nullptr && list != nullptr && add != nullptr);
-
-               const ModalAnswer typing(
-                   [](QWidget* up) {
-                       QTest::keyClicks(up->focusWidget(), "25");
-                       QTest::keyClick(up->focusWidget(), Qt::Key_Return);
-                   },
-                   "QInputDialog");
-               QTest::mouseClick(add, Qt::LeftButton);
-               ASSERT_TRUE(typing.answered());
-
-               QTest::mouseClick(start, Qt::LeftButton);
-               QTest::keyClick(start, Qt::Key_A, Qt::ControlModifier);
-               QTest::keyClicks(start, "25:00");
-               QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
-               startMessage = messageAfter([&] { QTest::keyClick(list, Qt::Key_Return); });
-               ASSERT_TRUE(window->isVisible());
-
-               QTest::mouseClick(start, Qt::LeftButton);
-               QTest::keyClick(start, Qt::Key_A, Qt::ControlModifier);
-               QTest::keyClicks(start, "7:30");
-               QTest::mouseClick(end, Qt::LeftButton);
-               QTest::keyClick(end, Qt::Key_Return);
-           });
-    EXPECT_EQ(startMessage, "Invalid time format for [START], please use time format HH:MM")
-        << "Enter in the list pressed OK";
-    EXPECT_EQ(modGlobals::StartTime, "07:30:00") << "Enter in the end box pressed OK";
-    EXPECT_EQ(listedPorts(), (std::vector<std::string>{"443", "21, FTP", "110", "25"}));
-    EXPECT_FALSE(readBytes(dir_.file("settings.ini")).empty()) << "OK saved the settings";
-}

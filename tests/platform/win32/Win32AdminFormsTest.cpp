@@ -145,6 +145,11 @@ struct Win32AdminBackend {
         SendMessageA(w, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
         return {static_cast<int>(start), static_cast<int>(end)};
     }
+    static void selectItem(HWND list, int entry) { SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(entry), 0); }
+    static HWND inputPrompt(const std::string& title) {
+        const HWND prompt = shownForm(title);
+        return prompt != nullptr ? control(prompt, "Answer", -1) : nullptr;
+    }
     static std::vector<std::string> listItems(HWND w) {
         std::vector<std::string> items;
         const auto count = static_cast<int>(SendMessageA(w, LB_GETCOUNT, 0, 0));
