@@ -41,52 +41,22 @@ UniqueFont formFont(const FormLayout& layout, int height, int weight) {
                                   CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, layout.fontName.c_str()));
 }
 
-// The form's font at a height in pixels, measured as a static control draws a caption: the pixel of
+// The form's font at a height in pixels, measured as a static control draws the caption: the pixel of
 // spacing after the last character may overrun, and a label lower than one line still shows that line.
-class LabelMeasure {
-public:
-    explicit LabelMeasure(const FormLayout& layout) : layout_(layout) {}
-    ~LabelMeasure() {
-        if (screenFont_ != nullptr) {
-            SelectObject(screen_.get(), screenFont_);
-        }
+bool captionFits(HDC screen, const FormLayout& layout, int height, const std::string& caption, int width,
+                 int boxHeight) {
+    if (screen == nullptr) {
+        return true; // nothing to measure with: the design size
     }
-    LabelMeasure(const LabelMeasure&) = delete;
-    LabelMeasure& operator=(const LabelMeasure&) = delete;
-
-    bool fits(int height, const std::string& caption, int width, int boxHeight) {
-        if (screen_.get() == nullptr) {
-            return true; // nothing to measure with: the design size
-        }
-        if (height != height_) {
-            select(height);
-        }
-        RECT text{0, 0, width, 0};
-        DrawTextA(screen_.get(), caption.c_str(), -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
-        return text.right <= width + 1 && text.bottom <= std::max<LONG>(boxHeight, lineHeight_);
-    }
-
-private:
-    void select(int height) {
-        UniqueFont font = formFont(layout_, height, FW_NORMAL);
-        const HGDIOBJ previous = SelectObject(screen_.get(), font.get());
-        if (screenFont_ == nullptr) {
-            screenFont_ = previous;
-        }
-        font_ = std::move(font); // the one it replaces is no longer selected
-        TEXTMETRICA metrics{};
-        GetTextMetricsA(screen_.get(), &metrics);
-        lineHeight_ = metrics.tmHeight;
-        height_ = height;
-    }
-
-    const FormLayout& layout_;
-    const ScreenDC screen_;
-    UniqueFont font_;
-    HGDIOBJ screenFont_ = nullptr;
-    int height_ = 0;
-    LONG lineHeight_ = 0;
-};
+    const UniqueFont font = formFont(layout, height, FW_NORMAL);
+    const HGDIOBJ previous = SelectObject(screen, font.get());
+    TEXTMETRICA metrics{};
+    GetTextMetricsA(screen, &metrics);
+    RECT text{0, 0, width, 0};
+    DrawTextA(screen, caption.c_str(), -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+    SelectObject(screen, previous);
+    return text.right <= width + 1 && text.bottom <= std::max<LONG>(boxHeight, metrics.tmHeight);
+}
 
 } // namespace
 
@@ -94,17 +64,21 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers) : handler
     registerClass();
     int dpiX = 96;
     int dpiY = 96;
-    if (const ScreenDC screen; screen.get() != nullptr) {
-        dpiX = GetDeviceCaps(screen.get(), LOGPIXELSX);
-        dpiY = GetDeviceCaps(screen.get(), LOGPIXELSY);
+    int fontHeight = 0;
+    {
+        const ScreenDC screen;
+        if (screen.get() != nullptr) {
+            dpiX = GetDeviceCaps(screen.get(), LOGPIXELSX);
+            dpiY = GetDeviceCaps(screen.get(), LOGPIXELSY);
+        }
+        const int design = static_cast<int>(layout.fontSize * dpiY / 72.0 + 0.5);
+        fontHeight =
+            static_cast<int>(fitLabelFont(layout, dpiX, dpiY, {double(design), 1, double(design * 3 / 4)},
+                                          [&](double height, const std::string& caption, int width, int boxHeight) {
+                                              return captionFits(screen.get(), layout, static_cast<int>(height),
+                                                                 caption, width, boxHeight);
+                                          }));
     }
-    const int design = static_cast<int>(layout.fontSize * dpiY / 72.0 + 0.5);
-    LabelMeasure measure(layout);
-    const int fontHeight =
-        static_cast<int>(fitLabelFont(layout, dpiX, dpiY, {double(design), 1, double(design * 3 / 4)},
-                                      [&measure](double height, const std::string& caption, int width, int boxHeight) {
-                                          return measure.fits(static_cast<int>(height), caption, width, boxHeight);
-                                      }));
     font_ = formFont(layout, fontHeight, FW_NORMAL);
     boldFont_ = formFont(layout, fontHeight, FW_BOLD);
 
