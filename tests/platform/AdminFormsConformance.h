@@ -6,7 +6,8 @@
 #include "fakes/FakeGuessLock.h"
 #include "fakes/FakeProgramInfo.h"
 #include "fakes/FakeServiceControl.h"
-#include "platform/FormConformance.h"
+#include "platform/Windowing.h"
+#include "platform/WindowingDriver.h"
 #include "settings/SettingsFixture.h"
 
 #include <gtest/gtest.h>
@@ -16,54 +17,8 @@
 #include <utility>
 #include <vector>
 
-// The password prompt and the administration dialog, the same on every windowing backend: driven through
-// their controls as a user drives them while the program waits in their modal loops. One suite,
-// instantiated in each backend's test program with a driver (Backend) that gives, for a window or control
-// of the backend's own kind (Backend::Window, null for none):
-//   static std::unique_ptr<Windowing> windowing();
-//   static auto everyTick(std::function<void()>);   runs it from the event loop until what it gives goes
-//   static Window shownForm(const std::string& caption);  up, and ready for the user's keys
-//   static Window messageBox();                     a message box that is up
-//   static std::string messageText(Window box);
-//   static Window control(Window form, const std::string& name, int index);
-//   static std::string text(Window); static bool focused(Window); static bool enabled(Window);
-//   static bool bold(Window); static char passwordChar(Window);
-//   static std::pair<int, int> selection(Window);  its start and end
-//   static std::vector<std::string> listItems(Window); static void selectItem(Window list, int entry);
-//   static Window inputPrompt(const std::string& title);  the text box of an input prompt that is up
-//   static void focus(Window); static void setText(Window, const std::string&);
-//   Posted, so that what they start runs in the program's own loops, as the user's input does:
-//   static void type(Window, const std::string&); static void press(Window, UserKey);
-//   static void click(Window button); static void closeBox(Window form); static void answerOk(Window box);
-
-// The user at the keyboard while the program sits in a modal loop: each step runs from the event loop
-// and is tried again at the next tick until it could act (its window was up). A step that opened a
-// modal loop is not run again from inside it.
-template <class Backend> class User {
-public:
-    using Step = std::function<bool()>;
-
-    explicit User(std::vector<Step> steps) : steps_(std::move(steps)), ticks_(Backend::everyTick([this] { tick(); })) {}
-    size_t stepsDone() const { return next_; }
-
-private:
-    void tick() {
-        if (busy_ || next_ >= steps_.size()) {
-            return;
-        }
-        busy_ = true;
-        if (steps_[next_]()) {
-            ++next_;
-        }
-        busy_ = false;
-    }
-
-    std::vector<Step> steps_;
-    size_t next_ = 0;
-    bool busy_ = false;
-    decltype(Backend::everyTick(std::function<void()>())) ticks_;
-};
-
+// The password prompt and the administration dialog on every windowing backend (see WindowingDriver.h),
+// driven through their controls as a user drives them while the program waits in their modal loops.
 template <class Backend> class AdminFormsConformance : public SettingsTest {
 protected:
     using Window = typename Backend::Window;

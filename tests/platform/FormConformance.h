@@ -4,6 +4,7 @@
 #include "fakes/FormRecorder.h"
 #include "platform/FormGeometry.h"
 #include "platform/Windowing.h"
+#include "platform/WindowingDriver.h"
 #include "support/SampleForm.h"
 
 #include <gtest/gtest.h>
@@ -13,27 +14,15 @@
 #include <string>
 #include <vector>
 
-// What every windowing backend's forms do, the same on each: one suite, instantiated in each backend's
-// test program with a driver that reads the screen and acts as a user would. The driver (Backend) gives:
-//   static std::unique_ptr<Windowing> windowing();  the display windowing
-//   static double dotsPerInch();                     the screen's resolution
-//   static std::string title(const Form&);
-//   static PixelRect clientArea(const Form&);        the inside of the window, at 0, 0
-//   static PixelRect onForm(const Form&, name, index);  where the control shows in the form's inside
-//   static char passwordChar(const Form&, name, index);  what a text box shows for each character
-//   static bool bold(const Form&, name, index);
-//   static double fontSize(const Form&, name, index);   in the backend's own unit
-//   static bool showsWholeCaption(const Form&, const ControlLayout&);  a label's or a frame's
-//   static void activate(Form&);                     shows the form and makes it the active window
-//   static void press(Form&, UserKey);               a key, in the control that has the focus
-//   static void click(Form&, name, index);           a mouse click on a button
-//   static void closeBox(Form&);                     the window's close box
-//   static bool focused(const Form&, name, index);
-enum class UserKey { Tab, Enter, Escape };
-
+// What every windowing backend's forms do (see WindowingDriver.h).
 template <class Backend> class FormConformance : public ::testing::Test {
 protected:
     std::unique_ptr<Form> make(const FormLayout& layout) { return windowing_->CreateForm(layout, handlers_); }
+    // Presses a key in a control and lets the form handle it.
+    static void press(const Form& form, const std::string& name, int index, UserKey key) {
+        Backend::press(Backend::control(form, name, index), key);
+        Backend::pump();
+    }
 
     std::unique_ptr<Windowing> windowing_ = Backend::windowing();
     FormRecorder handlers_;
@@ -45,22 +34,23 @@ TYPED_TEST_P(FormConformance, ControlsCarryTheLayoutsCaptionsPositionsAndFont) {
     using B = TypeParam;
     const auto form = this->make(sampleLayout());
     const auto px = [](int twips) { return twipsToPixels(twips, B::dotsPerInch()); };
-    EXPECT_EQ(B::title(*form), "Sample");
-    const PixelRect client = B::clientArea(*form);
+    EXPECT_EQ(B::title(B::window(*form)), "Sample");
+    const PixelRect client = B::clientArea(B::window(*form));
     EXPECT_EQ(client.width, px(3885));
     EXPECT_EQ(client.height, px(2400));
-    const PixelRect label = B::onForm(*form, "Label1", -1);
+    const PixelRect label = B::onForm(B::window(*form), B::control(*form, "Label1", -1));
     EXPECT_EQ(label.left, px(90) + px(120)) << "placed at its frame's offset";
     EXPECT_EQ(label.top, px(90) + px(240));
     EXPECT_EQ(label.width, px(750));
     EXPECT_EQ(form->Text("Label1"), "Password:");
     EXPECT_EQ(form->Text("Text1", 1), "second");
     EXPECT_EQ(form->Text("Command1", 1), "Cancel");
-    EXPECT_EQ(B::passwordChar(*form, "Text1", 0), '*');
-    EXPECT_TRUE(B::bold(*form, "Frame1", -1));
-    EXPECT_FALSE(B::bold(*form, "Label1", -1)) << "a frame's controls are not bold";
-    EXPECT_FALSE(B::bold(*form, "Text1", 0));
-    EXPECT_EQ(B::fontSize(*form, "Text1", 0), B::fontSize(*form, "Label1", -1)) << "one size for the form";
+    EXPECT_EQ(B::passwordChar(B::control(*form, "Text1", 0)), '*');
+    EXPECT_TRUE(B::bold(B::control(*form, "Frame1", -1)));
+    EXPECT_FALSE(B::bold(B::control(*form, "Label1", -1))) << "a frame's controls are not bold";
+    EXPECT_FALSE(B::bold(B::control(*form, "Text1", 0)));
+    EXPECT_EQ(B::fontSize(B::control(*form, "Text1", 0)), B::fontSize(B::control(*form, "Label1", -1)))
+        << "one size for the form";
 }
 
 TYPED_TEST_P(FormConformance, EveryLabelAndFrameShowsItsWholeCaption) {
@@ -68,7 +58,8 @@ TYPED_TEST_P(FormConformance, EveryLabelAndFrameShowsItsWholeCaption) {
         const auto form = this->make(layout);
         for (const ControlLayout& c : layout.controls) {
             if (c.kind == ControlKind::Label || c.kind == ControlKind::Frame) {
-                EXPECT_TRUE(TypeParam::showsWholeCaption(*form, c)) << layout.name << "." << c.name << " is cut";
+                EXPECT_TRUE(TypeParam::showsWholeCaption(TypeParam::control(*form, c.name, c.index), c))
+                    << layout.name << "." << c.name << " is cut";
             }
         }
     }
@@ -87,11 +78,13 @@ TYPED_TEST_P(FormConformance, TabGoesThroughTheControlsInTabIndexOrderFromTheFir
     using B = TypeParam;
     const auto form = this->make(sampleLayout());
     B::activate(*form);
-    EXPECT_TRUE(B::focused(*form, "Text1", 1)) << "the first in tab order has the focus when the form opens";
-    const std::vector<std::pair<std::string, int>> order{{"Text1", 0}, {"Command1", 0}, {"Command1", 1}, {"List1", -1}};
-    for (const auto& [name, index] : order) {
-        B::press(*form, UserKey::Tab);
-        EXPECT_TRUE(B::focused(*form, name, index)) << name << " " << index;
+    EXPECT_TRUE(B::focused(B::control(*form, "Text1", 1)))
+        << "the first in tab order has the focus when the form opens";
+    const std::vector<std::pair<std::string, int>> order{
+        {"Text1", 1}, {"Text1", 0}, {"Command1", 0}, {"Command1", 1}, {"List1", -1}};
+    for (size_t i = 1; i < order.size(); ++i) {
+        this->press(*form, order[i - 1].first, order[i - 1].second, UserKey::Tab);
+        EXPECT_TRUE(B::focused(B::control(*form, order[i].first, order[i].second))) << order[i].first << i;
     }
     form->Hide();
 }
@@ -101,10 +94,11 @@ TYPED_TEST_P(FormConformance, EnterPressesTheDefaultButtonEscDoesNothingAndArray
     const auto form = this->make(sampleLayout());
     B::activate(*form);
     form->SetFocus("Text1", 0);
-    B::press(*form, UserKey::Enter);
-    B::click(*form, "Command1", 1);
+    this->press(*form, "Text1", 0, UserKey::Enter);
+    B::click(B::control(*form, "Command1", 1));
+    B::pump();
     form->SetFocus("Text1", 0);
-    B::press(*form, UserKey::Escape);
+    this->press(*form, "Text1", 0, UserKey::Escape);
     EXPECT_EQ(this->handlers_.events, (std::vector<std::string>{"Click Command1 0", "Click Command1 1"}));
     EXPECT_TRUE(form->Visible()) << "Esc closed the form";
     form->Hide();
@@ -114,7 +108,8 @@ TYPED_TEST_P(FormConformance, ACloseRequestCanBeCancelledAndTellsWhyItCame) {
     const auto form = this->make(sampleLayout());
     form->Show(false);
     this->handlers_.cancelClose = true;
-    TypeParam::closeBox(*form);
+    TypeParam::closeBox(TypeParam::window(*form));
+    TypeParam::pump();
     EXPECT_TRUE(form->Visible());
     this->handlers_.cancelClose = false;
     form->Close();

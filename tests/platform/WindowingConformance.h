@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Windowing.h"
+#include "platform/WindowingDriver.h"
 #include "support/SampleForm.h"
 #include "support/TempDir.h"
 
@@ -11,19 +12,8 @@
 #include <string>
 #include <vector>
 
-// What every windowing backend's dialogs, instance lock and shell do, the same on each: one suite,
-// instantiated in each backend's test program with a driver that answers the dialogs as a user would
-// once they are up. The driver (Backend) gives:
-//   static std::unique_ptr<Windowing> windowing(const TempDir& locks);  its instance lock in locks where
-//                                                   the backend takes a place for it
-//   static uint32_t processId();
-//   static bool inFront(const Form&);               the active window, once the system has made it so
-//   static std::string visibleLineBreak();          how a message box shows "\r\n"
-//   For the next dialog to come up, each returning what answers it while it lives:
-//   static auto answerMessageBox(std::string& title, std::string& text);  read, then OK
-//   static auto answerInputBox(const std::string& title, std::optional<std::string> typed,
-//                              std::string& shown);  the text shown at first; typed with OK, or Cancel
-//   static auto choose(const std::vector<std::string>& items, int item);  the item, or -1: dismissed
+// The dialogs, instance lock and shell of every windowing backend (see WindowingDriver.h): each dialog
+// is answered as a user would once it is up.
 template <class Backend> class WindowingConformance : public ::testing::Test {
 protected:
     TempDir locks_;
@@ -95,7 +85,7 @@ TYPED_TEST_P(WindowingConformance, BringToFrontRaisesOnlyTheProgramsWindows) {
     const auto form = this->windowing_->CreateForm(sampleLayout(), handlers);
     form->Show(false);
     EXPECT_NE(this->windowing_->BringToFront(form->Handle()), 0);
-    EXPECT_TRUE(TypeParam::inFront(*form));
+    EXPECT_TRUE(TypeParam::inFront(TypeParam::window(*form)));
     form->Hide();
 }
 

@@ -1,73 +1,17 @@
 #include "platform/qt/QtWindowing.h"
 #include "platform/WindowingConformance.h"
+#include "platform/qt/QtDriver.h"
 #include "platform/qt/QtModalAnswer.h"
 #include "platform/qt/QtOffscreenApplication.h"
 
 #include <QApplication>
-#include <QInputDialog>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTest>
 #include <QTimer>
-
-#include <unistd.h>
 
 // The Qt windowing's dialogs, driven offscreen: each is answered from a timer, as a user would, once
 // it is up.
-namespace {
-
-struct QtWindowingBackend {
-    static std::unique_ptr<Windowing> windowing(const TempDir& locks) {
-        return std::make_unique<QtWindowing>(QString::fromStdString(locks.file("quietwire.lock")));
-    }
-    static uint32_t processId() { return static_cast<uint32_t>(::getpid()); }
-    static bool inFront(const Form& form) {
-        return QTest::qWaitForWindowActive(QWidget::find(static_cast<WId>(form.Handle())));
-    }
-    static std::string visibleLineBreak() { return "\n"; }
-
-    static std::unique_ptr<ModalAnswer> answerMessageBox(std::string& title, std::string& text) {
-        return std::make_unique<ModalAnswer>(
-            [&](QWidget* up) {
-                auto* box = static_cast<QMessageBox*>(up);
-                title = box->windowTitle().toStdString();
-                text = box->text().toStdString();
-                box->button(QMessageBox::Ok)->click();
-            },
-            "QMessageBox");
-    }
-    static std::unique_ptr<ModalAnswer> answerInputBox(const std::string&, std::optional<std::string> typed,
-                                                       std::string& shown) {
-        return std::make_unique<ModalAnswer>(
-            [&shown, typed](QWidget* up) {
-                auto* dialog = static_cast<QInputDialog*>(up);
-                shown = dialog->textValue().toStdString();
-                if (!typed) {
-                    dialog->reject();
-                    return;
-                }
-                dialog->setTextValue(QString::fromStdString(*typed));
-                dialog->accept();
-            },
-            "QInputDialog");
-    }
-    static std::unique_ptr<ModalAnswer> choose(const std::vector<std::string>&, int item) {
-        return std::make_unique<ModalAnswer>(
-            [item](QWidget* up) {
-                auto* menu = static_cast<QMenu*>(up);
-                if (item >= 0) {
-                    menu->setActiveAction(menu->actions().at(item));
-                }
-                QTest::keyClick(menu, item >= 0 ? Qt::Key_Return : Qt::Key_Escape);
-            },
-            "QMenu");
-    }
-};
-
-} // namespace
-
-INSTANTIATE_TYPED_TEST_SUITE_P(Qt, WindowingConformance, QtWindowingBackend);
+INSTANTIATE_TYPED_TEST_SUITE_P(Qt, WindowingConformance, QtDriver);
 
 TEST(QtWindowing, AMessageBoxShowsTheIconOfItsKindAndOneButton) {
     QtWindowing windowing;

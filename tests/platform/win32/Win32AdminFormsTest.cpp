@@ -1,59 +1,25 @@
-// The password prompt and the administration dialog on the Win32 windowing under Wine, driven through
-// their controls with the messages a user's keys and clicks make, while the program waits in their
+// The password prompt and the administration dialog on the Win32 windowing under Wine: what only this
+// backend does, driven with the messages a user's keys and clicks make while the program waits in their
 // modal loops.
 #include "admin/AdminLayouts.h"
 #include "fakes/FormRecorder.h"
 #include "platform/AdminFormsConformance.h"
-#include "platform/win32/Win32Form.h"
+#include "platform/win32/Win32Driver.h"
 #include "support/SampleForm.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
 
 constexpr char FormClass[] = "QuietwireForm";
 
-// A visible top-level window of this thread (other Wine programs may share the desktop).
-HWND shown(const std::string& windowClass, const std::string& caption) {
-    struct Search {
-        const std::string& windowClass;
-        const std::string& caption;
-        HWND found;
-    } search{windowClass, caption, nullptr};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM context) -> BOOL {
-            auto& s = *reinterpret_cast<Search*>(context);
-            char name[64] = {};
-            char text[256] = {};
-            GetClassNameA(window, name, sizeof name);
-            GetWindowTextA(window, text, sizeof text);
-            if (IsWindowVisible(window) && s.windowClass == name && s.caption == text) {
-                s.found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 HWND child(HWND parent, const char* windowClass, const char* text) {
     return FindWindowExA(parent, nullptr, windowClass, text);
-}
-
-void type(HWND edit, const std::string& text) {
-    for (const char c : text) {
-        PostMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 0);
-    }
 }
 
 void press(HWND control, UINT key) {
@@ -72,118 +38,17 @@ void clickOn(HWND control) {
     SendInput(2, clicks, sizeof clicks[0]);
 }
 
-// Lets the forms handle what was posted to them and repaint.
-void pump() {
-    for (int i = 0; i < 10; ++i) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            Win32Form::dispatch(message);
-        }
-        Sleep(10);
-    }
-}
-
-// A thread timer, which every message loop of the thread dispatches, modal ones included.
-class TickTimer {
-public:
-    explicit TickTimer(std::function<void()> tick) : id_(SetTimer(nullptr, 0, 30, &TickTimer::fire)) {
-        ticks()[id_] = std::move(tick);
-    }
-    ~TickTimer() {
-        KillTimer(nullptr, id_);
-        ticks().erase(id_);
-    }
-    TickTimer(const TickTimer&) = delete;
-    TickTimer& operator=(const TickTimer&) = delete;
-
-private:
-    static std::map<UINT_PTR, std::function<void()>>& ticks() {
-        static std::map<UINT_PTR, std::function<void()>> all;
-        return all;
-    }
-    static void CALLBACK fire(HWND, UINT, UINT_PTR id, DWORD) {
-        if (const auto it = ticks().find(id); it != ticks().end()) {
-            it->second();
-        }
-    }
-    UINT_PTR id_;
-};
-
-struct Win32AdminBackend {
-    using Window = HWND;
-
-    static std::unique_ptr<Windowing> windowing() { return makeSystemWindowing(false); }
-    static std::unique_ptr<TickTimer> everyTick(std::function<void()> tick) {
-        return std::make_unique<TickTimer>(std::move(tick));
-    }
-    static HWND shownForm(const std::string& caption) { return shown(FormClass, caption); }
-    static HWND messageBox() { return shown("#32770", "QWADMIN"); }
-    static std::string messageText(HWND box) {
-        char text[256] = {};
-        GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-        return text;
-    }
-    static HWND control(HWND form, const std::string& name, int index) {
-        return Win32Form::of(form)->control(name, index);
-    }
-    static std::string text(HWND w) {
-        char text[256] = {};
-        GetWindowTextA(w, text, sizeof text);
-        return text;
-    }
-    static bool focused(HWND w) { return GetFocus() == w; }
-    static bool enabled(HWND w) { return IsWindowEnabled(w) != FALSE; }
-    static bool bold(HWND w) {
-        LOGFONTA font{};
-        GetObjectA(reinterpret_cast<HFONT>(SendMessageA(w, WM_GETFONT, 0, 0)), sizeof font, &font);
-        return font.lfWeight == FW_BOLD;
-    }
-    static char passwordChar(HWND w) { return static_cast<char>(SendMessageA(w, EM_GETPASSWORDCHAR, 0, 0)); }
-    static std::pair<int, int> selection(HWND w) {
-        DWORD start = 0;
-        DWORD end = 0;
-        SendMessageA(w, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-        return {static_cast<int>(start), static_cast<int>(end)};
-    }
-    static void selectItem(HWND list, int entry) { SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(entry), 0); }
-    static HWND inputPrompt(const std::string& title) {
-        const HWND prompt = shownForm(title);
-        return prompt != nullptr ? control(prompt, "Answer", -1) : nullptr;
-    }
-    static std::vector<std::string> listItems(HWND w) {
-        std::vector<std::string> items;
-        const auto count = static_cast<int>(SendMessageA(w, LB_GETCOUNT, 0, 0));
-        for (int i = 0; i < count; ++i) {
-            char item[256] = {};
-            SendMessageA(w, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item));
-            items.emplace_back(item);
-        }
-        return items;
-    }
-    static void focus(HWND w) { SetFocus(w); }
-    static void setText(HWND w, const std::string& text) { SetWindowTextA(w, text.c_str()); }
-    static void type(HWND w, const std::string& text) { ::type(w, text); }
-    static void press(HWND w, UserKey key) {
-        ::press(w, key == UserKey::Tab ? VK_TAB : key == UserKey::Enter ? VK_RETURN : VK_ESCAPE);
-    }
-    static void click(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
-    static void closeBox(HWND form) { PostMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0); }
-    static void answerOk(HWND box) { PostMessageA(box, WM_COMMAND, IDOK, 0); }
-};
-
-using AdminFormsTest = AdminFormsConformance<Win32AdminBackend>;
-using Win32User = User<Win32AdminBackend>;
+using AdminFormsTest = AdminFormsConformance<Win32Driver>;
+using Win32User = User<Win32Driver>;
 
 } // namespace
-
-INSTANTIATE_TYPED_TEST_SUITE_P(Win32, AdminFormsConformance, Win32AdminBackend);
 
 // A group box draws only its edge and caption; what is inside it is the form's to paint.
 TEST_F(AdminFormsTest, TheInsideOfAFrameShowsTheFormsBackground) {
     FormHandlers handlers;
     Win32Form form(frmAdminLayout(), handlers);
     form.Show(false);
-    pump();
+    Win32Driver::pump();
     const HWND frame = form.control("Frame2");
     RECT inside;
     GetWindowRect(frame, &inside);
@@ -201,7 +66,7 @@ TEST_F(AdminFormsTest, EnterPressesTheFocusedButtonCancelAtFirstAndOkFromATimeBo
     form.Show(false);
     const auto enter = [&] {
         press(GetFocus(), VK_RETURN);
-        pump();
+        Win32Driver::pump();
     };
     enter();
     form.SetFocus("Text1", 1);
@@ -251,7 +116,7 @@ TEST_F(AdminFormsTest, OnePromptAtATimeEachKeepingItsOwnerFromInputUntilItCloses
             MainMenu::Exit(mainWindow, 0);
             promptInFront = GetForegroundWindow() == answeredPrompt;
             mainWindow.Hide();
-            type(child(answeredPrompt, "Edit", nullptr), "Secret");
+            Win32Driver::type(child(answeredPrompt, "Edit", nullptr), "Secret");
             press(child(answeredPrompt, "Edit", nullptr), VK_RETURN);
             return true;
         },
@@ -263,7 +128,7 @@ TEST_F(AdminFormsTest, OnePromptAtATimeEachKeepingItsOwnerFromInputUntilItCloses
             return PostMessageA(child(dialog(), "Button", "Add"), BM_CLICK, 0, 0) != FALSE;
         },
         [&] {
-            input = shown(FormClass, "Enter port to exclude:");
+            input = Win32Driver::shown(FormClass, "Enter port to exclude:");
             if (input == nullptr) {
                 return false;
             }
@@ -277,7 +142,7 @@ TEST_F(AdminFormsTest, OnePromptAtATimeEachKeepingItsOwnerFromInputUntilItCloses
             if (++ticks < 5) {
                 return false; // the click handled, whatever it did
             }
-            type(child(input, "Edit", nullptr), "8080");
+            Win32Driver::type(child(input, "Edit", nullptr), "8080");
             press(child(input, "Edit", nullptr), VK_RETURN);
             return true;
         },

@@ -1,121 +1,122 @@
+#include "fakes/FormRecorder.h"
+#include "platform/AdminFormsConformance.h"
+#include "platform/FormConformance.h"
+#include "platform/ProgramIcons.h"
+#include "platform/TrayShell.h"
 #include "platform/WindowingConformance.h"
-#include "platform/win32/Win32Form.h"
+#include "platform/win32/Win32Driver.h"
+#include "support/SampleForm.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <memory>
+#include <stdexcept>
 #include <string>
-#include <vector>
 
-// The Win32 windowing's dialogs under Wine on an X server (Xvfb, started by the test command), answered
-// with the messages a user's keys and clicks make while the program waits in their modal loops.
+// The Win32 forms and dialogs under Wine on an X server (Xvfb, started by the test command), and the
+// program's password prompt and administration dialog on them.
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32, FormConformance, Win32Driver);
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32, WindowingConformance, Win32Driver);
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32, AdminFormsConformance, Win32Driver);
+
 namespace {
 
-// The user at a dialog still to come: act runs from a timer of the thread, which the dialog's loop
-// dispatches, until it has found its window up and answered it. Acts only post their keys and clicks,
-// so the loops they end run on the program's side.
-class Answer {
-public:
-    explicit Answer(std::function<bool()> act) : act_(std::move(act)) {
-        current_ = this;
-        timer_ = SetTimer(nullptr, 0, 30, &Answer::tick);
-    }
-    ~Answer() {
-        KillTimer(nullptr, timer_);
-        current_ = nullptr;
-    }
-    Answer(const Answer&) = delete;
-    Answer& operator=(const Answer&) = delete;
-
-private:
-    static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
-        if (current_ != nullptr && !current_->answered_) {
-            current_->answered_ = current_->act_();
-        }
-    }
-
-    static inline Answer* current_ = nullptr;
-    std::function<bool()> act_;
-    bool answered_ = false;
-    UINT_PTR timer_ = 0;
-};
-
-std::string textOf(HWND window) {
-    char text[256] = {};
-    GetWindowTextA(window, text, sizeof text);
-    return text;
+int formWindowsOfThisThread() {
+    int count = 0;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM found) {
+            char name[32] = {};
+            GetClassNameA(window, name, sizeof name);
+            *reinterpret_cast<int*>(found) += std::string(name) == "QuietwireForm" ? 1 : 0;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count;
 }
 
-HWND shownWindow(const char* windowClass, const char* title) {
-    HWND window = FindWindowA(windowClass, title);
-    return window != nullptr && IsWindowVisible(window) ? window : nullptr;
+int CALLBACK countFamily(const LOGFONTA*, const TEXTMETRICA*, DWORD, LPARAM found) {
+    ++*reinterpret_cast<int*>(found);
+    return 1;
 }
 
-struct Win32WindowingBackend {
-    // One lock per user and session, in the user's own folder: no place of the test's to give it.
-    static std::unique_ptr<Windowing> windowing(const TempDir&) { return makeSystemWindowing(false); }
-    static uint32_t processId() { return GetCurrentProcessId(); }
-    static bool inFront(const Form& form) {
-        for (int i = 0; i < 5; ++i) {
-            MSG message;
-            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-                Win32Form::dispatch(message);
-            }
-            Sleep(10);
-        }
-        return GetForegroundWindow() == reinterpret_cast<HWND>(form.Handle());
-    }
-    static std::string visibleLineBreak() { return "\r\n"; }
-
-    static std::unique_ptr<Answer> answerMessageBox(std::string& title, std::string& text) {
-        return std::make_unique<Answer>([&] {
-            HWND box = shownWindow("#32770", nullptr);
-            if (box == nullptr) {
-                return false;
-            }
-            title = textOf(box);
-            char shown[256] = {};
-            GetDlgItemTextA(box, 0xFFFF, shown, sizeof shown);
-            text = shown;
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
-            return true;
-        });
-    }
-    static std::unique_ptr<Answer> answerInputBox(const std::string& title, std::optional<std::string> typed,
-                                                  std::string& shown) {
-        return std::make_unique<Answer>([title, typed, &shown] {
-            HWND prompt = shownWindow("QuietwireForm", title.c_str());
-            if (prompt == nullptr) {
-                return false;
-            }
-            HWND edit = FindWindowExA(prompt, nullptr, "EDIT", nullptr);
-            shown = textOf(edit);
-            SetWindowTextA(edit, typed.value_or("").c_str());
-            PostMessageA(FindWindowExA(prompt, nullptr, "BUTTON", typed ? "OK" : "Cancel"), BM_CLICK, 0, 0);
-            return true;
-        });
-    }
-    // Down once for each item up to the chosen one (the menu skips separators), then Enter; or Esc.
-    static std::unique_ptr<Answer> choose(const std::vector<std::string>& items, int item) {
-        return std::make_unique<Answer>([items, item] {
-            HWND menu = shownWindow("#32768", nullptr);
-            if (menu == nullptr) {
-                return false;
-            }
-            for (int i = 0; i <= item; ++i) {
-                if (items[static_cast<size_t>(i)] != "-") {
-                    PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
-                }
-            }
-            PostMessageA(menu, WM_KEYDOWN, item >= 0 ? VK_RETURN : VK_ESCAPE, 0);
-            return true;
-        });
-    }
-};
+bool hasFamily(const char* family) {
+    LOGFONTA wanted{};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynA(wanted.lfFaceName, family, LF_FACESIZE);
+    int found = 0;
+    EnumFontFamiliesExA(ScreenDC().get(), &wanted, countFamily, reinterpret_cast<LPARAM>(&found), 0);
+    return found > 0;
+}
 
 } // namespace
 
-INSTANTIATE_TYPED_TEST_SUITE_P(Win32, WindowingConformance, Win32WindowingBackend);
+TEST(Win32Form, AFormThatCannotBeBuiltLeavesNoWindowBehind) {
+    FormLayout layout = sampleLayout();
+    layout.controls.push_back({.name = "Label9", .kind = ControlKind::Label, .container = "Frame9"});
+    const int before = formWindowsOfThisThread();
+    FormRecorder handlers;
+    EXPECT_THROW(Win32Form(layout, handlers), std::logic_error);
+    EXPECT_EQ(formWindowsOfThisThread(), before);
+}
+
+// Without Wine's own fonts a wider substitute stands in for Tahoma, cutting captions short, and the
+// caption buttons (drawn with Marlett) show letters.
+TEST(Win32Fonts, FormsDrawInWinesOwnTahomaAndMarlettIsThere) {
+    FormHandlers handlers;
+    Win32Form form(passwordLayout(), handlers);
+    const ScreenDC dc;
+    const HGDIOBJ previous = SelectObject(dc.get(), Win32Driver::font(form.control("Label1")));
+    char face[LF_FACESIZE] = {};
+    GetTextFaceA(dc.get(), sizeof face, face);
+    SelectObject(dc.get(), previous);
+    EXPECT_STREQ(face, "Tahoma");
+    EXPECT_TRUE(hasFamily("Tahoma"));
+    EXPECT_TRUE(hasFamily("Marlett"));
+}
+
+TEST(Win32Form, TheEndOfTheSessionClosesTheFormWithItsOwnReason) {
+    FormRecorder handlers;
+    Win32Form form(sampleLayout(), handlers);
+    form.Show(false);
+    SendMessageA(reinterpret_cast<HWND>(form.Handle()), WM_ENDSESSION, FALSE, 0); // the end was called off
+    EXPECT_TRUE(form.Visible());
+    SendMessageA(reinterpret_cast<HWND>(form.Handle()), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_FALSE(form.Visible());
+    EXPECT_EQ(handlers.events, (std::vector<std::string>{"QueryUnload shutdown", "Unload"}));
+}
+
+TEST(Win32ProgramIcons, AFormShowsThemAsItsIconAndInPictureBoxes) {
+    FormHandlers handlers;
+    Win32Form form(pictureLayout(), handlers);
+    const uintptr_t window = LoadProgramIcon(ProgramIcon::Window);
+    const uintptr_t open = LoadProgramIcon(ProgramIcon::Open);
+    form.SetWindowIcon(window);
+    form.SetPicture("Picture1", open);
+    EXPECT_EQ(static_cast<uintptr_t>(SendMessageA(reinterpret_cast<HWND>(form.Handle()), WM_GETICON, ICON_BIG, 0)),
+              window);
+    EXPECT_EQ(static_cast<uintptr_t>(SendMessageA(form.control("Picture1"), STM_GETICON, 0, 0)), open);
+}
+
+namespace {
+class CountingSink : public TrayMessageSink {
+public:
+    int messages = 0;
+    void HandleTrayMessage(uint32_t, uint32_t) override { ++messages; }
+};
+} // namespace
+
+TEST(Win32Form, AFormWindowCanOwnTheTrayIconAndKeepsItsHandlers) {
+    FormRecorder handlers;
+    Win32Form form(sampleLayout(), handlers);
+    CountingSink sink;
+    const uintptr_t window = form.Handle();
+    systemTrayShell().HookWindow(window, sink); // the tray keeps its component in the window's user data
+    SendMessageA(reinterpret_cast<HWND>(window), TRAY_CALLBACK_MESSAGE, 0, WM_RBUTTONUP);
+    SendMessageA(form.control("Command1", 1), BM_CLICK, 0, 0);
+    systemTrayShell().UnhookWindow(window);
+    SendMessageA(form.control("Command1", 0), BM_CLICK, 0, 0);
+    EXPECT_EQ(sink.messages, 1);
+    EXPECT_EQ(handlers.events, (std::vector<std::string>{"Click Command1 1", "Click Command1 0"}));
+}
