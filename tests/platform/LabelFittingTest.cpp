@@ -14,7 +14,7 @@ CaptionFits oneLineOfWidth(int* measured = nullptr) {
         if (measured != nullptr) {
             ++*measured;
         }
-        return caption.size() * size <= width;
+        return static_cast<double>(caption.size()) * size <= width;
     };
 }
 
