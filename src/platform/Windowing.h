@@ -54,6 +54,5 @@ public:
                               const std::string& parameters, const std::string& operation) = 0;
 };
 
-// The build's windowing (Win32, or Qt on Linux). Headless, nothing is shown: forms stay unseen and
-// dialogs count as answered at once (OK, Cancel, dismissed).
+// The build's windowing (Win32, or Qt on Linux); headless, it is wrapped in a HeadlessWindowing.
 std::unique_ptr<Windowing> makeSystemWindowing(bool headless);

@@ -1,5 +1,6 @@
 #include "platform/qt/QtForm.h"
 #include "platform/FormGeometry.h"
+#include "platform/LabelFitting.h"
 #include "platform/qt/QtTrayShell.h"
 
 #include <QCheckBox>
@@ -26,23 +27,11 @@ std::string bytes(const QString& s) {
     return s.toLocal8Bit().toStdString();
 }
 
-// Labels are sized for Tahoma, which few Linux systems have; its stand-ins run wider (DejaVu Sans by
-// an eighth) and would wrap a caption out of its label, and even Tahoma drawn unhinted overruns some
-// by a pixel. The form's font shrinks by steps until every label holds its whole caption, down to
-// three quarters of the design size at most.
-void fitLabels(QFont& font, const FormLayout& layout, double dotsPerInch) {
-    const auto allFit = [&] {
-        const QFontMetricsF metrics(font);
-        return std::all_of(layout.controls.begin(), layout.controls.end(), [&](const ControlLayout& c) {
-            const QRectF box(0, 0, twipsToPixels(c.width, dotsPerInch), twipsToPixels(c.height, dotsPerInch));
-            return c.kind != ControlKind::Label ||
-                   box.contains(metrics.boundingRect(box, Qt::TextWordWrap, text(c.caption)));
-        });
-    };
-    const double smallest = font.pointSizeF() * 0.75;
-    while (!allFit() && font.pointSizeF() - 0.25 >= smallest) {
-        font.setPointSizeF(font.pointSizeF() - 0.25);
-    }
+// The font at size, measured as a word-wrapping QLabel lays out its caption.
+bool captionFits(QFont font, double size, const std::string& caption, int width, int height) {
+    font.setPointSizeF(size);
+    const QRectF box(0, 0, width, height);
+    return box.contains(QFontMetricsF(font).boundingRect(box, Qt::TextWordWrap, text(caption)));
 }
 
 } // namespace
@@ -85,14 +74,17 @@ private:
     bool byCode_ = false;
 };
 
-QtForm::QtForm(const FormLayout& layout, FormHandlers& handlers, bool headless)
-    : handlers_(handlers), headless_(headless), dialog_(std::make_unique<Dialog>(handlers)) {
+QtForm::QtForm(const FormLayout& layout, FormHandlers& handlers)
+    : handlers_(handlers), dialog_(std::make_unique<Dialog>(handlers)) {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const double dpi = screen != nullptr ? screen->logicalDotsPerInch() : 96.0;
     QFont font(text(layout.fontName)); // Qt takes the nearest font where Tahoma is missing
     font.setPointSizeF(layout.fontSize);
     font.setBold(false); // stated, so that controls in a bold frame do not inherit its weight
-    fitLabels(font, layout, dpi);
+    font.setPointSizeF(fitLabelFont(layout, dpi, dpi, {layout.fontSize, 0.25, layout.fontSize * 0.75},
+                                    [&font](double size, const std::string& caption, int width, int height) {
+                                        return captionFits(font, size, caption, width, height);
+                                    }));
     dialog_->setFont(font);
     dialog_->setWindowTitle(text(layout.caption));
     dialog_->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -176,7 +168,7 @@ QtForm::QtForm(const FormLayout& layout, FormHandlers& handlers, bool headless)
             widget->setFocusPolicy(Qt::NoFocus);
         }
         widget->setObjectName(text(c.index >= 0 ? c.name + "(" + std::to_string(c.index) + ")" : c.name));
-        controls_[{c.name, c.index}] = widget;
+        controls_.add(c.name, c.index, widget);
     }
     QWidget* previous = nullptr;
     for (const ControlLayout* c : tabOrder(layout)) {
@@ -200,11 +192,7 @@ QDialog* QtForm::window() const {
 }
 
 QWidget* QtForm::control(const std::string& name, int index) const {
-    const auto it = controls_.find({name, index});
-    if (it == controls_.end() || it->second.isNull()) {
-        throw std::logic_error("no control " + name + (index >= 0 ? "(" + std::to_string(index) + ")" : ""));
-    }
-    return it->second.data();
+    return controls_.at(name, index).data();
 }
 
 template <class T> T* QtForm::find(const std::string& name, int index) const {
@@ -216,9 +204,6 @@ template <class T> T* QtForm::find(const std::string& name, int index) const {
 }
 
 void QtForm::Show(bool modal) {
-    if (headless_) {
-        return;
-    }
     if (modal) {
         dialog_->setModal(true);
         dialog_->exec();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ControlMap.h"
 #include "platform/Forms.h"
 
 #include <QDialog>
@@ -7,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <utility>
 
 class QTimer;
 class QWidget;
@@ -16,8 +16,7 @@ class QWidget;
 // resolution, their events routed to the form's handlers.
 class QtForm final : public Form {
 public:
-    // headless: no display; the form is never shown, a modal showing returns at once.
-    QtForm(const FormLayout& layout, FormHandlers& handlers, bool headless = false);
+    QtForm(const FormLayout& layout, FormHandlers& handlers);
     ~QtForm() override;
 
     void Show(bool modal) override;
@@ -58,8 +57,7 @@ private:
     template <class T> T* find(const std::string& name, int index) const;
 
     FormHandlers& handlers_;
-    bool headless_;
     std::unique_ptr<Dialog> dialog_;
-    std::map<std::pair<std::string, int>, QPointer<QWidget>> controls_;
+    ControlMap<QPointer<QWidget>> controls_;
     std::map<std::string, QTimer*> timers_;
 };

@@ -1,5 +1,6 @@
 #include "platform/qt/QtWindowing.h"
 
+#include "platform/HeadlessWindowing.h"
 #include "platform/linux/InstanceLock.h"
 #include "platform/linux/OwnFolder.h"
 #include "platform/qt/QtForm.h"
@@ -73,8 +74,7 @@ constexpr int32_t NoAssociation = 31;  // SE_ERR_NOASSOC
 
 } // namespace
 
-QtWindowing::QtWindowing(bool headless, QString instanceLock)
-    : headless_(headless), instanceLock_(std::move(instanceLock)) {}
+QtWindowing::QtWindowing(QString instanceLock) : instanceLock_(std::move(instanceLock)) {}
 
 QtWindowing::~QtWindowing() = default;
 
@@ -91,13 +91,10 @@ bool QtWindowing::DisplayReachable() {
 }
 
 std::unique_ptr<Form> QtWindowing::CreateForm(const FormLayout& layout, FormHandlers& handlers) {
-    return std::make_unique<QtForm>(layout, handlers, headless_);
+    return std::make_unique<QtForm>(layout, handlers);
 }
 
 void QtWindowing::MsgBox(const std::string& prompt, MsgBoxIcon icon, const std::string& title) {
-    if (headless_) {
-        return;
-    }
     const ActiveOwner owner;
     QMessageBox box(qtIcon(icon), text(title), text(prompt), QMessageBox::Ok, owner.get());
     box.exec();
@@ -105,9 +102,6 @@ void QtWindowing::MsgBox(const std::string& prompt, MsgBoxIcon icon, const std::
 
 std::optional<std::string> QtWindowing::InputBox(const std::string& prompt, const std::string& title,
                                                  const std::string& fallback) {
-    if (headless_) {
-        return std::nullopt;
-    }
     const ActiveOwner owner;
     QInputDialog dialog(owner.get());
     dialog.setWindowTitle(text(title));
@@ -120,9 +114,6 @@ std::optional<std::string> QtWindowing::InputBox(const std::string& prompt, cons
 }
 
 int QtWindowing::PopupMenu(const std::vector<std::string>& items) {
-    if (headless_) {
-        return -1;
-    }
     QMenu menu;
     for (size_t i = 0; i < items.size(); ++i) {
         if (items[i] == "-") {
@@ -220,5 +211,9 @@ int32_t QtWindowing::ShellOpen(const std::string& file, const std::string& direc
 }
 
 std::unique_ptr<Windowing> makeSystemWindowing(bool headless) {
-    return std::make_unique<QtWindowing>(headless);
+    auto windowing = std::make_unique<QtWindowing>();
+    if (headless) {
+        return std::make_unique<HeadlessWindowing>(std::move(windowing));
+    }
+    return windowing;
 }

@@ -7,14 +7,13 @@
 
 class InstanceLock;
 
-// The windowing of the Linux build, with Qt Widgets. Headless (no X11 or Wayland display could be
-// reached) the program still runs: forms stay unseen, message boxes count as answered with OK, input
-// prompts as cancelled, pop-up menus as dismissed.
+// The windowing of the Linux build, with Qt Widgets. Without an X11 or Wayland display it runs on Qt's
+// offscreen platform, inside a HeadlessWindowing.
 class QtWindowing final : public Windowing {
 public:
     // instanceLock: the file whose lock tells a running instance; by default one in the user's own
     // folder (platform/linux/OwnFolder.h).
-    explicit QtWindowing(bool headless, QString instanceLock = QString());
+    explicit QtWindowing(QString instanceLock = QString());
     ~QtWindowing() override;
 
     std::unique_ptr<Form> CreateForm(const FormLayout& layout, FormHandlers& handlers) override;
@@ -39,7 +38,6 @@ public:
     static bool DisplayReachable();
 
 private:
-    bool headless_;
     QString instanceLock_;
     std::unique_ptr<InstanceLock> lock_;
     bool quit_ = false;

@@ -1,5 +1,6 @@
 #include "platform/win32/Win32Form.h"
 #include "platform/FormGeometry.h"
+#include "platform/LabelFitting.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -40,49 +41,44 @@ UniqueFont formFont(const FormLayout& layout, int height, int weight) {
                                   CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, layout.fontName.c_str()));
 }
 
-// Labels are sized for Windows' Tahoma; Wine's own Tahoma runs a few percent wider and would wrap
-// "Start time:" out of its label. The font shrinks a pixel at a time until every label holds its whole
-// caption as a static control draws it (the pixel of spacing after the last character may overrun),
-// down to three quarters of the design size at most.
-int fittingFontHeight(const FormLayout& layout, int dpiX, int dpiY) {
-    const int design = static_cast<int>(layout.fontSize * dpiY / 72.0 + 0.5);
-    const ScreenDC screen;
-    int height = design;
-    for (; screen.get() != nullptr && height > design * 3 / 4; --height) {
-        const UniqueFont font = formFont(layout, height, FW_NORMAL);
-        const HGDIOBJ previous = SelectObject(screen.get(), font.get());
-        TEXTMETRICA metrics{};
-        GetTextMetricsA(screen.get(), &metrics);
-        const bool fit = std::all_of(layout.controls.begin(), layout.controls.end(), [&](const ControlLayout& c) {
-            if (c.kind != ControlKind::Label) {
-                return true;
-            }
-            const int width = twipsToPixels(c.width, dpiX);
-            RECT text{0, 0, width, 0};
-            DrawTextA(screen.get(), c.caption.c_str(), -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
-            return text.right <= width + 1 &&
-                   text.bottom <= std::max<LONG>(twipsToPixels(c.height, dpiY), metrics.tmHeight);
-        });
-        SelectObject(screen.get(), previous);
-        if (fit) {
-            break;
-        }
+// The form's font at a height in pixels, measured as a static control draws the caption: the pixel of
+// spacing after the last character may overrun, and a label lower than one line still shows that line.
+bool captionFits(HDC screen, const FormLayout& layout, int height, const std::string& caption, int width,
+                 int boxHeight) {
+    if (screen == nullptr) {
+        return true; // nothing to measure with: the design size
     }
-    return height;
+    const UniqueFont font = formFont(layout, height, FW_NORMAL);
+    const HGDIOBJ previous = SelectObject(screen, font.get());
+    TEXTMETRICA metrics{};
+    GetTextMetricsA(screen, &metrics);
+    RECT text{0, 0, width, 0};
+    DrawTextA(screen, caption.c_str(), -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+    SelectObject(screen, previous);
+    return text.right <= width + 1 && text.bottom <= std::max<LONG>(boxHeight, metrics.tmHeight);
 }
 
 } // namespace
 
-Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool headless)
-    : handlers_(handlers), headless_(headless) {
+Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers) : handlers_(handlers) {
     registerClass();
     int dpiX = 96;
     int dpiY = 96;
-    if (const ScreenDC screen; screen.get() != nullptr) {
-        dpiX = GetDeviceCaps(screen.get(), LOGPIXELSX);
-        dpiY = GetDeviceCaps(screen.get(), LOGPIXELSY);
+    int fontHeight = 0;
+    {
+        const ScreenDC screen;
+        if (screen.get() != nullptr) {
+            dpiX = GetDeviceCaps(screen.get(), LOGPIXELSX);
+            dpiY = GetDeviceCaps(screen.get(), LOGPIXELSY);
+        }
+        const int design = static_cast<int>(layout.fontSize * dpiY / 72.0 + 0.5);
+        fontHeight =
+            static_cast<int>(fitLabelFont(layout, dpiX, dpiY, {double(design), 1, double(design * 3 / 4)},
+                                          [&](double height, const std::string& caption, int width, int boxHeight) {
+                                              return captionFits(screen.get(), layout, static_cast<int>(height),
+                                                                 caption, width, boxHeight);
+                                          }));
     }
-    const int fontHeight = fittingFontHeight(layout, dpiX, dpiY);
     font_ = formFont(layout, fontHeight, FW_NORMAL);
     boldFont_ = formFont(layout, fontHeight, FW_BOLD);
 
@@ -174,7 +170,7 @@ Win32Form::Win32Form(const FormLayout& layout, FormHandlers& handlers, bool head
                 defaultButton_ = controlId;
             }
         }
-        controls_[{c.name, c.index}] = control;
+        controls_.add(c.name, c.index, control);
     }
     // The dialog manager tabs through controls in their z-order.
     HWND after = HWND_TOP;
@@ -202,11 +198,11 @@ Win32Form::~Win32Form() {
 }
 
 HWND Win32Form::control(const std::string& name, int index) const {
-    const auto it = controls_.find({name, index});
-    if (it == controls_.end()) {
-        throw std::logic_error("no control " + name + (index >= 0 ? "(" + std::to_string(index) + ")" : ""));
-    }
-    return it->second;
+    return controls_.at(name, index);
+}
+
+Win32Form* Win32Form::of(HWND window) {
+    return isForm(window) ? static_cast<Win32Form*>(GetPropA(window, FormProperty)) : nullptr;
 }
 
 void Win32Form::dispatch(MSG& message) {
@@ -320,9 +316,6 @@ LRESULT Win32Form::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void Win32Form::Show(bool modal) {
-    if (headless_) {
-        return;
-    }
     if (modal) {
         takeOwner();
     }

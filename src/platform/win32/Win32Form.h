@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ControlMap.h"
 #include "platform/Forms.h"
 #include "platform/win32/ScopedWin.h"
 
@@ -14,7 +15,7 @@
 // screen's resolution, with dialog keyboard handling (Tab, Enter on the default button).
 class Win32Form final : public Form {
 public:
-    Win32Form(const FormLayout& layout, FormHandlers& handlers, bool headless = false);
+    Win32Form(const FormLayout& layout, FormHandlers& handlers);
     ~Win32Form() override;
     Win32Form(const Win32Form&) = delete;
     Win32Form& operator=(const Win32Form&) = delete;
@@ -49,6 +50,8 @@ public:
     bool TimerEnabled(const std::string& timer) const override;
 
     HWND control(const std::string& name, int index = -1) const;
+    // The form whose window this is, or null.
+    static Win32Form* of(HWND window);
 
     // Hands one message of the thread's queue to the form it belongs to (dialog keys first).
     static void dispatch(MSG& message);
@@ -67,12 +70,11 @@ private:
     };
 
     FormHandlers& handlers_;
-    bool headless_;
     // The fonts outlive the window whose controls draw with them.
     UniqueFont font_;
     UniqueFont boldFont_;
     UniqueWindow window_;
-    std::map<std::pair<std::string, int>, HWND> controls_;
+    ControlMap<HWND> controls_;
     std::map<int, std::pair<std::string, int>> buttons_; // control id -> name and index
     std::map<std::string, Timer> timers_;
     std::map<UINT_PTR, std::string> timerNames_;

@@ -1,3 +1,4 @@
+#include "platform/HeadlessWindowing.h"
 #include "platform/Windowing.h"
 #include "platform/win32/ScopedWin.h"
 #include "platform/win32/UniqueHandle.h"
@@ -48,7 +49,7 @@ UINT iconStyle(MsgBoxIcon icon) {
 // The input prompt: the prompt text above a text box, OK (default) and Cancel, as a form of our own.
 class InputPrompt final : public FormHandlers {
 public:
-    InputPrompt(const std::string& prompt, const std::string& title, const std::string& fallback, bool headless) {
+    InputPrompt(const std::string& prompt, const std::string& title, const std::string& fallback) {
         using enum ControlKind;
         // One row per control.
         // clang-format off
@@ -64,7 +65,7 @@ public:
              .left = 4200, .top = 540,  .width = 1080, .height = 360, .tabIndex = 2},
         }};
         // clang-format on
-        form_ = std::make_unique<Win32Form>(layout, *this, headless);
+        form_ = std::make_unique<Win32Form>(layout, *this);
         form_->SelectAll("Answer", -1);
     }
 
@@ -89,7 +90,7 @@ private:
 
 class Win32Windowing final : public Windowing {
 public:
-    explicit Win32Windowing(bool headless) : headless_(headless) {}
+    Win32Windowing() = default;
     ~Win32Windowing() override {
         // Tasks posted but never run are freed here; the window goes with its owner.
         if (postWindow_ != nullptr) {
@@ -101,29 +102,20 @@ public:
     }
 
     std::unique_ptr<Form> CreateForm(const FormLayout& layout, FormHandlers& handlers) override {
-        return std::make_unique<Win32Form>(layout, handlers, headless_);
+        return std::make_unique<Win32Form>(layout, handlers);
     }
 
     void MsgBox(const std::string& prompt, MsgBoxIcon icon, const std::string& title) override {
-        if (headless_) {
-            return;
-        }
         MessageBoxA(GetActiveWindow(), prompt.c_str(), title.c_str(), MB_OK | iconStyle(icon) | MB_SETFOREGROUND);
     }
 
     std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
                                         const std::string& fallback) override {
-        if (headless_) {
-            return std::nullopt;
-        }
-        InputPrompt input(prompt, title, fallback, headless_);
+        InputPrompt input(prompt, title, fallback);
         return input.ask();
     }
 
     int PopupMenu(const std::vector<std::string>& items) override {
-        if (headless_) {
-            return -1;
-        }
         HMENU menu = CreatePopupMenu();
         for (size_t i = 0; i < items.size(); ++i) {
             if (items[i] == "-") {
@@ -255,7 +247,6 @@ private:
         return postWindow_.get();
     }
 
-    bool headless_;
     std::optional<UniqueHandle> instance_;
     UniqueWindow postWindow_;
     bool quit_ = false;
@@ -268,5 +259,9 @@ private:
 } // namespace
 
 std::unique_ptr<Windowing> makeSystemWindowing(bool headless) {
-    return std::make_unique<Win32Windowing>(headless);
+    auto windowing = std::make_unique<Win32Windowing>();
+    if (headless) {
+        return std::make_unique<HeadlessWindowing>(std::move(windowing));
+    }
+    return windowing;
 }

@@ -1,81 +1,25 @@
-// The password prompt and the administration dialog on the Win32 windowing under Wine, driven through
-// their controls with the messages a user's keys and clicks make, while the program waits in their
+// The password prompt and the administration dialog on the Win32 windowing under Wine: what only this
+// backend does, driven with the messages a user's keys and clicks make while the program waits in their
 // modal loops.
 #include "admin/AdminLayouts.h"
-#include "admin/MainMenu.h"
-#include "admin/frmPassword.h"
-#include "fakes/FakeGuessLock.h"
-#include "fakes/FakeProgramInfo.h"
-#include "fakes/FakeServiceControl.h"
 #include "fakes/FormRecorder.h"
-#include "platform/Windowing.h"
-#include "platform/win32/Win32Form.h"
-#include "settings/SettingsFixture.h"
+#include "platform/AdminFormsConformance.h"
+#include "platform/win32/Win32Driver.h"
 #include "support/SampleForm.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
 
 constexpr char FormClass[] = "QuietwireForm";
 
-// A visible top-level window of this thread (other Wine programs may share the desktop).
-HWND shown(const std::string& windowClass, const std::string& caption) {
-    struct Search {
-        const std::string& windowClass;
-        const std::string& caption;
-        HWND found;
-    } search{windowClass, caption, nullptr};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM context) -> BOOL {
-            auto& s = *reinterpret_cast<Search*>(context);
-            char name[64] = {};
-            char text[256] = {};
-            GetClassNameA(window, name, sizeof name);
-            GetWindowTextA(window, text, sizeof text);
-            if (IsWindowVisible(window) && s.windowClass == name && s.caption == text) {
-                s.found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 HWND child(HWND parent, const char* windowClass, const char* text) {
     return FindWindowExA(parent, nullptr, windowClass, text);
-}
-
-// The start time box: of the two time boxes, the upper one.
-HWND upperEdit(HWND window) {
-    HWND upper = nullptr;
-    RECT upperPlace{};
-    for (HWND edit = child(window, "Edit", nullptr); edit != nullptr;
-         edit = FindWindowExA(window, edit, "Edit", nullptr)) {
-        RECT place;
-        GetWindowRect(edit, &place);
-        if (upper == nullptr || place.top < upperPlace.top) {
-            upper = edit;
-            upperPlace = place;
-        }
-    }
-    return upper;
-}
-
-void type(HWND edit, const std::string& text) {
-    for (const char c : text) {
-        PostMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 0);
-    }
 }
 
 void press(HWND control, UINT key) {
@@ -94,286 +38,17 @@ void clickOn(HWND control) {
     SendInput(2, clicks, sizeof clicks[0]);
 }
 
-std::pair<DWORD, DWORD> selection(HWND edit) {
-    DWORD start = 0;
-    DWORD end = 0;
-    SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    return {start, end};
-}
-
-LONG weight(HWND control) {
-    LOGFONTA font{};
-    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)), sizeof font, &font);
-    return font.lfWeight;
-}
-
-// The user at the keyboard while the program sits in a modal loop: each step runs from a timer that
-// the loop dispatches, and is tried again at the next tick until it could act (its window was up).
-// Steps only post their keys and clicks, so the loops they start run on the program's side.
-class User {
-public:
-    using Step = std::function<bool()>;
-
-    explicit User(std::vector<Step> steps) : steps_(std::move(steps)) {
-        current_ = this;
-        timer_ = SetTimer(nullptr, 0, 30, &User::tick);
-    }
-    ~User() {
-        KillTimer(nullptr, timer_);
-        current_ = nullptr;
-    }
-    User(const User&) = delete;
-    User& operator=(const User&) = delete;
-
-    size_t stepsDone() const { return next_; }
-
-private:
-    static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
-        User* user = current_;
-        // A step that opened a modal loop is not run again from inside it.
-        if (user == nullptr || user->busy_ || user->next_ >= user->steps_.size()) {
-            return;
-        }
-        user->busy_ = true;
-        if (user->steps_[user->next_]()) {
-            ++user->next_;
-        }
-        user->busy_ = false;
-    }
-
-    static inline User* current_ = nullptr;
-    std::vector<Step> steps_;
-    size_t next_ = 0;
-    bool busy_ = false;
-    UINT_PTR timer_ = 0;
-};
-
-class AdminFormsTest : public SettingsTest {
-protected:
-    AdminFormsTest() {
-        modGlobals::AdminPassword = "Secret";
-        modGlobals::StartTime = "22:00:00";
-        modGlobals::EndTime = "06:00:00";
-        setPorts({"21, FTP PORT"});
-        EXPECT_TRUE(modGlobals::SaveSettings());
-    }
-
-    static HWND prompt() { return shown(FormClass, "Vesk Quietwire"); }
-    static HWND dialog() { return shown(FormClass, "Vesk Quietwire - Administration"); }
-    static HWND messageBox() { return shown("#32770", "QWADMIN"); }
-
-    // Types the text into the prompt's box once the prompt is up and gives it with Enter.
-    static User::Step enterPassword(const std::string& text) {
-        return [text] {
-            HWND entry = child(prompt(), "Edit", nullptr);
-            if (entry == nullptr) {
-                return false;
-            }
-            type(entry, text);
-            press(entry, VK_RETURN);
-            return true;
-        };
-    }
-    // Reads the message box once it is up and closes it with OK.
-    static User::Step closeMessageBox(std::string& text) {
-        return [&text] {
-            HWND box = messageBox();
-            if (box == nullptr) {
-                return false;
-            }
-            char shownText[128] = {};
-            GetDlgItemTextA(box, 0xFFFF, shownText, sizeof shownText);
-            text = shownText;
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
-            return true;
-        };
-    }
-    // Lets the forms handle what was posted to them and repaint.
-    void pump() {
-        for (int i = 0; i < 10; ++i) {
-            windowing_->DoEvents();
-            Sleep(10);
-        }
-    }
-
-    std::unique_ptr<Windowing> windowing_ = makeSystemWindowing(false);
-    platform::ScopedInstall<Windowing> useWindowing_{*windowing_};
-    FakeServiceControl service_;
-    platform::ScopedInstall<ServiceControl> useService_{service_};
-    FakeProgramInfo info_;
-    platform::ScopedInstall<ProgramInfo> useInfo_{info_};
-    FakeGuessLock guesses_;
-    platform::ScopedInstall<GuessLock> useGuesses_{guesses_};
-};
+using AdminFormsTest = AdminFormsConformance<Win32Driver>;
+using Win32User = User<Win32Driver>;
 
 } // namespace
-
-TEST_F(AdminFormsTest, AWrongPasswordIsRefusedWithTheEntrySelectedForOvertypingAndEnterPressesOk) {
-    HWND entry = nullptr;
-    bool focusedAtOpen = false;
-    std::string boxText;
-    std::pair<DWORD, DWORD> selectedAfterBox;
-    bool focusedAfterBox = false;
-    bool okDuringWait = true;
-    bool boxDuringWait = true;
-    char typedDuringWait[16] = {};
-    User user({
-        [&] {
-            entry = child(prompt(), "Edit", nullptr);
-            if (entry == nullptr) {
-                return false;
-            }
-            focusedAtOpen = GetFocus() == entry;
-            type(entry, "secret");
-            PostMessageA(child(prompt(), "Button", "OK"), BM_CLICK, 0, 0);
-            return true;
-        },
-        // The wrong password's second: the prompt's loop runs on, with OK out of reach.
-        [&] {
-            okDuringWait = IsWindowEnabled(child(prompt(), "Button", "OK")) != FALSE;
-            boxDuringWait = messageBox() != nullptr;
-            type(entry, "!");
-            press(entry, VK_RETURN); // starts no second check
-            return true;
-        },
-        [&] {
-            GetWindowTextA(entry, typedDuringWait, sizeof typedDuringWait);
-            return closeMessageBox(boxText)();
-        },
-        [&] {
-            if (messageBox() != nullptr) {
-                return false;
-            }
-            selectedAfterBox = selection(entry);
-            focusedAfterBox = GetFocus() == entry;
-            type(entry, "Secret");
-            press(entry, VK_RETURN);
-            return true;
-        },
-    });
-    frmPassword form(0);
-    ASSERT_TRUE(prompt() == nullptr);
-    form.Show();
-
-    EXPECT_EQ(user.stepsDone(), 4u);
-    EXPECT_TRUE(focusedAtOpen) << "the text box holds the focus when the prompt opens";
-    EXPECT_EQ(SendMessageA(entry, EM_GETPASSWORDCHAR, 0, 0), '*');
-    EXPECT_FALSE(okDuringWait);
-    EXPECT_FALSE(boxDuringWait) << "the answer came before its second was over";
-    EXPECT_STREQ(typedDuringWait, "secret!") << "the prompt took keys while it waited";
-    EXPECT_EQ(guesses_.turnsTaken, 2) << "the wrong password and the right one, nothing pressed in between";
-    EXPECT_EQ(boxText, "Invalid password!");
-    EXPECT_EQ(selectedAfterBox, (std::pair<DWORD, DWORD>{0, 7}));
-    EXPECT_TRUE(focusedAfterBox) << "the text box has the focus again after the message";
-    EXPECT_TRUE(modGlobals::PasswordOK) << "the retyped password, given with Enter, was not accepted";
-    EXPECT_EQ(prompt(), nullptr);
-}
-
-TEST_F(AdminFormsTest, EscLeavesThePromptOpenAndItsCloseBoxAdmitsNobody) {
-    bool openAfterEsc = false;
-    User user({
-        [&] {
-            HWND entry = child(prompt(), "Edit", nullptr);
-            if (entry == nullptr) {
-                return false;
-            }
-            type(entry, "Secret");
-            press(entry, VK_ESCAPE);
-            return true;
-        },
-        [&] {
-            openAfterEsc = prompt() != nullptr;
-            PostMessageA(prompt(), WM_SYSCOMMAND, SC_CLOSE, 0);
-            return true;
-        },
-    });
-    modGlobals::PasswordOK = false;
-    frmPassword form(0);
-    form.Show();
-
-    EXPECT_EQ(user.stepsDone(), 2u);
-    EXPECT_TRUE(openAfterEsc);
-    EXPECT_FALSE(modGlobals::PasswordOK) << "the right password was typed, but the prompt was closed";
-}
-
-TEST_F(AdminFormsTest, TheDialogOpensOnCancelWithBoldFrameCaptionsIgnoresEscAndEnterInATimeBoxPressesOk) {
-    modGlobals::AlarmRaised = true;
-    std::string alarmText;
-    bool cancelFocused = false;
-    std::vector<LONG> frames;
-    LONG label = 0;
-    bool openAfterEsc = false;
-    User user({
-        enterPassword("Secret"),
-        closeMessageBox(alarmText),
-        [&] {
-            HWND window = dialog();
-            if (window == nullptr) {
-                return false;
-            }
-            const HWND cancel = child(window, "Button", "Cancel");
-            cancelFocused = cancel != nullptr && GetFocus() == cancel;
-            for (const char* frame : {"Port are open between:", "Autostart Quietwire", "Closed ports:"}) {
-                frames.push_back(weight(child(window, "Button", frame)));
-            }
-            label = weight(child(window, "Static", "Start time:"));
-            press(child(window, "Edit", nullptr), VK_ESCAPE);
-            return true;
-        },
-        [&] {
-            openAfterEsc = dialog() != nullptr;
-            HWND start = upperEdit(dialog());
-            SetFocus(start); // a click into the box
-            SetWindowTextA(start, "7:30");
-            press(start, VK_RETURN);
-            return true;
-        },
-    });
-    MainMenu::Administration(0);
-
-    EXPECT_EQ(user.stepsDone(), 4u);
-    EXPECT_EQ(alarmText, "Alarm has been reset!");
-    EXPECT_TRUE(cancelFocused) << "Cancel holds the focus when the dialog opens";
-    EXPECT_EQ(frames, (std::vector<LONG>{FW_BOLD, FW_BOLD, FW_BOLD}));
-    EXPECT_EQ(label, FW_NORMAL);
-    EXPECT_TRUE(openAfterEsc);
-    EXPECT_EQ(dialog(), nullptr) << "Enter in the start time box did not press OK";
-    EXPECT_EQ(readRaw("SETUP", "START"), VtkModule::Encrypt("07:30:00", modGlobals::RotationCount)) << "not saved";
-}
-
-// Wine's own Tahoma runs wider than the Tahoma the forms were laid out with.
-TEST(Win32AdminLayouts, EveryLabelShowsItsWholeCaption) {
-    for (const FormLayout& layout : {frmPasswordLayout(), frmAdminLayout()}) {
-        FormHandlers handlers;
-        Win32Form form(layout, handlers);
-        for (const ControlLayout& c : layout.controls) {
-            if (c.kind != ControlKind::Label) {
-                continue;
-            }
-            const HWND label = form.control(c.name, c.index);
-            RECT box;
-            GetClientRect(label, &box);
-            const HDC dc = GetDC(label);
-            const HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
-            TEXTMETRICA metrics{};
-            GetTextMetricsA(dc, &metrics);
-            RECT text = box;
-            DrawTextA(dc, c.caption.c_str(), -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
-            SelectObject(dc, previous);
-            ReleaseDC(label, dc);
-            const LONG linesShown = std::max<LONG>(1, box.bottom / metrics.tmHeight);
-            EXPECT_LE(text.bottom / metrics.tmHeight, linesShown) << layout.name << "." << c.name << " wraps";
-            EXPECT_LE(text.right, box.right + 1) << layout.name << "." << c.name << " is cut short";
-        }
-    }
-}
 
 // A group box draws only its edge and caption; what is inside it is the form's to paint.
 TEST_F(AdminFormsTest, TheInsideOfAFrameShowsTheFormsBackground) {
     FormHandlers handlers;
     Win32Form form(frmAdminLayout(), handlers);
     form.Show(false);
-    pump();
+    Win32Driver::pump();
     const HWND frame = form.control("Frame2");
     RECT inside;
     GetWindowRect(frame, &inside);
@@ -384,13 +59,14 @@ TEST_F(AdminFormsTest, TheInsideOfAFrameShowsTheFormsBackground) {
     EXPECT_EQ(bottomLeft, GetSysColor(COLOR_BTNFACE));
 }
 
+// Win32 only: on Qt, Enter on a focused button that is not the default presses the default button.
 TEST_F(AdminFormsTest, EnterPressesTheFocusedButtonCancelAtFirstAndOkFromATimeBox) {
     FormRecorder handlers;
     Win32Form form(frmAdminLayout(), handlers);
     form.Show(false);
     const auto enter = [&] {
         press(GetFocus(), VK_RETURN);
-        pump();
+        Win32Driver::pump();
     };
     enter();
     form.SetFocus("Text1", 1);
@@ -428,7 +104,7 @@ TEST_F(AdminFormsTest, OnePromptAtATimeEachKeepingItsOwnerFromInputUntilItCloses
     HWND inputOwner = nullptr;
     int ticks = 0;
     bool activeAfter = false;
-    User user({
+    Win32User user({
         [&] {
             answeredPrompt = prompt();
             if (answeredPrompt == nullptr) {
@@ -440,7 +116,7 @@ TEST_F(AdminFormsTest, OnePromptAtATimeEachKeepingItsOwnerFromInputUntilItCloses
             MainMenu::Exit(mainWindow, 0);
             promptInFront = GetForegroundWindow() == answeredPrompt;
             mainWindow.Hide();
-            type(child(answeredPrompt, "Edit", nullptr), "Secret");
+            Win32Driver::type(child(answeredPrompt, "Edit", nullptr), "Secret");
             press(child(answeredPrompt, "Edit", nullptr), VK_RETURN);
             return true;
         },
@@ -452,7 +128,7 @@ TEST_F(AdminFormsTest, OnePromptAtATimeEachKeepingItsOwnerFromInputUntilItCloses
             return PostMessageA(child(dialog(), "Button", "Add"), BM_CLICK, 0, 0) != FALSE;
         },
         [&] {
-            input = shown(FormClass, "Enter port to exclude:");
+            input = Win32Driver::shown(FormClass, "Enter port to exclude:");
             if (input == nullptr) {
                 return false;
             }
@@ -466,7 +142,7 @@ TEST_F(AdminFormsTest, OnePromptAtATimeEachKeepingItsOwnerFromInputUntilItCloses
             if (++ticks < 5) {
                 return false; // the click handled, whatever it did
             }
-            type(child(input, "Edit", nullptr), "8080");
+            Win32Driver::type(child(input, "Edit", nullptr), "8080");
             press(child(input, "Edit", nullptr), VK_RETURN);
             return true;
         },
@@ -493,5 +169,6 @@ TEST_F(AdminFormsTest, OnePromptAtATimeEachKeepingItsOwnerFromInputUntilItCloses
     EXPECT_EQ(dialog(), nullptr) << "a click on OK did not close the dialog once the prompt had gone";
     resetSettings();
     modGlobals::LoadSettings();
-    EXPECT_EQ(listedPorts(), (std::vector<std::string>{"21, FTP PORT", "8080"})) << "the prompt's answer was lost";
+    EXPECT_EQ(listedPorts(), (std::vector<std::string>{"443", "21, FTP", "110", "8080"}))
+        << "the prompt's answer was lost";
 }
