@@ -7,6 +7,7 @@
 #include "platform/win32/UniqueHandle.h"
 #include "program/ProgramWin32Desktop.h"
 #include "settings/modGlobals.h"
+#include "support/Done.h"
 #include "support/Settings.h"
 #include "support/TempDir.h"
 
@@ -183,7 +184,7 @@ TEST_F(Installer, InstallsTheProgramThatRunsOnTheDesktopAndTheUninstallerEndsItA
 
     useSettingsFolder(folder_, [] {
         resetSettings();
-        modGlobals::LoadSettings();
+        EXPECT_TRUE(done(modGlobals::LoadSettings()));
     });
     EXPECT_EQ(modGlobals::AdminPassword, "secret") << "the settings were not kept";
     EXPECT_EQ(modGlobals::StartTime, "00:00:00");

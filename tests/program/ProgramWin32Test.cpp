@@ -80,7 +80,7 @@ protected:
     bool alarmStored() {
         useSettingsFolder(dir_.str(), [] {
             resetSettings();
-            modGlobals::LoadSettings();
+            EXPECT_TRUE(done(modGlobals::LoadSettings()));
         });
         return modGlobals::AlarmRaised;
     }

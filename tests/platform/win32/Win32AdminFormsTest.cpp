@@ -168,7 +168,7 @@ TEST_F(AdminFormsTest, OnePromptAtATimeEachKeepingItsOwnerFromInputUntilItCloses
     EXPECT_TRUE(activeAfter) << "the dialog did not get the activation back";
     EXPECT_EQ(dialog(), nullptr) << "a click on OK did not close the dialog once the prompt had gone";
     resetSettings();
-    modGlobals::LoadSettings();
+    EXPECT_TRUE(done(modGlobals::LoadSettings()));
     EXPECT_EQ(listedPorts(), (std::vector<std::string>{"443", "21, FTP", "110", "8080"}))
         << "the prompt's answer was lost";
 }

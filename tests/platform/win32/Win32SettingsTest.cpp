@@ -1,4 +1,5 @@
 #include "settings/SettingsFixture.h"
+#include "support/Done.h"
 
 #include <cstdio>
 #include <memory>
@@ -52,7 +53,7 @@ TEST(AppPath, OfAProgramInARootDirectoryIsTheRootWithOneSeparator) {
 TEST_F(Win32Settings, TheSavedFileLetsNoOneInButAdministratorsAndTheSystem) {
     writeBytes(settingsPath(), "[SETUP]\r\n"); // as open as its folder makes it
     modGlobals::AdminPassword = "secret";
-    modGlobals::SaveSettings();
+    EXPECT_TRUE(done(modGlobals::SaveSettings()));
 
     PSID owner = nullptr;
     PACL dacl = nullptr;
@@ -85,16 +86,16 @@ TEST_F(Win32Settings, TheSavedFileLetsNoOneInButAdministratorsAndTheSystem) {
 
 TEST_F(Win32Settings, AReadOnlyHiddenSystemFileIsReplacedAllTheSame) {
     modGlobals::AdminPassword = "before";
-    modGlobals::SaveSettings();
+    EXPECT_TRUE(done(modGlobals::SaveSettings()));
     ASSERT_TRUE(SetFileAttributesA(settingsPath().c_str(),
                                    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
 
     modGlobals::AdminPassword = "after";
     setPorts({"25"});
-    modGlobals::SaveSettings();
+    EXPECT_TRUE(done(modGlobals::SaveSettings()));
 
     resetSettings();
-    modGlobals::LoadSettings();
+    EXPECT_TRUE(done(modGlobals::LoadSettings()));
     EXPECT_EQ(modGlobals::AdminPassword, "after");
     EXPECT_EQ(listedPorts(), std::vector<std::string>{"25"});
     const DWORD attributes = GetFileAttributesA(settingsPath().c_str());
@@ -104,7 +105,7 @@ TEST_F(Win32Settings, AReadOnlyHiddenSystemFileIsReplacedAllTheSame) {
 
 TEST_F(Win32Settings, ASaveWhileAnotherProgramHoldsTheFileSaysWhy) {
     modGlobals::AdminPassword = "before";
-    modGlobals::SaveSettings();
+    EXPECT_TRUE(done(modGlobals::SaveSettings()));
     const std::string before = readBytes(settingsPath());
     {
         const HANDLE held = CreateFileA(settingsPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
@@ -144,7 +145,7 @@ bool setAccess(const std::string& path, const char* sddl) {
 } // namespace
 
 TEST_F(Win32Settings, AFolderOthersMayWriteIsNotSafeAndSaysSo) {
-    modGlobals::SaveSettings();
+    EXPECT_TRUE(done(modGlobals::SaveSettings()));
     // Everyone may read and enter: as Program Files lets its users.
     ASSERT_TRUE(setAccess(dir_.str(), "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;FA;;;OW)(A;OICI;0x1200a9;;;WD)"));
     EXPECT_EQ(modGlobals::UnsafeSettingsWarning(), "");
@@ -164,6 +165,6 @@ TEST_F(Win32Settings, AReadOnlyHiddenLeftoverNewFileIsRemovedAndTheSaveGoesThrou
     EXPECT_TRUE(result) << result.reason();
     EXPECT_EQ(GetFileAttributesA(fresh.c_str()), INVALID_FILE_ATTRIBUTES);
     resetSettings();
-    modGlobals::LoadSettings();
+    EXPECT_TRUE(done(modGlobals::LoadSettings()));
     EXPECT_EQ(modGlobals::AdminPassword, "after");
 }
