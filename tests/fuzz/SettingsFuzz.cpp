@@ -156,11 +156,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     platform::ScopedInstall<ProfileFile> useProfile(memory);
     memory.files["/fuzz/settings.ini"] = std::string(text);
     resetSettings();
-    modGlobals::LoadSettings();
+    check(static_cast<bool>(modGlobals::LoadSettings()), "any file there loads");
     const Snapshot loaded = snapshot();
-    modGlobals::SaveSettings();
+    check(static_cast<bool>(modGlobals::SaveSettings()), "loaded settings save");
     resetSettings();
-    modGlobals::LoadSettings();
+    check(static_cast<bool>(modGlobals::LoadSettings()), "saved settings load");
     check(snapshot() == loaded, "saved settings load back unchanged");
     return 0;
 }
