@@ -3,6 +3,7 @@
 #include "platform/ServiceControl.h"
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,14 @@ public:
     std::string displayName;
     int32_t startMode = 0;
     int32_t controlsAccepted = 0;
+    // What the service manager holds: the service as registered, if it is.
+    struct Registration {
+        std::string displayName;
+        int32_t startMode = 0;
+        int32_t controlsAccepted = 0;
+        bool operator==(const Registration&) const = default;
+    };
+    std::optional<Registration> registered;
 
     void SetInteractive(bool interactive) override {
         calls.push_back(std::string("interactive ") + (interactive ? "true" : "false"));
@@ -38,11 +47,19 @@ public:
     }
     Result Install() override {
         calls.push_back("install");
-        return installs ? Result::Done() : denied();
+        if (!installs) {
+            return denied();
+        }
+        registered = Registration{displayName, startMode, controlsAccepted};
+        return Result::Done();
     }
     Result Uninstall() override {
         calls.push_back("uninstall");
-        return uninstalls ? Result::Done() : denied();
+        if (!uninstalls) {
+            return denied();
+        }
+        registered.reset();
+        return Result::Done();
     }
     bool Running() override {
         calls.push_back("running");
