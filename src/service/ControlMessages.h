@@ -42,7 +42,7 @@ struct Hello {
     ClientRole role = ClientRole::Companion;
     bool operator==(const Hello&) const = default;
 };
-// A companion saw the system clock change (the enforcer may run where no clock notice reaches it).
+// A companion saw the system clock change (its desktop session hears the notice; a service may not).
 struct ClockChanged {
     bool operator==(const ClockChanged&) const = default;
 };
