@@ -219,7 +219,15 @@ void ConnectionScan::CheckPorts() {
         return; // TcpRows must not change under a scan that is iterating over it
     }
     ScanGuard guard(scanning_);
-    if (!readTcpTable()) {
+    bool readIPv4 = false;
+    try {
+        readIPv4 = readTcpTable();
+    } catch (const AppError&) {
+        // The IPv4 table's error is the IPv4 scan's alone: IPv6 connections are closed all the same.
+        scanTcp6Table();
+        throw;
+    }
+    if (!readIPv4) {
         return;
     }
     const std::vector<std::optional<int32_t>> closed = closedPortNumbers();

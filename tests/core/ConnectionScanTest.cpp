@@ -288,6 +288,13 @@ TEST_F(ConnectionScanTest, IPv6ConnectionsAreScannedAfterTheIPv4Rows) {
     EXPECT_EQ(ConnectionScan::GetPortNumber(table_.deleted6[1].dwLocalPort), 25);
 }
 
+TEST_F(ConnectionScanTest, AnIPv4TableWithNoRowsStillHasItsErrorAndTheIPv6ConnectionsAreClosed) {
+    table_.rows6 = {makeRow6(TcpState::Estab, 50001, 25)};
+    setPorts({"25"});
+    EXPECT_EQ(scanError(), ErrorNumber::SubscriptOutOfRange);
+    EXPECT_EQ(table_.deleted6.size(), 1u);
+}
+
 TEST_F(ConnectionScanTest, AnIPv6TableThatCannotBeReadIsPassedOverQuietly) {
     table_.rows = {makeRow(TcpState::Estab, 50000, 25)};
     table_.rows6 = {makeRow6(TcpState::Estab, 50001, 25)};
