@@ -30,6 +30,23 @@ ResultWith<UniqueFd> newSocket() {
     return fd;
 }
 
+// The address of path and a new socket for it, as both ends start.
+struct Endpoint {
+    sockaddr_un address;
+    UniqueFd fd;
+};
+ResultWith<Endpoint> endpointFor(const std::string& path) {
+    const ResultWith<sockaddr_un> address = addressOf(path);
+    if (!address) {
+        return address.result();
+    }
+    ResultWith<UniqueFd> fd = newSocket();
+    if (!fd) {
+        return fd.result();
+    }
+    return Endpoint{*address, std::move(*fd)};
+}
+
 // A non-blocking connect to a listening Unix socket is done at once; EAGAIN means its backlog is full,
 // which still says somebody listens.
 Result connectSocket(int fd, const sockaddr_un& address) {
@@ -78,23 +95,21 @@ Result mayReplace(const std::string& path, const sockaddr_un& address) {
 
 ResultWith<std::unique_ptr<LocalChannelPeer>> LocalChannelPeer::connectTo(const std::string& path,
                                                                           std::size_t maxLineBytes) {
-    const ResultWith<sockaddr_un> address = addressOf(path);
-    if (!address) {
-        return address.result();
+    ResultWith<Endpoint> end = endpointFor(path);
+    if (!end) {
+        return end.result();
     }
-    ResultWith<UniqueFd> fd = newSocket();
-    if (!fd) {
-        return fd.result();
-    }
-    const Result connected = connectSocket(fd->get(), *address);
+    const sockaddr_un& address = end->address;
+    UniqueFd& fd = end->fd;
+    const Result connected = connectSocket(fd.get(), address);
     if (!connected) {
         return Result::Failed("no enforcer answers at " + path + ": " + connected.reason(), connected.code());
     }
-    const ResultWith<PeerCredentials> credentials = credentialsOf(fd->get());
+    const ResultWith<PeerCredentials> credentials = credentialsOf(fd.get());
     if (!credentials) {
         return credentials.result();
     }
-    return std::make_unique<LocalChannelPeer>(std::move(*fd), *credentials, maxLineBytes);
+    return std::make_unique<LocalChannelPeer>(std::move(fd), *credentials, maxLineBytes);
 }
 
 LocalChannelPeer::LocalChannelPeer(UniqueFd fd, PeerCredentials credentials, std::size_t maxLineBytes)
@@ -172,22 +187,18 @@ Result LocalChannelPeer::flush() {
 
 ResultWith<std::unique_ptr<LocalChannelServer>> LocalChannelServer::listen(const std::string& path,
                                                                            std::size_t maxLineBytes) {
-    const ResultWith<sockaddr_un> address = addressOf(path);
-    if (!address) {
-        return address.result();
+    ResultWith<Endpoint> end = endpointFor(path);
+    if (!end) {
+        return end.result();
     }
-    ResultWith<UniqueFd> fd = newSocket();
-    if (!fd) {
-        return fd.result();
-    }
-    const auto bindTo = [&] {
-        return ::bind(fd->get(), reinterpret_cast<const sockaddr*>(&*address), sizeof(*address));
-    };
+    const sockaddr_un& address = end->address;
+    UniqueFd& fd = end->fd;
+    const auto bindTo = [&] { return ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)); };
     if (bindTo() != 0) {
         if (errno != EADDRINUSE) {
             return Result::Errno(errno, "bind " + path);
         }
-        const Result replace = mayReplace(path, *address);
+        const Result replace = mayReplace(path, address);
         if (!replace) {
             return replace;
         }
@@ -205,13 +216,13 @@ ResultWith<std::unique_ptr<LocalChannelServer>> LocalChannelServer::listen(const
         ::unlink(path.c_str());
         return Result::Errno(error, path);
     }
-    if (::listen(fd->get(), SOMAXCONN) != 0) {
+    if (::listen(fd.get(), SOMAXCONN) != 0) {
         const int error = errno;
         ::unlink(path.c_str());
         return Result::Errno(error, "listen " + path);
     }
     return std::unique_ptr<LocalChannelServer>(
-        new LocalChannelServer(std::move(*fd), path, st.st_dev, st.st_ino, maxLineBytes));
+        new LocalChannelServer(std::move(fd), path, st.st_dev, st.st_ino, maxLineBytes));
 }
 
 LocalChannelServer::LocalChannelServer(UniqueFd fd, std::string path, dev_t device, ino_t inode,
