@@ -27,7 +27,8 @@ set(QW_DEB_FILES ${CMAKE_BINARY_DIR}/deb)
 
 add_library(quietwire_deb_layout STATIC src/platform/linux/ProgramLayout.cpp)
 target_compile_definitions(quietwire_deb_layout
-    PRIVATE QW_DATA_DIR="${QW_DATA_DIR}" QW_DOC_DIR="${QW_DOC_DIR}" QW_SHIPPED_UNIT="${QW_SHIPPED_UNIT}")
+    PRIVATE QW_DATA_DIR="${QW_DATA_DIR}" QW_DOC_DIR="${QW_DOC_DIR}" QW_RUNTIME_DIR="/run/quietwire"
+            QW_SHIPPED_UNIT="${QW_SHIPPED_UNIT}")
 target_include_directories(quietwire_deb_layout PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(quietwire_deb_layout PRIVATE qw_warnings)
 

@@ -11,6 +11,10 @@ std::string documentDirectory() {
     return QW_DOC_DIR;
 }
 
+std::string runtimeDirectory() {
+    return QW_RUNTIME_DIR;
+}
+
 std::string shippedUnit() {
     return QW_SHIPPED_UNIT;
 }

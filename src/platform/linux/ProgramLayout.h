@@ -11,6 +11,8 @@ namespace ProgramLayout {
 std::string dataDirectory();
 // readme.txt; "" for the executable's folder.
 std::string documentDirectory();
+// The folder of the enforcer's channel: the service's runtime directory; "" for the executable's folder.
+std::string runtimeDirectory();
 // The systemd unit installed with the program, which registering enables; "" when registering writes one.
 std::string shippedUnit();
 
