@@ -1,5 +1,6 @@
 // quietwire: the Linux backends (netlink, timerfd, systemd, Qt) wired to the program.
 #include "core/frmMain.h"
+#include "platform/ControlChannel.h"
 #include "platform/SystemPlatform.h"
 #include "platform/linux/OomScore.h"
 #include "platform/qt/QtWindowing.h"
@@ -17,5 +18,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false); // only the main window's unload ends the program
     const std::unique_ptr<Windowing> windowing = makeSystemWindowing(headless);
     const SystemPlatform system(*windowing);
+    const platform::ScopedInstall<ControlServer> server(systemControlServer());
+    const platform::ScopedInstall<ControlClient> client(systemControlClient());
     return RunQuietwire();
 }

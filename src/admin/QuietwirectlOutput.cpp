@@ -50,17 +50,7 @@ std::string rulesText(const RulesInForce& rules) {
 }
 
 const char* reasonName(CurfewReason reason) {
-    switch (reason) {
-    case CurfewReason::AlarmRaised:
-        return "alarm-raised";
-    case CurfewReason::OutsideWindow:
-        return "outside-window";
-    case CurfewReason::InsideWindow:
-        return "inside-window";
-    case CurfewReason::NoWindow:
-        return "no-window";
-    }
-    return "";
+    return CurfewReasonName(reason);
 }
 
 std::string reasonText(const Facts& facts) {
