@@ -87,10 +87,8 @@ void ControlService::line(ControlServer::PeerId peer, const std::string& text) {
             answer(peer, false, "only a companion in a desktop session reports clock changes");
             return;
         }
-        host_.clockChanged();
+        host_.clockChanged(); // raises the alarm, warns every companion and publishes the state
         answer(peer, true);
-        ClockWarning();
-        Publish();
         return;
     }
     const std::string user = server_.PeerUser(peer);

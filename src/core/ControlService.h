@@ -17,7 +17,9 @@ class ControlService {
 public:
     struct Host {
         std::function<ControlMessages::StateEvent()> state;
-        std::function<void()> clockChanged; // a companion saw the clock change: raise and store the alarm
+        // A companion saw the clock change: raise and store the alarm, warn every companion (ClockWarning)
+        // and publish the state.
+        std::function<void()> clockChanged;
     };
     ControlService(ControlServer& server, Host host);
     ~ControlService();

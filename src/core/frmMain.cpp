@@ -173,7 +173,12 @@ bool frmMain::JoinEnforcer() {
             EnforcerLink::Events{[this](const ControlMessages::StateEvent& state) {
                                      ShowTrayPicture(state.blocked ? Picture2_ : Picture1_);
                                  },
-                                 [this] { clockWarningDue_ = true; }});
+                                 [this] {
+                                     clockWarningDue_ = true;
+                                     // Another session reported the change this one saw: told again, the
+                                     // enforcer would warn everyone twice.
+                                     clockReportDue_ = false;
+                                 }});
     }
     if (!link_->Connect(ControlMessages::ClientRole::Companion)) {
         return false;
