@@ -5,6 +5,7 @@
 #include "admin/MainMenu.h"
 #include "core/modClockNotify.h"
 #include "platform/ControlChannel.h"
+#include "platform/EnforcerProcess.h"
 #include "platform/ModalGate.h"
 #include "platform/OneLine.h"
 #include "platform/Platform.h"
@@ -119,7 +120,11 @@ void frmMain::Form_Load() {
     if (JoinEnforcer()) {
         role_ = Role::Companion;
     } else if (platform::get<TcpTable>().DeletionPossible()) {
-        BecomeEnforcer();
+        if (EnforceApart()) {
+            role_ = Role::Companion;
+        } else {
+            BecomeEnforcer();
+        }
     } else {
         role_ = Role::Alone;
         LoadAndCheckSettings();
@@ -182,6 +187,30 @@ bool frmMain::JoinEnforcer() {
     VeskTray1_->TrayTip(trayTip_);
     ShowTrayPicture(link_->State()->blocked ? Picture2_ : Picture1_);
     return true;
+}
+
+// A copy with the rights on a display leaves the enforcing to a process of its own with no display, and is
+// its face; where that cannot be, it enforces itself, as a headless copy does.
+bool frmMain::EnforceApart() {
+    if (platform::Slot<EnforcerProcess>::current == nullptr) {
+        return false;
+    }
+    EnforcerProcess& enforcer = platform::get<EnforcerProcess>();
+    if (const Result started = enforcer.Start(); !started) {
+        logLine("the enforcer could not be started apart from the display: " + started.reason());
+        return false;
+    }
+    constexpr int TriesEveryTenthOfASecond = 50;
+    for (int tried = 0; tried < TriesEveryTenthOfASecond; ++tried) {
+        windowing().Pause(100);
+        if (JoinEnforcer()) {
+            enforcerStartedHere_ = true;
+            return true;
+        }
+    }
+    enforcer.End();
+    logLine("the enforcer started apart from the display did not answer; this copy enforces itself.");
+    return false;
 }
 
 // Said once: an icon over a curfew nobody enforces must not pass for one that holds.
@@ -359,6 +388,9 @@ void frmMain::Form_Unload() {
     unloaded_ = true;
     if (role_ == Role::Companion) {
         link_->Disconnect();
+        if (enforcerStartedHere_) {
+            platform::get<EnforcerProcess>().End(); // closed as one program, the curfew with it
+        }
         Administration::UseKeeper(nullptr);
         modClockNotify::RemoveClockWatch(form_->Handle());
         VeskTray1_->InTray(false);
