@@ -229,6 +229,7 @@ void status(const Options& options) {
         facts.entries.assign(state.entries, std::string());
         facts.alarm = state.alarm;
         facts.blockChosen = state.block;
+        facts.enforcerAnswered = state.enforced;
     }
     facts.copies = std::move(copies);
     facts.serviceRunning = platform::get<ServiceControl>().Running();
