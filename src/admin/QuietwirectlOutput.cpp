@@ -189,9 +189,7 @@ Verdict verdict(const Facts& facts) {
                : v.leftInForce        ? "block-left-in-force"
                : facts.copies.empty() ? "not-running"
                                       : "stopped";
-    // The enforcer's own word needs no right to look at its process.
-    v.closing = facts.enforcerAnswered ? Closing{true, "yes, by the copy that answers on the control channel"}
-                                       : closingNow(facts.copies, facts.cannotCloseHere);
+    v.closing = closingNow(facts.copies, facts.cannotCloseHere);
     return v;
 }
 

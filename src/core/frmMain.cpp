@@ -10,6 +10,7 @@
 #include "platform/OneLine.h"
 #include "platform/Platform.h"
 #include "platform/ProgramIcons.h"
+#include "platform/ProgramInfo.h"
 #include "platform/Sockets.h"
 #include "platform/SystemLog.h"
 #include "platform/Windowing.h"
@@ -530,6 +531,7 @@ ControlMessages::StateEvent frmMain::EnforcerState() {
     state.entries = Administration::ClosedPortList().size();
     state.block = modGlobals::BlockChosen;
     state.registered = ServiceHost::Installed(platform::get<ServiceControl>(), "False");
+    state.process = platform::get<ProgramInfo>().ProcessId();
     return state;
 }
 
