@@ -1,6 +1,7 @@
 // quietwirectl (quietwirectl.exe): the administration tool; the build links its system's backends.
 #include "admin/Quietwirectl.h"
 #include "platform/Clock.h"
+#include "platform/ControlChannel.h"
 #include "platform/FileSystem.h"
 #include "platform/GuessLock.h"
 #include "platform/PacketFilter.h"
@@ -22,5 +23,6 @@ int main(int argc, char** argv) {
     const ScopedInstall<ProgramProcesses> processes(systemProgramProcesses());
     const ScopedInstall<Terminal> terminal(systemTerminal());
     const ScopedInstall<GuessLock> guesses(systemGuessLock());
+    const ScopedInstall<ControlClient> channel(programControlClient());
     return Quietwirectl::Run({argv + 1, argv + argc});
 }

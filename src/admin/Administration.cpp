@@ -85,6 +85,37 @@ bool CheckPassword(const std::string& typed, const std::function<void(int millis
     return false;
 }
 
+namespace {
+
+// settings.ini, read and written by this copy.
+class FileKeeper final : public SettingsKeeper {
+public:
+    bool CheckPassword(const std::string& typed, const std::function<void(int milliseconds)>& pass) override {
+        return Administration::CheckPassword(typed, pass);
+    }
+    Result Fetch() override {
+        modGlobals::FollowSettingsFile(); // whoever saved it last
+        return Result::Done();
+    }
+    Result Store() override {
+        const Result saved = modGlobals::SaveSettings();
+        return saved ? saved : Result::Failed(modGlobals::SaveFailureMessage(saved), saved.code());
+    }
+};
+
+FileKeeper fileKeeper;
+SettingsKeeper* keeperInUse = &fileKeeper;
+
+} // namespace
+
+SettingsKeeper& Keeper() {
+    return *keeperInUse;
+}
+
+void UseKeeper(SettingsKeeper* keeper) {
+    keeperInUse = keeper != nullptr ? keeper : &fileKeeper;
+}
+
 std::optional<std::string> LongTime(const std::string& typed) {
     try {
         return FormatLongTime(ParseTime(typed));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Result.h"
 #include "platform/ServiceControl.h"
 
 #include <functional>
@@ -40,6 +41,24 @@ inline constexpr int WrongPasswordPenaltyMs = 1000;
 // given, reads the settings afresh once the turn is had, before comparing.
 bool CheckPassword(const std::string& typed, const std::function<void(int milliseconds)>& pass,
                    const std::function<void()>& load = {});
+
+// Who checks the administrator password and keeps the settings that the dialog shows and changes: this
+// copy, on settings.ini; or, in a companion, the enforcer over the local channel.
+class SettingsKeeper {
+public:
+    virtual ~SettingsKeeper() = default;
+    // Whether typed is the password, a wrong one costing its user the penalty; pass lets time go by.
+    virtual bool CheckPassword(const std::string& typed, const std::function<void(int milliseconds)>& pass) = 0;
+    // The live settings made what is kept now. A failure's reason is fit to show the administrator.
+    virtual Result Fetch() = 0;
+    // The live settings kept. A failure's reason is fit to show the administrator; the settings stay in
+    // force in memory.
+    virtual Result Store() = 0;
+};
+
+// The keeper in use: settings.ini's, unless a companion put the enforcer's in (nullptr puts it back).
+SettingsKeeper& Keeper();
+void UseKeeper(SettingsKeeper* keeper);
 
 // The time an administrator typed, in the long form the settings keep (7:30 gives 07:30:00); nothing
 // when it is not a time.

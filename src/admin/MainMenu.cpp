@@ -1,5 +1,6 @@
 #include "admin/MainMenu.h"
 
+#include "admin/Administration.h"
 #include "admin/frmAdmin.h"
 #include "admin/frmPassword.h"
 #include "platform/Platform.h"
@@ -67,8 +68,11 @@ void Administration(uintptr_t mainWindowIcon) {
     if (!passwordGiven(mainWindowIcon)) {
         return;
     }
-    // The dialog shows and edits what settings.ini holds now, whoever saved it last.
-    modGlobals::FollowSettingsFile();
+    // The dialog shows and edits what is kept now, whoever changed it last.
+    if (const Result fetched = Administration::Keeper().Fetch(); !fetched) {
+        platform::get<Windowing>().MsgBox(fetched.reason(), MsgBoxIcon::Exclamation, AppTitle);
+        return;
+    }
     frmAdmin dialog(mainWindowIcon);
     const Showing shown(dialog.Handle());
     dialog.Show();

@@ -1,8 +1,10 @@
 #include "admin/QuietwirectlCommands.h"
 
 #include "admin/Administration.h"
+#include "admin/EnforcerLink.h"
 #include "admin/Quietwirectl.h"
 #include "admin/QuietwirectlOutput.h"
+#include "platform/ControlChannel.h"
 #include "platform/FileSystem.h"
 #include "platform/PacketFilter.h"
 #include "platform/Platform.h"
@@ -15,6 +17,7 @@
 #include "settings/modGlobals.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace Quietwirectl {
 
@@ -26,6 +29,26 @@ namespace {
 
 Terminal& terminal() {
     return platform::get<Terminal>();
+}
+
+// ---- the enforcer ----
+
+// The running enforcer, when one answers on the channel: it then checks the password and keeps the settings,
+// and nobody needs the rights to settings.ini to administer the machine. Asked once.
+EnforcerLink* enforcer() {
+    static std::unique_ptr<EnforcerLink> link;
+    static bool asked = false;
+    if (!asked) {
+        asked = true;
+        if (platform::Slot<ControlClient>::current != nullptr) {
+            link = std::make_unique<EnforcerLink>(platform::get<ControlClient>(),
+                                                  [](int milliseconds) { terminal().Wait(milliseconds); });
+            if (!link->Connect(ControlMessages::ClientRole::Tool)) {
+                link.reset();
+            }
+        }
+    }
+    return link.get();
 }
 
 // ---- settings ----
@@ -44,6 +67,12 @@ void load() {
 }
 
 void save() {
+    if (EnforcerLink* link = enforcer()) {
+        if (const Result stored = link->Store(); !stored) {
+            fail(oneLine(stored.reason()));
+        }
+        return;
+    }
     const Result saved = modGlobals::SaveSettings();
     if (!saved) {
         fail(oneLine(modGlobals::SaveFailureMessage(saved)));
@@ -89,6 +118,15 @@ std::string typedPassword(const Options& options) {
 
 void loadChecked(const std::string& typed) {
     const auto wait = [](int milliseconds) { terminal().Wait(milliseconds); };
+    if (EnforcerLink* link = enforcer()) {
+        if (!link->CheckPassword(typed, wait)) {
+            fail(Administration::InvalidPassword);
+        }
+        if (const Result fetched = link->Fetch(); !fetched) {
+            fail(oneLine(fetched.reason()));
+        }
+        return;
+    }
     if (!Administration::CheckPassword(typed, wait, load)) {
         fail(Administration::InvalidPassword);
     }
@@ -179,13 +217,26 @@ void status(const Options& options) {
     std::vector<ProgramCopy> copies = platform::get<ProgramProcesses>().RunningCopies();
     std::sort(copies.begin(), copies.end(),
               [](const ProgramCopy& a, const ProgramCopy& b) { return a.processId < b.processId; });
-    const std::string unreadable = loadFresh();
+    EnforcerLink* link = enforcer();
+    const std::string unreadable = link != nullptr ? std::string() : loadFresh();
     Facts facts = settingsFacts();
+    if (link != nullptr) {
+        // What the enforcer says of its settings, which this user may not be able to read.
+        const ControlMessages::StateEvent& state = *link->State();
+        facts.serviceRegistered = state.registered;
+        facts.start = state.start;
+        facts.end = state.end;
+        facts.entries.assign(state.entries, std::string());
+        facts.alarm = state.alarm;
+        facts.blockChosen = state.block;
+        facts.enforcerAnswered = state.enforced;
+    }
     facts.copies = std::move(copies);
     facts.serviceRunning = platform::get<ServiceControl>().Running();
     facts.cannotCloseHere = platform::get<TcpTable>().DeletionPossible().reason();
     facts.settingsRead = unreadable.empty();
-    facts.curfew = CurfewNow();
+    facts.curfew =
+        link != nullptr ? CurfewReasonNamed(link->State()->curfew).value_or(CurfewReason::NoWindow) : CurfewNow();
     say(options.json ? statusJson(facts) : statusText(facts));
     if (!facts.settingsRead) {
         fail(unreadable);

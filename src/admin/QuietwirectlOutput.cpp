@@ -50,17 +50,7 @@ std::string rulesText(const RulesInForce& rules) {
 }
 
 const char* reasonName(CurfewReason reason) {
-    switch (reason) {
-    case CurfewReason::AlarmRaised:
-        return "alarm-raised";
-    case CurfewReason::OutsideWindow:
-        return "outside-window";
-    case CurfewReason::InsideWindow:
-        return "inside-window";
-    case CurfewReason::NoWindow:
-        return "no-window";
-    }
-    return "";
+    return CurfewReasonName(reason);
 }
 
 std::string reasonText(const Facts& facts) {
@@ -199,7 +189,9 @@ Verdict verdict(const Facts& facts) {
                : v.leftInForce        ? "block-left-in-force"
                : facts.copies.empty() ? "not-running"
                                       : "stopped";
-    v.closing = closingNow(facts.copies, facts.cannotCloseHere);
+    // The enforcer's own word needs no right to look at its process.
+    v.closing = facts.enforcerAnswered ? Closing{true, "yes, by the copy that answers on the control channel"}
+                                       : closingNow(facts.copies, facts.cannotCloseHere);
     return v;
 }
 

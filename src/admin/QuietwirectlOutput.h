@@ -23,6 +23,7 @@ struct Facts {
     bool serviceRegistered = false;
     bool serviceRunning = false;
     std::string cannotCloseHere{}; // why this user cannot close connections here; empty when it can
+    bool enforcerAnswered = false;  // the copy that closes them said so on the control channel
     bool settingsRead = true;
     CurfewReason curfew = CurfewReason::NoWindow;
     std::string start{};

@@ -51,9 +51,9 @@ void frmAdmin::Show() {
 }
 
 bool frmAdmin::Save() {
-    const Result saved = modGlobals::SaveSettings();
+    const Result saved = Administration::Keeper().Store();
     if (!saved) {
-        exclaim(modGlobals::SaveFailureMessage(saved));
+        exclaim(saved.reason());
     }
     return static_cast<bool>(saved);
 }

@@ -43,8 +43,8 @@ void frmPassword::Command1_Click(int index) {
     checking_ = true;
     form_->SetEnabled("Command1", 0, false);
     Windowing& windowing = platform::get<Windowing>();
-    const bool right = Administration::CheckPassword(form_->Text("Text1"),
-                                                     [&windowing](int milliseconds) { windowing.Pause(milliseconds); });
+    const bool right = Administration::Keeper().CheckPassword(
+        form_->Text("Text1"), [&windowing](int milliseconds) { windowing.Pause(milliseconds); });
     form_->SetEnabled("Command1", 0, true);
     checking_ = false;
     if (!form_->Visible()) {

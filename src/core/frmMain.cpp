@@ -1,8 +1,11 @@
 #include "core/frmMain.h"
 
 #include "admin/AdminLayouts.h"
+#include "admin/Administration.h"
 #include "admin/MainMenu.h"
 #include "core/modClockNotify.h"
+#include "platform/ControlChannel.h"
+#include "platform/EnforcerProcess.h"
 #include "platform/ModalGate.h"
 #include "platform/OneLine.h"
 #include "platform/Platform.h"
@@ -20,6 +23,7 @@
 #include <exception>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -81,6 +85,7 @@ frmMain::frmMain()
     form_->SetPicture("Picture2", Picture2_->handle);
     VeskTray1_ = std::make_unique<VeskTray>(trayWindow_->Handle(), *this, Picture1_);
     VeskTray1_->ReadProperties(VeskTray1Properties(Picture1_));
+    trayTip_ = VeskTray1_->TrayTip();
     current = this;
 }
 
@@ -110,6 +115,28 @@ void frmMain::Form_Load() {
     modClockNotify::InstallClockWatch(form_->Handle());
     windowing().HideFromTaskList();
     modGlobals::LastPortIndex = -1;
+    // Where an enforcer runs (the service), this copy is its face, whatever its own rights: two copies
+    // closing connections side by side would only race each other.
+    if (JoinEnforcer()) {
+        role_ = Role::Companion;
+    } else if (platform::get<TcpTable>().DeletionPossible()) {
+        if (EnforceApart()) {
+            role_ = Role::Companion;
+        } else {
+            BecomeEnforcer();
+        }
+    } else {
+        role_ = Role::Alone;
+        LoadAndCheckSettings();
+        SayNotEnforced();
+    }
+    const int32_t started = platform::get<Sockets>().WSAStartup(WinsockVersion11);
+    if (started != 0) {
+        windowing().MsgBox(socketStartupMessage(started), MsgBoxIcon::Stop, AppTitle);
+    }
+}
+
+void frmMain::LoadAndCheckSettings() {
     // Unreadable settings would leave the program with no password and no curfew, unnoticed.
     if (const Result loaded = modGlobals::LoadSettings(); !loaded) {
         tellAdministrator(loaded.reason());
@@ -120,11 +147,89 @@ void frmMain::Form_Load() {
     if (const std::string unsafe = modGlobals::UnsafeSettingsWarning(); !unsafe.empty()) {
         tellAdministrator(unsafe);
     }
-    const int32_t started = platform::get<Sockets>().WSAStartup(WinsockVersion11);
-    if (started != 0) {
-        windowing().MsgBox(socketStartupMessage(started), MsgBoxIcon::Stop, AppTitle);
+}
+
+// The copy that closes connections: it alone reads and writes settings.ini, and serves the channel.
+void frmMain::BecomeEnforcer() {
+    role_ = Role::Enforcer;
+    link_.reset();
+    Administration::UseKeeper(nullptr);
+    LoadAndCheckSettings();
+    if (platform::Slot<ControlServer>::current == nullptr) {
+        return; // a build or test without the channel
     }
-    ReportDeletionUnavailable();
+    control_ = std::make_unique<ControlService>(
+        platform::get<ControlServer>(),
+        ControlService::Host{[this] { return EnforcerState(); }, [this] { RaiseAlarm(); }});
+    // Without its channel it enforces all the same; the desktop sessions then show nothing of it.
+    if (const Result serving = control_->Start(); !serving) {
+        logLine("the channel for the desktop sessions could not be opened: " + serving.reason());
+    }
+}
+
+// A companion's link to the enforcer, when one answers.
+bool frmMain::JoinEnforcer() {
+    if (platform::Slot<ControlClient>::current == nullptr) {
+        return false;
+    }
+    if (!link_) {
+        link_ = std::make_unique<EnforcerLink>(
+            platform::get<ControlClient>(), [](int milliseconds) { windowing().Pause(milliseconds); },
+            EnforcerLink::Events{[this](const ControlMessages::StateEvent& state) {
+                                     ShowTrayPicture(state.blocked ? Picture2_ : Picture1_);
+                                 },
+                                 [this] { clockWarningDue_ = true; }});
+    }
+    if (!link_->Connect(ControlMessages::ClientRole::Companion)) {
+        return false;
+    }
+    Administration::UseKeeper(link_.get());
+    VeskTray1_->TrayTip(trayTip_);
+    ShowTrayPicture(link_->State()->blocked ? Picture2_ : Picture1_);
+    return true;
+}
+
+// A copy with the rights on a display leaves the enforcing to a process of its own with no display, and is
+// its face; where that cannot be, it enforces itself, as a headless copy does.
+bool frmMain::EnforceApart() {
+    if (platform::Slot<EnforcerProcess>::current == nullptr) {
+        return false;
+    }
+    EnforcerProcess& enforcer = platform::get<EnforcerProcess>();
+    if (const Result started = enforcer.Start(); !started) {
+        logLine("the enforcer could not be started apart from the display: " + started.reason());
+        return false;
+    }
+    constexpr int TriesEveryTenthOfASecond = 50;
+    for (int tried = 0; tried < TriesEveryTenthOfASecond; ++tried) {
+        windowing().Pause(100);
+        if (JoinEnforcer()) {
+            enforcerStartedHere_ = true;
+            return true;
+        }
+    }
+    enforcer.End();
+    logLine("the enforcer started apart from the display did not answer; this copy enforces itself.");
+    return false;
+}
+
+// Said once: an icon over a curfew nobody enforces must not pass for one that holds.
+void frmMain::SayNotEnforced() {
+    ServiceControl& service = platform::get<ServiceControl>();
+    const std::string why = service.Running()                          ? "the Quietwire service does not answer"
+                            : ServiceHost::Installed(service, "False") ? "the Quietwire service is stopped"
+                                                                       : "no Quietwire service is registered";
+    VeskTray1_->TrayTip("Quietwire: not enforced (" + why + ")");
+    ShowTrayPicture(Picture1_);
+    if (notEnforcedSaid_) {
+        return;
+    }
+    notEnforcedSaid_ = true;
+    std::string message = "The curfew is not enforced: " + why + ".";
+    if (const Result possible = platform::get<TcpTable>().DeletionPossible(); !possible) {
+        message += "\r\n\r\nThis copy cannot close connections on this machine itself: " + possible.reason() + ".";
+    }
+    tellAdministrator(message);
 }
 
 // Said on standard error and kept in the system's log, for whoever looks later.
@@ -138,16 +243,6 @@ void frmMain::logLine(const std::string& message) {
 void frmMain::tellAdministrator(const std::string& message) {
     logLine(message);
     ModalGate::Run([message] { windowing().MsgBox(message, MsgBoxIcon::Exclamation, AppTitle); });
-}
-
-// A blocked icon over connections that are never closed would be a failure shown as success.
-void frmMain::ReportDeletionUnavailable() {
-    const Result possible = platform::get<TcpTable>().DeletionPossible();
-    if (possible) {
-        return;
-    }
-    tellAdministrator("Quietwire cannot close connections on this machine: " + possible.reason() +
-                      ". Connections on closed ports stay open until this is mended.");
 }
 
 // The sweep goes on where the system cannot refuse the ports; the administrator is told once.
@@ -174,6 +269,14 @@ void frmMain::Timer1_Timer() {
     // A box opened inside the tick would hold the next ticks off until it is closed (a timer does not
     // fire again while its own handler runs); what the tick has to say opens once it has returned.
     const ModalGate::Hold hold;
+    if (role_ == Role::Companion) {
+        CompanionTick();
+        return;
+    }
+    if (role_ == Role::Alone) {
+        AloneTick();
+        return;
+    }
     // Another copy (the service, or the desktop copy beside it) may have saved the settings since;
     // the tick works with what the file holds.
     standAlone([] { modGlobals::FollowSettingsFile(); });
@@ -194,12 +297,51 @@ void frmMain::Timer1_Timer() {
     const bool blocked = PortsBlocked(now);
     // The rules go in before the sweep, so nothing new slips in while it runs.
     standAlone([&] { Block(blocked); });
+    if (control_) {
+        standAlone([this] { control_->Publish(); }); // the companions' icons follow within this tick
+    }
     if (!blocked) {
         standAlone([&] { ShowTrayPicture(Picture1_); });
         return;
     }
     standAlone([&] { ShowTrayPicture(Picture2_); });
     standAlone([&] { CheckPorts(); });
+}
+
+// A companion shows what the enforcer says; when the enforcer goes, a copy that can close connections
+// takes its place, and one that cannot says the curfew is not enforced.
+void frmMain::CompanionTick() {
+    if (link_->Busy()) {
+        return; // an answer is awaited further down this thread's stack
+    }
+    if (!link_->Poll()) {
+        Administration::UseKeeper(nullptr);
+        if (platform::get<TcpTable>().DeletionPossible()) {
+            BecomeEnforcer();
+        } else {
+            role_ = Role::Alone;
+            SayNotEnforced();
+        }
+        return;
+    }
+    if (clockReportDue_) {
+        clockReportDue_ = false;
+        if (const Result reported = link_->ReportClockChange(); !reported) {
+            logLine("the clock change could not be reported: " + reported.reason());
+        }
+    }
+    if (std::exchange(clockWarningDue_, false)) {
+        ModalGate::Run([] { windowing().MsgBox(ClockWarning, MsgBoxIcon::Exclamation, AppTitle); });
+    }
+}
+
+// The enforcer may start later (the service registered and started meanwhile).
+void frmMain::AloneTick() {
+    if (JoinEnforcer()) {
+        role_ = Role::Companion;
+        return;
+    }
+    SayNotEnforced();
 }
 
 void frmMain::Timer2_Timer() {
@@ -244,7 +386,19 @@ void frmMain::Form_Unload() {
         return;
     }
     unloaded_ = true;
-    if (!DuplicateInstance) {
+    if (role_ == Role::Companion) {
+        link_->Disconnect();
+        if (enforcerStartedHere_) {
+            platform::get<EnforcerProcess>().End(); // closed as one program, the curfew with it
+        }
+        Administration::UseKeeper(nullptr);
+        modClockNotify::RemoveClockWatch(form_->Handle());
+        VeskTray1_->InTray(false);
+        platform::get<Sockets>().WSACleanup();
+    } else if (!DuplicateInstance) {
+        if (control_) {
+            control_->Stop();
+        }
         standAlone([] { modGlobals::FollowSettingsFile(); }); // never save over another copy's changes
         if (const std::string kept = modGlobals::TakeSettingsWarning(); !kept.empty()) {
             logLine(kept); // the save below mends it; a box would hold the shutdown up
@@ -324,11 +478,32 @@ void frmMain::ClockNotify() {
     if (!VeskTray1_->InTray()) {
         return;
     }
-    // Raised and stored before the warning is shown: a warning left open, or a session ended under
-    // it, must not keep the ports open.
+    if (role_ == Role::Companion) {
+        clockReportDue_ = true; // told from the tick: the enforcer raises the alarm and every face warns
+        return;
+    }
+    RaiseAlarm();
+}
+
+// Raised and stored before the warning is shown: a warning left open, or a session ended under it, must
+// not keep the ports open.
+void frmMain::RaiseAlarm() {
     modGlobals::FollowSettingsFile(); // the save must not undo what another copy saved since the last tick
     modGlobals::AlarmRaised = true;
     const Result saved = modGlobals::SaveSettings();
+    if (control_) {
+        control_->ClockWarning();
+        control_->Publish();
+    }
+    if (!saved && role_ == Role::Enforcer && !VeskTray1_->InTray()) {
+        logLine(modGlobals::SaveFailureMessage(saved)); // nobody here would see a box
+    }
+    if (VeskTray1_->InTray()) {
+        ShowClockWarning(saved);
+    }
+}
+
+void frmMain::ShowClockWarning(const Result& saved) {
     ModalGate::Run([saved] {
         windowing().MsgBox(ClockWarning, MsgBoxIcon::Exclamation, AppTitle);
         if (!saved) {
@@ -336,6 +511,22 @@ void frmMain::ClockNotify() {
             windowing().MsgBox(modGlobals::SaveFailureMessage(saved), MsgBoxIcon::Exclamation, AppTitle);
         }
     });
+}
+
+ControlMessages::StateEvent frmMain::EnforcerState() {
+    CurfewReason now = CurfewReason::InsideWindow;
+    standAlone([&] { now = CurfewNow(); });
+    ControlMessages::StateEvent state;
+    state.blocked = PortsBlocked(now);
+    state.alarm = modGlobals::AlarmRaised;
+    state.enforced = true;
+    state.curfew = CurfewReasonName(now);
+    state.start = modGlobals::StartTime;
+    state.end = modGlobals::EndTime;
+    state.entries = Administration::ClosedPortList().size();
+    state.block = modGlobals::BlockChosen;
+    state.registered = ServiceHost::Installed(platform::get<ServiceControl>(), "False");
+    return state;
 }
 
 void frmMain::Start(bool& success) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "admin/EnforcerLink.h"
 #include "core/ConnectionScan.h"
+#include "core/ControlService.h"
 #include "core/InlineBlock.h"
 #include "platform/Forms.h"
 #include "platform/ServiceControl.h"
@@ -49,6 +51,11 @@ public:
     void Continue(bool& success) override;
     void Stop() override;
 
+    // The enforcer closes connections and serves the channel; a companion is the face of the enforcer
+    // it found; a copy alone found none and cannot close connections itself.
+    enum class Role { Enforcer, Companion, Alone };
+    Role role() const { return role_; }
+
     bool DuplicateInstance = false;
     uintptr_t LastTrayWindow = 0;
 
@@ -71,8 +78,17 @@ public:
 
 private:
     void ShowTrayPicture(const PictureRef& picture);
+    void LoadAndCheckSettings();
+    void BecomeEnforcer();
+    bool JoinEnforcer();
+    bool EnforceApart();
+    void CompanionTick();
+    void AloneTick();
+    void SayNotEnforced();
+    void RaiseAlarm();
+    void ShowClockWarning(const Result& saved);
+    ControlMessages::StateEvent EnforcerState();
     uintptr_t windowIcon() const;
-    void ReportDeletionUnavailable();
     void Block(bool enforcing);
     template <class Step> bool standAlone(Step step);
     static void logLine(const std::string& message);
@@ -88,6 +104,14 @@ private:
     InlineBlock block_;
     std::set<std::string> failuresSaid_; // by the tick's steps
     bool blockReported_ = false;
+    Role role_ = Role::Enforcer;
+    std::unique_ptr<ControlService> control_; // the enforcer's channel
+    std::unique_ptr<EnforcerLink> link_;      // a companion's
+    bool clockReportDue_ = false;             // a clock change the enforcer has yet to hear of
+    bool clockWarningDue_ = false;            // the enforcer's warning, shown at the next tick
+    bool notEnforcedSaid_ = false;
+    bool enforcerStartedHere_ = false; // ends with this copy
+    std::string trayTip_; // the icon's own, shown while enforced
     bool unloaded_ = false;
 };
 

@@ -51,4 +51,5 @@ public:
 };
 
 ControlServer& systemControlServer();
-ControlClient& systemControlClient();
+ControlClient& systemControlClient();  // its arrivals heard from the program's event loop
+ControlClient& programControlClient(); // quietwirectl's: no event loop, it waits in Receive

@@ -62,6 +62,10 @@ public:
         const Json* value = member(name, Json::value_t::boolean);
         return value && value->get<bool>();
     }
+    std::size_t count(const std::string& name) {
+        const Json* value = member(name, Json::value_t::number_unsigned);
+        return value ? value->get<std::size_t>() : 0;
+    }
     std::vector<std::string> texts(const std::string& name) {
         const Json* value = member(name, Json::value_t::array);
         if (!value) {
@@ -149,7 +153,9 @@ const Kind<EnforcerMessage> EnforcerKinds[] = {
     {TypeName<SettingsAnswer>, [](Reader& r) -> EnforcerMessage { return SettingsAnswer{r.settings("settings")}; }},
     {TypeName<StateEvent>,
      [](Reader& r) -> EnforcerMessage {
-         return StateEvent{r.flag("blocked"), r.flag("alarm"), r.flag("enforced"), r.text("reason")};
+         return StateEvent{r.flag("blocked"), r.flag("alarm"),     r.flag("enforced"), r.text("reason"),
+                           r.text("curfew"),  r.text("start"),     r.text("end"),      r.count("entries"),
+                           r.flag("block"),   r.flag("registered")};
      }},
     {TypeName<ClockWarningEvent>, [](Reader&) -> EnforcerMessage { return ClockWarningEvent{}; }},
 };
@@ -259,6 +265,12 @@ std::string encode(const StateEvent& message) {
     json["alarm"] = message.alarm;
     json["enforced"] = message.enforced;
     json["reason"] = message.reason;
+    json["curfew"] = message.curfew;
+    json["start"] = message.start;
+    json["end"] = message.end;
+    json["entries"] = message.entries;
+    json["block"] = message.block;
+    json["registered"] = message.registered;
     return line(json);
 }
 

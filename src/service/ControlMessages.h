@@ -87,6 +87,13 @@ struct StateEvent {
     bool alarm = false;
     bool enforced = false;
     std::string reason{}; // why not enforced; empty when enforced
+    // What anyone may know of the settings (quietwirectl's status tells them without a password).
+    std::string curfew{}; // why the ports are open or closed now: "window", "outside-window", "alarm", ...
+    std::string start{};
+    std::string end{};
+    std::size_t entries = 0; // closed-port entries
+    bool block = false;      // the in-line block chosen
+    bool registered = false; // the program is registered as a service
     bool operator==(const StateEvent&) const = default;
 };
 // The clock was changed: the companions show the warning.

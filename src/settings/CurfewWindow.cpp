@@ -217,3 +217,27 @@ CurfewReason CurfewNow() {
     }
     return IsInWindow(start, end) ? CurfewReason::InsideWindow : CurfewReason::OutsideWindow;
 }
+
+const char* CurfewReasonName(CurfewReason reason) {
+    switch (reason) {
+    case CurfewReason::AlarmRaised:
+        return "alarm-raised";
+    case CurfewReason::OutsideWindow:
+        return "outside-window";
+    case CurfewReason::InsideWindow:
+        return "inside-window";
+    case CurfewReason::NoWindow:
+        return "no-window";
+    }
+    return "";
+}
+
+std::optional<CurfewReason> CurfewReasonNamed(const std::string& name) {
+    for (const CurfewReason reason :
+         {CurfewReason::AlarmRaised, CurfewReason::OutsideWindow, CurfewReason::InsideWindow, CurfewReason::NoWindow}) {
+        if (name == CurfewReasonName(reason)) {
+            return reason;
+        }
+    }
+    return std::nullopt;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,3 +34,6 @@ CurfewReason CurfewNow();
 inline bool PortsBlocked(CurfewReason reason) {
     return reason == CurfewReason::AlarmRaised || reason == CurfewReason::OutsideWindow;
 }
+// Its name where a script or another process reads it ("outside-window"), and back.
+const char* CurfewReasonName(CurfewReason reason);
+std::optional<CurfewReason> CurfewReasonNamed(const std::string& name);

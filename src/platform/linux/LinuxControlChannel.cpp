@@ -194,9 +194,8 @@ Result LinuxControlClient::Connect(std::function<void()> arrived) {
     // socket found anywhere else gets no password.
     const uid_t server = (*channel)->credentials().uid;
     if (server != 0 && server != ::geteuid()) {
-        return Result::Failed("the channel at " + path_ + " is served by user " + userName(server) +
-                                  ", not by the enforcer",
-                              EACCES);
+        return Result::Failed(
+            "the channel at " + path_ + " is served by user " + userName(server) + ", not by the enforcer", EACCES);
     }
     channel_ = std::move(*channel);
     arrived_ = std::move(arrived);

@@ -69,6 +69,3 @@ private:
     std::function<void()> arrived_;
     std::vector<std::string> waiting_;
 };
-
-// quietwirectl's client: no event loop, it waits in Receive.
-ControlClient& programControlClient();

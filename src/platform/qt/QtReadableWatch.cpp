@@ -7,8 +7,10 @@ namespace {
 
 class QtReadableWatch final : public ReadableWatch {
 public:
-    QtReadableWatch(int fd, std::function<void()> onReadable) : notifier_(new QSocketNotifier(fd, QSocketNotifier::Read)) {
-        QObject::connect(notifier_, &QSocketNotifier::activated, [onReadable = std::move(onReadable)] { onReadable(); });
+    QtReadableWatch(int fd, std::function<void()> onReadable)
+        : notifier_(new QSocketNotifier(fd, QSocketNotifier::Read)) {
+        QObject::connect(notifier_, &QSocketNotifier::activated,
+                         [onReadable = std::move(onReadable)] { onReadable(); });
     }
     // A watch may end from its own handler (a peer dropped when its end is read): the notifier goes once the
     // loop is back, and hears nothing more meanwhile.

@@ -1,0 +1,217 @@
+#include "core/ControlService.h"
+
+#include "admin/Administration.h"
+#include "settings/modGlobals.h"
+
+#include <exception>
+#include <utility>
+
+using namespace ControlMessages;
+
+namespace {
+
+std::string line(const std::string& encoded) {
+    return encoded.substr(0, encoded.size() - 1); // without its "\n": the channel ends each line itself
+}
+
+const std::string* passwordOf(const Request& request) {
+    return std::visit(
+        [](const auto& message) -> const std::string* {
+            if constexpr (requires { message.password; }) {
+                return &message.password;
+            } else {
+                return nullptr;
+            }
+        },
+        request);
+}
+
+} // namespace
+
+ControlService::ControlService(ControlServer& server, Host host) : server_(server), host_(std::move(host)) {}
+
+ControlService::~ControlService() {
+    Stop();
+}
+
+Result ControlService::Start() {
+    const Result listening =
+        server_.Listen({[this](ControlServer::PeerId peer, const std::string& text) { line(peer, text); },
+                        [this](ControlServer::PeerId peer) { closed(peer); }});
+    listening_ = static_cast<bool>(listening);
+    return listening;
+}
+
+void ControlService::Stop() {
+    if (listening_) {
+        server_.Close();
+        listening_ = false;
+    }
+    peers_.clear();
+    companions_.clear();
+    queues_.clear();
+    penalised_.clear();
+}
+
+void ControlService::answer(ControlServer::PeerId peer, bool ok, const std::string& error) {
+    server_.Send(peer, ::line(encode(Answer{ok, error})));
+}
+
+void ControlService::sendState(ControlServer::PeerId peer, const StateEvent& state) {
+    server_.Send(peer, ::line(encode(state)));
+}
+
+void ControlService::line(ControlServer::PeerId peer, const std::string& text) {
+    peers_.insert(peer);
+    const ResultWith<Request> request = parseRequest(text);
+    if (!request) {
+        answer(peer, false, request.reason()); // changes nothing
+        return;
+    }
+    if (const auto* hello = std::get_if<Hello>(&*request)) {
+        if (hello->role == ClientRole::Companion) {
+            companions_.insert(peer);
+        }
+        answer(peer, true);
+        sendState(peer, host_.state());
+        return;
+    }
+    if (std::holds_alternative<Status>(*request)) {
+        sendState(peer, host_.state());
+        answer(peer, true);
+        return;
+    }
+    if (std::holds_alternative<ClockChanged>(*request)) {
+        // What a desktop session sees of the clock; a service may hear nothing of it itself.
+        if (!companions_.contains(peer)) {
+            answer(peer, false, "only a companion in a desktop session reports clock changes");
+            return;
+        }
+        host_.clockChanged();
+        answer(peer, true);
+        ClockWarning();
+        Publish();
+        return;
+    }
+    const std::string user = server_.PeerUser(peer);
+    queues_[user].push_back({peer, *request});
+    serve(user);
+}
+
+// One user's requests in order, each after the second a wrong password of theirs costs.
+void ControlService::serve(const std::string& user) {
+    std::deque<Waiting>& queue = queues_[user];
+    while (!penalised_.contains(user) && !queue.empty()) {
+        const Waiting waiting = std::move(queue.front());
+        queue.pop_front();
+        if (!peers_.contains(waiting.peer)) {
+            continue; // gone before its turn: nothing is done for it
+        }
+        try {
+            modGlobals::FollowSettingsFile(); // compared with, and changed from, what settings.ini holds now
+        } catch (const std::exception&) {
+            // the settings in force are compared with, as the tick goes on with them
+        }
+        const std::string* password = passwordOf(waiting.request);
+        if (password == nullptr || !Administration::PasswordMatches(*password)) {
+            penalised_.insert(user);
+            server_.Later(Administration::WrongPasswordPenaltyMs, [this, user, peer = waiting.peer] {
+                penalised_.erase(user);
+                if (peers_.contains(peer)) {
+                    answer(peer, false, Administration::InvalidPassword);
+                }
+                serve(user);
+            });
+            return;
+        }
+        carryOut(waiting);
+    }
+    if (queue.empty() && !penalised_.contains(user)) {
+        queues_.erase(user);
+    }
+}
+
+void ControlService::carryOut(const Waiting& waiting) {
+    const ControlServer::PeerId peer = waiting.peer;
+    if (std::holds_alternative<CheckPassword>(waiting.request)) {
+        answer(peer, true);
+    } else if (std::holds_alternative<GetSettings>(waiting.request)) {
+        const AdminSettings settings{modGlobals::AdminPassword, modGlobals::StartTime,
+                                     modGlobals::EndTime,       Administration::ClosedPortList(),
+                                     modGlobals::AlarmRaised,   modGlobals::BlockChosen};
+        server_.Send(peer, ::line(encode(SettingsAnswer{settings})));
+        answer(peer, true);
+    } else if (const auto* change = std::get_if<ChangeSettings>(&waiting.request)) {
+        const Result changed = changeSettings(change->settings);
+        answer(peer, static_cast<bool>(changed), changed ? std::string() : changed.reason());
+        Publish();
+    } else if (std::holds_alternative<ResetAlarm>(waiting.request)) {
+        AdminSettings settings{modGlobals::AdminPassword,
+                               modGlobals::StartTime,
+                               modGlobals::EndTime,
+                               Administration::ClosedPortList(),
+                               false,
+                               modGlobals::BlockChosen};
+        const Result changed = changeSettings(settings);
+        answer(peer, static_cast<bool>(changed), changed ? std::string() : changed.reason());
+        Publish();
+    }
+}
+
+// The dialog's and quietwirectl's rules, checked here again: a client is only a program on the machine.
+// Nothing changes when one of them is broken; a save that fails leaves the change in force, as the dialog's
+// own does, and says why.
+Result ControlService::changeSettings(const AdminSettings& settings) {
+    // A window never set stays unset through a change of the ports alone (quietwirectl's add-port).
+    const auto time = [](const std::string& typed, const std::string& kept) {
+        return typed.empty() && kept.empty() ? std::optional<std::string>(kept) : Administration::LongTime(typed);
+    };
+    const std::optional<std::string> start = time(settings.start, modGlobals::StartTime);
+    if (!start) {
+        return Result::Failed(Administration::InvalidStartTime);
+    }
+    const std::optional<std::string> end = time(settings.end, modGlobals::EndTime);
+    if (!end) {
+        return Result::Failed(Administration::InvalidEndTime);
+    }
+    for (const std::string& entry : settings.ports) {
+        if (entry.empty() || !modGlobals::Keeps(entry)) {
+            return Result::Failed(Administration::EntryNotKept);
+        }
+    }
+    if (!modGlobals::Keeps(settings.password)) {
+        return Result::Failed(Administration::PasswordNotKept);
+    }
+    modGlobals::AdminPassword = settings.password;
+    modGlobals::StartTime = *start;
+    modGlobals::EndTime = *end;
+    Administration::SetClosedPortList(settings.ports);
+    modGlobals::AlarmRaised = settings.alarm;
+    modGlobals::BlockChosen = settings.block;
+    return Administration::Keeper().Store();
+}
+
+void ControlService::closed(ControlServer::PeerId peer) {
+    peers_.erase(peer);
+    companions_.erase(peer);
+}
+
+void ControlService::Publish() {
+    if (!listening_) {
+        return;
+    }
+    const StateEvent state = host_.state();
+    if (published_ == state) {
+        return;
+    }
+    published_ = state;
+    for (const ControlServer::PeerId peer : companions_) {
+        sendState(peer, state);
+    }
+}
+
+void ControlService::ClockWarning() {
+    for (const ControlServer::PeerId peer : companions_) {
+        server_.Send(peer, ::line(encode(ClockWarningEvent{})));
+    }
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "platform/ControlChannel.h"
+#include "service/ControlMessages.h"
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+// The enforcer's side of the local channel: it answers the companions and quietwirectl, checks their
+// passwords (a wrong one holds every request of the same user for a second, whichever process sent it),
+// carries out their changes with its own save, and tells the companions its state whenever it changes.
+class ControlService {
+public:
+    struct Host {
+        std::function<ControlMessages::StateEvent()> state;
+        std::function<void()> clockChanged; // a companion saw the clock change: raise and store the alarm
+    };
+    ControlService(ControlServer& server, Host host);
+    ~ControlService();
+    ControlService(const ControlService&) = delete;
+    ControlService& operator=(const ControlService&) = delete;
+
+    Result Start();
+    void Stop();
+    // Sends the state to every companion when it differs from what they were last told.
+    void Publish();
+    // Every companion shows the clock-change warning.
+    void ClockWarning();
+
+private:
+    struct Waiting {
+        ControlServer::PeerId peer;
+        ControlMessages::Request request;
+    };
+    void line(ControlServer::PeerId peer, const std::string& text);
+    void closed(ControlServer::PeerId peer);
+    void answer(ControlServer::PeerId peer, bool ok, const std::string& error = {});
+    void serve(const std::string& user);
+    void carryOut(const Waiting& waiting);
+    Result changeSettings(const ControlMessages::AdminSettings& settings);
+    void sendState(ControlServer::PeerId peer, const ControlMessages::StateEvent& state);
+
+    ControlServer& server_;
+    Host host_;
+    bool listening_ = false;
+    std::set<ControlServer::PeerId> companions_;
+    std::set<ControlServer::PeerId> peers_;
+    std::map<std::string, std::deque<Waiting>> queues_; // by user: requests that carry a password
+    std::set<std::string> penalised_;                   // users serving a wrong password's second
+    std::optional<ControlMessages::StateEvent> published_;
+};
