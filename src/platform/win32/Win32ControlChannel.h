@@ -85,6 +85,3 @@ private:
     Result broken_ = Result::Done(); // why the enforcer is gone, once it is
     std::function<void()> arrived_;
 };
-
-// quietwirectl's client: no event loop, it waits in Receive.
-ControlClient& programControlClient();
