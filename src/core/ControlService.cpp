@@ -94,6 +94,12 @@ void ControlService::line(ControlServer::PeerId peer, const std::string& text) {
         return;
     }
     const std::string user = server_.PeerUser(peer);
+    // Guesses sent faster than they are answered are not kept for later without end.
+    constexpr std::size_t MostWaiting = 16;
+    if (queues_[user].size() >= MostWaiting) {
+        answer(peer, false, "too many requests of this user wait for their turn");
+        return;
+    }
     queues_[user].push_back({peer, *request});
     serve(user);
 }

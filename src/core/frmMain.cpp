@@ -127,7 +127,11 @@ void frmMain::Form_Load() {
         }
     } else {
         role_ = Role::Alone;
-        LoadAndCheckSettings();
+        // Its own settings serve its own prompt; where they are another's (root's, the service's) nobody is
+        // told more than that the curfew is not enforced.
+        if (const Result loaded = modGlobals::LoadSettings(); !loaded) {
+            logLine(loaded.reason());
+        }
         SayNotEnforced();
     }
     const int32_t started = platform::get<Sockets>().WSAStartup(WinsockVersion11);
