@@ -21,6 +21,7 @@ template <class Driver> class ControlChannelConformance : public ::testing::Test
 protected:
     using PeerId = ControlServer::PeerId;
     static constexpr std::size_t LongestLine = 16 * 1024;
+    static constexpr std::size_t ShareOfOneUser = 32;
 
     ControlServer::Handlers heard() {
         return {[this](PeerId peer, const std::string& line) { lines_.emplace_back(peer, line); },
@@ -114,6 +115,23 @@ TYPED_TEST_P(ControlChannelConformance, AClientThatStopsReadingIsDropped) {
     EXPECT_EQ(this->closed_, std::vector<ControlServer::PeerId>{peer});
 }
 
+TYPED_TEST_P(ControlChannelConformance, AUsersConnectionsBeyondItsShareAreClosedUnheard) {
+    ASSERT_TRUE(this->server_->Listen(this->heard()));
+    std::vector<std::unique_ptr<ControlClient>> clients;
+    for (std::size_t i = 0; i <= this->ShareOfOneUser; ++i) {
+        clients.push_back(TypeParam::client(this->place_));
+        ASSERT_TRUE(clients.back()->Connect({})) << "client " << i;
+        const Result sent = clients.back()->Send("{}"); // the last one's may already fail
+        if (i < this->ShareOfOneUser) {
+            ASSERT_TRUE(sent) << sent.reason();
+            ASSERT_TRUE(TypeParam::pumpUntil([&] { return this->lines_.size() == i + 1; }, 10000)) << "client " << i;
+        }
+    }
+    EXPECT_TRUE(TypeParam::pumpUntil([&] { return !clients.back()->Receive(0); }, 10000)) << "the last one was let in";
+    EXPECT_EQ(this->lines_.size(), this->ShareOfOneUser);
+    EXPECT_TRUE(this->closed_.empty()) << "nobody the server heard of left";
+}
+
 TYPED_TEST_P(ControlChannelConformance, ClosedTheClientHearsTheEnforcerLeaveAndNothingLaterRuns) {
     const auto client = TypeParam::client(this->place_);
     const auto peer = this->helloFrom(*client);
@@ -137,4 +155,5 @@ TYPED_TEST_P(ControlChannelConformance, ClosedTheClientHearsTheEnforcerLeaveAndN
 REGISTER_TYPED_TEST_SUITE_P(ControlChannelConformance, LinesGoBothWaysTheServerKnowsWhoConnectedAndHearsItLeave,
                             ASecondServerCannotTakeALiveServersName,
                             AnOverlongLineOrOneLeftUnfinishedIsNeverHeardAndItsPeerIsDropped,
-                            AClientThatStopsReadingIsDropped, ClosedTheClientHearsTheEnforcerLeaveAndNothingLaterRuns);
+                            AClientThatStopsReadingIsDropped, AUsersConnectionsBeyondItsShareAreClosedUnheard,
+                            ClosedTheClientHearsTheEnforcerLeaveAndNothingLaterRuns);

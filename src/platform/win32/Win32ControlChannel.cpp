@@ -28,6 +28,10 @@ constexpr std::size_t ReadChunkBytes = 16 * 1024;
 constexpr DWORD BusyWaitMs = 2000;
 constexpr DWORD SendWaitMs = 1000;
 constexpr int RetryListenMs = 1000;
+// Far below the enforcer's limit of handles, so that nobody can keep it from opening what it needs; and one
+// user's share, so that nobody can keep the others out.
+constexpr std::size_t MostPeers = 256;
+constexpr std::size_t MostPeersOfOneUser = 32;
 // The service the enforcer runs as, as Win32ServiceControl registers it.
 constexpr wchar_t ServiceName[] = L"Quietwire";
 
@@ -103,6 +107,15 @@ std::string accountOf(HANDLE token) {
     return account;
 }
 
+UniqueHandle processToken(DWORD processId) {
+    const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    HANDLE token = nullptr;
+    if (!process.valid() || !OpenProcessToken(process.get(), TOKEN_QUERY, &token)) {
+        return UniqueHandle(nullptr);
+    }
+    return UniqueHandle(token);
+}
+
 // The client's account, from its token as the pipe gives it (at identification level: enough to read it).
 std::string clientUser(HANDLE pipe) {
     if (!ImpersonateNamedPipeClient(pipe)) {
@@ -118,6 +131,17 @@ std::string clientUser(HANDLE pipe) {
     }
     const UniqueHandle owned(token);
     return accountOf(token);
+}
+
+// Windows gives the client's token only once the client has written: until then, its process's account.
+std::string connectingUser(HANDLE pipe, bool& fromPipe) {
+    std::string user = clientUser(pipe);
+    fromPipe = !user.empty();
+    ULONG client = 0;
+    if (!fromPipe && GetNamedPipeClientProcessId(pipe, &client)) {
+        user = accountOf(processToken(client).get());
+    }
+    return user;
 }
 
 // The process of the running service Quietwire; nothing when it does not run.
@@ -138,18 +162,13 @@ std::optional<DWORD> serviceProcess() {
 // Runs as the system, or with the administrators' group enabled (elevated, where the system splits an
 // administrator's rights).
 bool runsAsSystemOrAdministrator(DWORD processId) {
-    const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    HANDLE token = nullptr;
-    if (!process.valid() || !OpenProcessToken(process.get(), TOKEN_QUERY, &token)) {
-        return false;
-    }
-    const UniqueHandle owned(token);
-    const std::vector<BYTE> user = tokenInformation(token, TokenUser);
+    const UniqueHandle token = processToken(processId);
+    const std::vector<BYTE> user = tokenInformation(token.get(), TokenUser);
     if (!user.empty() &&
         IsWellKnownSid(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, WinLocalSystemSid)) {
         return true;
     }
-    const std::vector<BYTE> data = tokenInformation(token, TokenGroups);
+    const std::vector<BYTE> data = tokenInformation(token.get(), TokenGroups);
     if (data.empty()) {
         return false;
     }
@@ -339,6 +358,7 @@ struct Win32ControlServer::Instance {
     std::string outgoing;
     std::string sending; // what the write under way holds
     std::string user;
+    bool userFromPipe = false;
 };
 
 Win32ControlServer::Win32ControlServer(std::wstring name) : name_(std::move(name)) {}
@@ -447,12 +467,21 @@ void Win32ControlServer::connected() {
     }
     std::unique_ptr<Instance> instance = std::move(waiting_);
     serveNext(); // first, so that the name is served while this one is read
-    if (came) {
-        const PeerId peer = next_++;
-        instance->user = clientUser(instance->pipe.get());
-        peers_[peer] = std::move(instance);
-        startRead(peer);
+    if (!came || peers_.size() >= MostPeers) {
+        return; // closed unanswered
     }
+    instance->user = connectingUser(instance->pipe.get(), instance->userFromPipe);
+    if (peersOf(instance->user) >= MostPeersOfOneUser) {
+        return;
+    }
+    const PeerId peer = next_++;
+    peers_[peer] = std::move(instance);
+    startRead(peer);
+}
+
+std::size_t Win32ControlServer::peersOf(const std::string& user) const {
+    return static_cast<std::size_t>(
+        std::count_if(peers_.begin(), peers_.end(), [&](const auto& peer) { return peer.second->user == user; }));
 }
 
 void Win32ControlServer::serveNext() {
@@ -493,8 +522,10 @@ void Win32ControlServer::readDone(PeerId peer) {
         }
         return;
     }
-    if (instance->user.empty()) {
-        instance->user = clientUser(instance->pipe.get()); // some systems identify a client once it wrote
+    if (!instance->userFromPipe) {
+        const std::string user = clientUser(instance->pipe.get());
+        instance->userFromPipe = !user.empty();
+        instance->user = instance->userFromPipe ? user : instance->user;
     }
     instance->incoming.append(instance->buffer.data(), bytes);
     std::vector<std::string> lines;

@@ -48,6 +48,7 @@ private:
     void drop(PeerId peer);
     void dropLater(PeerId peer);
     Instance* find(PeerId peer) const;
+    std::size_t peersOf(const std::string& user) const;
     LoopWindow& window();
 
     std::wstring name_;
