@@ -87,6 +87,11 @@ foreach(manual ${QW_DEB_MANUALS})
 endforeach()
 install(FILES ${QW_DEB_FILES}/${QW_UNIT_NAME} DESTINATION ${QW_SYSTEMD_UNIT_DIR})
 install(FILES resources/quietwire.desktop DESTINATION share/applications)
+# Started at every log-on as the session's face of the service (a conffile: purging removes it, and a removed
+# program's entry starts nothing, for its TryExec finds no program).
+install(FILES resources/quietwire-autostart.desktop DESTINATION /etc/xdg/autostart RENAME quietwire.desktop)
+file(WRITE ${QW_DEB_FILES}/control/conffiles "/etc/xdg/autostart/quietwire.desktop\n")
+list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QW_DEB_FILES}/control/conffiles)
 foreach(size 16 32)
     install(FILES resources/quietwire-${size}.png DESTINATION share/icons/hicolor/${size}x${size}/apps
         RENAME quietwire.png)

@@ -3,7 +3,7 @@
 # The program's own steps (ending a running copy, the service, keeping the settings) are in
 # PackageNsis.nsh beside this file.
 
-install(TARGETS quietwire RUNTIME DESTINATION .)
+install(TARGETS quietwire quietwiretray RUNTIME DESTINATION .)
 if(TARGET quietwirectl)
     install(TARGETS quietwirectl RUNTIME DESTINATION .)
 endif()
@@ -32,12 +32,13 @@ set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/resources/quietwire.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/resources/quietwire.ico)
 set(CPACK_NSIS_INSTALLED_ICON_NAME quietwire.exe)
 set(CPACK_NSIS_IGNORE_LICENSE_PAGE ON)
-set(CPACK_NSIS_MENU_LINKS quietwire.exe Quietwire readme.txt Readme)
+# The Start menu starts the tray copy, as each log-on does: no elevation prompt.
+set(CPACK_NSIS_MENU_LINKS quietwiretray.exe Quietwire readme.txt Readme)
 set(CPACK_NSIS_MUI_FINISHPAGE_RUN quietwire.exe)
 
 set(CPACK_NSIS_DEFINES "!define QW_VENDOR \"${CPACK_PACKAGE_VENDOR}\"\n!define QW_UNINSTALL_KEY \"${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}\"\n!include \"${CMAKE_CURRENT_LIST_DIR}/PackageNsis.nsh\"")
 set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "Call QuietwireStopForUpdate")
-set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "Call QuietwireUninstallEntry\nCall QuietwireRestartService")
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "Call QuietwireUninstallEntry\nCall QuietwireLogOnEntry\nCall QuietwireRestartService")
 set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "Call un.QuietwireRemove")
 
 include(CPack)

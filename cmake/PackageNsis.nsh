@@ -13,6 +13,8 @@ Target amd64-unicode
 !include WinMessages.nsh
 
 !define QW_SERVICE "Quietwire"
+; Every user's log-on starts the tray copy.
+!define QW_RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 ; Where the program keeps whether it registered the service (its "General" section, value "Installed").
 !define QW_SERVICE_STORE "SOFTWARE\Quietwire"
 !define QW_SC_MANAGER_CONNECT 0x0001
@@ -82,11 +84,31 @@ Function ${un}QwStopService
   Pop $R0
 FunctionEnd
 
-; Ends the copies of the program on this desktop as Windows ends them at log-off: WM_ENDSESSION to the
-; main window (the hidden QuietwireForm window with a HIDE button), on which a copy saves its settings,
-; takes its icon out of the tray and exits. A copy that does not end so, or that runs where this desktop
-; cannot reach it (another user's session), still holds quietwire.exe open: as a last resort such copies
-; are killed.
+; A copy of the program file on the stack that did not end still holds the file open: it is killed.
+Function ${un}QwKillHolding
+  Exch $R0
+  Push $R1
+  ${If} ${FileExists} "$INSTDIR\$R0"
+    ClearErrors
+    FileOpen $R1 "$INSTDIR\$R0" a
+    ${If} ${Errors}
+      DetailPrint "Quietwire does not end: killing it"
+      nsExec::ExecToLog '"$SYSDIR\taskkill.exe" /F /IM $R0'
+      Pop $R1
+      Sleep 1000
+    ${Else}
+      FileClose $R1
+    ${EndIf}
+  ${EndIf}
+  Pop $R1
+  Pop $R0
+FunctionEnd
+
+; Ends the copies of the program on this desktop (quietwire.exe and the tray copies) as Windows ends them
+; at log-off: WM_ENDSESSION to the main window (the hidden QuietwireForm window with a HIDE button), on
+; which a copy saves its settings, takes its icon out of the tray and exits. A copy that does not end so,
+; or that runs where this desktop cannot reach it (another user's session), still holds its program file
+; open: as a last resort such copies are killed.
 Function ${un}QwEndProgram
   Push $0
   Push $1
@@ -109,18 +131,10 @@ Function ${un}QwEndProgram
     ${IfThen} $2 <> 0 ${|} ${ExitDo} ${|} ; it does not end: left to the last resort
   ${Loop}
 
-  ${If} ${FileExists} "$INSTDIR\quietwire.exe"
-    ClearErrors
-    FileOpen $0 "$INSTDIR\quietwire.exe" a
-    ${If} ${Errors}
-      DetailPrint "Quietwire does not end: killing it"
-      nsExec::ExecToLog '"$SYSDIR\taskkill.exe" /F /IM quietwire.exe'
-      Pop $0
-      Sleep 1000
-    ${Else}
-      FileClose $0
-    ${EndIf}
-  ${EndIf}
+  Push "quietwire.exe"
+  Call ${un}QwKillHolding
+  Push "quietwiretray.exe"
+  Call ${un}QwKillHolding
   Pop $2
   Pop $1
   Pop $0
@@ -155,8 +169,13 @@ Function QuietwireUninstallEntry
   WriteRegDWORD SHCTX "Software\Microsoft\Windows\CurrentVersion\Uninstall\${QW_UNINSTALL_KEY}" "NoRepair" 1
 FunctionEnd
 
+Function QuietwireLogOnEntry
+  WriteRegStr HKLM "${QW_RUN_KEY}" "Quietwire" '"$INSTDIR\quietwiretray.exe"'
+FunctionEnd
+
 ; The uninstaller's first step, before the files go.
 Function un.QuietwireRemove
+  DeleteRegValue HKLM "${QW_RUN_KEY}" "Quietwire"
   Push "delete"
   Call un.QwStopService
   ClearErrors

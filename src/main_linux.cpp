@@ -1,24 +1,43 @@
 // quietwire: the Linux backends (netlink, timerfd, systemd, Qt) wired to the program.
 #include "core/frmMain.h"
 #include "platform/ControlChannel.h"
+#include "platform/HeadlessWindowing.h"
 #include "platform/SystemPlatform.h"
+#include "platform/linux/LinuxEnforcerProcess.h"
 #include "platform/linux/OomScore.h"
 #include "platform/qt/QtWindowing.h"
 
 #include <QApplication>
+#include <cstdlib>
+#include <string_view>
 
 int main(int argc, char** argv) {
     lowerOomScore();
+    // The enforcer a copy on a display started: never on the display, and not a second copy of that one.
+    const bool enforcerOnly = argc > 1 && std::string_view(argv[1]) == EnforcerArgument;
+    if (enforcerOnly) {
+        ::unsetenv("DISPLAY");
+        ::unsetenv("WAYLAND_DISPLAY");
+    }
     // Without a display (a server, a service) the program enforces all the same, with nothing shown.
-    const bool headless = !QtWindowing::DisplayReachable();
+    const bool headless = enforcerOnly || !QtWindowing::DisplayReachable();
     if (headless) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false); // only the main window's unload ends the program
-    const std::unique_ptr<Windowing> windowing = makeSystemWindowing(headless);
+    const std::unique_ptr<Windowing> windowing =
+        enforcerOnly
+            ? std::make_unique<HeadlessWindowing>(std::make_unique<QtWindowing>(QString(), "quietwire-enforcer.lock"))
+            : makeSystemWindowing(headless);
     const SystemPlatform system(*windowing);
     const platform::ScopedInstall<ControlServer> server(systemControlServer());
     const platform::ScopedInstall<ControlClient> client(systemControlClient());
-    return RunQuietwire();
+    LinuxEnforcerProcess enforcer;
+    if (!headless) { // a headless copy is the enforcer itself
+        platform::install<EnforcerProcess>(&enforcer);
+    }
+    const int status = RunQuietwire();
+    platform::install<EnforcerProcess>(nullptr);
+    return status;
 }

@@ -92,6 +92,12 @@ void ControlService::line(ControlServer::PeerId peer, const std::string& text) {
         return;
     }
     const std::string user = server_.PeerUser(peer);
+    // Guesses sent faster than they are answered are not kept for later without end.
+    constexpr std::size_t MostWaiting = 16;
+    if (queues_[user].size() >= MostWaiting) {
+        answer(peer, false, "too many requests of this user wait for their turn");
+        return;
+    }
     queues_[user].push_back({peer, *request});
     serve(user);
 }
@@ -160,9 +166,9 @@ void ControlService::carryOut(const Waiting& waiting) {
 // Nothing changes when one of them is broken; a save that fails leaves the change in force, as the dialog's
 // own does, and says why.
 Result ControlService::changeSettings(const AdminSettings& settings) {
-    // A time is checked where it changes: a change of the ports alone keeps a window never set.
+    // A window never set stays unset through a change of the ports alone (quietwirectl's add-port).
     const auto time = [](const std::string& typed, const std::string& kept) {
-        return typed == kept ? std::optional<std::string>(kept) : Administration::LongTime(typed);
+        return typed.empty() && kept.empty() ? std::optional<std::string>(kept) : Administration::LongTime(typed);
     };
     const std::optional<std::string> start = time(settings.start, modGlobals::StartTime);
     if (!start) {

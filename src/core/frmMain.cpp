@@ -5,10 +5,12 @@
 #include "admin/MainMenu.h"
 #include "core/modClockNotify.h"
 #include "platform/ControlChannel.h"
+#include "platform/EnforcerProcess.h"
 #include "platform/ModalGate.h"
 #include "platform/OneLine.h"
 #include "platform/Platform.h"
 #include "platform/ProgramIcons.h"
+#include "platform/ProgramInfo.h"
 #include "platform/Sockets.h"
 #include "platform/SystemLog.h"
 #include "platform/Windowing.h"
@@ -119,10 +121,18 @@ void frmMain::Form_Load() {
     if (JoinEnforcer()) {
         role_ = Role::Companion;
     } else if (platform::get<TcpTable>().DeletionPossible()) {
-        BecomeEnforcer();
+        if (EnforceApart()) {
+            role_ = Role::Companion;
+        } else {
+            BecomeEnforcer();
+        }
     } else {
         role_ = Role::Alone;
-        LoadAndCheckSettings();
+        // Its own settings serve its own prompt; where they are another's (root's, the service's) nobody is
+        // told more than that the curfew is not enforced.
+        if (const Result loaded = modGlobals::LoadSettings(); !loaded) {
+            logLine(loaded.reason());
+        }
         SayNotEnforced();
     }
     const int32_t started = platform::get<Sockets>().WSAStartup(WinsockVersion11);
@@ -187,6 +197,30 @@ bool frmMain::JoinEnforcer() {
     VeskTray1_->TrayTip(trayTip_);
     ShowTrayPicture(link_->State()->blocked ? Picture2_ : Picture1_);
     return true;
+}
+
+// A copy with the rights on a display leaves the enforcing to a process of its own with no display, and is
+// its face; where that cannot be, it enforces itself, as a headless copy does.
+bool frmMain::EnforceApart() {
+    if (platform::Slot<EnforcerProcess>::current == nullptr) {
+        return false;
+    }
+    EnforcerProcess& enforcer = platform::get<EnforcerProcess>();
+    if (const Result started = enforcer.Start(); !started) {
+        logLine("the enforcer could not be started apart from the display: " + started.reason());
+        return false;
+    }
+    constexpr int TriesEveryTenthOfASecond = 50;
+    for (int tried = 0; tried < TriesEveryTenthOfASecond; ++tried) {
+        windowing().Pause(100);
+        if (JoinEnforcer()) {
+            enforcerStartedHere_ = true;
+            return true;
+        }
+    }
+    enforcer.End();
+    logLine("the enforcer started apart from the display did not answer; this copy enforces itself.");
+    return false;
 }
 
 // Said once: an icon over a curfew nobody enforces must not pass for one that holds.
@@ -364,6 +398,9 @@ void frmMain::Form_Unload() {
     unloaded_ = true;
     if (role_ == Role::Companion) {
         link_->Disconnect();
+        if (enforcerStartedHere_) {
+            platform::get<EnforcerProcess>().End(); // closed as one program, the curfew with it
+        }
         Administration::UseKeeper(nullptr);
         modClockNotify::RemoveClockWatch(form_->Handle());
         VeskTray1_->InTray(false);
@@ -499,6 +536,7 @@ ControlMessages::StateEvent frmMain::EnforcerState() {
     state.entries = Administration::ClosedPortList().size();
     state.block = modGlobals::BlockChosen;
     state.registered = ServiceHost::Installed(platform::get<ServiceControl>(), "False");
+    state.process = platform::get<ProgramInfo>().ProcessId();
     return state;
 }
 

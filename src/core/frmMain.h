@@ -81,6 +81,7 @@ private:
     void LoadAndCheckSettings();
     void BecomeEnforcer();
     bool JoinEnforcer();
+    bool EnforceApart();
     void CompanionTick();
     void AloneTick();
     void SayNotEnforced();
@@ -109,6 +110,7 @@ private:
     bool clockReportDue_ = false;             // a clock change the enforcer has yet to hear of
     bool clockWarningDue_ = false;            // the enforcer's warning, shown at the next tick
     bool notEnforcedSaid_ = false;
+    bool enforcerStartedHere_ = false; // ends with this copy
     std::string trayTip_; // the icon's own, shown while enforced
     bool unloaded_ = false;
 };

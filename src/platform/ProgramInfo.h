@@ -17,6 +17,8 @@ public:
     virtual ProgramVersion Version() = 0;
     // The arguments after the program's name, as one text.
     virtual std::string CommandLine() = 0;
+    // This process's id, as the system's process list shows it.
+    virtual uint32_t ProcessId() = 0;
 };
 
 ProgramInfo& systemProgramInfo();

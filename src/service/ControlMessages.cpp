@@ -153,9 +153,17 @@ const Kind<EnforcerMessage> EnforcerKinds[] = {
     {TypeName<SettingsAnswer>, [](Reader& r) -> EnforcerMessage { return SettingsAnswer{r.settings("settings")}; }},
     {TypeName<StateEvent>,
      [](Reader& r) -> EnforcerMessage {
-         return StateEvent{r.flag("blocked"), r.flag("alarm"),     r.flag("enforced"), r.text("reason"),
-                           r.text("curfew"),  r.text("start"),     r.text("end"),      r.count("entries"),
-                           r.flag("block"),   r.flag("registered")};
+         return StateEvent{r.flag("blocked"),
+                           r.flag("alarm"),
+                           r.flag("enforced"),
+                           r.text("reason"),
+                           r.text("curfew"),
+                           r.text("start"),
+                           r.text("end"),
+                           r.count("entries"),
+                           r.flag("block"),
+                           r.flag("registered"),
+                           static_cast<uint32_t>(r.count("process"))};
      }},
     {TypeName<ClockWarningEvent>, [](Reader&) -> EnforcerMessage { return ClockWarningEvent{}; }},
 };
@@ -271,6 +279,7 @@ std::string encode(const StateEvent& message) {
     json["entries"] = message.entries;
     json["block"] = message.block;
     json["registered"] = message.registered;
+    json["process"] = message.process;
     return line(json);
 }
 

@@ -94,6 +94,7 @@ struct StateEvent {
     std::size_t entries = 0; // closed-port entries
     bool block = false;      // the in-line block chosen
     bool registered = false; // the program is registered as a service
+    uint32_t process = 0;    // the enforcer's process id
     bool operator==(const StateEvent&) const = default;
 };
 // The clock was changed: the companions show the warning.

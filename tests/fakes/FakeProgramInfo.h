@@ -11,4 +11,5 @@ public:
 
     ProgramVersion Version() override { return version; }
     std::string CommandLine() override { return commandLine; }
+    uint32_t ProcessId() override { return 4242; }
 };

@@ -93,10 +93,11 @@ TEST_F(DebPackage, InstalledItEnforcesFromItsOwnPlacesAndRemovedAndPurgedItLeave
     for (const std::string& program : programs) {
         EXPECT_EQ(::access(installed(program).c_str(), X_OK), 0) << program;
     }
-    for (const char* file :
-         {"/usr/share/doc/quietwire/readme.txt", QW_SHIPPED_UNIT, "/usr/share/applications/quietwire.desktop"}) {
+    for (const char* file : {"/usr/share/doc/quietwire/readme.txt", QW_SHIPPED_UNIT,
+                             "/usr/share/applications/quietwire.desktop", "/etc/xdg/autostart/quietwire.desktop"}) {
         EXPECT_TRUE(fs::is_regular_file(installed(file))) << file;
     }
+    EXPECT_NE(readBytes(installed(QW_SHIPPED_UNIT)).find("\nRuntimeDirectory=quietwire\n"), std::string::npos);
     struct stat data {};
     ASSERT_EQ(::stat(installed(QW_DATA_DIR).c_str(), &data), 0) << output_;
     EXPECT_TRUE(S_ISDIR(data.st_mode));

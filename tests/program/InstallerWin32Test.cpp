@@ -13,6 +13,9 @@
 
 #include <shlobj.h>
 #include <windows.h>
+// after windows.h, which they need
+#include <objidl.h>
+#include <shobjidl.h>
 #undef StartService
 
 #include <gtest/gtest.h>
@@ -27,6 +30,7 @@ namespace {
 using namespace servicemanager;
 
 constexpr char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quietwire";
+constexpr char RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 std::string knownFolder(int folder) {
     char path[MAX_PATH] = {};
@@ -54,6 +58,28 @@ std::optional<DWORD> machineNumber(const std::string& key, const std::string& va
         return std::nullopt;
     }
     return number;
+}
+
+// The program a shortcut starts; empty when it cannot be read.
+std::string shortcutTarget(const std::string& link) {
+    CoInitialize(nullptr);
+    IShellLinkA* shortcut = nullptr;
+    IPersistFile* file = nullptr;
+    char target[MAX_PATH] = {};
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                   reinterpret_cast<void**>(&shortcut)))) {
+        const std::wstring path(link.begin(), link.end());
+        if (SUCCEEDED(shortcut->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+            SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
+            shortcut->GetPath(target, MAX_PATH, nullptr, 0);
+        }
+        if (file != nullptr) {
+            file->Release();
+        }
+        shortcut->Release();
+    }
+    CoUninitialize();
+    return target;
 }
 
 bool machineKeyExists(const std::string& key) {
@@ -134,11 +160,12 @@ protected:
 
     // What the installer puts in the folder: the programs and the readme.
     std::vector<std::string> installedFiles() const {
-        return {program_, folder_ + "\\quietwirectl.exe", folder_ + "\\readme.txt"};
+        return {program_, tray_, folder_ + "\\quietwirectl.exe", folder_ + "\\readme.txt"};
     }
 
     const std::string folder_ = knownFolder(CSIDL_PROGRAM_FILES) + "\\Quietwire";
     const std::string program_ = folder_ + "\\quietwire.exe";
+    const std::string tray_ = folder_ + "\\quietwiretray.exe";
     const std::string menu_ = knownFolder(CSIDL_COMMON_PROGRAMS) + "\\Quietwire";
     ServiceControl& control_ = systemServiceControl();
     TempDir scratch_;
@@ -188,6 +215,20 @@ TEST_F(Installer, InstallsTheProgramThatRunsOnTheDesktopAndTheUninstallerEndsItA
     });
     EXPECT_EQ(modGlobals::AdminPassword, "secret") << "the settings were not kept";
     EXPECT_EQ(modGlobals::StartTime, "00:00:00");
+}
+
+TEST_F(Installer, EveryLogOnAndTheStartMenuStartTheTrayCopyWhichTheUninstallerEndsWithTheLogOnEntry) {
+    EXPECT_EQ(machineText(RunKey, "Quietwire"), "\"" + tray_ + "\"");
+    EXPECT_EQ(shortcutTarget(menu_ + "\\Quietwire.lnk"), tray_);
+    const TrayPicture open(tray_, ProgramIcon::Open);
+    RunningProgram companion(tray_);
+    ASSERT_TRUE(companion.started()) << "cannot start " << tray_;
+    ASSERT_TRUE(waitUntil([&] { return open.timesInTaskbar() == 1; })) << "the icon never showed in the tray";
+
+    ASSERT_NO_FATAL_FAILURE(uninstall(""));
+    EXPECT_TRUE(companion.endsWithin(0)) << "the tray copy runs on";
+    EXPECT_EQ(machineText(RunKey, "Quietwire"), "") << "the log-on entry is left";
+    EXPECT_FALSE(exists(tray_));
 }
 
 // Under Wine the service and a desktop copy run in one session, where the second to start is a

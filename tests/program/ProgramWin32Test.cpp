@@ -217,6 +217,29 @@ TEST(ProgramFile, ItsFirstIconIsTheKeyThatItsTitleBarsAndTheTrayShow) {
     FreeLibrary(program);
 }
 
+// The execution level the program's embedded manifest asks Windows for.
+std::string requestedLevel(const char* program) {
+    const HMODULE module = LoadLibraryExA(program, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    const HRSRC found = module != nullptr ? FindResourceA(module, MAKEINTRESOURCEA(1), RT_MANIFEST) : nullptr;
+    const HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
+    const std::string manifest =
+        loaded != nullptr ? std::string(static_cast<const char*>(LockResource(loaded)), SizeofResource(module, found))
+                          : "";
+    if (module != nullptr) {
+        FreeLibrary(module);
+    }
+    const std::string key = "requestedExecutionLevel level=\"";
+    const std::size_t at = manifest.find(key);
+    return at == std::string::npos
+               ? ""
+               : manifest.substr(at + key.size(), manifest.find('"', at + key.size()) - at - key.size());
+}
+
+TEST(ProgramFile, TheProgramAsksForAnAdministratorItsTrayCopyForNoMoreThanItsUsersRights) {
+    EXPECT_EQ(requestedLevel(QW_PROGRAM_PATH), "requireAdministrator");
+    EXPECT_EQ(requestedLevel(QW_TRAY_PATH), "asInvoker");
+}
+
 class ProgramService : public ProgramTest {
 protected:
     void SetUp() override {

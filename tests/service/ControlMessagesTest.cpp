@@ -36,7 +36,7 @@ TEST(ControlMessagesTest, EveryRequestReadsBackAsSent) {
 
 TEST(ControlMessagesTest, EveryEnforcerMessageReadsBackAsSent) {
     expectReadsBack<EnforcerMessage>(
-        {Answer{true, ""}, Answer{false, "wrong password"}, SettingsAnswer{Typed}, StateEvent{true, true, true, "", "alarm", "08:00:00", "21:00:00", 3, true, true},
+        {Answer{true, ""}, Answer{false, "wrong password"}, SettingsAnswer{Typed}, StateEvent{true, true, true, "", "alarm", "08:00:00", "21:00:00", 3, true, true, 77},
          StateEvent{false, false, false, "no right to close connections"}, ClockWarningEvent{}},
         parseEnforcerMessage);
 }

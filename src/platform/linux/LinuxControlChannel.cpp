@@ -2,6 +2,7 @@
 
 #include "platform/linux/ProgramLayout.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <poll.h>
@@ -14,6 +15,10 @@ namespace {
 // Longer than any message the program sends (service/ControlMessages keeps to 16 KiB).
 constexpr std::size_t MaxLineBytes = 16 * 1024;
 constexpr const char* ChannelName = "control.sock";
+// Far below the enforcer's limit of open files, so that nobody can keep it from opening what it needs; and
+// one user's share, so that nobody can keep the others out.
+constexpr std::size_t MostPeers = 256;
+constexpr std::size_t MostPeersOfOneUser = 32;
 
 std::string executableFolder() {
     char buffer[PATH_MAX];
@@ -90,9 +95,16 @@ void LinuxControlServer::acceptWaiting() {
         if (!accepted) {
             return; // none waits, or one that gave up before it was taken
         }
+        const uid_t uid = (*accepted)->credentials().uid;
+        const auto sameUser = [uid](const auto& peer) { return peer.second.uid == uid; };
+        if (peers_.size() >= MostPeers ||
+            static_cast<std::size_t>(std::count_if(peers_.begin(), peers_.end(), sameUser)) >= MostPeersOfOneUser) {
+            continue; // closed unanswered
+        }
         const PeerId id = next_++;
         Connection& connection = peers_[id];
-        connection.user = userName((*accepted)->credentials().uid);
+        connection.uid = uid;
+        connection.user = userName(uid);
         connection.channel = std::move(*accepted);
         connection.watch = watch_(connection.channel->readableFd(), [this, id] { readFrom(id); });
     }

@@ -30,6 +30,7 @@ private:
     struct Connection {
         std::unique_ptr<LocalChannelPeer> channel;
         std::unique_ptr<ReadableWatch> watch;
+        uid_t uid = 0;
         std::string user;
     };
     void acceptWaiting();

@@ -105,6 +105,10 @@ std::optional<std::string> serviceUnitText(const ServiceUnit& unit) {
     line("SystemCallFilter=@system-service");
     line("SystemCallErrorNumber=EPERM");
     line("UMask=0077");
+    // The channel of the desktop sessions' companions: a folder only root may write to, so nobody can take
+    // the socket's name first, which every user may reach.
+    line("RuntimeDirectory=quietwire");
+    line("RuntimeDirectoryMode=0755");
     line("");
     line("[Install]");
     line("WantedBy=multi-user.target");

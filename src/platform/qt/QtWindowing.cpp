@@ -74,7 +74,8 @@ constexpr int32_t NoAssociation = 31;  // SE_ERR_NOASSOC
 
 } // namespace
 
-QtWindowing::QtWindowing(QString instanceLock) : instanceLock_(std::move(instanceLock)) {}
+QtWindowing::QtWindowing(QString instanceLock, std::string lockName)
+    : instanceLock_(std::move(instanceLock)), lockName_(std::move(lockName)) {}
 
 QtWindowing::~QtWindowing() = default;
 
@@ -161,7 +162,7 @@ void QtWindowing::Quit() {
 bool QtWindowing::PrevInstance() {
     if (!lock_) {
         if (instanceLock_.isEmpty()) {
-            ResultWith<OwnFile> file = openOwnFile("quietwire.lock");
+            ResultWith<OwnFile> file = openOwnFile(lockName_);
             lock_ = std::make_unique<InstanceLock>(file ? ResultWith<UniqueFd>(std::move(file->fd)) : file.result());
         } else {
             const QByteArray path = QFile::encodeName(instanceLock_);

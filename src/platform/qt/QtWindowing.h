@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <memory>
+#include <string>
 
 class InstanceLock;
 
@@ -13,7 +14,8 @@ class QtWindowing final : public Windowing {
 public:
     // instanceLock: the file whose lock tells a running instance; by default one in the user's own
     // folder (platform/linux/OwnFolder.h).
-    explicit QtWindowing(QString instanceLock = QString());
+    // instanceLock: the lock file's path (tests); else lockName in the user's own folder.
+    explicit QtWindowing(QString instanceLock = QString(), std::string lockName = "quietwire.lock");
     ~QtWindowing() override;
 
     std::unique_ptr<Form> CreateForm(const FormLayout& layout, FormHandlers& handlers) override;
@@ -39,6 +41,7 @@ public:
 
 private:
     QString instanceLock_;
+    std::string lockName_;
     std::unique_ptr<InstanceLock> lock_;
     bool quit_ = false;
 };

@@ -25,6 +25,7 @@ public:
                 static_cast<int>(HIWORD(info->dwFileVersionLS))};
     }
 
+    uint32_t ProcessId() override { return GetCurrentProcessId(); }
     std::string CommandLine() override {
         // The whole line, program name included: a switch is looked for anywhere in it.
         return GetCommandLineA();

@@ -2,6 +2,7 @@
 // mode]" registers it; started by the manager (no arguments) it answers the requests on its own loop
 // and, when its loop ends, writes what it heard beside itself.
 #include "platform/ServiceControl.h"
+#include "platform/win32/Win32ControlChannel.h"
 
 #include <windows.h>
 #undef StartService
@@ -67,6 +68,14 @@ int main(int argc, char** argv) {
     Recorder recorder;
     control.Listen(recorder);
     control.StartService();
+    // A channel of the service's own, on a name of the tests' (Win32ServiceControlTest.cpp): what it
+    // hears, it says back.
+    Win32ControlServer channel(L"\\\\.\\pipe\\QuietwireTest.ServiceHost");
+    const Result listening =
+        channel.Listen({[&](ControlServer::PeerId peer, const std::string& line) { channel.Send(peer, line); }, {}});
+    if (!listening) {
+        recorder.heard += "no channel: " + listening.reason() + "\n";
+    }
     // Should the test that started it die, the program still ends.
     SetTimer(nullptr, 0, 120000, nullptr);
     MSG message;

@@ -1,6 +1,7 @@
 #include "platform/ServiceControl.h"
 #include "platform/win32/ServiceHandle.h"
 #include "platform/win32/ServiceManager.h"
+#include "platform/win32/Win32ControlChannel.h"
 #include "support/Done.h"
 #include "support/TempDir.h"
 
@@ -126,6 +127,28 @@ TEST_F(Win32Service, UninstallStopsTheRunningServiceAndRemovesIt) {
     EXPECT_FALSE(openQuietwire(SERVICE_QUERY_STATUS));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
     EXPECT_EQ(readBytes(heardPath), "Start on the UI thread\nStop on the UI thread\n");
+}
+
+// While the service runs, a client gives lines to the service's channel only: another process's server of
+// the program's channel, even an administrator's, gets nothing.
+TEST_F(Win32Service, AClientTalksToTheRunningServiceAndRefusesAnyOtherServer) {
+    ASSERT_NO_FATAL_FAILURE(startHostAsService());
+    Win32ControlClient toService(L"\\\\.\\pipe\\QuietwireTest.ServiceHost"); // as service_host serves it
+    const Result connected = toService.Connect({});
+    ASSERT_TRUE(connected) << connected.reason();
+    ASSERT_TRUE(toService.Send("{}"));
+    const auto answer = toService.Receive(10000);
+    ASSERT_TRUE(answer) << answer.reason();
+    EXPECT_EQ(*answer, std::vector<std::string>{"{}"});
+
+    const std::wstring name = L"\\\\.\\pipe\\QuietwireTest.NotTheService";
+    Win32ControlServer impostor(name);
+    ASSERT_TRUE(impostor.Listen({}));
+    Win32ControlClient client(name);
+    const Result refused = client.Connect({});
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(refused.code(), ERROR_ACCESS_DENIED) << refused.reason();
+    EXPECT_FALSE(client.Connected());
 }
 
 TEST_F(Win32Service, UninstallWithNothingRegisteredFailsAndSaysWhy) {
