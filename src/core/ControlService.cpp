@@ -87,8 +87,10 @@ void ControlService::line(ControlServer::PeerId peer, const std::string& text) {
             answer(peer, false, "only a companion in a desktop session reports clock changes");
             return;
         }
-        host_.clockChanged(); // raises the alarm, warns every companion and publishes the state
+        host_.clockChanged();
         answer(peer, true);
+        ClockWarning();
+        Publish();
         return;
     }
     const std::string user = server_.PeerUser(peer);

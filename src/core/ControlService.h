@@ -17,9 +17,7 @@ class ControlService {
 public:
     struct Host {
         std::function<ControlMessages::StateEvent()> state;
-        // A companion saw the clock change: raise and store the alarm, warn every companion (ClockWarning)
-        // and publish the state.
-        std::function<void()> clockChanged;
+        std::function<void()> clockChanged; // a companion saw the clock change: raise and store the alarm
     };
     ControlService(ControlServer& server, Host host);
     ~ControlService();

@@ -165,7 +165,7 @@ void frmMain::BecomeEnforcer() {
     }
     control_ = std::make_unique<ControlService>(
         platform::get<ControlServer>(),
-        ControlService::Host{[this] { return EnforcerState(); }, [this] { RaiseAlarm(); }});
+        ControlService::Host{[this] { return EnforcerState(); }, [this] { RaiseAlarm(false); }});
     // Without its channel it enforces all the same; the desktop sessions then show nothing of it.
     if (const Result serving = control_->Start(); !serving) {
         logLine("the channel for the desktop sessions could not be opened: " + serving.reason());
@@ -497,11 +497,11 @@ void frmMain::ClockNotify() {
 
 // Raised and stored before the warning is shown: a warning left open, or a session ended under it, must
 // not keep the ports open.
-void frmMain::RaiseAlarm() {
+void frmMain::RaiseAlarm(bool warnCompanions) {
     modGlobals::FollowSettingsFile(); // the save must not undo what another copy saved since the last tick
     modGlobals::AlarmRaised = true;
     const Result saved = modGlobals::SaveSettings();
-    if (control_) {
+    if (control_ && warnCompanions) {
         control_->ClockWarning();
         control_->Publish();
     }
