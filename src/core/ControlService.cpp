@@ -209,7 +209,8 @@ void ControlService::closed(ControlServer::PeerId peer) {
 }
 
 void ControlService::Publish() {
-    if (!listening_) {
+    if (!listening_ || companions_.empty()) {
+        published_.reset(); // a companion that comes is told the state when it says hello
         return;
     }
     const StateEvent state = host_.state();
