@@ -1,6 +1,5 @@
 // quietwire: the Linux backends (netlink, timerfd, systemd, Qt) wired to the program.
 #include "core/frmMain.h"
-#include "platform/ControlChannel.h"
 #include "platform/HeadlessWindowing.h"
 #include "platform/SystemPlatform.h"
 #include "platform/linux/LinuxEnforcerProcess.h"
@@ -31,8 +30,6 @@ int main(int argc, char** argv) {
             ? std::make_unique<HeadlessWindowing>(std::make_unique<QtWindowing>(QString(), "quietwire-enforcer.lock"))
             : makeSystemWindowing(headless);
     const SystemPlatform system(*windowing);
-    const platform::ScopedInstall<ControlServer> server(systemControlServer());
-    const platform::ScopedInstall<ControlClient> client(systemControlClient());
     LinuxEnforcerProcess enforcer;
     if (!headless) { // a headless copy is the enforcer itself
         platform::install<EnforcerProcess>(&enforcer);

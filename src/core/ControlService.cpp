@@ -148,9 +148,7 @@ void ControlService::carryOut(const Waiting& waiting) {
         server_.Send(peer, ::line(encode(SettingsAnswer{settings})));
         answer(peer, true);
     } else if (const auto* change = std::get_if<ChangeSettings>(&waiting.request)) {
-        const Result changed = changeSettings(change->settings);
-        answer(peer, static_cast<bool>(changed), changed ? std::string() : changed.reason());
-        Publish();
+        settled(peer, changeSettings(change->settings));
     } else if (std::holds_alternative<ResetAlarm>(waiting.request)) {
         AdminSettings settings{modGlobals::AdminPassword,
                                modGlobals::StartTime,
@@ -158,10 +156,18 @@ void ControlService::carryOut(const Waiting& waiting) {
                                Administration::ClosedPortList(),
                                false,
                                modGlobals::BlockChosen};
-        const Result changed = changeSettings(settings);
-        answer(peer, static_cast<bool>(changed), changed ? std::string() : changed.reason());
+        settled(peer, changeSettings(settings));
+    } else if (const auto* service = std::get_if<ChangeService>(&waiting.request)) {
+        const Administration::ServiceOutcome outcome = Administration::Keeper().ChangeService(service->registering);
         Publish();
+        answer(peer, outcome.done, outcome.message);
     }
+}
+
+// The companions hear the new state before the one that asked hears the answer, so that its dialog shows it.
+void ControlService::settled(ControlServer::PeerId peer, const Result& changed) {
+    Publish();
+    answer(peer, static_cast<bool>(changed), changed ? std::string() : changed.reason());
 }
 
 // The dialog's and quietwirectl's rules, checked here again: a client is only a program on the machine.
@@ -203,7 +209,8 @@ void ControlService::closed(ControlServer::PeerId peer) {
 }
 
 void ControlService::Publish() {
-    if (!listening_) {
+    if (!listening_ || companions_.empty()) {
+        published_.reset(); // a companion that comes is told the state when it says hello
         return;
     }
     const StateEvent state = host_.state();

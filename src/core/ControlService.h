@@ -41,6 +41,7 @@ private:
     void answer(ControlServer::PeerId peer, bool ok, const std::string& error = {});
     void serve(const std::string& user);
     void carryOut(const Waiting& waiting);
+    void settled(ControlServer::PeerId peer, const Result& changed);
     Result changeSettings(const ControlMessages::AdminSettings& settings);
     void sendState(ControlServer::PeerId peer, const ControlMessages::StateEvent& state);
 

@@ -2,6 +2,7 @@
 
 #include "platform/Clock.h"
 #include "platform/ClockWatch.h"
+#include "platform/ControlChannel.h"
 #include "platform/FileSystem.h"
 #include "platform/GuessLock.h"
 #include "platform/PacketFilter.h"
@@ -39,4 +40,6 @@ private:
     Use<ProgramInfo> info_{systemProgramInfo()};
     Use<GuessLock> guesses_{systemGuessLock()};
     Use<SystemLog> log_{systemSystemLog()};
+    Use<ControlServer> channelServer_{systemControlServer()};
+    Use<ControlClient> channelClient_{systemControlClient()};
 };
