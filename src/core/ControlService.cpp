@@ -87,8 +87,16 @@ void ControlService::line(ControlServer::PeerId peer, const std::string& text) {
             answer(peer, false, "only a companion in a desktop session reports clock changes");
             return;
         }
-        host_.clockChanged();
         answer(peer, true);
+        // Every session sees the same change: the first report raises the alarm and warns; the others, in
+        // the moments after, add nothing.
+        if (clockReported_) {
+            return;
+        }
+        clockReported_ = true;
+        constexpr int SameChangeMs = 2000;
+        server_.Later(SameChangeMs, [this] { clockReported_ = false; });
+        host_.clockChanged();
         ClockWarning();
         Publish();
         return;

@@ -53,4 +53,5 @@ private:
     std::map<std::string, std::deque<Waiting>> queues_; // by user: requests that carry a password
     std::set<std::string> penalised_;                   // users serving a wrong password's second
     std::optional<ControlMessages::StateEvent> published_;
+    bool clockReported_ = false; // a report came in the moments just past
 };

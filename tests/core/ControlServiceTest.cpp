@@ -157,6 +157,7 @@ TEST_F(ControlServiceTest, BrokenRequestsAndPeersThatGoAwayChangeNothingAndOnlyC
         tell(*companion, encode(Hello{ClientRole::Companion}));
     }
     tell(*first, encode(ClockChanged{}));
+    tell(*second, encode(ClockChanged{})); // the same change, seen in another session
     channel_.run();
     EXPECT_EQ(clockChanges_, 1);
     resetSettings();
