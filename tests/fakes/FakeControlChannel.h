@@ -20,7 +20,12 @@ public:
     class Client final : public ControlClient {
     public:
         Client(FakeControlChannel& channel, std::string user) : channel_(channel), user_(std::move(user)) {}
-        ~Client() override { Disconnect(); }
+        // Its end is heard before it goes: the channel keeps no pointer to a client that is gone.
+        ~Client() override {
+            Disconnect();
+            channel_.deliver();
+            std::erase_if(channel_.clients_, [this](const auto& entry) { return entry.second == this; });
+        }
         Result Connect(std::function<void()>) override {
             if (!channel_.listening_) {
                 return Result::Failed("nobody listens");

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
@@ -39,6 +40,16 @@ std::string hoursFromNow(int hours) {
 }
 
 Running::Running(std::vector<std::string> command, std::vector<std::string> environment, const std::string& log) {
+    // The sanitizers' options of the test's run (the leaks of system libraries it forgives) hold for the
+    // programs it starts too.
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        const char* value = std::getenv(name);
+        const std::string prefix = std::string(name) + "=";
+        if (value != nullptr && std::none_of(environment.begin(), environment.end(),
+                                             [&](const std::string& e) { return e.rfind(prefix, 0) == 0; })) {
+            environment.push_back(prefix + value);
+        }
+    }
     std::vector<char*> envp;
     for (std::string& e : environment) {
         envp.push_back(e.data());
