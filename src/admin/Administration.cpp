@@ -101,6 +101,11 @@ public:
         const Result saved = modGlobals::SaveSettings();
         return saved ? saved : Result::Failed(modGlobals::SaveFailureMessage(saved), saved.code());
     }
+    bool ServiceRegistered() override { return ServiceHost::Installed(platform::get<ServiceControl>(), "false"); }
+    ServiceOutcome ChangeService(bool registering) override {
+        ServiceControl& NTService1 = platform::get<ServiceControl>();
+        return registering ? RegisterService(NTService1) : UnregisterService(NTService1);
+    }
 };
 
 FileKeeper fileKeeper;

@@ -42,6 +42,11 @@ inline constexpr int WrongPasswordPenaltyMs = 1000;
 bool CheckPassword(const std::string& typed, const std::function<void(int milliseconds)>& pass,
                    const std::function<void()>& load = {});
 
+struct ServiceOutcome {
+    bool done = false;
+    std::string message;
+};
+
 // Who checks the administrator password and keeps the settings that the dialog shows and changes: this
 // copy, on settings.ini; or, in a companion, the enforcer over the local channel.
 class SettingsKeeper {
@@ -54,6 +59,10 @@ public:
     // The live settings kept. A failure's reason is fit to show the administrator; the settings stay in
     // force in memory.
     virtual Result Store() = 0;
+    // Whether the program is registered as a service, and registering or removing it (RegisterService,
+    // UnregisterService below, where the keeper runs).
+    virtual bool ServiceRegistered() = 0;
+    virtual ServiceOutcome ChangeService(bool registering) = 0;
 };
 
 // The keeper in use: settings.ini's, unless a companion put the enforcer's in (nullptr puts it back).
@@ -75,10 +84,6 @@ bool OnList(const std::vector<std::string>& entries, const std::string& entry);
 // Registers or removes the program as a service and, when that worked, records it in the Installed
 // flag. The message is the one the administrator is shown, with the control's reason on a failure;
 // a registration whose Installed flag could not be saved is a failure too.
-struct ServiceOutcome {
-    bool done = false;
-    std::string message;
-};
 ServiceOutcome RegisterService(ServiceControl& NTService1);
 ServiceOutcome UnregisterService(ServiceControl& NTService1);
 

@@ -160,3 +160,11 @@ Result EnforcerLink::Store() {
     password_ = settings.password; // the next change is made with the password now in force
     return Result::Done();
 }
+
+Administration::ServiceOutcome EnforcerLink::ChangeService(bool registering) {
+    const ResultWith<Answer> answer = ask(encode(ControlMessages::ChangeService{password_, registering}));
+    if (!answer) {
+        return {false, answer.reason()};
+    }
+    return {answer->ok, answer->error};
+}

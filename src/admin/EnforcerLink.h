@@ -38,6 +38,8 @@ public:
     bool CheckPassword(const std::string& typed, const std::function<void(int milliseconds)>& pass) override;
     Result Fetch() override;
     Result Store() override;
+    bool ServiceRegistered() override { return state_ && state_->registered; }
+    Administration::ServiceOutcome ChangeService(bool registering) override;
 
 private:
     ResultWith<ControlMessages::Answer> ask(const std::string& request);

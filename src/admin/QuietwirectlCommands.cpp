@@ -185,13 +185,17 @@ Facts settingsFacts() {
 void changeService(const Options& options, bool registering) {
     loadAsAdministrator(options);
     ServiceControl& NTService1 = platform::get<ServiceControl>();
-    ServiceHost::Configure(NTService1);
-    if (!options.force && ServiceHost::Installed(NTService1, "false") == registering) {
+    EnforcerLink* link = enforcer();
+    if (link == nullptr) {
+        ServiceHost::Configure(NTService1);
+    }
+    Administration::SettingsKeeper& keeper =
+        link != nullptr ? static_cast<Administration::SettingsKeeper&>(*link) : Administration::Keeper();
+    if (!options.force && keeper.ServiceRegistered() == registering) {
         fail(registering ? "The service is registered already (--force registers it all the same)."
                          : "The service is not registered (--force unregisters it all the same).");
     }
-    const Administration::ServiceOutcome outcome =
-        registering ? Administration::RegisterService(NTService1) : Administration::UnregisterService(NTService1);
+    const Administration::ServiceOutcome outcome = keeper.ChangeService(registering);
     if (!outcome.done) {
         fail(oneLine(outcome.message));
     }

@@ -189,12 +189,12 @@ void frmAdmin::Command5_Click() {
 }
 
 void frmAdmin::Command7_Click() {
-    tell(Administration::RegisterService(platform::get<ServiceControl>()));
+    tell(Administration::Keeper().ChangeService(true));
     UpdateRegisterButtons();
 }
 
 void frmAdmin::Command8_Click() {
-    tell(Administration::UnregisterService(platform::get<ServiceControl>()));
+    tell(Administration::Keeper().ChangeService(false));
     UpdateRegisterButtons();
 }
 
@@ -213,7 +213,7 @@ void frmAdmin::UpdateRegisterButtons() {
         form_->SetEnabled("Command8", -1, true);
         return;
     }
-    const bool installed = ServiceHost::Installed(platform::get<ServiceControl>(), "false");
+    const bool installed = Administration::Keeper().ServiceRegistered();
     form_->SetEnabled("Command8", -1, installed);
     form_->SetEnabled("Command7", -1, !form_->Enabled("Command8"));
 }

@@ -87,8 +87,16 @@ void ControlService::line(ControlServer::PeerId peer, const std::string& text) {
             answer(peer, false, "only a companion in a desktop session reports clock changes");
             return;
         }
-        host_.clockChanged();
         answer(peer, true);
+        // Every session sees the same change: the first report raises the alarm and warns; the others, in
+        // the moments after, add nothing.
+        if (clockReported_) {
+            return;
+        }
+        clockReported_ = true;
+        constexpr int SameChangeMs = 2000;
+        server_.Later(SameChangeMs, [this] { clockReported_ = false; });
+        host_.clockChanged();
         ClockWarning();
         Publish();
         return;
@@ -148,9 +156,7 @@ void ControlService::carryOut(const Waiting& waiting) {
         server_.Send(peer, ::line(encode(SettingsAnswer{settings})));
         answer(peer, true);
     } else if (const auto* change = std::get_if<ChangeSettings>(&waiting.request)) {
-        const Result changed = changeSettings(change->settings);
-        answer(peer, static_cast<bool>(changed), changed ? std::string() : changed.reason());
-        Publish();
+        settled(peer, changeSettings(change->settings));
     } else if (std::holds_alternative<ResetAlarm>(waiting.request)) {
         AdminSettings settings{modGlobals::AdminPassword,
                                modGlobals::StartTime,
@@ -158,10 +164,18 @@ void ControlService::carryOut(const Waiting& waiting) {
                                Administration::ClosedPortList(),
                                false,
                                modGlobals::BlockChosen};
-        const Result changed = changeSettings(settings);
-        answer(peer, static_cast<bool>(changed), changed ? std::string() : changed.reason());
+        settled(peer, changeSettings(settings));
+    } else if (const auto* service = std::get_if<ChangeService>(&waiting.request)) {
+        const Administration::ServiceOutcome outcome = Administration::Keeper().ChangeService(service->registering);
         Publish();
+        answer(peer, outcome.done, outcome.message);
     }
+}
+
+// The companions hear the new state before the one that asked hears the answer, so that its dialog shows it.
+void ControlService::settled(ControlServer::PeerId peer, const Result& changed) {
+    Publish();
+    answer(peer, static_cast<bool>(changed), changed ? std::string() : changed.reason());
 }
 
 // The dialog's and quietwirectl's rules, checked here again: a client is only a program on the machine.
@@ -203,7 +217,8 @@ void ControlService::closed(ControlServer::PeerId peer) {
 }
 
 void ControlService::Publish() {
-    if (!listening_) {
+    if (!listening_ || companions_.empty()) {
+        published_.reset(); // a companion that comes is told the state when it says hello
         return;
     }
     const StateEvent state = host_.state();

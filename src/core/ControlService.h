@@ -41,6 +41,7 @@ private:
     void answer(ControlServer::PeerId peer, bool ok, const std::string& error = {});
     void serve(const std::string& user);
     void carryOut(const Waiting& waiting);
+    void settled(ControlServer::PeerId peer, const Result& changed);
     Result changeSettings(const ControlMessages::AdminSettings& settings);
     void sendState(ControlServer::PeerId peer, const ControlMessages::StateEvent& state);
 
@@ -52,4 +53,5 @@ private:
     std::map<std::string, std::deque<Waiting>> queues_; // by user: requests that carry a password
     std::set<std::string> penalised_;                   // users serving a wrong password's second
     std::optional<ControlMessages::StateEvent> published_;
+    bool clockReported_ = false; // a report came in the moments just past
 };

@@ -165,7 +165,7 @@ void frmMain::BecomeEnforcer() {
     }
     control_ = std::make_unique<ControlService>(
         platform::get<ControlServer>(),
-        ControlService::Host{[this] { return EnforcerState(); }, [this] { RaiseAlarm(); }});
+        ControlService::Host{[this] { return EnforcerState(); }, [this] { RaiseAlarm(false); }});
     // Without its channel it enforces all the same; the desktop sessions then show nothing of it.
     if (const Result serving = control_->Start(); !serving) {
         logLine("the channel for the desktop sessions could not be opened: " + serving.reason());
@@ -183,7 +183,12 @@ bool frmMain::JoinEnforcer() {
             EnforcerLink::Events{[this](const ControlMessages::StateEvent& state) {
                                      ShowTrayPicture(state.blocked ? Picture2_ : Picture1_);
                                  },
-                                 [this] { clockWarningDue_ = true; }});
+                                 [this] {
+                                     clockWarningDue_ = true;
+                                     // Another session reported the change this one saw: told again, the
+                                     // enforcer would warn everyone twice.
+                                     clockReportDue_ = false;
+                                 }});
     }
     if (!link_->Connect(ControlMessages::ClientRole::Companion)) {
         return false;
@@ -492,11 +497,11 @@ void frmMain::ClockNotify() {
 
 // Raised and stored before the warning is shown: a warning left open, or a session ended under it, must
 // not keep the ports open.
-void frmMain::RaiseAlarm() {
+void frmMain::RaiseAlarm(bool warnCompanions) {
     modGlobals::FollowSettingsFile(); // the save must not undo what another copy saved since the last tick
     modGlobals::AlarmRaised = true;
     const Result saved = modGlobals::SaveSettings();
-    if (control_) {
+    if (control_ && warnCompanions) {
         control_->ClockWarning();
         control_->Publish();
     }

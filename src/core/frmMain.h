@@ -85,7 +85,9 @@ private:
     void CompanionTick();
     void AloneTick();
     void SayNotEnforced();
-    void RaiseAlarm();
+    // warnCompanions: false where a companion reported the change, which the channel answers with the
+    // warning itself.
+    void RaiseAlarm(bool warnCompanions = true);
     void ShowClockWarning(const Result& saved);
     ControlMessages::StateEvent EnforcerState();
     uintptr_t windowIcon() const;
@@ -111,7 +113,7 @@ private:
     bool clockWarningDue_ = false;            // the enforcer's warning, shown at the next tick
     bool notEnforcedSaid_ = false;
     bool enforcerStartedHere_ = false; // ends with this copy
-    std::string trayTip_; // the icon's own, shown while enforced
+    std::string trayTip_;              // the icon's own, shown while enforced
     bool unloaded_ = false;
 };
 

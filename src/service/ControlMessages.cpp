@@ -17,6 +17,7 @@ template <> constexpr const char* TypeName<CheckPassword> = "check-password";
 template <> constexpr const char* TypeName<GetSettings> = "get-settings";
 template <> constexpr const char* TypeName<ChangeSettings> = "change-settings";
 template <> constexpr const char* TypeName<ResetAlarm> = "reset-alarm";
+template <> constexpr const char* TypeName<ChangeService> = "change-service";
 template <> constexpr const char* TypeName<Status> = "status";
 template <> constexpr const char* TypeName<Answer> = "answer";
 template <> constexpr const char* TypeName<SettingsAnswer> = "settings";
@@ -142,6 +143,10 @@ const Kind<Request> RequestKinds[] = {
          return ChangeSettings{r.text("password"), r.settings("settings")};
      }},
     {TypeName<ResetAlarm>, [](Reader& r) -> Request { return ResetAlarm{r.text("password")}; }},
+    {TypeName<ChangeService>,
+     [](Reader& r) -> Request {
+         return ChangeService{r.text("password"), r.flag("registering")};
+     }},
     {TypeName<Status>, [](Reader&) -> Request { return Status{}; }},
 };
 
@@ -248,6 +253,13 @@ std::string encode(const ChangeSettings& message) {
 
 std::string encode(const ResetAlarm& message) {
     return withPassword(message);
+}
+
+std::string encode(const ChangeService& message) {
+    Json json = begun<ChangeService>();
+    json["password"] = message.password;
+    json["registering"] = message.registering;
+    return line(json);
 }
 
 std::string encode(const Status&) {

@@ -64,18 +64,25 @@ struct ResetAlarm {
     std::string password{};
     bool operator==(const ResetAlarm&) const = default;
 };
+// Registers the program as a service, or removes it; the answer's words are the administrator's message.
+struct ChangeService {
+    std::string password{};
+    bool registering = true;
+    bool operator==(const ChangeService&) const = default;
+};
 // Asks for a StateEvent now rather than at the next change.
 struct Status {
     bool operator==(const Status&) const = default;
 };
 
-using Request = std::variant<Hello, ClockChanged, CheckPassword, GetSettings, ChangeSettings, ResetAlarm, Status>;
+using Request =
+    std::variant<Hello, ClockChanged, CheckPassword, GetSettings, ChangeSettings, ResetAlarm, ChangeService, Status>;
 
 // Enforcer to client: answers, and events it sends unasked.
 
 struct Answer {
     bool ok = false;
-    std::string error{}; // words for the user; empty when ok
+    std::string error{}; // words for the user: why not; or, for a service change, what was done
     bool operator==(const Answer&) const = default;
 };
 struct SettingsAnswer {
@@ -111,6 +118,7 @@ std::string encode(const CheckPassword& message);
 std::string encode(const GetSettings& message);
 std::string encode(const ChangeSettings& message);
 std::string encode(const ResetAlarm& message);
+std::string encode(const ChangeService& message);
 std::string encode(const Status& message);
 std::string encode(const Answer& message);
 std::string encode(const SettingsAnswer& message);

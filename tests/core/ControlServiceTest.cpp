@@ -2,6 +2,7 @@
 #include "admin/Administration.h"
 #include "admin/EnforcerLink.h"
 #include "fakes/FakeControlChannel.h"
+#include "fakes/FakeServiceControl.h"
 #include "settings/SettingsFixture.h"
 
 #include <gtest/gtest.h>
@@ -49,6 +50,8 @@ protected:
         return listedPorts();
     }
 
+    FakeServiceControl serviceManager_;
+    platform::ScopedInstall<ServiceControl> useServiceManager_{serviceManager_};
     FakeControlChannel channel_;
     int clockChanges_ = 0;
     ControlService service_{channel_,
@@ -102,6 +105,12 @@ TEST_F(ControlServiceTest, ACompanionAdministersThroughItAsTheDialogDoesAndEvery
     const Result refused = link.Store();
     EXPECT_EQ(refused.reason(), Administration::InvalidEndTime);
     EXPECT_EQ(storedPorts(), (std::vector<std::string>{"2525, TEST", "2626"}));
+
+    // The service buttons act where the rights are, and the dialog learns the outcome.
+    const Administration::ServiceOutcome registered = link.ChangeService(true);
+    EXPECT_TRUE(registered.done) << registered.message;
+    EXPECT_NE(registered.message.find("Service successfully Registered!"), std::string::npos);
+    EXPECT_TRUE(serviceManager_.registered.has_value());
 }
 
 TEST_F(ControlServiceTest, AWrongPasswordHoldsEveryRequestOfItsUserForASecondAndNobodyElses) {
@@ -148,6 +157,7 @@ TEST_F(ControlServiceTest, BrokenRequestsAndPeersThatGoAwayChangeNothingAndOnlyC
         tell(*companion, encode(Hello{ClientRole::Companion}));
     }
     tell(*first, encode(ClockChanged{}));
+    tell(*second, encode(ClockChanged{})); // the same change, seen in another session
     channel_.run();
     EXPECT_EQ(clockChanges_, 1);
     resetSettings();

@@ -16,7 +16,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <linux/capability.h>
 #include <memory>
 #include <sched.h>
 #include <string>
@@ -33,12 +32,6 @@ const auto* const environment = qEnvironmentVariableIsEmpty("DISPLAY")
 
 const std::string Warning = "WARNING\nThe system clock has changed, network has been disabled, please contact the "
                             "Administrator to re-enable it.";
-
-bool maySetTheClock() {
-    const std::string status = readBytes("/proc/self/status");
-    const size_t at = status.find("CapEff:");
-    return at != std::string::npos && (std::stoull(status.substr(at + 7), nullptr, 16) >> CAP_SYS_TIME & 1) != 0;
-}
 
 // Whether the process holds a timerfd on CLOCK_REALTIME armed to be cancelled when the clock is set:
 // the program's clock watch.

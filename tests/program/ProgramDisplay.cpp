@@ -35,7 +35,11 @@ QString xdotool(const QStringList& arguments) {
 WId programWindow(pid_t program, const QString& title) {
     const QString found =
         xdotool({"search", "--all", "--onlyvisible", "--pid", QString::number(program), "--name", "^" + title + "$"});
-    return found.section('\n', 0, 0).toULongLong();
+    WId newest = 0; // X gives each process's windows rising ids
+    for (const QString& window : found.split('\n', Qt::SkipEmptyParts)) {
+        newest = std::max<WId>(newest, window.toULongLong());
+    }
+    return newest;
 }
 
 WId messageBox(pid_t program) {
@@ -46,6 +50,8 @@ WId messageBox(pid_t program) {
 // down), select all, copy.
 std::string messageBoxText(WId box) {
     QGuiApplication::clipboard()->clear();
+    xdotool({"windowraise", QString::number(box)});
+    xdotool({"windowfocus", "--sync", QString::number(box)});
     const QStringList geometry = xdotool({"getwindowgeometry", "--shell", QString::number(box)}).split('\n');
     const int width = geometry.filter("WIDTH=").value(0).section('=', 1).toInt();
     clickAt(box, width / 2, 20);
@@ -164,6 +170,33 @@ xcb_window_t XWindows::popup(pid_t program) const {
     }
     free(tree);
     return found;
+}
+
+std::optional<ProgramIcon> XWindows::keyShown(xcb_window_t icon) const {
+    const QSize shown = size(icon);
+    xcb_get_image_reply_t* image = xcb_get_image_reply(connection_,
+                                                       xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, icon, 0, 0,
+                                                                     static_cast<uint16_t>(shown.width()),
+                                                                     static_cast<uint16_t>(shown.height()), ~0u),
+                                                       nullptr);
+    int yellow = 0;
+    int red = 0;
+    if (image != nullptr && image->depth >= 24) { // 32 bits a pixel: blue, green, red, unused
+        const uint8_t* pixel = xcb_get_image_data(image);
+        for (int left = xcb_get_image_data_length(image); left >= 4; left -= 4, pixel += 4) {
+            yellow += pixel[2] > 200 && pixel[1] > 150 && pixel[0] < 100 ? 1 : 0;
+            red += pixel[2] > 150 && pixel[1] < 60 && pixel[0] < 60 ? 1 : 0;
+        }
+    }
+    free(image);
+    constexpr int KeyPixels = 4; // more than a stray pixel of the tray's own
+    if (yellow > KeyPixels && red == 0) {
+        return ProgramIcon::Open;
+    }
+    if (red > KeyPixels && yellow == 0) {
+        return ProgramIcon::Blocked;
+    }
+    return std::nullopt;
 }
 
 QSize XWindows::size(xcb_window_t window) const {

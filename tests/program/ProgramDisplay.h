@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Forms.h"
+#include "platform/ProgramIcons.h"
 
 #include <QPoint>
 #include <QSize>
@@ -8,6 +9,7 @@
 #include <QStringList>
 #include <QtGui/qwindowdefs.h>
 
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -22,11 +24,12 @@ std::vector<std::string> displayEnvironment();
 // xdotool's output for the arguments, trimmed.
 QString xdotool(const QStringList& arguments);
 
-// The program's shown window whose title is exactly `title`, or 0.
+// The program's shown window whose title is exactly `title` (the newest of several), or 0.
 WId programWindow(pid_t program, const QString& title);
 // The program's shown "QWADMIN" message box, or 0.
 WId messageBox(pid_t program);
-// What the box says, as a user copies it.
+// What the box says, as a user copies it (the box raised and focused first: another program's may
+// cover it).
 std::string messageBoxText(WId box);
 
 // Clicks the window with the mouse button (1 left, 3 right) at a point inside it.
@@ -50,6 +53,8 @@ public:
     }
     // The program's shown pop-up (a top-level window the window manager does not place), or 0.
     xcb_window_t popup(pid_t program) const;
+    // The key a tray icon's window shows, told by its colour (Open: yellow; Blocked: red), or nothing.
+    std::optional<ProgramIcon> keyShown(xcb_window_t icon) const;
     // A window's size in pixels.
     QSize size(xcb_window_t window) const;
     // The window of the XEmbed tray host (the owner of the system tray selection), or 0.
