@@ -78,6 +78,22 @@ std::vector<HWND> windowsOf(DWORD process, const std::string& windowClass, const
     return search.found;
 }
 
+// The test's own token with the Administrators group for denying only.
+UniqueHandle limitedToken() {
+    HANDLE own = nullptr;
+    HANDLE limited = nullptr;
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    SID_AND_ATTRIBUTES denyOnly{administrators, 0};
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, &own) ||
+        !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
+        !CreateRestrictedToken(own, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &limited)) {
+        ADD_FAILURE() << "no token with the Administrators group for denying only: " << GetLastError();
+    }
+    const UniqueHandle ownToken(own);
+    return UniqueHandle(limited);
+}
+
 } // namespace
 
 bool exists(const std::string& path) {
@@ -188,13 +204,21 @@ std::vector<POINT> TrayPicture::placesInTaskbar() const {
     return places;
 }
 
-RunningProgram::RunningProgram(const std::string& path) {
+RunningProgram::RunningProgram(const std::string& path, Rights rights) {
     std::string command = "\"" + path + "\"";
     const std::string folder = std::filesystem::path(path).parent_path().string();
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &info)) {
+    BOOL started = FALSE;
+    if (rights == Rights::Own) {
+        started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                                 &info);
+    } else if (const UniqueHandle token = limitedToken(); token.valid()) {
+        started = CreateProcessAsUserA(token.get(), nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                       folder.c_str(), &startup, &info);
+    }
+    if (started) {
         CloseHandle(info.hThread);
         process_ = info.hProcess;
         id_ = info.dwProcessId;
@@ -236,6 +260,29 @@ HWND RunningProgram::shown(const std::string& windowClass, const std::string& ca
         }
     }
     return nullptr;
+}
+
+std::string messageText(HWND box) {
+    char text[512] = {};
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the message box's text control
+    return text;
+}
+
+void rightClick(POINT at) {
+    SetCursorPos(at.x, at.y);
+    INPUT clicks[2] = {};
+    clicks[0].type = clicks[1].type = INPUT_MOUSE;
+    clicks[0].mi.dwFlags = MOUSEEVENTF_RIGHTDOWN;
+    clicks[1].mi.dwFlags = MOUSEEVENTF_RIGHTUP;
+    SendInput(2, clicks, sizeof clicks[0]);
+}
+
+void pressKey(WORD key) {
+    INPUT strokes[2] = {};
+    strokes[0].type = strokes[1].type = INPUT_KEYBOARD;
+    strokes[0].ki.wVk = strokes[1].ki.wVk = key;
+    strokes[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, strokes, sizeof strokes[0]);
 }
 
 ToolRun runTool(const std::string& tool, const std::string& arguments, const std::string& outputFile) {

@@ -73,7 +73,10 @@ private:
 // One copy of the program, started from its folder as Explorer starts it.
 class RunningProgram {
 public:
-    explicit RunningProgram(const std::string& path);
+    // With the test's own rights, or as the shell starts a program that asks for no more than its
+    // user's rights for an administrator under UAC: the Administrators group only denies.
+    enum class Rights { Own, Limited };
+    explicit RunningProgram(const std::string& path, Rights rights = Rights::Own);
     // A copy still running is ended as at the end of the session, so that its icon leaves the tray.
     ~RunningProgram();
     RunningProgram(const RunningProgram&) = delete;
@@ -99,6 +102,14 @@ private:
     HANDLE process_ = nullptr;
     DWORD id_ = 0;
 };
+
+// The text of a message box.
+std::string messageText(HWND box);
+
+// The user's right click at a point of the screen, and a key pressed and let go, through the system's
+// input queue.
+void rightClick(POINT at);
+void pressKey(WORD key);
 
 // A run of a console program: its exit code and what it wrote.
 struct ToolRun {

@@ -34,30 +34,6 @@ constexpr char ClockWarning[] =
     "WARNING\r\nThe system clock has changed, network has been disabled, please contact the "
     "Administrator to re-enable it.";
 
-std::string messageText(HWND box) {
-    char text[512] = {};
-    GetDlgItemTextA(box, 0xFFFF, text, sizeof text); // the message box's text control
-    return text;
-}
-
-// The user's right click at a point of the screen, through the system's input queue.
-void rightClick(POINT at) {
-    SetCursorPos(at.x, at.y);
-    INPUT clicks[2] = {};
-    clicks[0].type = clicks[1].type = INPUT_MOUSE;
-    clicks[0].mi.dwFlags = MOUSEEVENTF_RIGHTDOWN;
-    clicks[1].mi.dwFlags = MOUSEEVENTF_RIGHTUP;
-    SendInput(2, clicks, sizeof clicks[0]);
-}
-
-void pressKey(WORD key) {
-    INPUT strokes[2] = {};
-    strokes[0].type = strokes[1].type = INPUT_KEYBOARD;
-    strokes[0].ki.wVk = strokes[1].ki.wVk = key;
-    strokes[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, strokes, sizeof strokes[0]);
-}
-
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }

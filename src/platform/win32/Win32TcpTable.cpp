@@ -42,8 +42,21 @@ public:
     // IP Helper has no call that deletes an IPv6 connection.
     uint32_t SetTcp6Entry(const Tcp6Row&) override { return ERROR_NOT_SUPPORTED; }
 
-    // The program's manifest asks for an administrator, who may delete any connection.
-    Result DeletionPossible() override { return Result::Done(); }
+    // Only an administrator may delete a connection. The tray program runs with its user's rights, which
+    // for an administrator under UAC leave the Administrators group for denying only.
+    Result DeletionPossible() override {
+        BYTE administrators[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof administrators;
+        BOOL member = FALSE;
+        if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
+            !CheckTokenMembership(nullptr, administrators, &member)) {
+            return Result::Failed("the program's rights cannot be read", static_cast<int>(GetLastError()));
+        }
+        return member
+                   ? Result::Done()
+                   : Result::Failed("the program runs without an administrator's rights (quietwire.exe asks for them)",
+                                    ERROR_ACCESS_DENIED);
+    }
 };
 
 } // namespace

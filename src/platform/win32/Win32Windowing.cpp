@@ -32,6 +32,15 @@ LRESULT CALLBACK postWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// The program's file name without its folder and extension: quietwire, quietwiretray.
+std::string programName() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string name(path, length);
+    name = name.substr(name.find_last_of("\\/") + 1);
+    return name.substr(0, name.rfind('.'));
+}
+
 UINT iconStyle(MsgBoxIcon icon) {
     switch (icon) {
     case MsgBoxIcon::Information:
@@ -174,10 +183,11 @@ public:
 
     bool PrevInstance() override {
         if (!instance_) {
-            // One lock per user and session: the service's copy (session 0) and a desktop's do not meet.
+            // One lock per program, user and session: the service's copy (session 0) and a desktop's do not
+            // meet, nor the elevated quietwire.exe and the tray program its user's log-on started beside it.
             DWORD session = 0;
             ProcessIdToSessionId(GetCurrentProcessId(), &session);
-            ResultWith<UniqueHandle> file = openOwnFile("quietwire-session" + std::to_string(session) + ".lock");
+            ResultWith<UniqueHandle> file = openOwnFile(programName() + "-session" + std::to_string(session) + ".lock");
             const Result locked = file ? tryLockFile(file->get()) : Result::Failed(file.reason());
             instance_.emplace(file ? std::move(*file) : UniqueHandle(nullptr));
             if (locked) {
