@@ -25,10 +25,11 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false); // only the main window's unload ends the program
+    // A copy without a display only enforces (or waits to): it is never a duplicate of one on a display, the
+    // face of the enforcer the same user runs (root's, started from a terminal beside the service).
+    auto qt = std::make_unique<QtWindowing>(QString(), headless ? "quietwire-enforcer.lock" : "quietwire.lock");
     const std::unique_ptr<Windowing> windowing =
-        enforcerOnly
-            ? std::make_unique<HeadlessWindowing>(std::make_unique<QtWindowing>(QString(), "quietwire-enforcer.lock"))
-            : makeSystemWindowing(headless);
+        headless ? std::make_unique<HeadlessWindowing>(std::move(qt)) : std::unique_ptr<Windowing>(std::move(qt));
     const SystemPlatform system(*windowing);
     LinuxEnforcerProcess enforcer;
     if (!headless) { // a headless copy is the enforcer itself

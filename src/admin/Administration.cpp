@@ -90,7 +90,8 @@ namespace {
 // settings.ini, read and written by this copy.
 class FileKeeper final : public SettingsKeeper {
 public:
-    bool CheckPassword(const std::string& typed, const std::function<void(int milliseconds)>& pass) override {
+    ResultWith<bool> CheckPassword(const std::string& typed,
+                                   const std::function<void(int milliseconds)>& pass) override {
         return Administration::CheckPassword(typed, pass);
     }
     Result Fetch() override {

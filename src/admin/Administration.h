@@ -52,8 +52,10 @@ struct ServiceOutcome {
 class SettingsKeeper {
 public:
     virtual ~SettingsKeeper() = default;
-    // Whether typed is the password, a wrong one costing its user the penalty; pass lets time go by.
-    virtual bool CheckPassword(const std::string& typed, const std::function<void(int milliseconds)>& pass) = 0;
+    // Whether typed is the password, a wrong one costing its user the penalty; pass lets time go by. A failure:
+    // the keeper could not be asked (its reason fit to show).
+    virtual ResultWith<bool> CheckPassword(const std::string& typed,
+                                           const std::function<void(int milliseconds)>& pass) = 0;
     // The live settings made what is kept now. A failure's reason is fit to show the administrator.
     virtual Result Fetch() = 0;
     // The live settings kept. A failure's reason is fit to show the administrator; the settings stay in

@@ -11,7 +11,7 @@ namespace {
 constexpr int PollMs = 20;
 // A wrong password costs a second, and the user's earlier guesses in other processes go first; an
 // enforcer that says nothing for this long is taken for gone.
-constexpr int AnswerWithinMs = 60'000;
+constexpr int AnswerWithinMs = 30'000;
 constexpr int GreetingWithinMs = 5'000; // a greeting waits for nobody's guesses
 
 AdminSettings liveSettings() {
@@ -83,6 +83,9 @@ void EnforcerLink::handle(const std::string& line) {
         settings_ = settings->settings;
     } else if (const auto* state = std::get_if<StateEvent>(&*message)) {
         state_ = *state;
+        if (state->alarm) {
+            modGlobals::AlarmRaised = true; // raised while a dialog is open: its OK keeps it, as ever
+        }
         if (events_.state) {
             events_.state(*state);
         }
@@ -124,15 +127,20 @@ Result EnforcerLink::ReportClockChange() {
     return answer ? Result::Done() : answer.result();
 }
 
-bool EnforcerLink::CheckPassword(const std::string& typed, const std::function<void(int milliseconds)>& pass) {
+ResultWith<bool> EnforcerLink::CheckPassword(const std::string& typed,
+                                             const std::function<void(int milliseconds)>& pass) {
     const std::function<void(int)> own = std::exchange(pass_, pass);
     const ResultWith<Answer> answer = ask(encode(ControlMessages::CheckPassword{typed}));
     pass_ = own;
-    if (answer && answer->ok) {
-        password_ = typed;
-        return true;
+    if (!answer) {
+        return answer.result();
     }
-    return false;
+    if (answer->ok) {
+        password_ = typed;
+    } else if (answer->error != Administration::InvalidPassword) {
+        return Result::Failed(answer->error); // turned away before any password was compared
+    }
+    return answer->ok;
 }
 
 Result EnforcerLink::Fetch() {

@@ -35,7 +35,8 @@ public:
     Result ReportClockChange();
 
     // The settings keeper: the password the enforcer found right is given again with the requests after it.
-    bool CheckPassword(const std::string& typed, const std::function<void(int milliseconds)>& pass) override;
+    ResultWith<bool> CheckPassword(const std::string& typed,
+                                   const std::function<void(int milliseconds)>& pass) override;
     Result Fetch() override;
     Result Store() override;
     bool ServiceRegistered() override { return state_ && state_->registered; }

@@ -119,7 +119,11 @@ std::string typedPassword(const Options& options) {
 void loadChecked(const std::string& typed) {
     const auto wait = [](int milliseconds) { terminal().Wait(milliseconds); };
     if (EnforcerLink* link = enforcer()) {
-        if (!link->CheckPassword(typed, wait)) {
+        const ResultWith<bool> right = link->CheckPassword(typed, wait);
+        if (!right) {
+            fail(oneLine(right.reason()));
+        }
+        if (!*right) {
             fail(Administration::InvalidPassword);
         }
         if (const Result fetched = link->Fetch(); !fetched) {
@@ -243,7 +247,8 @@ void status(const Options& options) {
     }
     facts.copies = std::move(copies);
     facts.serviceRunning = platform::get<ServiceControl>().Running();
-    facts.cannotCloseHere = platform::get<TcpTable>().DeletionPossible().reason();
+    // Where the enforcer answered, what this user may not do says nothing of whether connections are closed.
+    facts.cannotCloseHere = link != nullptr ? std::string() : platform::get<TcpTable>().DeletionPossible().reason();
     facts.settingsRead = unreadable.empty();
     facts.curfew =
         link != nullptr ? CurfewReasonNamed(link->State()->curfew).value_or(CurfewReason::NoWindow) : CurfewNow();

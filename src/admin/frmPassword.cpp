@@ -43,19 +43,21 @@ void frmPassword::Command1_Click(int index) {
     checking_ = true;
     form_->SetEnabled("Command1", 0, false);
     Windowing& windowing = platform::get<Windowing>();
-    const bool right = Administration::Keeper().CheckPassword(
+    const ResultWith<bool> right = Administration::Keeper().CheckPassword(
         form_->Text("Text1"), [&windowing](int milliseconds) { windowing.Pause(milliseconds); });
     form_->SetEnabled("Command1", 0, true);
     checking_ = false;
     if (!form_->Visible()) {
         return; // closed with Cancel or its close box during the check: the caller keeps PasswordOK false
     }
-    if (right) {
+    if (right && *right) {
         modGlobals::PasswordOK = true;
         form_->Close();
         return;
     }
-    windowing.MsgBox(Administration::InvalidPassword, MsgBoxIcon::Exclamation, AppTitle);
+    // A password that could not be checked is not called wrong.
+    windowing.MsgBox(right ? std::string(Administration::InvalidPassword) : right.reason(), MsgBoxIcon::Exclamation,
+                     AppTitle);
     form_->SelectAll("Text1");
     form_->SetFocus("Text1");
 }

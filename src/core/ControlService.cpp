@@ -87,6 +87,10 @@ void ControlService::line(ControlServer::PeerId peer, const std::string& text) {
             answer(peer, false, "only a companion in a desktop session reports clock changes");
             return;
         }
+        if (clockSeen_ == 0) {
+            answer(peer, false, "no change of the clock was seen here");
+            return;
+        }
         answer(peer, true);
         // Every session sees the same change: the first report raises the alarm and warns; the others, in
         // the moments after, add nothing.
@@ -235,4 +239,11 @@ void ControlService::ClockWarning() {
     for (const ControlServer::PeerId peer : companions_) {
         server_.Send(peer, ::line(encode(ClockWarningEvent{})));
     }
+}
+
+void ControlService::ClockChangeSeen() {
+    // A report comes at the reporter's next tick, or after a moment's load.
+    constexpr int BelievedForMs = 10'000;
+    ++clockSeen_;
+    server_.Later(BelievedForMs, [this] { --clockSeen_; });
 }

@@ -30,6 +30,9 @@ public:
     void Publish();
     // Every companion shows the clock-change warning.
     void ClockWarning();
+    // The enforcer itself saw the clock change: a companion's report of it in the moments after is believed.
+    // Anyone may claim to be a companion; nobody may raise the alarm with no change behind it.
+    void ClockChangeSeen();
 
 private:
     struct Waiting {
@@ -54,4 +57,5 @@ private:
     std::set<std::string> penalised_;                   // users serving a wrong password's second
     std::optional<ControlMessages::StateEvent> published_;
     bool clockReported_ = false; // a report came in the moments just past
+    int clockSeen_ = 0;          // changes seen here in the moments just past
 };

@@ -4,6 +4,7 @@
 #include "admin/Administration.h"
 #include "admin/MainMenu.h"
 #include "core/modClockNotify.h"
+#include "platform/Clock.h"
 #include "platform/ControlChannel.h"
 #include "platform/EnforcerProcess.h"
 #include "platform/ModalGate.h"
@@ -224,11 +225,13 @@ bool frmMain::EnforceApart() {
 }
 
 // Said once: an icon over a curfew nobody enforces must not pass for one that holds.
-void frmMain::SayNotEnforced() {
-    ServiceControl& service = platform::get<ServiceControl>();
-    const std::string why = service.Running()                          ? "the Quietwire service does not answer"
-                            : ServiceHost::Installed(service, "False") ? "the Quietwire service is stopped"
-                                                                       : "no Quietwire service is registered";
+void frmMain::SayNotEnforced(std::string why) {
+    if (why.empty()) {
+        ServiceControl& service = platform::get<ServiceControl>();
+        why = service.Running()                          ? "the Quietwire service does not answer"
+              : ServiceHost::Installed(service, "False") ? "the Quietwire service is stopped"
+                                                         : "no Quietwire service is registered";
+    }
     VeskTray1_->TrayTip("Quietwire: not enforced (" + why + ")");
     ShowTrayPicture(Picture1_);
     if (notEnforcedSaid_) {
@@ -308,6 +311,14 @@ void frmMain::Timer1_Timer() {
     // The rules go in before the sweep, so nothing new slips in while it runs.
     standAlone([&] { Block(blocked); });
     if (control_) {
+        // A service may hear nothing of the clock from the system; a jump of the clock between two ticks
+        // is its own evidence of a change a companion reports.
+        const int64_t offset = platform::get<Clock>().offsetMilliseconds();
+        constexpr int64_t SetNotDrifted = 2000;
+        if (clockOffset_ && (offset - *clockOffset_ > SetNotDrifted || *clockOffset_ - offset > SetNotDrifted)) {
+            control_->ClockChangeSeen();
+        }
+        clockOffset_ = offset;
         standAlone([this] { control_->Publish(); }); // the companions' icons follow within this tick
     }
     if (!blocked) {
@@ -327,10 +338,13 @@ void frmMain::CompanionTick() {
     if (!link_->Poll()) {
         Administration::UseKeeper(nullptr);
         if (platform::get<TcpTable>().DeletionPossible()) {
-            BecomeEnforcer();
+            // The enforcer this copy started may have been killed: another, again apart from the display.
+            if (!EnforceApart()) {
+                BecomeEnforcer();
+            }
         } else {
             role_ = Role::Alone;
-            SayNotEnforced();
+            SayNotEnforced("the copy that enforced it has ended or stopped answering");
         }
         return;
     }
@@ -349,9 +363,7 @@ void frmMain::CompanionTick() {
 void frmMain::AloneTick() {
     if (JoinEnforcer()) {
         role_ = Role::Companion;
-        return;
     }
-    SayNotEnforced();
 }
 
 void frmMain::Timer2_Timer() {
@@ -485,6 +497,9 @@ void frmMain::KillConn(int32_t index) {
 }
 
 void frmMain::ClockNotify() {
+    if (control_) {
+        control_->ClockChangeSeen();
+    }
     if (!VeskTray1_->InTray()) {
         return;
     }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -84,7 +85,7 @@ private:
     bool EnforceApart();
     void CompanionTick();
     void AloneTick();
-    void SayNotEnforced();
+    void SayNotEnforced(std::string why = {}); // why: worked out from the service's state when empty
     // warnCompanions: false where a companion reported the change, which the channel answers with the
     // warning itself.
     void RaiseAlarm(bool warnCompanions = true);
@@ -112,8 +113,9 @@ private:
     bool clockReportDue_ = false;             // a clock change the enforcer has yet to hear of
     bool clockWarningDue_ = false;            // the enforcer's warning, shown at the next tick
     bool notEnforcedSaid_ = false;
-    bool enforcerStartedHere_ = false; // ends with this copy
-    std::string trayTip_;              // the icon's own, shown while enforced
+    bool enforcerStartedHere_ = false;   // ends with this copy
+    std::optional<int64_t> clockOffset_; // the system clock's, at the last tick
+    std::string trayTip_;                // the icon's own, shown while enforced
     bool unloaded_ = false;
 };
 

@@ -82,9 +82,15 @@ TEST_F(ControlServiceTest, ACompanionAdministersThroughItAsTheDialogDoesAndEvery
     channel_.run();
     heard(*other);
 
-    EXPECT_FALSE(link.CheckPassword("secret", [this](int milliseconds) { channel_.run(milliseconds); }));
+    const auto check = [&](const std::string& typed) {
+        const ResultWith<bool> right =
+            link.CheckPassword(typed, [this](int milliseconds) { channel_.run(milliseconds); });
+        EXPECT_TRUE(right) << right.reason();
+        return right && *right;
+    };
+    EXPECT_FALSE(check("secret"));
     EXPECT_GE(channel_.now(), Administration::WrongPasswordPenaltyMs) << "answered before the penalty";
-    ASSERT_TRUE(link.CheckPassword("Secret", [this](int milliseconds) { channel_.run(milliseconds); }));
+    ASSERT_TRUE(check("Secret"));
     ASSERT_TRUE(link.Fetch());
     modGlobals::StartTime = "7:30"; // as typed: the enforcer stores the long form
     Administration::SetClosedPortList({"2525, TEST", "2626"});
@@ -156,6 +162,10 @@ TEST_F(ControlServiceTest, BrokenRequestsAndPeersThatGoAwayChangeNothingAndOnlyC
     for (FakeControlChannel::Client* companion : {first.get(), second.get()}) {
         tell(*companion, encode(Hello{ClientRole::Companion}));
     }
+    tell(*first, encode(ClockChanged{})); // claimed with no change behind it
+    channel_.run();
+    EXPECT_EQ(clockChanges_, 0) << "a claim raised the alarm";
+    service_.ClockChangeSeen();
     tell(*first, encode(ClockChanged{}));
     tell(*second, encode(ClockChanged{})); // the same change, seen in another session
     channel_.run();

@@ -6,6 +6,7 @@
 class FakeClock : public Clock {
 public:
     int32_t now = 0;
+    int64_t offset = 0; // moved by a test that sets the clock
     int reads = 0;
 
     void set(int hours, int minutes, int seconds) { now = hours * 3600 + minutes * 60 + seconds; }
@@ -13,4 +14,5 @@ public:
         ++reads;
         return now;
     }
+    int64_t offsetMilliseconds() override { return offset; }
 };

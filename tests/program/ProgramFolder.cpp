@@ -109,6 +109,20 @@ ProgramFolder::ProgramFolder() : ProgramFolder("", "") {
     std::filesystem::copy_file(QW_QUIETWIRECTL_PATH, dir_.file("quietwirectl"));
 }
 
+ProgramFolder::~ProgramFolder() {
+    std::error_code unreadable;
+    for (const auto& process : std::filesystem::directory_iterator("/proc", unreadable)) {
+        std::error_code gone;
+        std::string exe = std::filesystem::read_symlink(process.path() / "exe", gone).string();
+        if (const size_t deleted = exe.rfind(" (deleted)"); deleted != std::string::npos) {
+            exe.erase(deleted);
+        }
+        if (!gone && exe == program_) {
+            ::kill(static_cast<pid_t>(std::stol(process.path().filename().string())), SIGKILL);
+        }
+    }
+}
+
 namespace {
 
 // The program's settings code, pointed at the folder's settings.ini for as long as it lives.

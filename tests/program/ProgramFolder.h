@@ -56,6 +56,11 @@ public:
     ProgramFolder();
     // An installed program, which keeps its files in dataFolder.
     ProgramFolder(std::string program, std::string dataFolder);
+    // Every process still running the folder's program ends with it: an enforcer a copy on a display
+    // started outlives that copy by design.
+    ~ProgramFolder();
+    ProgramFolder(const ProgramFolder&) = delete;
+    ProgramFolder& operator=(const ProgramFolder&) = delete;
 
     // A settings.ini in the folder, written by the program's own code: the password "Secret" and one
     // closed port (2525); `block` chooses the in-line block.

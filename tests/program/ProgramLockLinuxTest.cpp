@@ -93,7 +93,7 @@ TEST_F(ProgramLockTest, AnotherUsersLockWhereTheProgramOnceLookedStopsNoCopyOfRo
         auto program = folder_->start({runtime});
         EXPECT_FALSE(program->endsWithin(1500ms)) << "the copy took itself for a duplicate\n" << folder_->log();
         EXPECT_TRUE(loopback::killedWithinATick(2525)) << folder_->log();
-        EXPECT_EQ(readBytes("/run/quietwire/quietwire.lock"), std::to_string(program->pid()) + "\n")
+        EXPECT_EQ(readBytes("/run/quietwire/quietwire-enforcer.lock"), std::to_string(program->pid()) + "\n")
             << "root's lock is in a folder only root may write to";
         program->signal(SIGTERM);
         EXPECT_EQ(program->endsWithin(2s), 0) << folder_->log();

@@ -37,19 +37,25 @@ std::string userName(uid_t uid) {
     if (::getpwuid_r(uid, &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
         return found->pw_name;
     }
-    return "uid " + std::to_string(uid);
+    // One desktop user may hold thousands of uids with no account (a rootless container's range): they share
+    // one account's limits and one account's penalty.
+    return "(a user with no account)";
 }
 
-// The runtime directory every local user must be able to reach (a service's is made so by its unit); one
-// made here, or left 0700 by an earlier copy's instance lock, is opened for reaching, never for writing.
+// The installed program's runtime directory, which every local user must be able to reach (a service's is
+// made so by its unit): one made here, or left 0700 by an earlier copy's instance lock, is opened for
+// reaching, never for writing. The folder of a program in a build tree is its administrator's to set.
 void reachable(const std::string& folder) {
-    if (::mkdir(folder.c_str(), 0755) == 0) {
+    if (folder.empty() || folder != ProgramLayout::runtimeDirectory()) {
         return;
     }
     struct stat st {};
-    if (errno == EEXIST && ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-        (st.st_mode & 0777) == 0700) {
-        ::chmod(folder.c_str(), 0755);
+    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+        return; // Listen says why
+    }
+    if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+        (st.st_mode & 0777) != 0755 && (st.st_mode & 0022) == 0) {
+        ::chmod(folder.c_str(), 0755); // the umask's trim undone; never a folder others may write to
     }
 }
 
@@ -96,15 +102,15 @@ void LinuxControlServer::acceptWaiting() {
             return; // none waits, or one that gave up before it was taken
         }
         const uid_t uid = (*accepted)->credentials().uid;
-        const auto sameUser = [uid](const auto& peer) { return peer.second.uid == uid; };
+        std::string user = userName(uid);
+        const auto sameUser = [&user](const auto& peer) { return peer.second.user == user; };
         if (peers_.size() >= MostPeers ||
             static_cast<std::size_t>(std::count_if(peers_.begin(), peers_.end(), sameUser)) >= MostPeersOfOneUser) {
             continue; // closed unanswered
         }
         const PeerId id = next_++;
         Connection& connection = peers_[id];
-        connection.uid = uid;
-        connection.user = userName(uid);
+        connection.user = std::move(user);
         connection.channel = std::move(*accepted);
         connection.watch = watch_(connection.channel->readableFd(), [this, id] { readFrom(id); });
     }
@@ -115,6 +121,9 @@ void LinuxControlServer::readFrom(PeerId peer) {
     if (found == peers_.end()) {
         return;
     }
+    if (found->second.dropping) {
+        return;
+    }
     const ResultWith<std::vector<std::string>> lines = found->second.channel->readLines();
     if (!lines) {
         drop(peer);
@@ -123,8 +132,9 @@ void LinuxControlServer::readFrom(PeerId peer) {
     const std::shared_ptr<bool> alive = alive_;
     for (const std::string& line : *lines) {
         handlers_.line(peer, line);
-        if (!*alive || !peers_.contains(peer)) {
-            return; // closed, or dropped while the line was handled
+        const auto still = peers_.find(peer);
+        if (!*alive || still == peers_.end() || still->second.dropping) {
+            return; // closed, or dropped while the line was handled: what it sent after is not heard
         }
     }
 }
@@ -145,8 +155,12 @@ void LinuxControlServer::Send(PeerId peer, std::string_view line) {
     if (found == peers_.end()) {
         return;
     }
+    if (found->second.dropping) {
+        return;
+    }
     if (!found->second.channel->send(line)) {
         // Said from the loop: the caller may be walking the peers.
+        found->second.dropping = true;
         Later(0, [this, peer] { drop(peer); });
         return;
     }
@@ -206,8 +220,9 @@ Result LinuxControlClient::Connect(std::function<void()> arrived) {
     // socket found anywhere else gets no password.
     const uid_t server = (*channel)->credentials().uid;
     if (server != 0 && server != ::geteuid()) {
-        return Result::Failed(
-            "the channel at " + path_ + " is served by user " + userName(server) + ", not by the enforcer", EACCES);
+        return Result::Failed("the channel at " + path_ + " is served by user " + std::to_string(server) +
+                                  ", not by the enforcer",
+                              EACCES);
     }
     channel_ = std::move(*channel);
     arrived_ = std::move(arrived);

@@ -30,8 +30,8 @@ private:
     struct Connection {
         std::unique_ptr<LocalChannelPeer> channel;
         std::unique_ptr<ReadableWatch> watch;
-        uid_t uid = 0;
-        std::string user;
+        std::string user;      // whose limits and penalty it shares
+        bool dropping = false; // it stopped reading what it is sent; it goes once the loop is back
     };
     void acceptWaiting();
     void readFrom(PeerId peer);

@@ -23,6 +23,9 @@ bool displayVariable(const char* entry) {
 } // namespace
 
 Result LinuxEnforcerProcess::Start() {
+    if (pid_ > 0) {
+        ::waitpid(pid_, nullptr, WNOHANG); // one that ended before: its status is not wanted
+    }
     std::vector<char*> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         if (!displayVariable(*entry)) {

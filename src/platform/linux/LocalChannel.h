@@ -33,7 +33,8 @@ public:
     int readableFd() const { return fd_.get(); }
     const PeerCredentials& credentials() const { return credentials_; }
 
-    // The complete lines that have arrived, without their "\n"; a partial line waits for its end. A failure
+    // The complete lines that have arrived, without their "\n", from at most 64 KiB read in one call (the
+    // rest waits for the next, the fd still readable); a partial line waits for its end. A failure
     // means the peer is done with and the caller drops it: "message too long" when a line outgrows the limit,
     // "closed" (and closed() true) at the end of the stream, any partial line discarded, or the system's
     // error. Lines that arrived before the end are returned first; the next call reports "closed".

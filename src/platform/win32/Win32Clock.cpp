@@ -11,6 +11,13 @@ public:
         GetLocalTime(&now);
         return now.wHour * 3600 + now.wMinute * 60 + now.wSecond;
     }
+    // GetTickCount64 counts a machine's sleep too.
+    int64_t offsetMilliseconds() override {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        const uint64_t hundredNanoseconds = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+        return static_cast<int64_t>(hundredNanoseconds / 10'000) - static_cast<int64_t>(GetTickCount64());
+    }
 };
 
 } // namespace

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <cerrno>
 #include <poll.h>
 #include <string>
@@ -91,6 +93,28 @@ TEST_F(LocalChannel, ClientAndServerExchangeLinesBothWaysAndTheServerKnowsWhoCon
         got.insert(got.end(), lines->begin(), lines->end());
     }
     EXPECT_EQ(got, (std::vector<std::string>{"one", std::string(Max, 'x')}));
+}
+
+TEST_F(LocalChannel, APeerThatWritesWithoutPauseIsReadAShareAtATime) {
+    const auto server = listen();
+    const auto client = connect();
+    const auto peer = accept(*server);
+    const std::string flood(128 * 1024, '\n'); // what a socket holds, all of it empty lines
+    for (size_t sent = 0; sent < flood.size();) {
+        const ssize_t n = ::send(client->readableFd(), flood.data() + sent, flood.size() - sent, MSG_DONTWAIT);
+        ASSERT_GT(n, 0) << std::strerror(errno);
+        sent += static_cast<size_t>(n);
+    }
+    const auto first = read(*peer);
+    ASSERT_TRUE(first);
+    EXPECT_LT(first->size(), flood.size()) << "one call read all that was there: the loop would wait on it";
+    size_t total = first->size();
+    while (total < flood.size()) {
+        const auto more = read(*peer);
+        ASSERT_TRUE(more);
+        total += more->size();
+    }
+    EXPECT_EQ(total, flood.size()) << "nothing lost between the shares";
 }
 
 TEST_F(LocalChannel, ASecondServerCannotTakeALiveServersName) {
