@@ -8,6 +8,7 @@
 #include "platform/Platform.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramProcesses.h"
+#include "platform/Record.h"
 #include "platform/ServiceControl.h"
 #include "platform/TcpTable.h"
 #include "platform/Terminal.h"
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
     const ScopedInstall<ProgramProcesses> processes(systemProgramProcesses());
     const ScopedInstall<Terminal> terminal(systemTerminal());
     const ScopedInstall<GuessLock> guesses(systemGuessLock());
+    const ScopedInstall<Record> record(systemRecord());
     const ScopedInstall<ControlClient> channel(programControlClient());
     return Quietwirectl::Run({argv + 1, argv + argc});
 }

@@ -14,6 +14,7 @@
 #include "platform/Terminal.h"
 #include "service/ServiceHost.h"
 #include "settings/CurfewWindow.h"
+#include "settings/Journal.h"
 #include "settings/modGlobals.h"
 
 #include <algorithm>
@@ -74,6 +75,7 @@ void save() {
         return;
     }
     const Result saved = modGlobals::SaveSettings();
+    Journal::SettingsChanged(Journal::Quietwirectl); // with no enforcer, this is the one that changes them
     if (!saved) {
         fail(oneLine(modGlobals::SaveFailureMessage(saved)));
     }
@@ -131,9 +133,12 @@ void loadChecked(const std::string& typed) {
         }
         return;
     }
+    Journal::Enable(true);
     if (!Administration::CheckPassword(typed, wait, load)) {
+        Journal::WrongPassword(Journal::Quietwirectl);
         fail(Administration::InvalidPassword);
     }
+    Journal::SettingsKnown();
 }
 
 void loadAsAdministrator(const Options& options) {

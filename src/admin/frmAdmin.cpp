@@ -9,6 +9,7 @@
 #include "platform/Windowing.h"
 #include "service/ServiceHost.h"
 #include "settings/AppError.h"
+#include "settings/Journal.h"
 #include "settings/VtkModule.h"
 #include "settings/modGlobals.h"
 
@@ -52,6 +53,7 @@ void frmAdmin::Show() {
 
 bool frmAdmin::Save() {
     const Result saved = Administration::Keeper().Store();
+    Journal::SettingsChanged(Journal::Dialog); // in force even where the save failed
     if (!saved) {
         exclaim(saved.reason());
     }

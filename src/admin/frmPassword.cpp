@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 #include "platform/Windowing.h"
 #include "settings/AppError.h"
+#include "settings/Journal.h"
 #include "settings/modGlobals.h"
 
 frmPassword::frmPassword(uintptr_t mainWindowIcon)
@@ -56,6 +57,9 @@ void frmPassword::Command1_Click(int index) {
         return;
     }
     // A password that could not be checked is not called wrong.
+    if (right) {
+        Journal::WrongPassword(Journal::Dialog);
+    }
     windowing.MsgBox(right ? std::string(Administration::InvalidPassword) : right.reason(), MsgBoxIcon::Exclamation,
                      AppTitle);
     form_->SelectAll("Text1");

@@ -5,6 +5,7 @@
 #include "platform/Platform.h"
 #include "platform/Windowing.h"
 #include "settings/AppError.h"
+#include "settings/Journal.h"
 #include "settings/modGlobals.h"
 
 #include <cstring>
@@ -150,13 +151,20 @@ void ConnectionScan::KillConn(int32_t index) {
     }
     TcpRow row = tcpRows_[static_cast<size_t>(index) - 1];
     row.dwState = TcpState::DeleteTcb;
-    platform::get<TcpTable>().SetTcpEntry(row);
+    if (platform::get<TcpTable>().SetTcpEntry(row) == TcpResult::NoError) {
+        const TcpRow& was = tcpRows_[static_cast<size_t>(index) - 1];
+        closed_.push_back({Journal::Ipv4(was.dwLocalAddr), GetPortNumber(was.dwLocalPort),
+                           Journal::Ipv4(was.dwRemoteAddr), GetPortNumber(was.dwRemotePort), was.dwState});
+    }
 }
 
 void ConnectionScan::KillConn6(const Tcp6Row& original) {
     Tcp6Row row = original;
     row.State = TcpState::DeleteTcb;
-    platform::get<TcpTable>().SetTcp6Entry(row);
+    if (platform::get<TcpTable>().SetTcp6Entry(row) == TcpResult::NoError) {
+        closed_.push_back({Journal::Ipv6(original.LocalAddr), GetPortNumber(original.dwLocalPort),
+                           Journal::Ipv6(original.RemoteAddr), GetPortNumber(original.dwRemotePort), original.State});
+    }
 }
 
 // Reads the IPv4 table into TcpRows. False when the scan is to end quietly (not supported, after its
@@ -219,6 +227,12 @@ void ConnectionScan::CheckPorts() {
         return; // TcpRows must not change under a scan that is iterating over it
     }
     ScanGuard guard(scanning_);
+    // One entry for the whole scan, however many it closed, and even when a table failed halfway.
+    closed_.clear();
+    const struct Told {
+        std::vector<Journal::Connection>& closed;
+        ~Told() { Journal::Closed(closed); }
+    } told{closed_};
     bool readIPv4 = false;
     try {
         readIPv4 = readTcpTable();

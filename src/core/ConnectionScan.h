@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/TcpTable.h"
+#include "settings/Journal.h"
 
 #include <cstdint>
 #include <optional>
@@ -37,6 +38,7 @@ private:
     void KillConn6(const Tcp6Row& row);
 
     std::vector<TcpRow> tcpRows_;
-    bool readOnce_ = false; // a table read has succeeded, so TcpRows can stand in for a failed one
+    std::vector<Journal::Connection> closed_; // by the scan under way
+    bool readOnce_ = false;                   // a table read has succeeded, so TcpRows can stand in for a failed one
     bool scanning_ = false;
 };

@@ -1,6 +1,7 @@
 #include "core/ControlService.h"
 
 #include "admin/Administration.h"
+#include "settings/Journal.h"
 #include "settings/modGlobals.h"
 
 #include <exception>
@@ -100,7 +101,7 @@ void ControlService::line(ControlServer::PeerId peer, const std::string& text) {
         clockReported_ = true;
         constexpr int SameChangeMs = 2000;
         server_.Later(SameChangeMs, [this] { clockReported_ = false; });
-        host_.clockChanged();
+        host_.clockChanged(server_.PeerUser(peer), clockSeenHow_);
         ClockWarning();
         Publish();
         return;
@@ -132,6 +133,7 @@ void ControlService::serve(const std::string& user) {
         }
         const std::string* password = passwordOf(waiting.request);
         if (password == nullptr || !Administration::PasswordMatches(*password)) {
+            Journal::WrongPassword(Journal::Channel, user);
             penalised_.insert(user);
             server_.Later(Administration::WrongPasswordPenaltyMs, [this, user, peer = waiting.peer] {
                 penalised_.erase(user);
@@ -161,6 +163,7 @@ void ControlService::carryOut(const Waiting& waiting) {
         answer(peer, true);
     } else if (const auto* change = std::get_if<ChangeSettings>(&waiting.request)) {
         settled(peer, changeSettings(change->settings));
+        Journal::SettingsChanged(Journal::Channel, server_.PeerUser(peer));
     } else if (std::holds_alternative<ResetAlarm>(waiting.request)) {
         AdminSettings settings{modGlobals::AdminPassword,
                                modGlobals::StartTime,
@@ -169,6 +172,7 @@ void ControlService::carryOut(const Waiting& waiting) {
                                false,
                                modGlobals::BlockChosen};
         settled(peer, changeSettings(settings));
+        Journal::SettingsChanged(Journal::Channel, server_.PeerUser(peer));
     } else if (const auto* service = std::get_if<ChangeService>(&waiting.request)) {
         const Administration::ServiceOutcome outcome = Administration::Keeper().ChangeService(service->registering);
         Publish();
@@ -241,7 +245,8 @@ void ControlService::ClockWarning() {
     }
 }
 
-void ControlService::ClockChangeSeen() {
+void ControlService::ClockChangeSeen(const std::string& how) {
+    clockSeenHow_ = how;
     // A report comes at the reporter's next tick, or after a moment's load.
     constexpr int BelievedForMs = 10'000;
     ++clockSeen_;

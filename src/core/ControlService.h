@@ -17,7 +17,8 @@ class ControlService {
 public:
     struct Host {
         std::function<ControlMessages::StateEvent()> state;
-        std::function<void()> clockChanged; // a companion saw the clock change: raise and store the alarm
+        // A companion (of user) saw the clock change: raise and store the alarm. seen: how the enforcer saw it.
+        std::function<void(const std::string& user, const std::string& seen)> clockChanged;
     };
     ControlService(ControlServer& server, Host host);
     ~ControlService();
@@ -32,7 +33,7 @@ public:
     void ClockWarning();
     // The enforcer itself saw the clock change: a companion's report of it in the moments after is believed.
     // Anyone may claim to be a companion; nobody may raise the alarm with no change behind it.
-    void ClockChangeSeen();
+    void ClockChangeSeen(const std::string& how = "seen by the enforcer");
 
 private:
     struct Waiting {
@@ -58,4 +59,5 @@ private:
     std::optional<ControlMessages::StateEvent> published_;
     bool clockReported_ = false; // a report came in the moments just past
     int clockSeen_ = 0;          // changes seen here in the moments just past
+    std::string clockSeenHow_;   // the last of them
 };

@@ -3,6 +3,7 @@
 #include "core/ConnectionScan.h"
 #include "platform/PacketFilter.h"
 #include "platform/Platform.h"
+#include "settings/Journal.h"
 #include "settings/modGlobals.h"
 
 #include <algorithm>
@@ -22,6 +23,16 @@ Result InlineBlock::remember(Result outcome) {
     return outcome;
 }
 
+// The rules now in force, recorded when they change: put in force (or another set), or lifted.
+void InlineBlock::settle(const std::vector<uint16_t>& rules) {
+    if (!rules.empty() && applied_ != rules) {
+        Journal::BlockInForce(rules);
+    } else if (rules.empty() && applied_ && !applied_->empty()) {
+        Journal::BlockLifted();
+    }
+    applied_ = rules;
+}
+
 Result InlineBlock::Enforce(bool enforcing) {
     if (waitTicks_ > 0) {
         --waitTicks_;
@@ -37,7 +48,7 @@ Result InlineBlock::Enforce(bool enforcing) {
     // end may have taken them away, and the block must be back within a tick.
     const std::optional<std::vector<uint16_t>> found = filter.InForce();
     if (found && *found == wanted) {
-        applied_ = wanted;
+        settle(wanted);
         return remember(Result::Done());
     }
     if (!found && wanted.empty() && !applied_) {
@@ -46,7 +57,11 @@ Result InlineBlock::Enforce(bool enforcing) {
         return remember(Result::Done());
     }
     Result refused = filter.Refuse(wanted);
-    applied_ = refused ? std::optional(wanted) : std::nullopt;
+    if (refused) {
+        settle(wanted);
+    } else {
+        applied_.reset();
+    }
     return remember(std::move(refused));
 }
 
@@ -55,6 +70,6 @@ void InlineBlock::Lift() {
         return;
     }
     if (platform::get<PacketFilter>().Refuse({})) {
-        applied_ = std::vector<uint16_t>{};
+        settle({});
     }
 }

@@ -26,6 +26,7 @@ public:
 
 private:
     Result remember(Result outcome);
+    void settle(const std::vector<uint16_t>& rules);
 
     std::optional<std::vector<uint16_t>> applied_; // unknown until the first call
     Result lastFailure_ = Result::Done();

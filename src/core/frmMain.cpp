@@ -18,6 +18,7 @@
 #include "service/ServiceHost.h"
 #include "settings/AppError.h"
 #include "settings/CurfewWindow.h"
+#include "settings/Journal.h"
 #include "settings/modGlobals.h"
 #include "tray/frmMainLayout.h"
 
@@ -58,15 +59,30 @@ PictureRef iconPicture(ProgramIcon icon) {
 
 // Each step of the enforcement tick stands alone: an error abandons the step, never the tick. What
 // failed is said once, not on every tick it fails again.
-template <class Step> bool frmMain::standAlone(Step step) {
+template <class Step> bool frmMain::standAlone(const char* name, Step step) {
     try {
         step();
+        stepWorks(name);
         return true;
     } catch (const std::exception& error) {
         if (failuresSaid_.insert(error.what()).second) {
             logLine(std::string("a step of the enforcement tick failed: ") + error.what());
         }
+        stepFailing(name, error.what());
         return false;
+    }
+}
+
+// A step failing tick after tick is recorded once, and once more when it works again.
+void frmMain::stepFailing(const char* name, const std::string& error) {
+    if (failing_.insert(name).second) {
+        Journal::StepFailing(name, oneLine(error));
+    }
+}
+
+void frmMain::stepWorks(const char* name) {
+    if (failing_.erase(name) != 0) {
+        Journal::StepRecovered(name);
     }
 }
 
@@ -161,12 +177,18 @@ void frmMain::BecomeEnforcer() {
     link_.reset();
     Administration::UseKeeper(nullptr);
     LoadAndCheckSettings();
+    Journal::Enable(true);
+    Journal::SettingsKnown();
+    Journal::Started(platform::get<ProgramInfo>().ProcessId());
     if (platform::Slot<ControlServer>::current == nullptr) {
         return; // a build or test without the channel
     }
     control_ = std::make_unique<ControlService>(
-        platform::get<ControlServer>(),
-        ControlService::Host{[this] { return EnforcerState(); }, [this] { RaiseAlarm(false); }});
+        platform::get<ControlServer>(), ControlService::Host{[this] { return EnforcerState(); },
+                                                             [this](const std::string& user, const std::string& seen) {
+                                                                 RaiseAlarm(false, "a companion's report, " + seen,
+                                                                            user);
+                                                             }});
     // Without its channel it enforces all the same; the desktop sessions then show nothing of it.
     if (const Result serving = control_->Start(); !serving) {
         logLine("the channel for the desktop sessions could not be opened: " + serving.reason());
@@ -261,7 +283,12 @@ void frmMain::tellAdministrator(const std::string& message) {
 // The sweep goes on where the system cannot refuse the ports; the administrator is told once.
 void frmMain::Block(bool enforcing) {
     const Result done = block_.Enforce(enforcing);
-    if (done || blockReported_) {
+    if (done) {
+        stepWorks("in-line block");
+        return;
+    }
+    stepFailing("in-line block", done.reason());
+    if (blockReported_) {
         return;
     }
     blockReported_ = true;
@@ -292,7 +319,7 @@ void frmMain::Timer1_Timer() {
     }
     // Another copy (the service, or the desktop copy beside it) may have saved the settings since;
     // the tick works with what the file holds.
-    standAlone([] { modGlobals::FollowSettingsFile(); });
+    standAlone("settings.ini", [] { modGlobals::FollowSettingsFile(); });
     if (const std::string kept = modGlobals::TakeSettingsWarning(); !kept.empty()) {
         // Written back at once: until then quietwirectl would work on what is there instead, and a
         // file it made there would be followed.
@@ -306,27 +333,27 @@ void frmMain::Timer1_Timer() {
     }
     // A raised alarm blocks at all hours; a window that cannot be read counts as inside it.
     CurfewReason now = CurfewReason::InsideWindow;
-    standAlone([&] { now = CurfewNow(); });
+    standAlone("curfew window", [&] { now = CurfewNow(); });
     const bool blocked = PortsBlocked(now);
     // The rules go in before the sweep, so nothing new slips in while it runs.
-    standAlone([&] { Block(blocked); });
+    standAlone("in-line block", [&] { Block(blocked); });
     if (control_) {
         // A service may hear nothing of the clock from the system; a jump of the clock between two ticks
         // is its own evidence of a change a companion reports.
         const int64_t offset = platform::get<Clock>().offsetMilliseconds();
         constexpr int64_t SetNotDrifted = 2000;
         if (clockOffset_ && (offset - *clockOffset_ > SetNotDrifted || *clockOffset_ - offset > SetNotDrifted)) {
-            control_->ClockChangeSeen();
+            control_->ClockChangeSeen("the clock jumped between two ticks");
         }
         clockOffset_ = offset;
-        standAlone([this] { control_->Publish(); }); // the companions' icons follow within this tick
+        standAlone("channel", [this] { control_->Publish(); }); // the companions' icons follow within this tick
     }
     if (!blocked) {
-        standAlone([&] { ShowTrayPicture(Picture1_); });
+        standAlone("tray icon", [&] { ShowTrayPicture(Picture1_); });
         return;
     }
-    standAlone([&] { ShowTrayPicture(Picture2_); });
-    standAlone([&] { CheckPorts(); });
+    standAlone("tray icon", [&] { ShowTrayPicture(Picture2_); });
+    standAlone("sweep", [&] { CheckPorts(); });
 }
 
 // A companion shows what the enforcer says; when the enforcer goes, a copy that can close connections
@@ -421,7 +448,7 @@ void frmMain::Form_Unload() {
         if (control_) {
             control_->Stop();
         }
-        standAlone([] { modGlobals::FollowSettingsFile(); }); // never save over another copy's changes
+        standAlone("settings.ini", [] { modGlobals::FollowSettingsFile(); }); // never save over another copy's changes
         if (const std::string kept = modGlobals::TakeSettingsWarning(); !kept.empty()) {
             logLine(kept); // the save below mends it; a box would hold the shutdown up
         }
@@ -432,7 +459,10 @@ void frmMain::Form_Unload() {
                 logLine(modGlobals::SaveFailureMessage(saved));
             }
         }
-        standAlone([this] { block_.Lift(); }); // a clean end; only a killed program leaves rules behind
+        standAlone("in-line block",
+                   [this] { block_.Lift(); }); // a clean end; only a killed program leaves rules behind
+        Journal::Ended();
+        Journal::Enable(false);
         modClockNotify::RemoveClockWatch(form_->Handle());
         VeskTray1_->InTray(false);
         platform::get<Sockets>().WSACleanup();
@@ -498,7 +528,7 @@ void frmMain::KillConn(int32_t index) {
 
 void frmMain::ClockNotify() {
     if (control_) {
-        control_->ClockChangeSeen();
+        control_->ClockChangeSeen("seen by the enforcer's own watch");
     }
     if (!VeskTray1_->InTray()) {
         return;
@@ -507,14 +537,15 @@ void frmMain::ClockNotify() {
         clockReportDue_ = true; // told from the tick: the enforcer raises the alarm and every face warns
         return;
     }
-    RaiseAlarm();
+    RaiseAlarm(true, "the enforcer's own watch of the clock");
 }
 
 // Raised and stored before the warning is shown: a warning left open, or a session ended under it, must
 // not keep the ports open.
-void frmMain::RaiseAlarm(bool warnCompanions) {
+void frmMain::RaiseAlarm(bool warnCompanions, const std::string& cause, const std::string& user) {
     modGlobals::FollowSettingsFile(); // the save must not undo what another copy saved since the last tick
     modGlobals::AlarmRaised = true;
+    Journal::AlarmRaised(cause, user);
     const Result saved = modGlobals::SaveSettings();
     if (control_ && warnCompanions) {
         control_->ClockWarning();
@@ -540,7 +571,7 @@ void frmMain::ShowClockWarning(const Result& saved) {
 
 ControlMessages::StateEvent frmMain::EnforcerState() {
     CurfewReason now = CurfewReason::InsideWindow;
-    standAlone([&] { now = CurfewNow(); });
+    standAlone("curfew window", [&] { now = CurfewNow(); });
     ControlMessages::StateEvent state;
     state.blocked = PortsBlocked(now);
     state.alarm = modGlobals::AlarmRaised;

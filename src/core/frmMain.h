@@ -88,12 +88,15 @@ private:
     void SayNotEnforced(std::string why = {}); // why: worked out from the service's state when empty
     // warnCompanions: false where a companion reported the change, which the channel answers with the
     // warning itself.
-    void RaiseAlarm(bool warnCompanions = true);
+    // cause: which change of the clock, for the record; user: whose companion reported it.
+    void RaiseAlarm(bool warnCompanions, const std::string& cause, const std::string& user = {});
     void ShowClockWarning(const Result& saved);
     ControlMessages::StateEvent EnforcerState();
     uintptr_t windowIcon() const;
     void Block(bool enforcing);
-    template <class Step> bool standAlone(Step step);
+    template <class Step> bool standAlone(const char* name, Step step);
+    void stepFailing(const char* name, const std::string& error);
+    void stepWorks(const char* name);
     static void logLine(const std::string& message);
     static void tellAdministrator(const std::string& message);
 
@@ -106,6 +109,7 @@ private:
     ConnectionScan scan_;
     InlineBlock block_;
     std::set<std::string> failuresSaid_; // by the tick's steps
+    std::set<std::string> failing_;      // the steps whose last run failed, by name
     bool blockReported_ = false;
     Role role_ = Role::Enforcer;
     std::unique_ptr<ControlService> control_; // the enforcer's channel

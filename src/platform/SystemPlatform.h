@@ -10,6 +10,7 @@
 #include "platform/ProfileFile.h"
 #include "platform/ProgramIcons.h"
 #include "platform/ProgramInfo.h"
+#include "platform/Record.h"
 #include "platform/ServiceControl.h"
 #include "platform/Sockets.h"
 #include "platform/SystemLog.h"
@@ -40,6 +41,7 @@ private:
     Use<ProgramInfo> info_{systemProgramInfo()};
     Use<GuessLock> guesses_{systemGuessLock()};
     Use<SystemLog> log_{systemSystemLog()};
+    Use<Record> record_{systemRecord()};
     Use<ControlServer> channelServer_{systemControlServer()};
     Use<ControlClient> channelClient_{systemControlClient()};
 };

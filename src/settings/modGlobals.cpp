@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProfileText.h"
+#include "settings/Journal.h"
 #include "settings/VtkModule.h"
 
 #include <cstdio>
@@ -227,6 +228,7 @@ bool FollowSettingsFile() {
     ClosedPorts.clear();
     LastPortIndex = -1;
     static_cast<void>(LoadSettings()); // found readable, with the program's keys, just above
+    Journal::SettingsChanged(Journal::SettingsFile);
     return true;
 }
 

@@ -2,6 +2,7 @@
 #include "admin/Administration.h"
 #include "admin/EnforcerLink.h"
 #include "fakes/FakeControlChannel.h"
+#include "fakes/FakeRecord.h"
 #include "fakes/FakeServiceControl.h"
 #include "settings/SettingsFixture.h"
 
@@ -62,7 +63,7 @@ protected:
                                  state.entries = Administration::ClosedPortList().size();
                                  return state;
                              },
-                             [this] {
+                             [this](const std::string&, const std::string&) {
                                  ++clockChanges_;
                                  modGlobals::AlarmRaised = true;
                                  EXPECT_TRUE(modGlobals::SaveSettings());
@@ -176,6 +177,35 @@ TEST_F(ControlServiceTest, BrokenRequestsAndPeersThatGoAwayChangeNothingAndOnlyC
     for (FakeControlChannel::Client* companion : {first.get(), second.get()}) {
         const std::vector<EnforcerMessage> messages = heard(*companion);
         EXPECT_EQ(std::count(messages.begin(), messages.end(), EnforcerMessage{ClockWarningEvent{}}), 1);
+    }
+}
+
+TEST_F(ControlServiceTest, TheRecordKeepsWhoChangedWhichSettingAndWhoGuessedWrongButNoPassword) {
+    RecordKept record;
+    const auto tool = peer("ann");
+    tell(*tool, encode(CheckPassword{"Guess1"}));
+    tell(*tool, encode(ChangeSettings{"Secret", {"Hidden2", "7:30", "21:00:00", {"2525, TEST", "2626"}, false, true}}));
+    channel_.run(2 * Administration::WrongPasswordPenaltyMs);
+
+    const std::vector<RecordEntry> wrong = record.of(RecordKind::WrongPassword);
+    ASSERT_EQ(wrong.size(), 1u);
+    EXPECT_EQ(FakeRecord::field(wrong[0], "QW_USER"), "ann");
+    std::vector<std::string> settings;
+    for (const RecordEntry& entry : record.of(RecordKind::SettingChanged)) {
+        settings.push_back(FakeRecord::field(entry, "QW_SETTING"));
+        EXPECT_EQ(FakeRecord::field(entry, "QW_USER"), "ann");
+        EXPECT_EQ(FakeRecord::field(entry, "QW_SOURCE"), Journal::Channel);
+    }
+    EXPECT_EQ(settings, (std::vector<std::string>{"password", "start", "closed ports", "block"}));
+    EXPECT_EQ(FakeRecord::field(record.of(RecordKind::SettingChanged)[1], "QW_VALUE"), "07:30:00");
+    for (const RecordEntry& entry : record.entries) {
+        std::string text = entry.message;
+        for (const auto& [name, value] : entry.fields) {
+            text += " " + value;
+        }
+        for (const char* password : {"Guess1", "Secret", "Hidden2"}) {
+            EXPECT_EQ(text.find(password), std::string::npos) << text;
+        }
     }
 }
 

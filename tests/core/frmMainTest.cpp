@@ -1,4 +1,5 @@
 #include "core/modClockNotify.h"
+#include "fakes/FakeRecord.h"
 #include "support/MainWindowFixture.h"
 
 #include <gtest/gtest.h>
@@ -210,6 +211,53 @@ TEST_F(frmMainTest, AScanErrorEndsOnlyThatTick) {
     table_.reportedSize.reset();
     tick("Timer1");
     EXPECT_EQ(table_.deleted.size(), 1u);
+}
+
+TEST_F(frmMainTest, TheRecordHasOneEntryPerSweepAStepFailingOnceAndAgainOnceWhenItWorksAndOthersChanges) {
+    storeSettings("08:00:00", "17:00:00");
+    clock_.set(20, 0, 0);
+    table_.rows.clear();
+    for (uint32_t k = 1; k <= 20; ++k) {
+        table_.rows.push_back(makeRow(TcpState::Estab, 50000, 25, 0x0100007f, 0x0000000a | k << 24));
+    }
+    table_.rows6 = {makeRow6(TcpState::SynSent, 50001, 25)};
+    table_.rows6[0].RemoteAddr[0] = 0x20;
+    table_.rows6[0].RemoteAddr[1] = 0x01;
+    table_.rows6[0].RemoteAddr[15] = 0x01;
+    RecordKept record;
+    load();
+    tick("Timer1");
+    ASSERT_EQ(record.of(RecordKind::Started).size(), 1u);
+    const std::vector<RecordEntry> closed = record.of(RecordKind::ConnectionsClosed);
+    ASSERT_EQ(closed.size(), 1u) << "one entry for the tick";
+    EXPECT_EQ(FakeRecord::field(closed[0], "QW_COUNT"), "21");
+    EXPECT_EQ(FakeRecord::field(closed[0], "QW_LISTED"), std::to_string(Journal::MostListed));
+    EXPECT_EQ(FakeRecord::field(closed[0], "QW_ADDRESSES").rfind("127.0.0.1 10.0.0.1, 127.0.0.1 10.0.0.2,", 0), 0u);
+    EXPECT_EQ(FakeRecord::field(closed[0], "QW_PORTS").rfind("50000 25, ", 0), 0u);
+    EXPECT_NE(closed[0].message.find("and 5 more"), std::string::npos) << closed[0].message;
+
+    table_.reportedSize = 0; // the table cannot be read: the sweep fails tick after tick
+    for (int i = 0; i < 3; ++i) {
+        tick("Timer1");
+    }
+    table_.reportedSize.reset();
+    table_.rows = {makeRow(TcpState::Estab, 50000, 25)};
+    tick("Timer1");
+    tick("Timer1");
+    ASSERT_EQ(record.of(RecordKind::StepFailing).size(), 1u);
+    EXPECT_EQ(FakeRecord::field(record.of(RecordKind::StepFailing)[0], "QW_STEP"), "sweep");
+    EXPECT_EQ(record.of(RecordKind::StepRecovered).size(), 1u);
+    EXPECT_EQ(FakeRecord::field(record.of(RecordKind::ConnectionsClosed).back(), "QW_ADDRESSES"),
+              "127.0.0.1 127.0.0.1, ::1 2001::1");
+
+    writeRaw("SETUP", "START", "07:00:00"); // another program's change
+    tick("Timer1");
+    const std::vector<RecordEntry> changed = record.of(RecordKind::SettingChanged);
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_EQ(FakeRecord::field(changed[0], "QW_SETTING"), "start");
+    EXPECT_EQ(FakeRecord::field(changed[0], "QW_SOURCE"), Journal::SettingsFile);
+    main_->Stop();
+    EXPECT_EQ(record.entries.back().kind, RecordKind::Ended);
 }
 
 TEST_F(frmMainTest, TheIconGoesIntoTheTrayWhenATaskbarExistsAndAgainWhenItIsMadeAnew) {
