@@ -38,7 +38,7 @@ set(CPACK_NSIS_MUI_FINISHPAGE_RUN quietwire.exe)
 
 set(CPACK_NSIS_DEFINES "!define QW_VENDOR \"${CPACK_PACKAGE_VENDOR}\"\n!define QW_UNINSTALL_KEY \"${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}\"\n!include \"${CMAKE_CURRENT_LIST_DIR}/PackageNsis.nsh\"")
 set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "Call QuietwireStopForUpdate")
-set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "Call QuietwireUninstallEntry\nCall QuietwireLogOnEntry\nCall QuietwireRestartService")
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "Call QuietwireUninstallEntry\nCall QuietwireLogOnEntry\nCall QuietwireEventSource\nCall QuietwireRestartService")
 set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "Call un.QuietwireRemove")
 
 include(CPack)

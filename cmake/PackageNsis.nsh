@@ -17,6 +17,9 @@ Target amd64-unicode
 !define QW_RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 ; Where the program keeps whether it registered the service (its "General" section, value "Installed").
 !define QW_SERVICE_STORE "SOFTWARE\Quietwire"
+; The program's source in the Application event log: Event Viewer takes the entries' texts from the
+; message table in quietwire.exe. 7: errors, warnings and information.
+!define QW_EVENT_SOURCE "SYSTEM\CurrentControlSet\Services\EventLog\Application\Quietwire"
 !define QW_SC_MANAGER_CONNECT 0x0001
 !define QW_SERVICE_START 0x0010
 ; SERVICE_QUERY_STATUS | SERVICE_STOP | DELETE
@@ -173,9 +176,15 @@ Function QuietwireLogOnEntry
   WriteRegStr HKLM "${QW_RUN_KEY}" "Quietwire" '"$INSTDIR\quietwiretray.exe"'
 FunctionEnd
 
+Function QuietwireEventSource
+  WriteRegExpandStr HKLM "${QW_EVENT_SOURCE}" "EventMessageFile" "$INSTDIR\quietwire.exe"
+  WriteRegDWORD HKLM "${QW_EVENT_SOURCE}" "TypesSupported" 7
+FunctionEnd
+
 ; The uninstaller's first step, before the files go.
 Function un.QuietwireRemove
   DeleteRegValue HKLM "${QW_RUN_KEY}" "Quietwire"
+  DeleteRegKey HKLM "${QW_EVENT_SOURCE}"
   Push "delete"
   Call un.QwStopService
   ClearErrors

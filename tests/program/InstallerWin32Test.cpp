@@ -31,6 +31,7 @@ using namespace servicemanager;
 
 constexpr char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quietwire";
 constexpr char RunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr char EventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Quietwire";
 
 std::string knownFolder(int folder) {
     char path[MAX_PATH] = {};
@@ -80,6 +81,22 @@ std::string shortcutTarget(const std::string& link) {
     }
     CoUninitialize();
     return target;
+}
+
+// What Event Viewer shows of one of the program's entries: the text for the event id in the message file
+// the event source names, filled with the entry's line and fields. Empty when there is no such text.
+std::string eventText(DWORD id, const char* line, const char* fields) {
+    const std::string file = machineText(EventSourceKey, "EventMessageFile");
+    const HMODULE messages = LoadLibraryExA(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (messages == nullptr) {
+        return "";
+    }
+    DWORD_PTR strings[] = {reinterpret_cast<DWORD_PTR>(line), reinterpret_cast<DWORD_PTR>(fields)};
+    char text[1024] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, messages, id, 0, text, sizeof text,
+                   reinterpret_cast<va_list*>(strings));
+    FreeLibrary(messages);
+    return text;
 }
 
 bool machineKeyExists(const std::string& key) {
@@ -177,6 +194,13 @@ TEST_F(Installer, InstallsTheProgramThatRunsOnTheDesktopAndTheUninstallerEndsItA
     EXPECT_EQ(machineText(UninstallKey, "DisplayIcon"), program_);
     EXPECT_EQ(machineNumber(UninstallKey, "NoModify"), std::optional<DWORD>(1));
     EXPECT_EQ(machineNumber(UninstallKey, "NoRepair"), std::optional<DWORD>(1));
+    EXPECT_EQ(machineNumber(EventSourceKey, "TypesSupported"), std::optional<DWORD>(7));
+    for (DWORD kind = 1; kind <= 11; ++kind) {
+        EXPECT_EQ(eventText(kind, "Closed 1 connection.", "QW_COUNT=1\r\n"),
+                  "Closed 1 connection.\r\n\r\nQW_COUNT=1\r\n\r\n")
+            << "event " << kind << " has no text of its own in " << machineText(EventSourceKey, "EventMessageFile");
+    }
+    EXPECT_EQ(eventText(12, "a line", ""), "") << "an event the program never writes";
     for (const std::string& file : installedFiles()) {
         EXPECT_TRUE(exists(file)) << file << " is not installed";
     }
@@ -208,6 +232,7 @@ TEST_F(Installer, InstallsTheProgramThatRunsOnTheDesktopAndTheUninstallerEndsItA
     EXPECT_FALSE(exists(folder_ + "\\Uninstall.exe"));
     EXPECT_FALSE(exists(menu_)) << "the Start menu entries are left";
     EXPECT_FALSE(machineKeyExists(UninstallKey)) << "still listed among the installed programs";
+    EXPECT_FALSE(machineKeyExists(EventSourceKey)) << "the event source is left";
 
     useSettingsFolder(folder_, [] {
         resetSettings();
