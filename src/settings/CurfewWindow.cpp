@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/Platform.h"
 #include "settings/AppError.h"
+#include "settings/WeekSchedule.h"
 #include "settings/modGlobals.h"
 
 #include <cstdio>
@@ -207,15 +208,30 @@ CurfewReason CurfewNow() {
     if (modGlobals::AlarmRaised) {
         return CurfewReason::AlarmRaised;
     }
-    TimeOfDay start;
-    TimeOfDay end;
+    std::optional<OpenWindow> daily;
     try {
-        start = ParseTime(modGlobals::StartTime);
-        end = ParseTime(modGlobals::EndTime);
+        daily = OpenWindow{ParseTime(modGlobals::StartTime), ParseTime(modGlobals::EndTime)};
     } catch (const AppError&) {
-        return CurfewReason::NoWindow;
     }
-    return IsInWindow(start, end) ? CurfewReason::InsideWindow : CurfewReason::OutsideWindow;
+    // A day's rule that cannot be read counts as none: that day keeps to the daily window.
+    std::array<DayRule, DaysInWeek> week{};
+    bool ownDays = false;
+    for (size_t day = 0; day < week.size(); ++day) {
+        if (const DayRuleRead read = ReadDayRule(modGlobals::WeekDays[day]); read.rule) {
+            week[day] = *read.rule;
+            ownDays = ownDays || read.rule->kind != DayRule::Kind::Daily;
+        }
+    }
+    if (!ownDays) { // the daily window alone, as the program always had it
+        if (!daily) {
+            return CurfewReason::NoWindow;
+        }
+        return IsInWindow(daily->start, daily->end) ? CurfewReason::InsideWindow : CurfewReason::OutsideWindow;
+    }
+    const WallTime wall = platform::get<Clock>().localWallTime();
+    // In the second pass over a repeated hour every bound inside it has passed already: the first counts.
+    const int32_t seconds = wall.repeatedUntil >= 0 ? wall.repeatedUntil - 1 : wall.seconds;
+    return OpenByWeek(week, daily, {wall.weekday, seconds}) ? CurfewReason::InsideWindow : CurfewReason::OutsideWindow;
 }
 
 const char* CurfewReasonName(CurfewReason reason) {
