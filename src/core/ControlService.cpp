@@ -1,6 +1,7 @@
 #include "core/ControlService.h"
 
 #include "admin/Administration.h"
+#include "settings/WeekSchedule.h"
 #include "settings/modGlobals.h"
 
 #include <exception>
@@ -154,20 +155,14 @@ void ControlService::carryOut(const Waiting& waiting) {
     if (std::holds_alternative<CheckPassword>(waiting.request)) {
         answer(peer, true);
     } else if (std::holds_alternative<GetSettings>(waiting.request)) {
-        const AdminSettings settings{modGlobals::AdminPassword, modGlobals::StartTime,
-                                     modGlobals::EndTime,       Administration::ClosedPortList(),
-                                     modGlobals::AlarmRaised,   modGlobals::BlockChosen};
+        const AdminSettings settings = Administration::LiveSettings();
         server_.Send(peer, ::line(encode(SettingsAnswer{settings})));
         answer(peer, true);
     } else if (const auto* change = std::get_if<ChangeSettings>(&waiting.request)) {
         settled(peer, changeSettings(change->settings));
     } else if (std::holds_alternative<ResetAlarm>(waiting.request)) {
-        AdminSettings settings{modGlobals::AdminPassword,
-                               modGlobals::StartTime,
-                               modGlobals::EndTime,
-                               Administration::ClosedPortList(),
-                               false,
-                               modGlobals::BlockChosen};
+        AdminSettings settings = Administration::LiveSettings();
+        settings.alarm = false;
         settled(peer, changeSettings(settings));
     } else if (const auto* service = std::get_if<ChangeService>(&waiting.request)) {
         const Administration::ServiceOutcome outcome = Administration::Keeper().ChangeService(service->registering);
@@ -206,12 +201,20 @@ Result ControlService::changeSettings(const AdminSettings& settings) {
     if (!modGlobals::Keeps(settings.password)) {
         return Result::Failed(Administration::PasswordNotKept);
     }
-    modGlobals::AdminPassword = settings.password;
-    modGlobals::StartTime = *start;
-    modGlobals::EndTime = *end;
-    Administration::SetClosedPortList(settings.ports);
-    modGlobals::AlarmRaised = settings.alarm;
-    modGlobals::BlockChosen = settings.block;
+    AdminSettings kept = settings;
+    kept.start = *start;
+    kept.end = *end;
+    if (kept.week.size() > DaysInWeek) {
+        return Result::Failed("a week has seven days");
+    }
+    for (std::string& day : kept.week) {
+        const DayRuleRead read = ReadDayRule(day);
+        if (!read.rule) {
+            return Result::Failed(read.reason);
+        }
+        day = DayRuleText(*read.rule);
+    }
+    Administration::MakeLive(kept);
     return Administration::Keeper().Store();
 }
 

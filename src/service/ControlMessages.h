@@ -31,6 +31,7 @@ struct AdminSettings {
     std::vector<std::string> ports{}; // closed-port entries as typed: "21, FTP PORT"
     bool alarm = false;
     bool block = false;
+    std::vector<std::string> week{}; // each day's rule as kept, Monday first: "", "closed" or its windows
     bool operator==(const AdminSettings&) const = default;
 };
 
