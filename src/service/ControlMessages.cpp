@@ -169,7 +169,8 @@ const Kind<EnforcerMessage> EnforcerKinds[] = {
                            r.count("entries"),
                            r.flag("block"),
                            r.flag("registered"),
-                           static_cast<uint32_t>(r.count("process"))};
+                           static_cast<uint32_t>(r.count("process")),
+                           r.texts("week")};
      }},
     {TypeName<ClockWarningEvent>, [](Reader&) -> EnforcerMessage { return ClockWarningEvent{}; }},
 };
@@ -293,6 +294,7 @@ std::string encode(const StateEvent& message) {
     json["block"] = message.block;
     json["registered"] = message.registered;
     json["process"] = message.process;
+    json["week"] = message.week;
     return line(json);
 }
 
