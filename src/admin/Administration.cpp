@@ -114,6 +114,28 @@ SettingsKeeper* keeperInUse = &fileKeeper;
 
 } // namespace
 
+ControlMessages::AdminSettings LiveSettings() {
+    return {modGlobals::AdminPassword,
+            modGlobals::StartTime,
+            modGlobals::EndTime,
+            ClosedPortList(),
+            modGlobals::AlarmRaised,
+            modGlobals::BlockChosen,
+            {modGlobals::WeekDays.begin(), modGlobals::WeekDays.end()}};
+}
+
+void MakeLive(const ControlMessages::AdminSettings& settings) {
+    modGlobals::AdminPassword = settings.password;
+    modGlobals::StartTime = settings.start;
+    modGlobals::EndTime = settings.end;
+    SetClosedPortList(settings.ports);
+    modGlobals::AlarmRaised = settings.alarm;
+    modGlobals::BlockChosen = settings.block;
+    modGlobals::WeekDays = {};
+    std::copy_n(settings.week.begin(), std::min(settings.week.size(), modGlobals::WeekDays.size()),
+                modGlobals::WeekDays.begin());
+}
+
 SettingsKeeper& Keeper() {
     return *keeperInUse;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/Result.h"
 #include "platform/ServiceControl.h"
+#include "service/ControlMessages.h"
 
 #include <functional>
 #include <optional>
@@ -46,6 +47,10 @@ struct ServiceOutcome {
     bool done = false;
     std::string message;
 };
+
+// The live settings as the channel carries them, and such settings made live.
+ControlMessages::AdminSettings LiveSettings();
+void MakeLive(const ControlMessages::AdminSettings& settings);
 
 // Who checks the administrator password and keeps the settings that the dialog shows and changes: this
 // copy, on settings.ini; or, in a companion, the enforcer over the local channel.

@@ -14,20 +14,6 @@ constexpr int PollMs = 20;
 constexpr int AnswerWithinMs = 30'000;
 constexpr int GreetingWithinMs = 5'000; // a greeting waits for nobody's guesses
 
-AdminSettings liveSettings() {
-    return {modGlobals::AdminPassword,        modGlobals::StartTime,   modGlobals::EndTime,
-            Administration::ClosedPortList(), modGlobals::AlarmRaised, modGlobals::BlockChosen};
-}
-
-void makeLive(const AdminSettings& settings) {
-    modGlobals::AdminPassword = settings.password;
-    modGlobals::StartTime = settings.start;
-    modGlobals::EndTime = settings.end;
-    Administration::SetClosedPortList(settings.ports);
-    modGlobals::AlarmRaised = settings.alarm;
-    modGlobals::BlockChosen = settings.block;
-}
-
 } // namespace
 
 EnforcerLink::EnforcerLink(ControlClient& client, std::function<void(int milliseconds)> pass, Events events)
@@ -152,12 +138,12 @@ Result EnforcerLink::Fetch() {
     if (!answer->ok || !settings_) {
         return Result::Failed(answer->error.empty() ? "The Quietwire service sent no settings." : answer->error);
     }
-    makeLive(*settings_);
+    Administration::MakeLive(*settings_);
     return Result::Done();
 }
 
 Result EnforcerLink::Store() {
-    const AdminSettings settings = liveSettings();
+    const AdminSettings settings = Administration::LiveSettings();
     const ResultWith<Answer> answer = ask(encode(ChangeSettings{password_, settings}));
     if (!answer) {
         return answer.result();

@@ -44,6 +44,13 @@ constexpr Command Commands[] = {
      .operands = 2,
      .administrator = true,
      .run = setWindow},
+    {.name = "set-day",
+     .synopsis = "DAY WINDOWS",
+     .summary = "Gives a day (mon … sun) windows of its own (08:00-12:00,13:00-21:00), or closed, or daily "
+                "(the daily window again)",
+     .operands = 2,
+     .administrator = true,
+     .run = setDay},
     {.name = "add-port",
      .synopsis = "ENTRY",
      .summary = "Closes a port: a number, optionally with a comma and a label (\"21, FTP PORT\")",

@@ -2,6 +2,7 @@
 
 #include "admin/Administration.h"
 #include "settings/Journal.h"
+#include "settings/WeekSchedule.h"
 #include "settings/modGlobals.h"
 
 #include <exception>
@@ -156,21 +157,15 @@ void ControlService::carryOut(const Waiting& waiting) {
     if (std::holds_alternative<CheckPassword>(waiting.request)) {
         answer(peer, true);
     } else if (std::holds_alternative<GetSettings>(waiting.request)) {
-        const AdminSettings settings{modGlobals::AdminPassword, modGlobals::StartTime,
-                                     modGlobals::EndTime,       Administration::ClosedPortList(),
-                                     modGlobals::AlarmRaised,   modGlobals::BlockChosen};
+        const AdminSettings settings = Administration::LiveSettings();
         server_.Send(peer, ::line(encode(SettingsAnswer{settings})));
         answer(peer, true);
     } else if (const auto* change = std::get_if<ChangeSettings>(&waiting.request)) {
         settled(peer, changeSettings(change->settings));
         Journal::SettingsChanged(Journal::Channel, server_.PeerUser(peer));
     } else if (std::holds_alternative<ResetAlarm>(waiting.request)) {
-        AdminSettings settings{modGlobals::AdminPassword,
-                               modGlobals::StartTime,
-                               modGlobals::EndTime,
-                               Administration::ClosedPortList(),
-                               false,
-                               modGlobals::BlockChosen};
+        AdminSettings settings = Administration::LiveSettings();
+        settings.alarm = false;
         settled(peer, changeSettings(settings));
         Journal::SettingsChanged(Journal::Channel, server_.PeerUser(peer));
     } else if (const auto* service = std::get_if<ChangeService>(&waiting.request)) {
@@ -210,12 +205,20 @@ Result ControlService::changeSettings(const AdminSettings& settings) {
     if (!modGlobals::Keeps(settings.password)) {
         return Result::Failed(Administration::PasswordNotKept);
     }
-    modGlobals::AdminPassword = settings.password;
-    modGlobals::StartTime = *start;
-    modGlobals::EndTime = *end;
-    Administration::SetClosedPortList(settings.ports);
-    modGlobals::AlarmRaised = settings.alarm;
-    modGlobals::BlockChosen = settings.block;
+    AdminSettings kept = settings;
+    kept.start = *start;
+    kept.end = *end;
+    if (kept.week.size() > DaysInWeek) {
+        return Result::Failed("a week has seven days");
+    }
+    for (std::string& day : kept.week) {
+        const DayRuleRead read = ReadDayRule(day);
+        if (!read.rule) {
+            return Result::Failed(read.reason);
+        }
+        day = DayRuleText(*read.rule);
+    }
+    Administration::MakeLive(kept);
     return Administration::Keeper().Store();
 }
 

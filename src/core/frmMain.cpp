@@ -583,6 +583,7 @@ ControlMessages::StateEvent frmMain::EnforcerState() {
     state.block = modGlobals::BlockChosen;
     state.registered = ServiceHost::Installed(platform::get<ServiceControl>(), "False");
     state.process = platform::get<ProgramInfo>().ProcessId();
+    state.week.assign(modGlobals::WeekDays.begin(), modGlobals::WeekDays.end());
     return state;
 }
 

@@ -47,7 +47,8 @@ template <class Message> std::string withPassword(const Message& message) {
 
 Json settingsJson(const AdminSettings& settings) {
     return Json{{"password", settings.password}, {"start", settings.start}, {"end", settings.end},
-                {"ports", settings.ports},       {"alarm", settings.alarm}, {"block", settings.block}};
+                {"ports", settings.ports},       {"alarm", settings.alarm}, {"block", settings.block},
+                {"week", settings.week}};
 }
 
 // The members of one received object, noting the first one missing or of the wrong type.
@@ -96,8 +97,8 @@ public:
         }
         Reader inner(*value, path_ + name + ".");
         // Braced initialisers run in order: the first wrong member is the one named.
-        AdminSettings settings{inner.text("password"), inner.text("start"), inner.text("end"),
-                               inner.texts("ports"),   inner.flag("alarm"), inner.flag("block")};
+        AdminSettings settings{inner.text("password"), inner.text("start"), inner.text("end"),  inner.texts("ports"),
+                               inner.flag("alarm"),    inner.flag("block"), inner.texts("week")};
         if (wrong_.empty()) {
             wrong_ = inner.wrong_;
         }
@@ -168,7 +169,8 @@ const Kind<EnforcerMessage> EnforcerKinds[] = {
                            r.count("entries"),
                            r.flag("block"),
                            r.flag("registered"),
-                           static_cast<uint32_t>(r.count("process"))};
+                           static_cast<uint32_t>(r.count("process")),
+                           r.texts("week")};
      }},
     {TypeName<ClockWarningEvent>, [](Reader&) -> EnforcerMessage { return ClockWarningEvent{}; }},
 };
@@ -292,6 +294,7 @@ std::string encode(const StateEvent& message) {
     json["block"] = message.block;
     json["registered"] = message.registered;
     json["process"] = message.process;
+    json["week"] = message.week;
     return line(json);
 }
 

@@ -31,6 +31,7 @@ struct AdminSettings {
     std::vector<std::string> ports{}; // closed-port entries as typed: "21, FTP PORT"
     bool alarm = false;
     bool block = false;
+    std::vector<std::string> week{}; // each day's rule as kept, Monday first: "", "closed" or its windows
     bool operator==(const AdminSettings&) const = default;
 };
 
@@ -98,10 +99,11 @@ struct StateEvent {
     std::string curfew{}; // why the ports are open or closed now: "window", "outside-window", "alarm", ...
     std::string start{};
     std::string end{};
-    std::size_t entries = 0; // closed-port entries
-    bool block = false;      // the in-line block chosen
-    bool registered = false; // the program is registered as a service
-    uint32_t process = 0;    // the enforcer's process id
+    std::size_t entries = 0;         // closed-port entries
+    bool block = false;              // the in-line block chosen
+    bool registered = false;         // the program is registered as a service
+    uint32_t process = 0;            // the enforcer's process id
+    std::vector<std::string> week{}; // each day's rule, as in AdminSettings
     bool operator==(const StateEvent&) const = default;
 };
 // The clock was changed: the companions show the warning.

@@ -3,8 +3,10 @@
 #include "platform/Clock.h"
 #include "platform/Platform.h"
 #include "settings/AppError.h"
+#include "settings/WeekSchedule.h"
 #include "settings/modGlobals.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -207,15 +209,25 @@ CurfewReason CurfewNow() {
     if (modGlobals::AlarmRaised) {
         return CurfewReason::AlarmRaised;
     }
-    TimeOfDay start;
-    TimeOfDay end;
+    std::optional<OpenWindow> daily;
     try {
-        start = ParseTime(modGlobals::StartTime);
-        end = ParseTime(modGlobals::EndTime);
+        daily = OpenWindow{ParseTime(modGlobals::StartTime), ParseTime(modGlobals::EndTime)};
     } catch (const AppError&) {
-        return CurfewReason::NoWindow;
     }
-    return IsInWindow(start, end) ? CurfewReason::InsideWindow : CurfewReason::OutsideWindow;
+    // A day's rule that cannot be read counts as none: that day keeps to the daily window.
+    const std::array<DayRule, DaysInWeek> week = LiveWeek();
+    const bool ownDays =
+        std::any_of(week.begin(), week.end(), [](const DayRule& rule) { return rule.kind != DayRule::Kind::Daily; });
+    if (!ownDays) { // the daily window alone, as the program always had it
+        if (!daily) {
+            return CurfewReason::NoWindow;
+        }
+        return IsInWindow(daily->start, daily->end) ? CurfewReason::InsideWindow : CurfewReason::OutsideWindow;
+    }
+    const WallTime wall = platform::get<Clock>().localWallTime();
+    // In the second pass over a repeated hour every bound inside it has passed already: the first counts.
+    const int32_t seconds = wall.repeatedUntil >= 0 ? wall.repeatedUntil - 1 : wall.seconds;
+    return OpenByWeek(week, daily, {wall.weekday, seconds}) ? CurfewReason::InsideWindow : CurfewReason::OutsideWindow;
 }
 
 const char* CurfewReasonName(CurfewReason reason) {

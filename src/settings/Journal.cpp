@@ -2,6 +2,7 @@
 
 #include "platform/Platform.h"
 #include "platform/Record.h"
+#include "settings/WeekSchedule.h"
 #include "settings/modGlobals.h"
 
 #include <algorithm>
@@ -60,6 +61,7 @@ struct Settings {
     std::vector<std::string> ports;
     bool alarm = false;
     bool block = false;
+    std::array<std::string, 7> week;
 };
 
 Settings now() {
@@ -67,8 +69,8 @@ Settings now() {
     std::vector<std::string> ports(modGlobals::ClosedPorts.begin(),
                                    modGlobals::ClosedPorts.begin() +
                                        static_cast<std::ptrdiff_t>(std::min(count, modGlobals::ClosedPorts.size())));
-    return {modGlobals::AdminPassword, modGlobals::StartTime,   modGlobals::EndTime,
-            std::move(ports),          modGlobals::AlarmRaised, modGlobals::BlockChosen};
+    return {modGlobals::AdminPassword, modGlobals::StartTime,   modGlobals::EndTime, std::move(ports),
+            modGlobals::AlarmRaised,   modGlobals::BlockChosen, modGlobals::WeekDays};
 }
 
 std::optional<Settings> known;
@@ -199,6 +201,13 @@ void SettingsChanged(const std::string& source, const std::string& user) {
     }
     if (before.ports != after.ports) {
         changed("closed ports", join(before.ports, "; "), join(after.ports, "; "));
+    }
+    // A day's own windows, "closed", or the daily window again ("daily").
+    const auto rule = [](const std::string& kept) { return kept.empty() ? std::string("daily") : kept; };
+    for (std::size_t day = 0; day < after.week.size(); ++day) {
+        if (before.week[day] != after.week[day]) {
+            changed(DayNames[day], rule(before.week[day]), rule(after.week[day]));
+        }
     }
     if (before.block != after.block) {
         changed("block", before.block ? "on" : "off", after.block ? "on" : "off");

@@ -18,6 +18,9 @@ namespace {
 
 constexpr const char* Setup = "SETUP";
 constexpr const char* Ports = "PORTS";
+// A section a copy without the week never reads: it keeps to START–END.
+constexpr const char* Week = "WEEK";
+constexpr std::array<const char*, 7> WeekKeys = {"MON", "TUE", "WED", "THU", "FRI", "SAT", "SUN"};
 constexpr const char* NewFileSuffix = ".new";
 
 std::string settingsPath() {
@@ -69,6 +72,12 @@ std::vector<Entry> scrambledEntries() {
     for (int32_t i = 0; i <= LastPortIndex; ++i) {
         if (static_cast<size_t>(i) < ClosedPorts.size()) {
             put(Ports, PortKey(i), ClosedPorts[static_cast<size_t>(i)]);
+        }
+    }
+    // Only the days with a rule of their own: a week never set leaves the file as it always was.
+    for (size_t day = 0; day < WeekKeys.size(); ++day) {
+        if (!WeekDays[day].empty()) {
+            put(Week, WeekKeys[day], WeekDays[day]);
         }
     }
     return entries;
@@ -194,6 +203,9 @@ Result LoadSettings() {
     EndTime = readSetting(path, Setup, "END");
     AlarmRaised = VtkModule::LCase(readSetting(path, Setup, "ALARM")) == "true";
     BlockChosen = VtkModule::LCase(readSetting(path, Setup, "BLOCK")) == "true";
+    for (size_t day = 0; day < WeekKeys.size(); ++day) {
+        WeekDays[day] = readSetting(path, Week, WeekKeys[day]);
+    }
     for (int i = 0;; ++i) {
         std::string entry = readSetting(path, Ports, PortKey(i));
         if (entry.empty()) {

@@ -2,6 +2,7 @@
 
 #include "platform/Result.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,6 +19,9 @@ inline std::vector<std::string> ClosedPorts; // entries 0..LastPortIndex: "21" o
 inline int32_t LastPortIndex = -1;           // -1: the list is empty
 inline bool AlarmRaised = false;             // the clock-change alarm
 inline bool BlockChosen = false;             // the in-line block beside the sweep; absent reads as off
+// Each weekday's own rule as kept (Monday first): "" as every day, "closed", or its windows
+// ("08:00:00-12:00:00,13:00:00-21:00:00"); see WeekSchedule.h.
+inline std::array<std::string, 7> WeekDays{};
 
 // The rotation every key and value of settings.ini is scrambled with. Chosen so that scrambled keys
 // are plain ASCII with no blank, '=', '[', ']', ';' or backslash, and scrambled printable ASCII never

@@ -15,4 +15,10 @@ public:
         return now;
     }
     int64_t offsetMilliseconds() override { return offset; }
+    int weekday = 0;
+    int32_t repeatedUntil = -1;
+    WallTime localWallTime() override {
+        ++reads;
+        return {weekday, now, repeatedUntil};
+    }
 };

@@ -32,6 +32,10 @@ event 0x0004 0x00000008 || fail "no information event 8 (a setting changed) for 
 grep -qF 'L"QW_SOURCE=quietwirectl\r\nQW_SETTING=closed ports\r\nQW_VALUE=9090, WEB\r\n"' <<<"$trace" ||
     fail "the change's fields are not as recorded"
 
+run set-day fri closed --password-file none
+grep -qF 'L"QW_SOURCE=quietwirectl\r\nQW_SETTING=fri\r\nQW_VALUE=closed\r\n"' <<<"$trace" ||
+    fail "a day's own rule is not recorded"
+
 run set-password --password-file none --new-password-file chosen
 event 0x0004 0x00000008 || fail "no information event 8 for the new password"
 grep -qF 'QW_SETTING=password' <<<"$trace" || fail "the password's change is not named"

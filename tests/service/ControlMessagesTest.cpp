@@ -14,7 +14,8 @@ const AdminSettings Typed{.password = "N\xc3\xa9w \"pass\"\n",
                           .end = "06:00:00",
                           .ports = {"21, FTP PORT", "80"},
                           .alarm = true,
-                          .block = false};
+                          .block = false,
+                          .week = {"", "", "", "", "22:00:00-02:00:00", "closed", ""}};
 
 template <class Message, class Parse> void expectReadsBack(const std::vector<Message>& sent, Parse parse) {
     for (const Message& message : sent) {
@@ -36,7 +37,8 @@ TEST(ControlMessagesTest, EveryRequestReadsBackAsSent) {
 
 TEST(ControlMessagesTest, EveryEnforcerMessageReadsBackAsSent) {
     expectReadsBack<EnforcerMessage>(
-        {Answer{true, ""}, Answer{false, "wrong password"}, SettingsAnswer{Typed}, StateEvent{true, true, true, "", "alarm", "08:00:00", "21:00:00", 3, true, true, 77},
+        {Answer{true, ""}, Answer{false, "wrong password"}, SettingsAnswer{Typed},
+         StateEvent{true, true, true, "", "alarm", "08:00:00", "21:00:00", 3, true, true, 77},
          StateEvent{false, false, false, "no right to close connections"}, ClockWarningEvent{}},
         parseEnforcerMessage);
 }
@@ -44,10 +46,11 @@ TEST(ControlMessagesTest, EveryEnforcerMessageReadsBackAsSent) {
 // What a client written apart from this code (a script on the socket) relies on.
 TEST(ControlMessagesTest, AMessageIsCompactJsonNamingItsType) {
     EXPECT_EQ(encode(CheckPassword{"Secret"}), "{\"type\":\"check-password\",\"password\":\"Secret\"}\n");
-    EXPECT_EQ(encode(ChangeSettings{"Old", Typed}),
-              "{\"type\":\"change-settings\",\"password\":\"Old\",\"settings\":{\"password\":\"N\xc3\xa9w "
-              "\\\"pass\\\"\\n\",\"start\":\"22:00:00\",\"end\":\"06:00:00\",\"ports\":[\"21, FTP PORT\",\"80\"],"
-              "\"alarm\":true,\"block\":false}}\n");
+    EXPECT_EQ(
+        encode(ChangeSettings{"Old", Typed}),
+        "{\"type\":\"change-settings\",\"password\":\"Old\",\"settings\":{\"password\":\"N\xc3\xa9w "
+        "\\\"pass\\\"\\n\",\"start\":\"22:00:00\",\"end\":\"06:00:00\",\"ports\":[\"21, FTP PORT\",\"80\"],"
+        "\"alarm\":true,\"block\":false,\"week\":[\"\",\"\",\"\",\"\",\"22:00:00-02:00:00\",\"closed\",\"\"]}}\n");
 }
 
 TEST(ControlMessagesTest, MembersAReaderDoesNotKnowAreIgnored) {

@@ -16,6 +16,7 @@ inline void resetSettings() {
     modGlobals::LastPortIndex = -1;
     modGlobals::AlarmRaised = false;
     modGlobals::BlockChosen = false;
+    modGlobals::WeekDays = {};
 }
 
 inline void setPorts(const std::vector<std::string>& ports) {

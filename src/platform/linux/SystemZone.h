@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Clock.h"
+
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -55,3 +57,7 @@ private:
 };
 
 SystemZone& systemZone();
+
+// The wall time at now in zone, with the day of the week and, in the second pass over an hour the clock went
+// back over, where that hour ends.
+WallTime wallTimeIn(SystemZone& zone, std::time_t now);

@@ -11,6 +11,12 @@ public:
         GetLocalTime(&now);
         return now.wHour * 3600 + now.wMinute * 60 + now.wSecond;
     }
+    // Windows does not say here which pass over a repeated hour it is in: the first is taken.
+    WallTime localWallTime() override {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        return {(now.wDayOfWeek + 6) % 7, now.wHour * 3600 + now.wMinute * 60 + now.wSecond, -1};
+    }
     // GetTickCount64 counts a machine's sleep too.
     int64_t offsetMilliseconds() override {
         FILETIME now;
