@@ -55,6 +55,7 @@ protected:
     platform::ScopedInstall<ServiceControl> useServiceManager_{serviceManager_};
     FakeControlChannel channel_;
     int clockChanges_ = 0;
+    std::string clockReporter_; // the user of the companion whose report raised the alarm
     ControlService service_{channel_,
                             {[] {
                                  StateEvent state;
@@ -63,8 +64,9 @@ protected:
                                  state.entries = Administration::ClosedPortList().size();
                                  return state;
                              },
-                             [this](const std::string&, const std::string&) {
+                             [this](const std::string& user, const std::string&) {
                                  ++clockChanges_;
+                                 clockReporter_ = user;
                                  modGlobals::AlarmRaised = true;
                                  EXPECT_TRUE(modGlobals::SaveSettings());
                              }}};
@@ -171,6 +173,7 @@ TEST_F(ControlServiceTest, BrokenRequestsAndPeersThatGoAwayChangeNothingAndOnlyC
     tell(*second, encode(ClockChanged{})); // the same change, seen in another session
     channel_.run();
     EXPECT_EQ(clockChanges_, 1);
+    EXPECT_EQ(clockReporter_, "ann") << "the record names whose report raised the alarm";
     resetSettings();
     ASSERT_TRUE(modGlobals::LoadSettings());
     EXPECT_TRUE(modGlobals::AlarmRaised) << "the alarm was not stored";
@@ -198,6 +201,12 @@ TEST_F(ControlServiceTest, TheRecordKeepsWhoChangedWhichSettingAndWhoGuessedWron
     }
     EXPECT_EQ(settings, (std::vector<std::string>{"password", "start", "closed ports", "block"}));
     EXPECT_EQ(FakeRecord::field(record.of(RecordKind::SettingChanged)[1], "QW_VALUE"), "07:30:00");
+    modGlobals::AlarmRaised = true; // raised and recorded since
+    Journal::SettingsKnown();
+    tell(*tool, encode(ResetAlarm{"Hidden2"}));
+    channel_.run();
+    ASSERT_EQ(record.of(RecordKind::AlarmCleared).size(), 1u);
+    EXPECT_EQ(FakeRecord::field(record.of(RecordKind::AlarmCleared)[0], "QW_USER"), "ann");
     for (const RecordEntry& entry : record.entries) {
         std::string text = entry.message;
         for (const auto& [name, value] : entry.fields) {

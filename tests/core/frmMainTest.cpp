@@ -383,6 +383,7 @@ TEST_F(frmMainTest, TheProgramsOwnSaveIsNoChangeToFollow) {
 
 TEST_F(frmMainTest, AClockChangeStoresTheAlarmBeforeTheWarningIsClosed) {
     storeSettings("08:00:00", "17:00:00");
+    RecordKept record;
     load();
     putIconInTray();
     std::string storedWhileOpen;
@@ -394,6 +395,9 @@ TEST_F(frmMainTest, AClockChangeStoresTheAlarmBeforeTheWarningIsClosed) {
     EXPECT_EQ(windowing_.boxes[0].icon, MsgBoxIcon::Exclamation);
     EXPECT_EQ(storedWhileOpen, VtkModule::Encrypt("True", modGlobals::RotationCount));
     EXPECT_TRUE(modGlobals::AlarmRaised);
+    ASSERT_EQ(record.of(RecordKind::AlarmRaised).size(), 1u);
+    EXPECT_EQ(FakeRecord::field(record.of(RecordKind::AlarmRaised)[0], "QW_SOURCE"),
+              "the enforcer's own watch of the clock");
     EXPECT_TRUE(clockWatch_.passedOn.empty()) << "the time change is not passed on";
     constexpr uint32_t QueryEndSession = 0x0011;
     clockWatch_.send(QueryEndSession);
