@@ -73,15 +73,16 @@ template <class Step> bool frmMain::standAlone(const char* name, Step step) {
     }
 }
 
-// A step failing tick after tick is recorded once, and once more when it works again.
+// A step failing tick after tick is recorded once, and once more when it works again. A step with no name
+// is not recorded.
 void frmMain::stepFailing(const char* name, const std::string& error) {
-    if (failing_.insert(name).second) {
+    if (name != nullptr && failing_.insert(name).second) {
         Journal::StepFailing(name, oneLine(error));
     }
 }
 
 void frmMain::stepWorks(const char* name) {
-    if (failing_.erase(name) != 0) {
+    if (name != nullptr && failing_.erase(name) != 0) {
         Journal::StepRecovered(name);
     }
 }
@@ -336,7 +337,7 @@ void frmMain::Timer1_Timer() {
     standAlone("curfew window", [&] { now = CurfewNow(); });
     const bool blocked = PortsBlocked(now);
     // The rules go in before the sweep, so nothing new slips in while it runs.
-    standAlone("in-line block", [&] { Block(blocked); });
+    standAlone(nullptr, [&] { Block(blocked); }); // Block records its own failures
     if (control_) {
         // A service may hear nothing of the clock from the system; a jump of the clock between two ticks
         // is its own evidence of a change a companion reports.
@@ -459,8 +460,7 @@ void frmMain::Form_Unload() {
                 logLine(modGlobals::SaveFailureMessage(saved));
             }
         }
-        standAlone("in-line block",
-                   [this] { block_.Lift(); }); // a clean end; only a killed program leaves rules behind
+        standAlone(nullptr, [this] { block_.Lift(); }); // a clean end; only a killed program leaves rules behind
         Journal::Ended();
         Journal::Enable(false);
         modClockNotify::RemoveClockWatch(form_->Handle());

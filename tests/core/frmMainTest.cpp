@@ -260,6 +260,32 @@ TEST_F(frmMainTest, TheRecordHasOneEntryPerSweepAStepFailingOnceAndAgainOnceWhen
     EXPECT_EQ(record.entries.back().kind, RecordKind::Ended);
 }
 
+TEST_F(frmMainTest, AnInLineBlockRefusedTickAfterTickIsRecordedOnceAndItsRulesWhenInForceAndLifted) {
+    storeSettings("08:00:00", "17:00:00");
+    writeRaw("SETUP", "BLOCK", "True");
+    clock_.set(20, 0, 0);
+    Installed<PacketFilter, FakePacketFilter> filter;
+    filter.refusal = "no right to change the firewall";
+    RecordKept record;
+    load();
+    for (int i = 0; i < 4; ++i) {
+        tick("Timer1");
+    }
+    ASSERT_EQ(record.of(RecordKind::StepFailing).size(), 1u);
+    EXPECT_EQ(FakeRecord::field(record.of(RecordKind::StepFailing)[0], "QW_STEP"), "in-line block");
+    EXPECT_TRUE(record.of(RecordKind::StepRecovered).empty());
+    filter.refusal.clear();
+    for (int i = 0; i < 4; ++i) {
+        tick("Timer1");
+    }
+    EXPECT_EQ(record.of(RecordKind::StepRecovered).size(), 1u);
+    ASSERT_EQ(record.of(RecordKind::BlockInForce).size(), 1u);
+    EXPECT_EQ(FakeRecord::field(record.of(RecordKind::BlockInForce)[0], "QW_PORTS"), "25");
+    clock_.set(12, 0, 0); // inside the window
+    tick("Timer1");
+    EXPECT_EQ(record.of(RecordKind::BlockLifted).size(), 1u);
+}
+
 TEST_F(frmMainTest, TheIconGoesIntoTheTrayWhenATaskbarExistsAndAgainWhenItIsMadeAnew) {
     load();
     tick("Timer2");
