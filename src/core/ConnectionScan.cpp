@@ -151,19 +151,25 @@ void ConnectionScan::KillConn(int32_t index) {
     }
     TcpRow row = tcpRows_[static_cast<size_t>(index) - 1];
     row.dwState = TcpState::DeleteTcb;
-    if (platform::get<TcpTable>().SetTcpEntry(row) == TcpResult::NoError) {
+    TcpTable& table = platform::get<TcpTable>();
+    // Asked before the deletion, which may make its process let go of it; only for the entries listed.
+    const std::string owner = closed_.size() < Journal::MostListed ? table.Owner(row) : std::string();
+    if (table.SetTcpEntry(row) == TcpResult::NoError) {
         const TcpRow& was = tcpRows_[static_cast<size_t>(index) - 1];
         closed_.push_back({Journal::Ipv4(was.dwLocalAddr), GetPortNumber(was.dwLocalPort),
-                           Journal::Ipv4(was.dwRemoteAddr), GetPortNumber(was.dwRemotePort), was.dwState});
+                           Journal::Ipv4(was.dwRemoteAddr), GetPortNumber(was.dwRemotePort), was.dwState, owner});
     }
 }
 
 void ConnectionScan::KillConn6(const Tcp6Row& original) {
     Tcp6Row row = original;
     row.State = TcpState::DeleteTcb;
-    if (platform::get<TcpTable>().SetTcp6Entry(row) == TcpResult::NoError) {
+    TcpTable& table = platform::get<TcpTable>();
+    const std::string owner = closed_.size() < Journal::MostListed ? table.Owner6(row) : std::string();
+    if (table.SetTcp6Entry(row) == TcpResult::NoError) {
         closed_.push_back({Journal::Ipv6(original.LocalAddr), GetPortNumber(original.dwLocalPort),
-                           Journal::Ipv6(original.RemoteAddr), GetPortNumber(original.dwRemotePort), original.State});
+                           Journal::Ipv6(original.RemoteAddr), GetPortNumber(original.dwRemotePort), original.State,
+                           owner});
     }
 }
 

@@ -77,6 +77,11 @@ public:
     virtual uint32_t GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) = 0;
     virtual uint32_t SetTcp6Entry(const Tcp6Row& row) = 0;
 
+    // Who holds the connection of a row the last table read showed, in words for a record ("uid 1000,
+    // process 4242 (curl)"); empty where the platform does not say. Asked before the row is deleted.
+    virtual std::string Owner(const TcpRow&) { return {}; }
+    virtual std::string Owner6(const Tcp6Row&) { return {}; }
+
     // Done when deletions can work on this machine for this process; else why not (no right to delete,
     // or a system without the means), in words for an administrator.
     virtual Result DeletionPossible() = 0;

@@ -127,11 +127,14 @@ void Closed(const std::vector<Connection>& closed) {
     std::vector<std::string> addresses;
     std::vector<std::string> ports;
     std::vector<std::string> states;
+    std::vector<std::string> owners;
     for (std::size_t i = 0; i < closed.size() && i < MostListed; ++i) {
         const Connection& c = closed[i];
         const std::string local = c.local + " port " + std::to_string(c.localPort);
         const std::string remote = c.remote + " port " + std::to_string(c.remotePort);
-        listed.push_back(local + " to " + remote + " (" + stateName(c.state) + ")");
+        listed.push_back(local + " to " + remote + " (" + stateName(c.state) + (c.owner.empty() ? "" : ", " + c.owner) +
+                         ")");
+        owners.push_back(c.owner);
         addresses.push_back(c.local + " " + c.remote);
         ports.push_back(std::to_string(c.localPort) + " " + std::to_string(c.remotePort));
         states.push_back(stateName(c.state));
@@ -146,7 +149,8 @@ void Closed(const std::vector<Connection>& closed) {
            {"QW_LISTED", std::to_string(listed.size())},
            {"QW_ADDRESSES", join(addresses, ", ")},
            {"QW_PORTS", join(ports, ", ")},
-           {"QW_STATES", join(states, ", ")}});
+           {"QW_STATES", join(states, ", ")},
+           {"QW_OWNERS", join(owners, "; ")}});
 }
 
 void BlockInForce(const std::vector<uint16_t>& ports) {

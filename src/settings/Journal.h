@@ -18,6 +18,7 @@ struct Connection {
     std::string remote;
     int32_t remotePort = 0;
     uint32_t state = 0; // the TCP table's code
+    std::string owner;  // who held it, where the system said ("uid 1000, process 4242 (curl)")
 };
 std::string Ipv4(uint32_t networkOrder);
 std::string Ipv6(const uint8_t (&address)[16]);

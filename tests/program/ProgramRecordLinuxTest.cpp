@@ -18,6 +18,7 @@
 #include <sstream>
 #include <sys/mount.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -90,6 +91,10 @@ TEST(ProgramRecordLinuxTest, ClosedConnectionsAndAChangeOfTheSettingsAreFoundInT
     EXPECT_NE(closed[0].value("QW_PORTS", "").find(std::to_string(ClosedPort)), std::string::npos) << closed[0];
     EXPECT_NE(closed[0].value("QW_ADDRESSES", "").find("127.0.0.1"), std::string::npos) << closed[0];
     EXPECT_EQ(closed[0].value("_PID", ""), std::to_string(program->pid()));
+    // Both ends of the connection are this test's: the process that held the one closed is named.
+    EXPECT_NE(closed[0].value("QW_OWNERS", "").find("uid 0, process " + std::to_string(::getpid()) + " ("),
+              std::string::npos)
+        << closed[0];
 
     const std::vector<nlohmann::json> changed = entriesOf(RecordKind::SettingChanged, 1);
     ASSERT_EQ(changed.size(), 1u);

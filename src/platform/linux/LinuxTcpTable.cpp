@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <linux/capability.h>
 #include <linux/netlink.h>
@@ -14,6 +16,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <tuple>
+#include <unistd.h>
 #include <vector>
 
 int DiagSocket::open() {
@@ -169,6 +172,7 @@ int LinuxTcpTable::takeSnapshot() {
     snapshot_ = Snapshot();
     shown_.clear();
     shown6_.clear();
+    holders_.reset();
     if (const int error = dumpSockets()) {
         return error;
     }
@@ -248,6 +252,52 @@ uint32_t LinuxTcpTable::GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order
 
 uint32_t LinuxTcpTable::SetTcp6Entry(const Tcp6Row& row) {
     return destroyShown(shown6_, row, row.State);
+}
+
+namespace {
+
+// Every process's socket descriptors, by the socket's inode: "process 4242 (curl)". A process that ends
+// during the walk, or whose descriptors this process may not read, is passed over.
+std::unordered_map<uint32_t, std::string> socketHolders() {
+    namespace fs = std::filesystem;
+    std::unordered_map<uint32_t, std::string> holders;
+    std::error_code error;
+    for (const fs::directory_entry& process : fs::directory_iterator("/proc", error)) {
+        const std::string pid = process.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::string name;
+        std::getline(std::ifstream(process.path() / "comm"), name);
+        std::error_code fdError;
+        for (const fs::directory_entry& fd : fs::directory_iterator(process.path() / "fd", fdError)) {
+            char target[64];
+            const ssize_t length = ::readlink(fd.path().c_str(), target, sizeof target - 1);
+            unsigned long inode = 0;
+            if (length > 0 && (target[length] = '\0', std::sscanf(target, "socket:[%lu]", &inode) == 1)) {
+                holders.emplace(static_cast<uint32_t>(inode), "process " + pid + " (" + name + ")");
+            }
+        }
+    }
+    return holders;
+}
+
+} // namespace
+
+std::string LinuxTcpTable::ownerOf(const SockDiag::Socket* socket) {
+    if (socket == nullptr) {
+        return {};
+    }
+    std::string owner = "uid " + std::to_string(socket->uid);
+    if (socket->inode != 0) {
+        if (!holders_) {
+            holders_ = socketHolders();
+        }
+        if (const auto holder = holders_->find(socket->inode); holder != holders_->end()) {
+            owner += ", " + holder->second;
+        }
+    }
+    return owner;
 }
 
 int LinuxTcpTable::dump(const std::vector<uint8_t>& request, std::vector<SockDiag::Socket>& sockets) {

@@ -8,7 +8,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <sys/types.h>
+#include <unordered_map>
 #include <vector>
 
 // A NETLINK_SOCK_DIAG socket, opened when first used.
@@ -51,6 +54,8 @@ public:
     uint32_t GetTcp6Table(uint8_t* buffer, uint32_t* size, bool order) override;
     uint32_t SetTcp6Entry(const Tcp6Row& row) override;
     Result DeletionPossible() override;
+    std::string Owner(const TcpRow& row) override { return ownerOf(shown_.peek(row)); }
+    std::string Owner6(const Tcp6Row& row) override { return ownerOf(shown6_.peek(row)); }
 
 private:
     struct Snapshot {
@@ -72,6 +77,7 @@ private:
     template <class Row> uint32_t destroyShown(ShownSockets<Row>& shown, const Row& row, uint32_t state);
     int dump(const std::vector<uint8_t>& request, std::vector<SockDiag::Socket>& sockets); // 0, or the errno
     int destroy(const SockDiag::Socket& socket);                                           // the kernel's answer
+    std::string ownerOf(const SockDiag::Socket* socket);
 
     FilterBuilder filterFor_;
     std::vector<uint8_t> filter_;    // the kernel's filter program; empty for the whole table
@@ -82,6 +88,8 @@ private:
     std::vector<SockDiag::Socket> sockets_;
     ShownSockets<TcpRow> shown_;
     ShownSockets<Tcp6Row> shown6_;
+    // The processes holding sockets, by inode, read from /proc once per table read that deletes.
+    std::optional<std::unordered_map<uint32_t, std::string>> holders_;
     DiagSocket dumpSocket_;
     DiagSocket destroySocket_;
     std::vector<uint8_t> buffer_;

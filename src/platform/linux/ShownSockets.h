@@ -26,18 +26,9 @@ public:
         index_.clear();
     }
     void add(const Row& row, const SockDiag::Socket& socket) { shown_.push_back({keyOf(row), stateOf(row), socket}); }
-    const SockDiag::Socket* find(const Row& row) {
-        if (index_.empty() && !shown_.empty()) {
-            buildIndex();
-        }
-        const auto it = index_.find(keyOf(row));
-        if (it == index_.end()) {
-            return nullptr;
-        }
-        Candidates& c = it->second;
-        const size_t turn = c.next++ % (c.deletable > 0 ? c.deletable : c.sockets.size());
-        return &shown_[c.sockets[turn]].socket;
-    }
+    const SockDiag::Socket* find(const Row& row) { return lookUp(row, true); }
+    // The socket the next find of the row gives, without moving on to the next.
+    const SockDiag::Socket* peek(const Row& row) { return lookUp(row, false); }
 
 private:
     static_assert(offsetof(TcpRow, dwState) == 0 && offsetof(Tcp6Row, State) == 0);
@@ -68,6 +59,19 @@ private:
         uint32_t state;
         std::memcpy(&state, &row, sizeof state);
         return state;
+    }
+
+    const SockDiag::Socket* lookUp(const Row& row, bool moveOn) {
+        if (index_.empty() && !shown_.empty()) {
+            buildIndex();
+        }
+        const auto it = index_.find(keyOf(row));
+        if (it == index_.end()) {
+            return nullptr;
+        }
+        Candidates& c = it->second;
+        const size_t turn = (moveOn ? c.next++ : c.next) % (c.deletable > 0 ? c.deletable : c.sockets.size());
+        return &shown_[c.sockets[turn]].socket;
     }
 
     void buildIndex() {

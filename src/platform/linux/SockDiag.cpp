@@ -185,6 +185,8 @@ Parsed parseDump(const uint8_t* bytes, size_t length, std::vector<Socket>& out) 
         s.ifindex = message.id.idiag_if;
         s.cookie[0] = message.id.idiag_cookie[0];
         s.cookie[1] = message.id.idiag_cookie[1];
+        s.uid = message.idiag_uid;
+        s.inode = message.idiag_inode;
         out.push_back(s);
         return true;
     });

@@ -23,6 +23,8 @@ struct Socket {
     // socket the dump showed: without it the kernel falls back to a listening socket on the same
     // port when the connection is already gone.
     uint32_t cookie[2] = {0, 0};
+    uint32_t uid = 0;   // the user that made it
+    uint32_t inode = 0; // of its file, which a process holding it has among its descriptors; 0 for none
 };
 
 // A SOCK_DIAG_BY_FAMILY dump request for the TCP sockets of one family, in every connection state;
