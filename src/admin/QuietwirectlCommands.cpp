@@ -211,7 +211,8 @@ Facts settingsFacts() {
             .alarm = modGlobals::AlarmRaised,
             .blockChosen = modGlobals::BlockChosen,
             .rulesInForce = platform::get<PacketFilter>().InForce(),
-            .week = modGlobals::WeekDays};
+            .week = modGlobals::WeekDays,
+            .warn = modGlobals::WarnMinutes};
 }
 
 // The dialog offers only the button the Installed flag allows; --force offers both, as its debug mode.
@@ -331,6 +332,20 @@ void setDay(const Options& options) {
          : kept == "closed" ? std::string("closed all day")
                             : "open " + kept) +
         "\n");
+}
+
+void setWarning(const Options& options) {
+    const std::string& text = options.operands[0];
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(text) > modGlobals::MostWarnMinutes) {
+        usage("set-warning takes minutes from 0 to " + std::to_string(modGlobals::MostWarnMinutes) + ", not \"" + text +
+              "\"");
+    }
+    loadAsAdministrator(options);
+    modGlobals::WarnMinutes = std::stoi(text);
+    save();
+    say(modGlobals::WarnMinutes == 0 ? std::string("No warning before the closed ports close.\n")
+                                     : "Each tray warns " + text + " minutes before the closed ports close.\n");
 }
 
 void addPort(const Options& options) {

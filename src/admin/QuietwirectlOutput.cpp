@@ -301,7 +301,10 @@ std::string showText(const Facts& facts) {
     std::string text = "Window: " +
                        (facts.start.empty() && facts.end.empty() ? std::string("none set")
                                                                  : "open from " + windowText(facts.start, facts.end)) +
-                       weekText(facts.week) + "\nAlarm: " + (facts.alarm ? "raised" : "not raised") +
+                       weekText(facts.week) +
+                       (facts.warn > 0 ? "\nWarning: " + std::to_string(facts.warn) + " minutes before the ports close"
+                                       : std::string()) +
+                       "\nAlarm: " + (facts.alarm ? "raised" : "not raised") +
                        "\nService: " + (facts.serviceRegistered ? "registered" : "not registered") +
                        "\nIn-line block: " + (facts.blockChosen ? "on" : "off") + " (rules " +
                        rulesText(facts.rulesInForce) + ")\nClosed ports:" + (facts.entries.empty() ? " none" : "") +
@@ -326,6 +329,9 @@ std::string showJson(const Facts& facts) {
         {"block", facts.blockChosen},
         {"blockRulesInForce", orNull(facts.rulesInForce)},
     };
+    if (facts.warn > 0) {
+        shown["warningMinutes"] = facts.warn;
+    }
     // As the text: a file that never had a week answers as it always did.
     if (std::any_of(facts.week.begin(), facts.week.end(), [](const std::string& day) { return !day.empty(); })) {
         shown["week"] = weekJson(facts.week);

@@ -62,6 +62,7 @@ struct Settings {
     bool alarm = false;
     bool block = false;
     std::array<std::string, 7> week;
+    int32_t warn = 0;
 };
 
 Settings now() {
@@ -69,8 +70,8 @@ Settings now() {
     std::vector<std::string> ports(modGlobals::ClosedPorts.begin(),
                                    modGlobals::ClosedPorts.begin() +
                                        static_cast<std::ptrdiff_t>(std::min(count, modGlobals::ClosedPorts.size())));
-    return {modGlobals::AdminPassword, modGlobals::StartTime,   modGlobals::EndTime, std::move(ports),
-            modGlobals::AlarmRaised,   modGlobals::BlockChosen, modGlobals::WeekDays};
+    return {modGlobals::AdminPassword, modGlobals::StartTime,   modGlobals::EndTime,  std::move(ports),
+            modGlobals::AlarmRaised,   modGlobals::BlockChosen, modGlobals::WeekDays, modGlobals::WarnMinutes};
 }
 
 std::optional<Settings> known;
@@ -212,6 +213,9 @@ void SettingsChanged(const std::string& source, const std::string& user) {
         if (before.week[day] != after.week[day]) {
             changed(DayNames[day], rule(before.week[day]), rule(after.week[day]));
         }
+    }
+    if (before.warn != after.warn) {
+        changed("warning minutes", std::to_string(before.warn), std::to_string(after.warn));
     }
     if (before.block != after.block) {
         changed("block", before.block ? "on" : "off", after.block ? "on" : "off");

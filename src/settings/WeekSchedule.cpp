@@ -211,3 +211,32 @@ std::array<DayRule, DaysInWeek> LiveWeek() {
     }
     return week;
 }
+
+std::optional<CurfewWarning> WarningDue(const std::array<DayRule, DaysInWeek>& week,
+                                        const std::optional<OpenWindow>& daily, LocalMoment now, int minutes,
+                                        const std::vector<std::string>& entries) {
+    if (minutes <= 0 || !OpenByWeek(week, daily, now)) {
+        return std::nullopt; // never during the curfew
+    }
+    const std::optional<NextChange> close = NextChangeByWeek(week, daily, now);
+    if (!close || close->opens) {
+        return std::nullopt;
+    }
+    // Said as the window's end, its last open second, as "open until" says it.
+    const int32_t end = close->seconds > 0 ? close->seconds - 1 : close->seconds;
+    const int64_t left = static_cast<int64_t>(close->days) * 86400 + end - now.seconds;
+    if (left > static_cast<int64_t>(minutes) * 60) {
+        return std::nullopt;
+    }
+    const int64_t inMinutes = (left + 59) / 60;
+    std::string time = FormatLongTime(TimeOfDay{end});
+    if (time.ends_with(":00")) {
+        time.resize(5);
+    }
+    std::string text = "Closed ports close at " + time + " (in " + std::to_string(inMinutes) +
+                       (inMinutes == 1 ? " minute)" : " minutes)");
+    for (const std::string& entry : entries) {
+        text += "\r\n" + entry;
+    }
+    return CurfewWarning{(now.day + close->days) % DaysInWeek, close->seconds, text};
+}

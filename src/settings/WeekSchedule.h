@@ -65,3 +65,14 @@ std::string NextChangeText(bool open, const std::optional<NextChange>& next, int
 
 // The week as the live settings keep it: each day's rule, one that cannot be read taken as none.
 std::array<DayRule, DaysInWeek> LiveWeek();
+
+// The warning a tray gives before the closed ports close: due when they are open now and close within
+// minutes. Its text names the time and the entries: "Closed ports close at 22:00 (in 5 minutes)".
+struct CurfewWarning {
+    int weekday = 0; // of the close: one warning per close
+    int32_t seconds = 0;
+    std::string text{};
+};
+std::optional<CurfewWarning> WarningDue(const std::array<DayRule, DaysInWeek>& week,
+                                        const std::optional<OpenWindow>& daily, LocalMoment now, int minutes,
+                                        const std::vector<std::string>& entries);

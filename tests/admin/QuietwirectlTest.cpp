@@ -320,7 +320,11 @@ TEST_F(QuietwirectlTest, SetDayGivesADayItsOwnWindowsWhichShowListsAndStatusCoun
     EXPECT_EQ(terminal_.err, refusal("Nothing changed: the windows 08:00:00-12:00:00 and 11:00:00-13:00:00 overlap."));
     EXPECT_EQ(admin({"set-day", "someday", "closed"}), Quietwirectl::Usage);
 
+    ASSERT_EQ(admin({"set-warning", "5"}), Quietwirectl::Success);
+    EXPECT_EQ(admin({"set-warning", "five"}), Quietwirectl::Usage);
+    EXPECT_EQ(stored("WARN"), "5");
     ASSERT_EQ(admin({"show"}), Quietwirectl::Success);
+    EXPECT_NE(terminal_.out.find("Warning: 5 minutes before the ports close\n"), std::string::npos);
     EXPECT_NE(terminal_.out.find("Week:\n  mon: as every day\n"), std::string::npos) << terminal_.out;
     EXPECT_NE(terminal_.out.find("  fri: open 08:00:00-12:00:00,13:00:00-21:00:00\n  sat: closed all day\n"),
               std::string::npos);

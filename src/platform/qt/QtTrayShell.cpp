@@ -89,7 +89,7 @@ bool QtTrayShell::ShowNotification(uintptr_t window, uint32_t id, const std::str
     if (icon == nullptr || !icon->isVisible()) {
         return false;
     }
-    icon->showMessage(QString::fromStdString(title), QString::fromStdString(text), QSystemTrayIcon::Warning);
+    icon->showMessage(QString::fromLocal8Bit(title), QString::fromLocal8Bit(text), QSystemTrayIcon::Warning);
     return true;
 }
 
