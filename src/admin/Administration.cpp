@@ -121,7 +121,8 @@ ControlMessages::AdminSettings LiveSettings() {
             ClosedPortList(),
             modGlobals::AlarmRaised,
             modGlobals::BlockChosen,
-            {modGlobals::WeekDays.begin(), modGlobals::WeekDays.end()}};
+            {modGlobals::WeekDays.begin(), modGlobals::WeekDays.end()},
+            static_cast<std::size_t>(modGlobals::WarnMinutes)};
 }
 
 void MakeLive(const ControlMessages::AdminSettings& settings) {
@@ -131,6 +132,7 @@ void MakeLive(const ControlMessages::AdminSettings& settings) {
     SetClosedPortList(settings.ports);
     modGlobals::AlarmRaised = settings.alarm;
     modGlobals::BlockChosen = settings.block;
+    modGlobals::WarnMinutes = static_cast<int32_t>(std::min<std::size_t>(settings.warn, modGlobals::MostWarnMinutes));
     modGlobals::WeekDays = {};
     std::copy_n(settings.week.begin(), std::min(settings.week.size(), modGlobals::WeekDays.size()),
                 modGlobals::WeekDays.begin());

@@ -4,6 +4,7 @@
 #include "admin/EnforcerLink.h"
 #include "admin/Quietwirectl.h"
 #include "admin/QuietwirectlOutput.h"
+#include "platform/Clock.h"
 #include "platform/ControlChannel.h"
 #include "platform/FileSystem.h"
 #include "platform/PacketFilter.h"
@@ -14,6 +15,7 @@
 #include "platform/Terminal.h"
 #include "service/ServiceHost.h"
 #include "settings/CurfewWindow.h"
+#include "settings/WeekSchedule.h"
 #include "settings/modGlobals.h"
 
 #include <algorithm>
@@ -173,6 +175,27 @@ void liftRules() {
     }
 }
 
+// When the week (the days in week, the daily window in the live settings) next opens or closes the ports,
+// from now; "" where no day has its own rule.
+std::string nextChange(const std::array<std::string, 7>& days) {
+    const auto saved = modGlobals::WeekDays;
+    modGlobals::WeekDays = days;
+    const std::array<DayRule, DaysInWeek> week = LiveWeek();
+    modGlobals::WeekDays = saved;
+    if (std::all_of(week.begin(), week.end(), [](const DayRule& day) { return day.kind == DayRule::Kind::Daily; })) {
+        return "";
+    }
+    std::optional<OpenWindow> daily;
+    if (const auto start = Administration::LongTime(modGlobals::StartTime),
+        end = Administration::LongTime(modGlobals::EndTime);
+        start && end) {
+        daily = OpenWindow{ParseTime(*start), ParseTime(*end)};
+    }
+    const WallTime wall = platform::get<Clock>().localWallTime();
+    const LocalMoment now{wall.weekday, wall.repeatedUntil >= 0 ? wall.repeatedUntil - 1 : wall.seconds};
+    return NextChangeText(OpenByWeek(week, daily, now), NextChangeByWeek(week, daily, now), now.day);
+}
+
 // What the settings just loaded hold, what the service's own store says, and the block's rules as the
 // system holds them now, not as the settings say they should be.
 Facts settingsFacts() {
@@ -182,7 +205,9 @@ Facts settingsFacts() {
             .entries = Administration::ClosedPortList(),
             .alarm = modGlobals::AlarmRaised,
             .blockChosen = modGlobals::BlockChosen,
-            .rulesInForce = platform::get<PacketFilter>().InForce()};
+            .rulesInForce = platform::get<PacketFilter>().InForce(),
+            .week = modGlobals::WeekDays,
+            .warn = modGlobals::WarnMinutes};
 }
 
 // The dialog offers only the button the Installed flag allows; --force offers both, as its debug mode.
@@ -237,6 +262,8 @@ void status(const Options& options) {
         facts.entries.assign(state.entries, std::string());
         facts.alarm = state.alarm;
         facts.blockChosen = state.block;
+        facts.week = {};
+        std::copy_n(state.week.begin(), std::min(state.week.size(), facts.week.size()), facts.week.begin());
     }
     // The enforcer's own word needs no right to look into its process.
     for (ProgramCopy& copy : copies) {
@@ -250,6 +277,7 @@ void status(const Options& options) {
     // Where the enforcer answered, what this user may not do says nothing of whether connections are closed.
     facts.cannotCloseHere = link != nullptr ? std::string() : platform::get<TcpTable>().DeletionPossible().reason();
     facts.settingsRead = unreadable.empty();
+    facts.next = nextChange(facts.week);
     facts.curfew =
         link != nullptr ? CurfewReasonNamed(link->State()->curfew).value_or(CurfewReason::NoWindow) : CurfewNow();
     say(options.json ? statusJson(facts) : statusText(facts));
@@ -278,6 +306,41 @@ void setWindow(const Options& options) {
     modGlobals::EndTime = *end;
     save();
     say("Window set: open from " + windowText(*start, *end) + "\n");
+}
+
+void setDay(const Options& options) {
+    const std::optional<int> day = DayNamed(options.operands[0]);
+    if (!day) {
+        usage("set-day takes a day as mon, tue, wed, thu, fri, sat or sun, not \"" + options.operands[0] + "\"");
+    }
+    loadAsAdministrator(options);
+    const DayRuleRead read = ReadDayRule(options.operands[1]);
+    if (!read.rule) {
+        fail("Nothing changed: " + read.reason + ".");
+    }
+    const std::string kept = DayRuleText(*read.rule);
+    modGlobals::WeekDays[static_cast<size_t>(*day)] = kept;
+    save();
+    const std::string name = DayNames[static_cast<size_t>(*day)];
+    say(name + ": " +
+        (kept.empty()       ? "as every day (the window " + windowText(modGlobals::StartTime, modGlobals::EndTime) + ")"
+         : kept == "closed" ? std::string("closed all day")
+                            : "open " + kept) +
+        "\n");
+}
+
+void setWarning(const Options& options) {
+    const std::string& text = options.operands[0];
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(text) > modGlobals::MostWarnMinutes) {
+        usage("set-warning takes minutes from 0 to " + std::to_string(modGlobals::MostWarnMinutes) + ", not \"" + text +
+              "\"");
+    }
+    loadAsAdministrator(options);
+    modGlobals::WarnMinutes = std::stoi(text);
+    save();
+    say(modGlobals::WarnMinutes == 0 ? std::string("No warning before the closed ports close.\n")
+                                     : "Each tray warns " + text + " minutes before the closed ports close.\n");
 }
 
 void addPort(const Options& options) {

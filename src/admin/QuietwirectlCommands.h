@@ -33,6 +33,8 @@ struct Options {
 void status(const Options& options);
 void show(const Options& options);
 void setWindow(const Options& options);
+void setDay(const Options& options);
+void setWarning(const Options& options);
 void addPort(const Options& options);
 void removePort(const Options& options);
 void editPort(const Options& options);

@@ -1,5 +1,7 @@
 #include "admin/QuietwirectlOutput.h"
 
+#include "settings/WeekSchedule.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -55,6 +57,9 @@ const char* reasonName(CurfewReason reason) {
 
 std::string reasonText(const Facts& facts) {
     const std::string window = windowText(facts.start, facts.end);
+    if (!facts.next.empty() && facts.curfew != CurfewReason::AlarmRaised) {
+        return facts.next; // the week's days decide: "closed until Saturday 08:00"
+    }
     switch (facts.curfew) {
     case CurfewReason::AlarmRaised:
         return "blocked at all hours: the clock was changed (an administrator resets the alarm)";
@@ -67,6 +72,42 @@ std::string reasonText(const Facts& facts) {
                                                         : "open: the window (" + window + ") is not a time of day";
     }
     return "";
+}
+
+// The days with a rule of their own, one a line; nothing when none has one (the daily window says it all).
+std::string weekText(const std::array<std::string, 7>& week) {
+    if (std::all_of(week.begin(), week.end(), [](const std::string& day) { return day.empty(); })) {
+        return "";
+    }
+    std::string text = "\nWeek:";
+    for (size_t day = 0; day < week.size(); ++day) {
+        const std::string& rule = week[day];
+        text += std::string("\n  ") + DayNames[day] + ": " +
+                (rule.empty()       ? "as every day"
+                 : rule == "closed" ? "closed all day"
+                                    : "open " + rule);
+    }
+    return text;
+}
+
+// Every day by its name: "daily", "closed", or its windows as a list.
+Json weekJson(const std::array<std::string, 7>& week) {
+    Json days = Json::object();
+    for (size_t day = 0; day < week.size(); ++day) {
+        const std::string& rule = week[day];
+        if (rule.empty() || rule == "closed") {
+            days[DayNames[day]] = rule.empty() ? "daily" : "closed";
+            continue;
+        }
+        Json windows = Json::array();
+        for (size_t from = 0; from <= rule.size();) {
+            const size_t comma = rule.find(',', from);
+            windows.push_back(rule.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
+            from = comma == std::string::npos ? rule.size() + 1 : comma + 1;
+        }
+        days[DayNames[day]] = windows;
+    }
+    return days;
 }
 
 // "process 7", "processes 7 and 9", "processes 7, 9 and 12".
@@ -260,6 +301,9 @@ std::string showText(const Facts& facts) {
     std::string text = "Window: " +
                        (facts.start.empty() && facts.end.empty() ? std::string("none set")
                                                                  : "open from " + windowText(facts.start, facts.end)) +
+                       weekText(facts.week) +
+                       (facts.warn > 0 ? "\nWarning: " + std::to_string(facts.warn) + " minutes before the ports close"
+                                       : std::string()) +
                        "\nAlarm: " + (facts.alarm ? "raised" : "not raised") +
                        "\nService: " + (facts.serviceRegistered ? "registered" : "not registered") +
                        "\nIn-line block: " + (facts.blockChosen ? "on" : "off") + " (rules " +
@@ -276,7 +320,7 @@ std::string showJson(const Facts& facts) {
     for (const std::string& entry : facts.entries) {
         entries.push_back(text(entry));
     }
-    const Json shown = {
+    Json shown = {
         {"start", text(facts.start)},
         {"end", text(facts.end)},
         {"closedPorts", entries},
@@ -285,6 +329,13 @@ std::string showJson(const Facts& facts) {
         {"block", facts.blockChosen},
         {"blockRulesInForce", orNull(facts.rulesInForce)},
     };
+    if (facts.warn > 0) {
+        shown["warningMinutes"] = facts.warn;
+    }
+    // As the text: a file that never had a week answers as it always did.
+    if (std::any_of(facts.week.begin(), facts.week.end(), [](const std::string& day) { return !day.empty(); })) {
+        shown["week"] = weekJson(facts.week);
+    }
     return dumped(shown);
 }
 

@@ -4,6 +4,7 @@
 #include "platform/ProgramProcesses.h"
 #include "settings/CurfewWindow.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -31,6 +32,9 @@ struct Facts {
     bool alarm = false;
     bool blockChosen = false;
     RulesInForce rulesInForce{};
+    std::array<std::string, 7> week{}; // each day's rule as kept; all "" when no day has its own
+    std::string next{};                // when the week next opens or closes the ports; "" without a week
+    int32_t warn = 0;                  // minutes of warning before the ports close; 0: none
 };
 
 std::string statusText(const Facts& facts);

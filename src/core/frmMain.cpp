@@ -18,6 +18,7 @@
 #include "service/ServiceHost.h"
 #include "settings/AppError.h"
 #include "settings/CurfewWindow.h"
+#include "settings/WeekSchedule.h"
 #include "settings/modGlobals.h"
 #include "tray/frmMainLayout.h"
 
@@ -304,6 +305,7 @@ void frmMain::Timer1_Timer() {
         }
         tellAdministrator(message);
     }
+    standAlone([this] { WarnBeforeCurfew(); });
     // A raised alarm blocks at all hours; a window that cannot be read counts as inside it.
     CurfewReason now = CurfewReason::InsideWindow;
     standAlone([&] { now = CurfewNow(); });
@@ -327,6 +329,53 @@ void frmMain::Timer1_Timer() {
     }
     standAlone([&] { ShowTrayPicture(Picture2_); });
     standAlone([&] { CheckPorts(); });
+}
+
+// Each tray says so a while before the closed ports close, once for each close, never during the curfew.
+void frmMain::WarnBeforeCurfew() {
+    std::array<std::string, 7> days = modGlobals::WeekDays;
+    std::string start = modGlobals::StartTime;
+    std::string end = modGlobals::EndTime;
+    int minutes = modGlobals::WarnMinutes;
+    bool alarm = modGlobals::AlarmRaised;
+    std::vector<std::string> entries = Administration::ClosedPortList();
+    if (role_ == Role::Companion && link_->State()) { // the enforcer's settings, which this copy never reads
+        const ControlMessages::StateEvent& state = *link_->State();
+        days = {};
+        std::copy_n(state.week.begin(), std::min(state.week.size(), days.size()), days.begin());
+        start = state.start;
+        end = state.end;
+        minutes = static_cast<int>(std::min<size_t>(state.warn, modGlobals::MostWarnMinutes));
+        alarm = state.alarm;
+        entries = state.ports;
+    }
+    if (minutes <= 0 || alarm || !VeskTray1_->InTray()) {
+        return;
+    }
+    const auto savedDays = std::exchange(modGlobals::WeekDays, days);
+    const std::array<DayRule, DaysInWeek> week = LiveWeek();
+    modGlobals::WeekDays = savedDays;
+    std::optional<OpenWindow> daily;
+    if (const auto from = Administration::LongTime(start), to = Administration::LongTime(end); from && to) {
+        daily = OpenWindow{ParseTime(*from), ParseTime(*to)};
+    }
+    const WallTime wall = platform::get<Clock>().localWallTime();
+    const LocalMoment now{wall.weekday, wall.repeatedUntil >= 0 ? wall.repeatedUntil - 1 : wall.seconds};
+    const std::optional<CurfewWarning> due = WarningDue(week, daily, now, minutes, entries);
+    if (!due) {
+        if (!OpenByWeek(week, daily, now)) {
+            warnedFor_.reset(); // in the curfew: the next close is warned of again
+        }
+        return;
+    }
+    const std::pair<int, int32_t> close{due->weekday, due->seconds};
+    if (warnedFor_ == close) {
+        return;
+    }
+    warnedFor_ = close;
+    if (!VeskTray1_->Notify("Quietwire", due->text)) {
+        logLine("the warning before the curfew could not be shown: " + oneLine(due->text));
+    }
 }
 
 // A companion shows what the enforcer says; when the enforcer goes, a copy that can close connections
@@ -357,6 +406,7 @@ void frmMain::CompanionTick() {
     if (std::exchange(clockWarningDue_, false)) {
         ModalGate::Run([] { windowing().MsgBox(ClockWarning, MsgBoxIcon::Exclamation, AppTitle); });
     }
+    standAlone([this] { WarnBeforeCurfew(); });
 }
 
 // The enforcer may start later (the service registered and started meanwhile).
@@ -552,6 +602,9 @@ ControlMessages::StateEvent frmMain::EnforcerState() {
     state.block = modGlobals::BlockChosen;
     state.registered = ServiceHost::Installed(platform::get<ServiceControl>(), "False");
     state.process = platform::get<ProgramInfo>().ProcessId();
+    state.week.assign(modGlobals::WeekDays.begin(), modGlobals::WeekDays.end());
+    state.warn = static_cast<std::size_t>(modGlobals::WarnMinutes);
+    state.ports = Administration::ClosedPortList();
     return state;
 }
 

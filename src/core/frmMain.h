@@ -85,7 +85,8 @@ private:
     bool EnforceApart();
     void CompanionTick();
     void AloneTick();
-    void SayNotEnforced(std::string why = {}); // why: worked out from the service's state when empty
+    void SayNotEnforced(std::string why = {});
+    void WarnBeforeCurfew(); // why: worked out from the service's state when empty
     // warnCompanions: false where a companion reported the change, which the channel answers with the
     // warning itself.
     void RaiseAlarm(bool warnCompanions = true);
@@ -113,9 +114,10 @@ private:
     bool clockReportDue_ = false;             // a clock change the enforcer has yet to hear of
     bool clockWarningDue_ = false;            // the enforcer's warning, shown at the next tick
     bool notEnforcedSaid_ = false;
-    bool enforcerStartedHere_ = false;   // ends with this copy
-    std::optional<int64_t> clockOffset_; // the system clock's, at the last tick
-    std::string trayTip_;                // the icon's own, shown while enforced
+    bool enforcerStartedHere_ = false;                 // ends with this copy
+    std::optional<int64_t> clockOffset_;               // the system clock's, at the last tick
+    std::optional<std::pair<int, int32_t>> warnedFor_; // the close last warned of: weekday, second
+    std::string trayTip_;                              // the icon's own, shown while enforced
     bool unloaded_ = false;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // The notification area ("tray") of the shell: one icon per owner window and identifier.
 
@@ -63,6 +64,13 @@ public:
     // (TrayWndProc, installed with SetWindowLongPtrA), until UnhookWindow puts the old one back.
     virtual void HookWindow(uintptr_t window, TrayMessageSink& sink) = 0;
     virtual void UnhookWindow(uintptr_t window) = 0;
+    // A notification at the icon of window and id (a balloon on Windows, the desktop's notification or
+    // Qt's own balloon on Linux); false where it could not be shown. Where a shell shows none at all, the
+    // default says so.
+    virtual bool ShowNotification(uintptr_t window, uint32_t id, const std::string& title, const std::string& text) {
+        (void)window, (void)id, (void)title, (void)text;
+        return false;
+    }
 };
 
 // The Win32 backend's Shell_NotifyIconA; the Qt backend's QSystemTrayIcon.

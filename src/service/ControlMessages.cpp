@@ -48,7 +48,7 @@ template <class Message> std::string withPassword(const Message& message) {
 Json settingsJson(const AdminSettings& settings) {
     return Json{{"password", settings.password}, {"start", settings.start}, {"end", settings.end},
                 {"ports", settings.ports},       {"alarm", settings.alarm}, {"block", settings.block},
-                {"week", settings.week}};
+                {"week", settings.week},         {"warn", settings.warn}};
 }
 
 // The members of one received object, noting the first one missing or of the wrong type.
@@ -97,8 +97,8 @@ public:
         }
         Reader inner(*value, path_ + name + ".");
         // Braced initialisers run in order: the first wrong member is the one named.
-        AdminSettings settings{inner.text("password"), inner.text("start"), inner.text("end"),  inner.texts("ports"),
-                               inner.flag("alarm"),    inner.flag("block"), inner.texts("week")};
+        AdminSettings settings{inner.text("password"), inner.text("start"), inner.text("end"),   inner.texts("ports"),
+                               inner.flag("alarm"),    inner.flag("block"), inner.texts("week"), inner.count("warn")};
         if (wrong_.empty()) {
             wrong_ = inner.wrong_;
         }
@@ -169,7 +169,10 @@ const Kind<EnforcerMessage> EnforcerKinds[] = {
                            r.count("entries"),
                            r.flag("block"),
                            r.flag("registered"),
-                           static_cast<uint32_t>(r.count("process"))};
+                           static_cast<uint32_t>(r.count("process")),
+                           r.texts("week"),
+                           r.count("warn"),
+                           r.texts("ports")};
      }},
     {TypeName<ClockWarningEvent>, [](Reader&) -> EnforcerMessage { return ClockWarningEvent{}; }},
 };
@@ -293,6 +296,9 @@ std::string encode(const StateEvent& message) {
     json["block"] = message.block;
     json["registered"] = message.registered;
     json["process"] = message.process;
+    json["week"] = message.week;
+    json["warn"] = message.warn;
+    json["ports"] = message.ports;
     return line(json);
 }
 

@@ -32,6 +32,7 @@ struct AdminSettings {
     bool alarm = false;
     bool block = false;
     std::vector<std::string> week{}; // each day's rule as kept, Monday first: "", "closed" or its windows
+    std::size_t warn = 0;            // minutes of warning before the ports close; 0: none
     bool operator==(const AdminSettings&) const = default;
 };
 
@@ -99,10 +100,13 @@ struct StateEvent {
     std::string curfew{}; // why the ports are open or closed now: "window", "outside-window", "alarm", ...
     std::string start{};
     std::string end{};
-    std::size_t entries = 0; // closed-port entries
-    bool block = false;      // the in-line block chosen
-    bool registered = false; // the program is registered as a service
-    uint32_t process = 0;    // the enforcer's process id
+    std::size_t entries = 0;         // closed-port entries
+    bool block = false;              // the in-line block chosen
+    bool registered = false;         // the program is registered as a service
+    uint32_t process = 0;            // the enforcer's process id
+    std::vector<std::string> week{}; // each day's rule, as in AdminSettings
+    std::size_t warn = 0;            // minutes of warning, and the entries the warning names
+    std::vector<std::string> ports{};
     bool operator==(const StateEvent&) const = default;
 };
 // The clock was changed: the companions show the warning.

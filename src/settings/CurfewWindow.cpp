@@ -6,6 +6,7 @@
 #include "settings/WeekSchedule.h"
 #include "settings/modGlobals.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -214,14 +215,9 @@ CurfewReason CurfewNow() {
     } catch (const AppError&) {
     }
     // A day's rule that cannot be read counts as none: that day keeps to the daily window.
-    std::array<DayRule, DaysInWeek> week{};
-    bool ownDays = false;
-    for (size_t day = 0; day < week.size(); ++day) {
-        if (const DayRuleRead read = ReadDayRule(modGlobals::WeekDays[day]); read.rule) {
-            week[day] = *read.rule;
-            ownDays = ownDays || read.rule->kind != DayRule::Kind::Daily;
-        }
-    }
+    const std::array<DayRule, DaysInWeek> week = LiveWeek();
+    const bool ownDays =
+        std::any_of(week.begin(), week.end(), [](const DayRule& rule) { return rule.kind != DayRule::Kind::Daily; });
     if (!ownDays) { // the daily window alone, as the program always had it
         if (!daily) {
             return CurfewReason::NoWindow;

@@ -1,6 +1,7 @@
 #include "settings/WeekSchedule.h"
 
 #include "settings/AppError.h"
+#include "settings/modGlobals.h"
 
 #include <algorithm>
 #include <cctype>
@@ -147,4 +148,95 @@ bool OpenByWeek(const std::array<DayRule, DaysInWeek>& week, const std::optional
         }
     }
     return false;
+}
+
+std::optional<NextChange> NextChangeByWeek(const std::array<DayRule, DaysInWeek>& week,
+                                           const std::optional<OpenWindow>& daily, LocalMoment now) {
+    const bool openNow = OpenByWeek(week, daily, now);
+    // The state changes only at midnight, at a window's start or just after its end.
+    const auto boundsOf = [&](int day) {
+        std::vector<int32_t> bounds = {0};
+        const DayRule& rule = week[static_cast<size_t>(day)];
+        const std::vector<OpenWindow> windows = rule.kind == DayRule::Kind::Own ? rule.windows
+                                                : rule.kind == DayRule::Kind::Daily
+                                                    ? std::vector<OpenWindow>{daily.value_or(OpenWindow{})}
+                                                    : std::vector<OpenWindow>{};
+        for (const OpenWindow& window : windows) {
+            bounds.push_back(window.start.seconds);
+            bounds.push_back(window.end.seconds + 1);
+        }
+        return bounds;
+    };
+    for (int days = 0; days <= DaysInWeek; ++days) {
+        const int day = (now.day + days) % DaysInWeek;
+        std::vector<int32_t> bounds = boundsOf(day);
+        const std::vector<int32_t> fromYesterday = boundsOf((day + DaysInWeek - 1) % DaysInWeek);
+        bounds.insert(bounds.end(), fromYesterday.begin(), fromYesterday.end());
+        std::sort(bounds.begin(), bounds.end());
+        for (const int32_t seconds : bounds) {
+            if (seconds > 86399 || (days == 0 && seconds <= now.seconds)) {
+                continue;
+            }
+            if (OpenByWeek(week, daily, {day, seconds}) != openNow) {
+                return NextChange{days, seconds, !openNow};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+std::string NextChangeText(bool open, const std::optional<NextChange>& next, int today) {
+    if (!next) {
+        return open ? "open all week" : "closed all week";
+    }
+    static constexpr std::array<const char*, DaysInWeek> days = {"Monday", "Tuesday",  "Wednesday", "Thursday",
+                                                                 "Friday", "Saturday", "Sunday"};
+    // A window's end is inside it: open until its last second, which the change follows.
+    const int32_t shown = !next->opens && next->seconds > 0 ? next->seconds - 1 : next->seconds;
+    std::string time = FormatLongTime(TimeOfDay{shown});
+    if (time.ends_with(":00")) {
+        time.resize(5);
+    }
+    const std::string when =
+        next->days == 0 ? time : std::string(days[static_cast<size_t>((today + next->days) % DaysInWeek)]) + " " + time;
+    return std::string(open ? "open" : "closed") + " until " + when;
+}
+
+std::array<DayRule, DaysInWeek> LiveWeek() {
+    std::array<DayRule, DaysInWeek> week{};
+    for (size_t day = 0; day < week.size(); ++day) {
+        if (const DayRuleRead read = ReadDayRule(modGlobals::WeekDays[day]); read.rule) {
+            week[day] = *read.rule;
+        }
+    }
+    return week;
+}
+
+std::optional<CurfewWarning> WarningDue(const std::array<DayRule, DaysInWeek>& week,
+                                        const std::optional<OpenWindow>& daily, LocalMoment now, int minutes,
+                                        const std::vector<std::string>& entries) {
+    if (minutes <= 0 || !OpenByWeek(week, daily, now)) {
+        return std::nullopt; // never during the curfew
+    }
+    const std::optional<NextChange> close = NextChangeByWeek(week, daily, now);
+    if (!close || close->opens) {
+        return std::nullopt;
+    }
+    // Said as the window's end, its last open second, as "open until" says it.
+    const int32_t end = close->seconds > 0 ? close->seconds - 1 : close->seconds;
+    const int64_t left = static_cast<int64_t>(close->days) * 86400 + end - now.seconds;
+    if (left > static_cast<int64_t>(minutes) * 60) {
+        return std::nullopt;
+    }
+    const int64_t inMinutes = (left + 59) / 60;
+    std::string time = FormatLongTime(TimeOfDay{end});
+    if (time.ends_with(":00")) {
+        time.resize(5);
+    }
+    std::string text = "Closed ports close at " + time + " (in " + std::to_string(inMinutes) +
+                       (inMinutes == 1 ? " minute)" : " minutes)");
+    for (const std::string& entry : entries) {
+        text += "\r\n" + entry;
+    }
+    return CurfewWarning{(now.day + close->days) % DaysInWeek, close->seconds, text};
 }

@@ -50,3 +50,29 @@ struct LocalMoment {
     int32_t seconds = 0; // of the day, as the wall clock shows it
 };
 bool OpenByWeek(const std::array<DayRule, DaysInWeek>& week, const std::optional<OpenWindow>& daily, LocalMoment now);
+
+// When the week next turns the closed ports from open to closed or back, within the coming week; nothing when
+// it never does (closed, or open, all week).
+struct NextChange {
+    int days = 0;        // from today: 0 today, 1 tomorrow …
+    int32_t seconds = 0; // of that day
+    bool opens = false;
+};
+std::optional<NextChange> NextChangeByWeek(const std::array<DayRule, DaysInWeek>& week,
+                                           const std::optional<OpenWindow>& daily, LocalMoment now);
+// "open until 21:00", "closed until Saturday 08:00", "closed all week".
+std::string NextChangeText(bool open, const std::optional<NextChange>& next, int today);
+
+// The week as the live settings keep it: each day's rule, one that cannot be read taken as none.
+std::array<DayRule, DaysInWeek> LiveWeek();
+
+// The warning a tray gives before the closed ports close: due when they are open now and close within
+// minutes. Its text names the time and the entries: "Closed ports close at 22:00 (in 5 minutes)".
+struct CurfewWarning {
+    int weekday = 0; // of the close: one warning per close
+    int32_t seconds = 0;
+    std::string text{};
+};
+std::optional<CurfewWarning> WarningDue(const std::array<DayRule, DaysInWeek>& week,
+                                        const std::optional<OpenWindow>& daily, LocalMoment now, int minutes,
+                                        const std::vector<std::string>& entries);

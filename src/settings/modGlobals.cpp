@@ -6,6 +6,7 @@
 #include "platform/ProfileText.h"
 #include "settings/VtkModule.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -67,6 +68,9 @@ std::vector<Entry> scrambledEntries() {
     // Written only when chosen: a file of a program that never chose it stays as it always was.
     if (BlockChosen) {
         put(Setup, "BLOCK", "True");
+    }
+    if (WarnMinutes > 0) {
+        put(Setup, "WARN", std::to_string(WarnMinutes));
     }
     for (int32_t i = 0; i <= LastPortIndex; ++i) {
         if (static_cast<size_t>(i) < ClosedPorts.size()) {
@@ -204,6 +208,11 @@ Result LoadSettings() {
     BlockChosen = VtkModule::LCase(readSetting(path, Setup, "BLOCK")) == "true";
     for (size_t day = 0; day < WeekKeys.size(); ++day) {
         WeekDays[day] = readSetting(path, Week, WeekKeys[day]);
+    }
+    WarnMinutes = 0; // absent, or not a number of minutes: never
+    if (const std::string warn = readSetting(path, Setup, "WARN");
+        !warn.empty() && warn.size() <= 4 && warn.find_first_not_of("0123456789") == std::string::npos) {
+        WarnMinutes = std::min(std::stoi(warn), MostWarnMinutes);
     }
     for (int i = 0;; ++i) {
         std::string entry = readSetting(path, Ports, PortKey(i));

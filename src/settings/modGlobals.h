@@ -22,6 +22,9 @@ inline bool BlockChosen = false;             // the in-line block beside the swe
 // Each weekday's own rule as kept (Monday first): "" as every day, "closed", or its windows
 // ("08:00:00-12:00:00,13:00:00-21:00:00"); see WeekSchedule.h.
 inline std::array<std::string, 7> WeekDays{};
+// How many minutes before the closed ports close each tray says so; 0: never.
+inline int32_t WarnMinutes = 0;
+inline constexpr int32_t MostWarnMinutes = 24 * 60;
 
 // The rotation every key and value of settings.ini is scrambled with. Chosen so that scrambled keys
 // are plain ASCII with no blank, '=', '[', ']', ';' or backslash, and scrambled printable ASCII never

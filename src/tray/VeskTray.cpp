@@ -44,6 +44,10 @@ std::array<char, 64> VeskTray::TipField(const std::string& tip) {
     return field;
 }
 
+bool VeskTray::Notify(const std::string& title, const std::string& text) {
+    return inTray_ && iconAdded_ && shell().ShowNotification(controlWindow_, iconId_, title, text);
+}
+
 TrayIconData VeskTray::record() const {
     TrayIconData data;
     data.hWnd = controlWindow_;

@@ -40,6 +40,8 @@ public:
     PictureRef DisabledIcon() const { return disabledIcon_; }
     void DisabledIcon(PictureRef Icon);
     const std::string& TrayTip() const { return tip_; }
+    // A notification at the icon while it is in the tray; false where none could be shown.
+    bool Notify(const std::string& title, const std::string& text);
     void TrayTip(const std::string& Tip);
     bool InTray() const { return inTray_; }
     void InTray(bool Show);

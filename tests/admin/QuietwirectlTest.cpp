@@ -309,6 +309,41 @@ TEST_F(QuietwirectlTest, SetWindowStoresTheLongTimesAndABadTimeChangesNothing) {
     EXPECT_EQ(stored("START"), "07:30:00");
 }
 
+TEST_F(QuietwirectlTest, SetDayGivesADayItsOwnWindowsWhichShowListsAndStatusCountsTheNextChangeBy) {
+    clock_.weekday = 4; // a Friday, 12:00
+    ASSERT_EQ(admin({"set-day", "FRI", "13:00 - 9 PM, 8:00-12:00"}), Quietwirectl::Success) << terminal_.err;
+    EXPECT_EQ(terminal_.out, "fri: open 08:00:00-12:00:00,13:00:00-21:00:00\n");
+    ASSERT_EQ(admin({"set-day", "sat", "closed"}), Quietwirectl::Success);
+    EXPECT_EQ(VtkModule::Decrypt(readRaw("WEEK", "SAT"), modGlobals::RotationCount), "closed");
+    // Refused windows change nothing.
+    EXPECT_EQ(admin({"set-day", "fri", "08:00-12:00,11:00-13:00"}), Quietwirectl::Failure);
+    EXPECT_EQ(terminal_.err, refusal("Nothing changed: the windows 08:00:00-12:00:00 and 11:00:00-13:00:00 overlap."));
+    EXPECT_EQ(admin({"set-day", "someday", "closed"}), Quietwirectl::Usage);
+
+    ASSERT_EQ(admin({"set-warning", "5"}), Quietwirectl::Success);
+    EXPECT_EQ(admin({"set-warning", "five"}), Quietwirectl::Usage);
+    EXPECT_EQ(stored("WARN"), "5");
+    ASSERT_EQ(admin({"show"}), Quietwirectl::Success);
+    EXPECT_NE(terminal_.out.find("Warning: 5 minutes before the ports close\n"), std::string::npos);
+    EXPECT_NE(terminal_.out.find("Week:\n  mon: as every day\n"), std::string::npos) << terminal_.out;
+    EXPECT_NE(terminal_.out.find("  fri: open 08:00:00-12:00:00,13:00:00-21:00:00\n  sat: closed all day\n"),
+              std::string::npos);
+    ASSERT_EQ(admin({"show", "--json"}), Quietwirectl::Success);
+    EXPECT_NE(terminal_.out.find(R"("week":{"mon":"daily")"), std::string::npos) << terminal_.out;
+    EXPECT_NE(terminal_.out.find(R"("sat":"closed")"), std::string::npos);
+    ASSERT_EQ(ctl({"status"}), Quietwirectl::Success);
+    EXPECT_NE(terminal_.out.find("open until 12:00\n"), std::string::npos) << "the end is inside" << terminal_.out;
+    clock_.set(12, 30, 0);
+    ASSERT_EQ(ctl({"status"}), Quietwirectl::Success);
+    EXPECT_NE(terminal_.out.find("closed until 13:00"), std::string::npos) << terminal_.out;
+    clock_.set(21, 30, 0); // Saturday is closed, Sunday keeps to 22:00–06:00
+    ASSERT_EQ(ctl({"status"}), Quietwirectl::Success);
+    EXPECT_NE(terminal_.out.find("closed until Sunday 22:00"), std::string::npos) << terminal_.out;
+
+    ASSERT_EQ(admin({"set-day", "fri", "daily"}), Quietwirectl::Success);
+    EXPECT_EQ(terminal_.out, "fri: as every day (the window 22:00:00 to 06:00:00)\n");
+}
+
 TEST_F(QuietwirectlTest, PortEntriesAreKeptAsTypedAndOnlyAnExactDuplicateIsRefused) {
     ASSERT_EQ(admin({"add-port", "21, FTP PORT"}), Quietwirectl::Success) << terminal_.err;
     EXPECT_EQ(admin({"add-port", "21, FTP PORT"}), Quietwirectl::Failure);

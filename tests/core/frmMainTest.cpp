@@ -333,6 +333,28 @@ TEST_F(frmMainTest, TheProgramsOwnSaveIsNoChangeToFollow) {
     EXPECT_EQ(modGlobals::StartTime, "10:00:00");
 }
 
+TEST_F(frmMainTest, TheTrayWarnsOnceAWhileBeforeThePortsCloseAndNeverDuringTheCurfew) {
+    storeSettings("08:00:00", "12:03:00");
+    writeRaw("SETUP", "WARN", "5");
+    load();
+    putIconInTray();
+    tick("Timer1"); // 12:00
+    tick("Timer1");
+    ASSERT_EQ(shell_.notifications.size(), 1u) << "once for one close";
+    EXPECT_EQ(shell_.notifications[0].substr(0, shell_.notifications[0].find('\r')),
+              "Quietwire\nClosed ports close at 12:03 (in 3 minutes)");
+    EXPECT_NE(shell_.notifications[0].find("\r\n"), std::string::npos) << "the entries are named";
+    clock_.set(12, 3, 1);
+    tick("Timer1");
+    clock_.set(12, 4, 0);
+    tick("Timer1");
+    EXPECT_EQ(shell_.notifications.size(), 1u) << "nothing during the curfew";
+    modGlobals::WarnMinutes = 0;
+    clock_.set(11, 59, 0);
+    tick("Timer1");
+    EXPECT_EQ(shell_.notifications.size(), 1u) << "0 minutes: never";
+}
+
 TEST_F(frmMainTest, AClockChangeStoresTheAlarmBeforeTheWarningIsClosed) {
     storeSettings("08:00:00", "17:00:00");
     load();

@@ -30,6 +30,11 @@ public:
         return true;
     }
     uintptr_t TaskbarWindow() override { return taskbar; }
+    std::vector<std::string> notifications; // title, a line break, text
+    bool ShowNotification(uintptr_t, uint32_t, const std::string& title, const std::string& text) override {
+        notifications.push_back(title + "\n" + text);
+        return true;
+    }
     void HookWindow(uintptr_t, TrayMessageSink& sink) override {
         hooked = &sink;
         ++hooks;

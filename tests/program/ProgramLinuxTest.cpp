@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -149,6 +151,24 @@ TEST_F(ProgramLinuxTest, QuietwirectlAdministersTheRunningProgramFromAShell) {
     EXPECT_EQ(reset.output, "Alarm has been reset!\n");
     EXPECT_NE(ctl({"status"}, false).output.find("open: inside the window"), std::string::npos);
     EXPECT_FALSE(loopback::killedWithinATick(ClosedPort)) << "the alarm stayed raised in the running copy";
+
+    // Today closed all day (and yesterday, whose window might run into now) closes the ports at the next
+    // tick, inside the daily window; daily brings the window back.
+    const auto dayName = [](int daysAgo) {
+        const std::time_t t = std::time(nullptr) - daysAgo * 24 * 3600;
+        char name[8];
+        std::strftime(name, sizeof name, "%a", std::localtime(&t));
+        return std::string{static_cast<char>(std::tolower(name[0])), name[1], name[2]};
+    };
+    for (const int day : {0, 1}) {
+        EXPECT_EQ(ctl({"set-day", dayName(day), "closed"}).status, 0);
+    }
+    EXPECT_TRUE(loopback::killedWithinATick(ClosedPort)) << "the day closed all day\n" << folder_.log();
+    EXPECT_NE(ctl({"status"}, false).output.find("Closed ports (1 entry): closed until"), std::string::npos);
+    for (const int day : {0, 1}) {
+        EXPECT_EQ(ctl({"set-day", dayName(day), "daily"}).status, 0);
+    }
+    EXPECT_FALSE(loopback::killedWithinATick(ClosedPort)) << "the daily window came back";
 }
 
 TEST_F(ProgramLinuxTest, StatusNamesEachCopyAndSaysConnectionsAreClosedWhileOneRunningCopyMayCloseThem) {

@@ -15,7 +15,8 @@ const AdminSettings Typed{.password = "N\xc3\xa9w \"pass\"\n",
                           .ports = {"21, FTP PORT", "80"},
                           .alarm = true,
                           .block = false,
-                          .week = {"", "", "", "", "22:00:00-02:00:00", "closed", ""}};
+                          .week = {"", "", "", "", "22:00:00-02:00:00", "closed", ""},
+                          .warn = 5};
 
 template <class Message, class Parse> void expectReadsBack(const std::vector<Message>& sent, Parse parse) {
     for (const Message& message : sent) {
@@ -46,11 +47,11 @@ TEST(ControlMessagesTest, EveryEnforcerMessageReadsBackAsSent) {
 // What a client written apart from this code (a script on the socket) relies on.
 TEST(ControlMessagesTest, AMessageIsCompactJsonNamingItsType) {
     EXPECT_EQ(encode(CheckPassword{"Secret"}), "{\"type\":\"check-password\",\"password\":\"Secret\"}\n");
-    EXPECT_EQ(
-        encode(ChangeSettings{"Old", Typed}),
-        "{\"type\":\"change-settings\",\"password\":\"Old\",\"settings\":{\"password\":\"N\xc3\xa9w "
-        "\\\"pass\\\"\\n\",\"start\":\"22:00:00\",\"end\":\"06:00:00\",\"ports\":[\"21, FTP PORT\",\"80\"],"
-        "\"alarm\":true,\"block\":false,\"week\":[\"\",\"\",\"\",\"\",\"22:00:00-02:00:00\",\"closed\",\"\"]}}\n");
+    EXPECT_EQ(encode(ChangeSettings{"Old", Typed}),
+              "{\"type\":\"change-settings\",\"password\":\"Old\",\"settings\":{\"password\":\"N\xc3\xa9w "
+              "\\\"pass\\\"\\n\",\"start\":\"22:00:00\",\"end\":\"06:00:00\",\"ports\":[\"21, FTP PORT\",\"80\"],"
+              "\"alarm\":true,\"block\":false,\"week\":[\"\",\"\",\"\",\"\",\"22:00:00-02:00:00\",\"closed\",\"\"],"
+              "\"warn\":5}}\n");
 }
 
 TEST(ControlMessagesTest, MembersAReaderDoesNotKnowAreIgnored) {

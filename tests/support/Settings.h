@@ -17,6 +17,7 @@ inline void resetSettings() {
     modGlobals::AlarmRaised = false;
     modGlobals::BlockChosen = false;
     modGlobals::WeekDays = {};
+    modGlobals::WarnMinutes = 0;
 }
 
 inline void setPorts(const std::vector<std::string>& ports) {

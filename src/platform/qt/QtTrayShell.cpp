@@ -83,6 +83,16 @@ QIcon QtTrayShell::IconOf(uintptr_t handle) {
     return it != icons().end() ? it->second : QIcon();
 }
 
+// The desktop's notification service where there is one; else Qt's own balloon at the icon.
+bool QtTrayShell::ShowNotification(uintptr_t window, uint32_t id, const std::string& title, const std::string& text) {
+    QSystemTrayIcon* icon = Icon(window, id);
+    if (icon == nullptr || !icon->isVisible()) {
+        return false;
+    }
+    icon->showMessage(QString::fromLocal8Bit(title), QString::fromLocal8Bit(text), QSystemTrayIcon::Warning);
+    return true;
+}
+
 QSystemTrayIcon* QtTrayShell::Icon(uintptr_t window, uint32_t id) const {
     const auto it = icons_.find({window, id});
     return it != icons_.end() ? it->second.get() : nullptr;

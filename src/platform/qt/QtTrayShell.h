@@ -30,6 +30,7 @@ public:
     uintptr_t TaskbarWindow() override;
     void HookWindow(uintptr_t window, TrayMessageSink& sink) override;
     void UnhookWindow(uintptr_t window) override;
+    bool ShowNotification(uintptr_t window, uint32_t id, const std::string& title, const std::string& text) override;
 
     // The program's pictures on this backend: an icon handle for each QIcon.
     static uintptr_t RegisterIcon(const QIcon& icon);

@@ -5,11 +5,30 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <string>
 
 // The first version of the record: 88 bytes with 32-bit pointers, 104 with 64-bit ones.
 static_assert(NOTIFYICONDATAA_V1_SIZE == (sizeof(void*) == 8 ? 104 : 88));
 
 namespace {
+
+// The text in the program's ANSI code page as UTF-16 in a field of the record, cut to leave room for
+// the terminator; an empty field where it cannot be converted.
+template <size_t N> void copyWide(const std::string& text, wchar_t (&field)[N]) {
+    field[0] = L'\0';
+    if (text.empty()) {
+        return;
+    }
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (length <= 0) {
+        return;
+    }
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    const size_t kept = wide.size() < N ? wide.size() : N - 1;
+    wide.copy(field, kept);
+    field[kept] = L'\0';
+}
 
 // The procedure TrayWndProc replaced; one for the module, as one icon is in the tray at a time.
 WNDPROC PrevWndProc = nullptr;
@@ -43,6 +62,20 @@ public:
         record.hIcon = reinterpret_cast<HICON>(data.hIcon);
         std::memcpy(record.szTip, data.szTip, sizeof data.szTip);
         return Shell_NotifyIconA(message, &record) != FALSE;
+    }
+
+    // A balloon needs the larger record of the shell's version 5 (in UTF-16); the icon's own record is
+    // left as the tray component made it, so only the balloon's fields are sent.
+    bool ShowNotification(uintptr_t window, uint32_t id, const std::string& title, const std::string& text) override {
+        NOTIFYICONDATAW record{};
+        record.cbSize = NOTIFYICONDATAW_V2_SIZE;
+        record.hWnd = reinterpret_cast<HWND>(window);
+        record.uID = id;
+        record.uFlags = NIF_INFO;
+        copyWide(title, record.szInfoTitle);
+        copyWide(text, record.szInfo);
+        record.dwInfoFlags = NIIF_WARNING;
+        return Shell_NotifyIconW(NIM_MODIFY, &record) != FALSE;
     }
 
     uintptr_t TaskbarWindow() override { return reinterpret_cast<uintptr_t>(FindWindowA("Shell_TrayWnd", nullptr)); }

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QSystemTrayIcon>
 #include <QWidget>
 #include <xcb/xcb.h>
@@ -30,6 +31,22 @@ WId trayIconWindow() {
         }
     }
     return 0;
+}
+
+// The texts of the labels of Qt's own balloon while one shows (title first), else nothing.
+QStringList balloonTexts() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (QString(w->metaObject()->className()) == "QBalloonTip" && w->isVisible()) {
+            QStringList texts;
+            for (const QLabel* label : w->findChildren<QLabel*>()) {
+                if (!label->text().isEmpty()) {
+                    texts << label->text();
+                }
+            }
+            return texts;
+        }
+    }
+    return {};
 }
 
 // Whether the X server shows the window, as it does an icon embedded in the tray.
@@ -121,4 +138,21 @@ TEST_F(QtTray, AClickWhoseHandlerTakesTheIconOutLeavesTheTrayAndTheIconCanComeBa
     ASSERT_NE(second, 0u) << "the icon did not come back";
     click(second, 3);
     EXPECT_TRUE(waitUntil([&] { return events_.saw("MouseUp 2 0"); })) << "the new icon does not answer";
+}
+
+// With no notification service on the session bus, Qt shows the warning in a balloon of its own.
+TEST_F(QtTray, AWarningShowsInABalloonAtTheIconAndNotWithoutTheIcon) {
+    ASSERT_TRUE(trayerTakesTheTray());
+    const std::string warning = "Closed ports close at 22:00 (in 5 minutes)";
+    EXPECT_FALSE(shell().ShowNotification(1, 0, "Vesk Quietwire", warning)) << "no icon yet";
+    ASSERT_NE(showIcon(), 0u);
+
+    EXPECT_TRUE(shell().ShowNotification(1, 0, "Vesk Quietwire", warning));
+    EXPECT_FALSE(shell().ShowNotification(1, 7, "Vesk Quietwire", warning)) << "another icon of the window";
+    QStringList shown;
+    EXPECT_TRUE(waitUntil([&] { return !(shown = balloonTexts()).isEmpty(); })) << "no balloon showed";
+    EXPECT_EQ(shown, (QStringList{"Vesk Quietwire", QString::fromStdString(warning)}));
+
+    tray_->InTray(false);
+    EXPECT_FALSE(shell().ShowNotification(1, 0, "Vesk Quietwire", warning)) << "the icon has left the tray";
 }
