@@ -224,8 +224,80 @@ FormLayout frmAdminLayout() {
          .height = 330,
          .tabIndex = 1,
          .isDefault = true},
+        // The week dialog's button, in the free room between Change password and Cancel.
+        {.name = "Command9",
+         .kind = K::CommandButton,
+         .caption = "Schedule...",
+         .left = 1935,
+         .top = 5235,
+         .width = 1020,
+         .height = 330,
+         .tabIndex = 19},
     };
     return layout;
+}
+
+FormLayout frmWeekLayout() {
+    FormLayout layout;
+    layout.name = "frmWeek";
+    layout.caption = "Vesk Quietwire - Schedule";
+    layout.clientWidth = 6255;
+    layout.clientHeight = 3660;
+    layout.centred = true;
+    using K = ControlKind;
+    constexpr int firstTop = 180;
+    constexpr int pitch = 405;
+    for (int day = 0; day < DaysInWeek; ++day) {
+        const int top = firstTop + day * pitch;
+        layout.controls.push_back({.name = "Label1",
+                                   .index = day,
+                                   .kind = K::Label,
+                                   .caption = DayCaptions[day],
+                                   .left = 165,
+                                   .top = top + 30,
+                                   .width = 975,
+                                   .height = 195,
+                                   .tabIndex = 2 * DaysInWeek + 2 + day});
+        layout.controls.push_back({.name = "Text1",
+                                   .index = day,
+                                   .kind = K::TextBox,
+                                   .left = 1215,
+                                   .top = top,
+                                   .width = 3300,
+                                   .height = 285,
+                                   .tabIndex = 2 * day});
+        layout.controls.push_back({.name = WeekCheckBox(day),
+                                   .kind = K::CheckBox,
+                                   .caption = "Closed all day",
+                                   .left = 4635,
+                                   .top = top + 22,
+                                   .width = 1455,
+                                   .height = 240,
+                                   .tabIndex = 2 * day + 1});
+    }
+    const int buttonsTop = firstTop + DaysInWeek * pitch + 120;
+    layout.controls.push_back({.name = "Command2",
+                               .kind = K::CommandButton,
+                               .caption = "Cancel",
+                               .left = 3915,
+                               .top = buttonsTop,
+                               .width = 1020,
+                               .height = 330,
+                               .tabIndex = 2 * DaysInWeek + 1});
+    layout.controls.push_back({.name = "Command1",
+                               .kind = K::CommandButton,
+                               .caption = "OK",
+                               .left = 5070,
+                               .top = buttonsTop,
+                               .width = 1020,
+                               .height = 330,
+                               .tabIndex = 2 * DaysInWeek,
+                               .isDefault = true});
+    return layout;
+}
+
+std::string WeekCheckBox(int day) {
+    return "Check" + std::to_string(day + 1);
 }
 
 std::vector<MenuItem> mnuFile() {

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "platform/Forms.h"
+#include "settings/WeekSchedule.h"
+
+#include <array>
 
 #include <string>
 #include <vector>
@@ -11,6 +14,14 @@ FormLayout frmPasswordLayout();
 // The administration dialog: the window of the day, the service buttons, the closed-port list and
 // its buttons, the password button, Cancel (first in tab order) and OK (default).
 FormLayout frmAdminLayout();
+
+// The week dialog: a row a day (Monday first) with the day's name Label1(day), its windows Text1(day) and
+// its check box for closed all day, then Cancel and OK (default).
+inline constexpr std::array<const char*, DaysInWeek> DayCaptions = {"Monday", "Tuesday",  "Wednesday", "Thursday",
+                                                                    "Friday", "Saturday", "Sunday"};
+FormLayout frmWeekLayout();
+// A day's check box: Check1 (Monday) … Check7, each a control of its own, as check boxes have no arrays.
+std::string WeekCheckBox(int day);
 
 // One item of a menu: its name, and its caption ("-" for a separator).
 struct MenuItem {

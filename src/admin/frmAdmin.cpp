@@ -2,6 +2,7 @@
 
 #include "admin/AdminLayouts.h"
 #include "admin/Administration.h"
+#include "admin/frmWeek.h"
 #include "platform/ModalGate.h"
 #include "platform/Platform.h"
 #include "platform/ProgramInfo.h"
@@ -74,6 +75,7 @@ void frmAdmin::Form_Load() {
         form_->AddItem("List1", entry);
     }
     form_->SetValue("Check1", modGlobals::BlockChosen);
+    week_ = modGlobals::WeekDays;
 }
 
 void frmAdmin::Click(const std::string& control, int index) {
@@ -97,6 +99,8 @@ void frmAdmin::dispatch(const std::string& control, int) {
         Command7_Click();
     } else if (control == "Command8") {
         Command8_Click();
+    } else if (control == "Command9") {
+        Command9_Click();
     }
 }
 
@@ -115,6 +119,7 @@ void frmAdmin::Command4_Click() {
     modGlobals::EndTime = *end;
     Administration::SetClosedPortList(listed());
     modGlobals::BlockChosen = form_->Value("Check1");
+    modGlobals::WeekDays = week_;
     // A failed save keeps the window open with what the administrator typed, to try again.
     if (Save()) {
         form_->Close();
@@ -123,6 +128,10 @@ void frmAdmin::Command4_Click() {
 
 void frmAdmin::Command3_Click() {
     form_->Close();
+}
+
+void frmAdmin::Command9_Click() {
+    frmWeek(icon_, week_).Show();
 }
 
 void frmAdmin::Command2_Click() {

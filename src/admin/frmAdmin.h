@@ -1,14 +1,17 @@
 #pragma once
 
 #include "platform/Forms.h"
+#include "settings/WeekSchedule.h"
+
+#include <array>
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-// The administrator's window: the closed-port list, the daily window, the password and the service
-// registration. It works on the live settings; OK writes them to settings.ini.
+// The administrator's window: the closed-port list, the daily window, the week, the password and the
+// service registration. It works on the live settings; OK writes them to settings.ini.
 class frmAdmin final : public FormHandlers {
 public:
     explicit frmAdmin(uintptr_t mainWindowIcon);
@@ -25,6 +28,7 @@ public:
     void Command6_Click(); // Edit
     void Command7_Click(); // Register service
     void Command8_Click(); // Unregister service
+    void Command9_Click(); // Schedule...
     void UpdateRegisterButtons();
 
     // A click (or Enter) handled inside the scan's event processing waits until the scan is over: its
@@ -40,4 +44,5 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // outlived by clicks waiting to be handled
     std::unique_ptr<Form> form_;
     uintptr_t icon_;
+    std::array<std::string, DaysInWeek> week_; // the week as the week dialog left it; OK saves it
 };

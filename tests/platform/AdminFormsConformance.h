@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 #include <string>
 #include <utility>
@@ -277,8 +278,91 @@ TYPED_TEST_P(AdminFormsConformance, EnterInTheListOrATimeBoxPressesOkAndAnAddedP
     EXPECT_EQ(listedPorts(), (std::vector<std::string>{"443", "21, FTP", "110", "25"}));
 }
 
+// The week dialog edits the administration dialog's pending week: saved with its OK, dropped with its Cancel;
+// a row that does not read keeps the week dialog open on that row and takes none of the rows.
+TYPED_TEST_P(AdminFormsConformance, TheWeekIsEditedInItsDialogAndSavedOrDroppedWithTheAdministrationDialog) {
+    using B = TypeParam;
+    using Window = typename B::Window;
+    const auto week = [] { return B::shownForm("Vesk Quietwire - Schedule"); };
+    const auto clickIn = [](Window form, const std::string& name) {
+        if (!form || B::messageBox()) {
+            return false;
+        }
+        B::click(B::control(form, name, -1));
+        return true;
+    };
+    const auto inAdmin = [&](const std::string& button) {
+        return [&, button] { return !week() && clickIn(this->dialog(), button); };
+    };
+    const auto inWeek = [&](const std::string& button) { return [&, button] { return clickIn(week(), button); }; };
+    const auto stored = [&] {
+        resetSettings();
+        EXPECT_TRUE(done(modGlobals::LoadSettings()));
+        return modGlobals::WeekDays;
+    };
+
+    User<B> first({inAdmin("Command9"),
+                   [&] {
+                       if (!week()) {
+                           return false;
+                       }
+                       B::setText(B::control(week(), "Text1", 4), "22:00-02:00");
+                       B::click(B::control(week(), "Check6", -1));
+                       return true;
+                   },
+                   inWeek("Command1"), inAdmin("Command4")});
+    frmAdmin(0).Show();
+    EXPECT_EQ(first.stepsDone(), 4u);
+    EXPECT_EQ(stored(), (std::array<std::string, 7>{"", "", "", "", "22:00:00-02:00:00", "closed", ""}));
+
+    std::string shownFriday;
+    bool shownClosed = false;
+    std::string refusal;
+    bool mondayFocused = false;
+    User<B> second({inAdmin("Command9"),
+                    [&] {
+                        if (!week()) {
+                            return false;
+                        }
+                        shownFriday = B::text(B::control(week(), "Text1", 4));
+                        shownClosed = B::checked(B::control(week(), "Check6", -1));
+                        B::setText(B::control(week(), "Text1", 0), "08:00-12:00,11:00-13:00");
+                        B::setText(B::control(week(), "Text1", 6), "09:00-10:00");
+                        B::click(B::control(week(), "Command1", -1));
+                        return true;
+                    },
+                    this->closeMessageBox(refusal),
+                    [&] {
+                        mondayFocused = B::focused(B::control(week(), "Text1", 0));
+                        return clickIn(week(), "Command2");
+                    },
+                    inAdmin("Command4")});
+    frmAdmin(0).Show();
+    EXPECT_EQ(second.stepsDone(), 5u);
+    EXPECT_EQ(shownFriday, "22:00:00-02:00:00");
+    EXPECT_TRUE(shownClosed);
+    EXPECT_EQ(refusal, "Monday: the windows 08:00:00-12:00:00 and 11:00:00-13:00:00 overlap");
+    EXPECT_TRUE(mondayFocused) << "the refused row does not hold the focus";
+    EXPECT_EQ(stored()[6], "") << "a refused week took its other rows";
+
+    User<B> third({inAdmin("Command9"),
+                   [&] {
+                       if (!week()) {
+                           return false;
+                       }
+                       B::click(B::control(week(), "Check6", -1));
+                       return true;
+                   },
+                   inWeek("Command1"), inAdmin("Command3")});
+    frmAdmin(0).Show();
+    EXPECT_EQ(third.stepsDone(), 4u);
+    EXPECT_EQ(modGlobals::WeekDays[5], "closed") << "Cancel kept the week's change";
+    EXPECT_EQ(stored()[5], "closed");
+}
+
 REGISTER_TYPED_TEST_SUITE_P(AdminFormsConformance,
                             AWrongPasswordIsRefusedWithTheEntrySelectedForOvertypingAndEnterPressesOk,
                             EscLeavesThePromptOpenAndItsCloseBoxAdmitsNobody,
                             TheDialogOpensOnCancelWithBoldFramesAndTheStoredListIgnoresEscAndEnterPressesOk,
-                            EnterInTheListOrATimeBoxPressesOkAndAnAddedPortGoesLast);
+                            EnterInTheListOrATimeBoxPressesOkAndAnAddedPortGoesLast,
+                            TheWeekIsEditedInItsDialogAndSavedOrDroppedWithTheAdministrationDialog);

@@ -54,7 +54,8 @@ TYPED_TEST_P(FormConformance, ControlsCarryTheLayoutsCaptionsPositionsAndFont) {
 }
 
 TYPED_TEST_P(FormConformance, EveryLabelAndFrameShowsItsWholeCaption) {
-    for (const FormLayout& layout : {sampleLayout(), passwordLayout(), frmPasswordLayout(), frmAdminLayout()}) {
+    for (const FormLayout& layout :
+         {sampleLayout(), passwordLayout(), frmPasswordLayout(), frmAdminLayout(), frmWeekLayout()}) {
         const auto form = this->make(layout);
         for (const ControlLayout& c : layout.controls) {
             if (c.kind == ControlKind::Label || c.kind == ControlKind::Frame) {

@@ -1,4 +1,5 @@
 #include "platform/FormGeometry.h"
+#include "admin/AdminLayouts.h"
 #include "support/SampleForm.h"
 
 #include <gtest/gtest.h>
@@ -101,4 +102,32 @@ TEST(FormGeometry, TabGoesThroughTheControlsThatTakeTheFocusByTabIndex) {
     }
     EXPECT_EQ(order, (std::vector<std::string>{"Text1(1)", "Text1(0)", "Command1(0)", "Command1(1)", "List1"}))
         << "the label and the frame take no focus";
+}
+
+// A control added to a form goes into free room: none covers another of its frame or form, none reaches past
+// its frame or the form's edge. Labels may touch one another (the hint's two lines do, by design).
+TEST(FormGeometry, NoControlOfTheProgramsFormsCoversAnotherOrLeavesItsContainer) {
+    for (const FormLayout& layout : {frmPasswordLayout(), frmAdminLayout(), frmWeekLayout()}) {
+        std::vector<const ControlLayout*> placed;
+        for (const ControlLayout& c : layout.controls) {
+            if (c.kind != ControlKind::Line && c.kind != ControlKind::Timer) {
+                placed.push_back(&c);
+            }
+        }
+        for (const ControlLayout* c : placed) {
+            const ControlLayout* frame = c->container.empty() ? nullptr : &row(layout, c->container);
+            EXPECT_TRUE(c->left >= 0 && c->top >= 0 &&
+                        c->left + c->width <= (frame != nullptr ? frame->width : layout.clientWidth) &&
+                        c->top + c->height <= (frame != nullptr ? frame->height : layout.clientHeight))
+                << layout.name << "." << c->name << c->index << " leaves its container";
+            for (const ControlLayout* d : placed) {
+                const bool bothLabels = c->kind == ControlKind::Label && d->kind == ControlKind::Label;
+                if (c < d && c->container == d->container && !bothLabels) {
+                    EXPECT_FALSE(c->left < d->left + d->width && d->left < c->left + c->width &&
+                                 c->top < d->top + d->height && d->top < c->top + c->height)
+                        << layout.name << "." << c->name << c->index << " covers " << d->name << d->index;
+                }
+            }
+        }
+    }
 }

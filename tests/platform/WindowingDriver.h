@@ -15,7 +15,7 @@
 //   window(const Form&); control(const Form& or Window form, name, index)
 //   dotsPerInch(); title(form); clientArea(form)  its inside, at 0, 0; onForm(form, control)  where the
 //                                                control shows in the form's inside
-//   text, focused, enabled, bold, fontSize (in the backend's unit), passwordChar, selection (its start and
+//   text, focused, enabled, checked, bold, fontSize (in the backend's unit), passwordChar, selection (its start and
 //   end), listItems (of a control); showsWholeCaption(control, its layout row)  a label's or a frame's
 //   everyTick(std::function<void()>)             runs it from the event loop while what it gives lives
 //   shownForm(caption)  up, and ready for keys; messageBox(); messageText(box);

@@ -3,6 +3,7 @@
 #include "platform/LabelFitting.h"
 #include "platform/qt/QtTrayShell.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFontMetricsF>
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -205,9 +207,15 @@ template <class T> T* QtForm::find(const std::string& name, int index) const {
 
 void QtForm::Show(bool modal) {
     if (modal) {
+        // The window it was opened from is active again once it has closed, as a Windows form gives its
+        // owner back the activation (without a window manager nothing else would).
+        const QPointer<QWidget> opener = QApplication::activeWindow();
         dialog_->setModal(true);
         dialog_->exec();
         dialog_->setModal(false);
+        if (opener != nullptr && opener->isVisible()) {
+            opener->activateWindow();
+        }
     } else {
         dialog_->show();
     }

@@ -8,6 +8,7 @@
 #include "platform/qt/QtWindowing.h"
 #include "support/TempDir.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -62,6 +63,7 @@ struct QtDriver {
     // What a control shows.
     static std::string text(QWidget* w) { return qobject_cast<QLineEdit*>(w)->text().toStdString(); }
     static bool focused(QWidget* w) { return QApplication::focusWidget() == w; }
+    static bool checked(QWidget* w) { return qobject_cast<QAbstractButton*>(w)->isChecked(); }
     static bool enabled(QWidget* w) { return w->isEnabled(); }
     static bool bold(QWidget* w) { return w->font().bold(); }
     static double fontSize(QWidget* w) { return w->font().pointSizeF(); }

@@ -83,6 +83,7 @@ struct Win32Driver {
         return text;
     }
     static bool focused(HWND w) { return GetFocus() == w; }
+    static bool checked(HWND w) { return SendMessageA(w, BM_GETCHECK, 0, 0) == BST_CHECKED; }
     static bool enabled(HWND w) { return IsWindowEnabled(w) != FALSE; }
     static HFONT font(HWND w) { return reinterpret_cast<HFONT>(SendMessageA(w, WM_GETFONT, 0, 0)); }
     static LOGFONTA logFont(HWND w) {
