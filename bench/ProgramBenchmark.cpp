@@ -1,12 +1,14 @@
 // The built Linux program as a server runs it (headless, outside its open window, in a network namespace
 // of its own), measured from outside. Run as root:
-//   build/linux/bench/program_benchmark [--seconds 60] [--kills 200] [--connections 1000]
+//   build/linux/bench/program_benchmark [--seconds 60] [--kills 200] [--connections 1000] [--week 1]
 // 1. How long a connection to a closed port lives: --kills connections opened at random moments (gaps
 //    uniform 0-700 ms), each timed from connect() returning to the reset its client socket reports.
 // 2. What enforcing costs: the program's CPU time over --seconds with --connections established loopback
 //    connections on a port that is not closed (so each scan passes over all of them and kills none) and
 //    five closed ports, beside the floor measured over the same seconds in a process of its own: one
-//    filtered dump of both families every 500 ms with the same filter program, and nothing else.
+//    filtered dump of both families every 500 ms with the same filter program, and nothing else. With --week 1
+//    measured twice in the run, side by side: the daily window alone, then every day of the week with three
+//    windows of its own (none of them now), the record written as always.
 #include "ProcessFigures.h"
 #include "fakes/RedirectedFileSystem.h"
 #include "platform/FileSystem.h"
@@ -59,6 +61,7 @@ struct Options {
     int seconds = 60;
     int kills = 200;
     int connections = 1000;
+    int week = 0;
 };
 
 [[noreturn]] void quit(const std::string& why) {
@@ -67,14 +70,17 @@ struct Options {
 
 Options parse(int argc, char** argv) {
     Options options;
-    readOptions(
-        argc, argv, "program_benchmark", "[--seconds N] [--kills N] [--connections N]",
-        {{"--seconds", &options.seconds}, {"--kills", &options.kills}, {"--connections", &options.connections}});
+    readOptions(argc, argv, "program_benchmark", "[--seconds N] [--kills N] [--connections N] [--week 1]",
+                {{"--seconds", &options.seconds},
+                 {"--kills", &options.kills},
+                 {"--connections", &options.connections},
+                 {"--week", &options.week}});
     return options;
 }
 
-// A settings.ini in dir, saved by the program's own code, whose open window starts an hour from now.
-void writeSettings(const TempDir& dir, const std::vector<std::string>& closedPorts) {
+// A settings.ini in dir, saved by the program's own code, whose open window starts an hour from now; with a
+// week, each day has three windows of its own an hour apart, the first an hour from now.
+void writeSettings(const TempDir& dir, const std::vector<std::string>& closedPorts, bool week = false) {
     RedirectedFileSystem files(dir.str());
     platform::ScopedInstall<FileSystem> useFiles(files);
     platform::ScopedInstall<ProfileFile> useProfile(systemProfileFile());
@@ -83,6 +89,11 @@ void writeSettings(const TempDir& dir, const std::vector<std::string>& closedPor
     modGlobals::StartTime = hoursFromNow(1);
     modGlobals::EndTime = hoursFromNow(2);
     setPorts(closedPorts);
+    if (week) {
+        const std::string windows = hoursFromNow(1) + "-" + hoursFromNow(2) + "," + hoursFromNow(3) + "-" +
+                                    hoursFromNow(4) + "," + hoursFromNow(5) + "-" + hoursFromNow(6);
+        modGlobals::WeekDays.fill(windows);
+    }
     if (!modGlobals::SaveSettings()) {
         quit("cannot save the settings in " + dir.str());
     }
@@ -92,12 +103,12 @@ void writeSettings(const TempDir& dir, const std::vector<std::string>& closedPor
 // One running copy of the program in its own folder, with no display; ended when it goes out of scope.
 class Program {
 public:
-    explicit Program(const std::vector<std::string>& closedPorts) {
+    explicit Program(const std::vector<std::string>& closedPorts, bool week = false) {
         const std::string program = dir_.file("quietwire");
         std::filesystem::copy_file(QW_PROGRAM_PATH, program);
         std::filesystem::create_directory(dir_.file("run"));
         std::filesystem::permissions(dir_.file("run"), std::filesystem::perms::owner_all);
-        writeSettings(dir_, closedPorts);
+        writeSettings(dir_, closedPorts, week);
         std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir_.file("run"), "PATH=/usr/bin:/bin", "USER=root",
                                         "HOME=" + dir_.file("run")};
         std::vector<char*> envp;
@@ -304,7 +315,7 @@ private:
     UniqueFd result_;
 };
 
-void measureCpu(int seconds, int connectionCount) {
+void measureCpu(int seconds, int connectionCount, bool week) {
     const UniqueFd listener = loopback::listenOn(AF_INET, "127.0.0.1", OpenPort);
     std::vector<loopback::Connection> connections;
     for (int i = 0; i < connectionCount; ++i) {
@@ -314,7 +325,7 @@ void measureCpu(int seconds, int connectionCount) {
     for (const std::string& entry : FiveClosedPorts) {
         ports.push_back(static_cast<uint16_t>(std::stoi(entry)));
     }
-    Program program(FiveClosedPorts);
+    Program program(FiveClosedPorts, week);
     if (!programKills()) {
         quit("the program does not kill connections on a closed port:\n" + program.log());
     }
@@ -341,14 +352,14 @@ void measureCpu(int seconds, int connectionCount) {
     const double programPrecise = after.precise - before.precise;
     const int ticks = seconds * 2;
     std::printf(
-        "2. CPU over %d s, outside the window: %d established connections on open port %d (%d sockets), %zu closed "
-        "ports\n"
+        "2. CPU over %d s, outside the window%s: %d established connections on open port %d (%d sockets), %zu "
+        "closed ports\n"
         "   program, utime+stime (/proc/%d/stat):  %.3f s  (%.3f s by the scheduler's run time; %.3f ms a tick)\n"
         "   floor, %d filtered dumps (getrusage):   %.3f s  (%.3f ms a dump; %zu sockets reported, %d failed)\n"
         "   program / floor: %.2f  (by run time %.2f; goal at most 1.2)\n",
-        seconds, connectionCount, OpenPort, 2 * connectionCount + 1, ports.size(), program.pid(), programSeconds,
-        programPrecise, 1000 * programPrecise / ticks, kernel.dumps, kernel.seconds,
-        1000 * kernel.seconds / std::max(kernel.dumps, 1), kernel.sockets, kernel.failures,
+        seconds, week ? " (a week of windows of its own)" : "", connectionCount, OpenPort, 2 * connectionCount + 1,
+        ports.size(), program.pid(), programSeconds, programPrecise, 1000 * programPrecise / ticks, kernel.dumps,
+        kernel.seconds, 1000 * kernel.seconds / std::max(kernel.dumps, 1), kernel.sockets, kernel.failures,
         programSeconds / kernel.seconds, programPrecise / kernel.seconds);
     std::printf("   machine: all CPUs %.0f%% busy meanwhile\n   before: %s\n   after:  %s\n",
                 100 * (machineAfter.first - machineBefore.first) / (machineAfter.second - machineBefore.second),
@@ -371,6 +382,10 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     measureLatency(options.kills);
     std::fflush(stdout);
-    measureCpu(options.seconds, options.connections);
+    measureCpu(options.seconds, options.connections, false);
+    if (options.week != 0) {
+        std::fflush(stdout);
+        measureCpu(options.seconds, options.connections, true);
+    }
     return 0;
 }
