@@ -180,25 +180,16 @@ void liftRules() {
     }
 }
 
-// When the week (the days in week, the daily window in the live settings) next opens or closes the ports,
+// When the week the facts hold (the file's, or the enforcer's as it said it) next opens or closes the ports,
 // from now; "" where no day has its own rule.
-std::string nextChange(const std::array<std::string, 7>& days) {
-    const auto saved = modGlobals::WeekDays;
-    modGlobals::WeekDays = days;
-    const std::array<DayRule, DaysInWeek> week = LiveWeek();
-    modGlobals::WeekDays = saved;
-    if (std::all_of(week.begin(), week.end(), [](const DayRule& day) { return day.kind == DayRule::Kind::Daily; })) {
+std::string nextChange(const Facts& facts) {
+    const WeekPlan plan = PlanOf(facts.week, facts.start, facts.end);
+    if (!plan.ownDays) {
         return "";
     }
-    std::optional<OpenWindow> daily;
-    if (const auto start = Administration::LongTime(modGlobals::StartTime),
-        end = Administration::LongTime(modGlobals::EndTime);
-        start && end) {
-        daily = OpenWindow{ParseTime(*start), ParseTime(*end)};
-    }
-    const WallTime wall = platform::get<Clock>().localWallTime();
-    const LocalMoment now{wall.weekday, wall.repeatedUntil >= 0 ? wall.repeatedUntil - 1 : wall.seconds};
-    return NextChangeText(OpenByWeek(week, daily, now), NextChangeByWeek(week, daily, now), now.day);
+    const LocalMoment now = MomentNow();
+    return NextChangeText(OpenByWeek(plan.week, plan.daily, now), NextChangeByWeek(plan.week, plan.daily, now),
+                          now.day);
 }
 
 // What the settings just loaded hold, what the service's own store says, and the block's rules as the
@@ -282,7 +273,7 @@ void status(const Options& options) {
     // Where the enforcer answered, what this user may not do says nothing of whether connections are closed.
     facts.cannotCloseHere = link != nullptr ? std::string() : platform::get<TcpTable>().DeletionPossible().reason();
     facts.settingsRead = unreadable.empty();
-    facts.next = nextChange(facts.week);
+    facts.next = nextChange(facts);
     facts.curfew =
         link != nullptr ? CurfewReasonNamed(link->State()->curfew).value_or(CurfewReason::NoWindow) : CurfewNow();
     say(options.json ? statusJson(facts) : statusText(facts));
@@ -324,6 +315,9 @@ void setDay(const Options& options) {
         fail("Nothing changed: " + read.reason + ".");
     }
     const std::string kept = DayRuleText(*read.rule);
+    if (!modGlobals::Keeps(kept)) {
+        fail("Nothing changed: these windows are more than settings.ini can keep for one day.");
+    }
     modGlobals::WeekDays[static_cast<size_t>(*day)] = kept;
     save();
     const std::string name = DayNames[static_cast<size_t>(*day)];

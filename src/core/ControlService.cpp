@@ -217,6 +217,9 @@ Result ControlService::changeSettings(const AdminSettings& settings) {
             return Result::Failed(read.reason);
         }
         day = DayRuleText(*read.rule);
+        if (!modGlobals::Keeps(day)) {
+            return Result::Failed("a day's windows are more than settings.ini can keep");
+        }
     }
     Administration::MakeLive(kept);
     return Administration::Keeper().Store();

@@ -380,18 +380,11 @@ void frmMain::WarnBeforeCurfew() {
     if (minutes <= 0 || alarm || !VeskTray1_->InTray()) {
         return;
     }
-    const auto savedDays = std::exchange(modGlobals::WeekDays, days);
-    const std::array<DayRule, DaysInWeek> week = LiveWeek();
-    modGlobals::WeekDays = savedDays;
-    std::optional<OpenWindow> daily;
-    if (const auto from = Administration::LongTime(start), to = Administration::LongTime(end); from && to) {
-        daily = OpenWindow{ParseTime(*from), ParseTime(*to)};
-    }
-    const WallTime wall = platform::get<Clock>().localWallTime();
-    const LocalMoment now{wall.weekday, wall.repeatedUntil >= 0 ? wall.repeatedUntil - 1 : wall.seconds};
-    const std::optional<CurfewWarning> due = WarningDue(week, daily, now, minutes, entries);
+    const WeekPlan plan = PlanOf(days, start, end);
+    const LocalMoment now = MomentNow();
+    const std::optional<CurfewWarning> due = WarningDue(plan.week, plan.daily, now, minutes, entries);
     if (!due) {
-        if (!OpenByWeek(week, daily, now)) {
+        if (!OpenByWeek(plan.week, plan.daily, now)) {
             warnedFor_.reset(); // in the curfew: the next close is warned of again
         }
         return;

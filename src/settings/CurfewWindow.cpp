@@ -209,25 +209,15 @@ CurfewReason CurfewNow() {
     if (modGlobals::AlarmRaised) {
         return CurfewReason::AlarmRaised;
     }
-    std::optional<OpenWindow> daily;
-    try {
-        daily = OpenWindow{ParseTime(modGlobals::StartTime), ParseTime(modGlobals::EndTime)};
-    } catch (const AppError&) {
-    }
-    // A day's rule that cannot be read counts as none: that day keeps to the daily window.
-    const std::array<DayRule, DaysInWeek> week = LiveWeek();
-    const bool ownDays =
-        std::any_of(week.begin(), week.end(), [](const DayRule& rule) { return rule.kind != DayRule::Kind::Daily; });
-    if (!ownDays) { // the daily window alone, as the program always had it
-        if (!daily) {
+    const WeekPlan plan = PlanOf(modGlobals::WeekDays, modGlobals::StartTime, modGlobals::EndTime);
+    if (!plan.ownDays) { // the daily window alone, as the program always had it
+        if (!plan.daily) {
             return CurfewReason::NoWindow;
         }
-        return IsInWindow(daily->start, daily->end) ? CurfewReason::InsideWindow : CurfewReason::OutsideWindow;
+        return IsInWindow(plan.daily->start, plan.daily->end) ? CurfewReason::InsideWindow
+                                                              : CurfewReason::OutsideWindow;
     }
-    const WallTime wall = platform::get<Clock>().localWallTime();
-    // In the second pass over a repeated hour every bound inside it has passed already: the first counts.
-    const int32_t seconds = wall.repeatedUntil >= 0 ? wall.repeatedUntil - 1 : wall.seconds;
-    return OpenByWeek(week, daily, {wall.weekday, seconds}) ? CurfewReason::InsideWindow : CurfewReason::OutsideWindow;
+    return OpenByWeek(plan.week, plan.daily, MomentNow()) ? CurfewReason::InsideWindow : CurfewReason::OutsideWindow;
 }
 
 const char* CurfewReasonName(CurfewReason reason) {

@@ -1,5 +1,7 @@
 #include "settings/WeekSchedule.h"
 
+#include "platform/Clock.h"
+#include "platform/Platform.h"
 #include "settings/AppError.h"
 #include "settings/modGlobals.h"
 
@@ -49,6 +51,9 @@ bool coversFromYesterday(const OpenWindow& window, int32_t seconds) {
 // Two windows of one day share a moment (one running past midnight counts to the day's end).
 bool overlap(const OpenWindow& a, const OpenWindow& b) {
     const auto span = [](const OpenWindow& w) {
+        if (w.start.seconds == w.end.seconds) {
+            return std::pair<int32_t, int32_t>{0, 86399}; // the whole day
+        }
         return std::pair<int32_t, int32_t>{w.start.seconds, w.start.seconds < w.end.seconds ? w.end.seconds : 86399};
     };
     const auto [a0, a1] = span(a);
@@ -202,14 +207,29 @@ std::string NextChangeText(bool open, const std::optional<NextChange>& next, int
     return std::string(open ? "open" : "closed") + " until " + when;
 }
 
-std::array<DayRule, DaysInWeek> LiveWeek() {
-    std::array<DayRule, DaysInWeek> week{};
-    for (size_t day = 0; day < week.size(); ++day) {
-        if (const DayRuleRead read = ReadDayRule(modGlobals::WeekDays[day]); read.rule) {
-            week[day] = *read.rule;
+WeekPlan PlanOf(const std::array<std::string, DaysInWeek>& days, const std::string& start, const std::string& end) {
+    WeekPlan plan;
+    for (size_t day = 0; day < plan.week.size(); ++day) {
+        if (const DayRuleRead read = ReadDayRule(days[day]); read.rule) {
+            plan.week[day] = *read.rule;
+            plan.ownDays = plan.ownDays || read.rule->kind != DayRule::Kind::Daily;
         }
     }
-    return week;
+    const std::optional<TimeOfDay> from = timeIn(start);
+    const std::optional<TimeOfDay> to = timeIn(end);
+    if (from && to) {
+        plan.daily = OpenWindow{*from, *to};
+    }
+    return plan;
+}
+
+std::array<DayRule, DaysInWeek> LiveWeek() {
+    return PlanOf(modGlobals::WeekDays, modGlobals::StartTime, modGlobals::EndTime).week;
+}
+
+LocalMoment MomentNow() {
+    const WallTime wall = platform::get<Clock>().localWallTime();
+    return {wall.weekday, wall.repeatedUntil >= 0 ? wall.repeatedUntil - 1 : wall.seconds};
 }
 
 std::optional<CurfewWarning> WarningDue(const std::array<DayRule, DaysInWeek>& week,

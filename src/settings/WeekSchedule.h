@@ -63,8 +63,19 @@ std::optional<NextChange> NextChangeByWeek(const std::array<DayRule, DaysInWeek>
 // "open until 21:00", "closed until Saturday 08:00", "closed all week".
 std::string NextChangeText(bool open, const std::optional<NextChange>& next, int today);
 
-// The week as the live settings keep it: each day's rule, one that cannot be read taken as none.
+// A week as kept (the live settings', or the enforcer's as it says them) with its daily window: each day's
+// rule, one that cannot be read taken as none; the daily window, nothing where it cannot be read.
+struct WeekPlan {
+    std::array<DayRule, DaysInWeek> week{};
+    std::optional<OpenWindow> daily{};
+    bool ownDays = false; // some day has a rule of its own
+};
+WeekPlan PlanOf(const std::array<std::string, DaysInWeek>& days, const std::string& start, const std::string& end);
 std::array<DayRule, DaysInWeek> LiveWeek();
+
+// The local moment now by the clock, a time in the second pass over a repeated hour counted as past every
+// bound in it (the first pass of a bound counts).
+LocalMoment MomentNow();
 
 // The warning a tray gives before the closed ports close: due when they are open now and close within
 // minutes. Its text names the time and the entries: "Closed ports close at 22:00 (in 5 minutes)".

@@ -8,6 +8,7 @@
 #include "fakes/FaultyFiles.h"
 #include "fakes/RedirectedFileSystem.h"
 #include "platform/ProgramProcesses.h"
+#include "settings/CurfewWindow.h"
 #include "settings/SettingsFixture.h"
 
 #include <gtest/gtest.h>
@@ -319,6 +320,13 @@ TEST_F(QuietwirectlTest, SetDayGivesADayItsOwnWindowsWhichShowListsAndStatusCoun
     EXPECT_EQ(admin({"set-day", "fri", "08:00-12:00,11:00-13:00"}), Quietwirectl::Failure);
     EXPECT_EQ(terminal_.err, refusal("Nothing changed: the windows 08:00:00-12:00:00 and 11:00:00-13:00:00 overlap."));
     EXPECT_EQ(admin({"set-day", "someday", "closed"}), Quietwirectl::Usage);
+    std::string many; // more than a value settings.ini gives back whole
+    for (int second = 0; second < 450; second += 3) {
+        many += (many.empty() ? "" : ",") + FormatLongTime({second}) + "-" + FormatLongTime({second + 1});
+    }
+    EXPECT_EQ(admin({"set-day", "fri", many}), Quietwirectl::Failure);
+    EXPECT_EQ(terminal_.err,
+              refusal("Nothing changed: these windows are more than settings.ini can keep for one day."));
 
     ASSERT_EQ(admin({"set-warning", "5"}), Quietwirectl::Success);
     EXPECT_EQ(admin({"set-warning", "five"}), Quietwirectl::Usage);

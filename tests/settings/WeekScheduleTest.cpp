@@ -31,6 +31,7 @@ TEST(WeekSchedule, ADaysRuleIsReadAsTypedAndKeptInOneFormOverlapsAndUnreadableWi
     EXPECT_EQ(ReadDayRule("08:00-12:00,11:00-13:00").reason,
               "the windows 08:00:00-12:00:00 and 11:00:00-13:00:00 overlap");
     EXPECT_FALSE(ReadDayRule("20:00-23:00,22:00-01:00").rule) << "one past midnight counts to the day's end";
+    EXPECT_FALSE(ReadDayRule("08:00-08:00,01:00-02:00").rule) << "equal bounds are the whole day";
     EXPECT_EQ(ReadDayRule("8-12").reason, "\"8-12\" is not a window: give it as HH:MM-HH:MM");
     EXPECT_FALSE(ReadDayRule("08:00-25:00").rule);
     EXPECT_FALSE(ReadDayRule("08:00-12:00,").rule);
