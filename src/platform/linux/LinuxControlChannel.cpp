@@ -1,10 +1,10 @@
 #include "platform/linux/LinuxControlChannel.h"
 
+#include "platform/FileSystem.h"
 #include "platform/linux/ProgramLayout.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <poll.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -19,16 +19,6 @@ constexpr const char* ChannelName = "control.sock";
 // one user's share, so that nobody can keep the others out.
 constexpr std::size_t MostPeers = 256;
 constexpr std::size_t MostPeersOfOneUser = 32;
-
-std::string executableFolder() {
-    char buffer[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-    if (n <= 0) {
-        return ".";
-    }
-    const std::string path(buffer, static_cast<std::size_t>(n));
-    return path.substr(0, path.find_last_of('/'));
-}
 
 std::string userName(uid_t uid) {
     passwd entry{};
@@ -63,7 +53,7 @@ void reachable(const std::string& folder) {
 
 std::string controlChannelPath() {
     const std::string folder = ProgramLayout::runtimeDirectory();
-    return (folder.empty() ? executableFolder() : folder) + "/" + ChannelName;
+    return (folder.empty() ? systemFileSystem().executableDirectory() : folder) + "/" + ChannelName;
 }
 
 // ---- the enforcer's end ----

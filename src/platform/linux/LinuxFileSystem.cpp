@@ -60,13 +60,15 @@ std::string parentDirectory(const std::string& path) {
 
 class LinuxFileSystem final : public FileSystem {
 public:
+    // Read once: the settings file's path is asked for at every tick, and the program's own folder does not
+    // move under a running copy (a package upgrade replacing the file would only add " (deleted)").
     std::string executableDirectory() override {
-        char buffer[PATH_MAX];
-        const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-        if (n <= 0) {
-            return ".";
-        }
-        return parentDirectory(std::string(buffer, static_cast<size_t>(n)));
+        static const std::string directory = [] {
+            char buffer[PATH_MAX];
+            const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+            return n <= 0 ? std::string(".") : parentDirectory(std::string(buffer, static_cast<size_t>(n)));
+        }();
+        return directory;
     }
 
     std::string dataDirectory() override { return orExecutableDirectory(ProgramLayout::dataDirectory()); }

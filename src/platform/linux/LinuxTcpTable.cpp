@@ -198,13 +198,18 @@ int LinuxTcpTable::takeSnapshot() {
 }
 
 bool LinuxTcpTable::FilterPorts(const std::vector<uint16_t>& ports) {
-    std::vector<uint8_t> filter = filterFor_(ports);
-    if (filter != filter_) {
-        filter_ = std::move(filter);
-        filterRefused_ = false; // a kernel may take one program and refuse another
+    std::vector<uint16_t> sorted = ports;
+    std::sort(sorted.begin(), sorted.end());
+    // Every tick names the same ports: the program is built again only when they change.
+    if (!filterBuilt_ || sorted != ports_) {
+        std::vector<uint8_t> filter = filterFor_(ports);
+        if (filter != filter_) {
+            filter_ = std::move(filter);
+            filterRefused_ = false; // a kernel may take one program and refuse another
+        }
+        ports_ = std::move(sorted);
+        filterBuilt_ = true;
     }
-    ports_ = ports;
-    std::sort(ports_.begin(), ports_.end());
     snapshot_ = Snapshot(); // a snapshot taken under another filter is not this table
     return !filter_.empty();
 }

@@ -82,6 +82,7 @@ private:
     FilterBuilder filterFor_;
     std::vector<uint8_t> filter_;    // the kernel's filter program; empty for the whole table
     std::vector<uint16_t> ports_;    // sorted: the ports of filter_, for when the kernel refuses it
+    bool filterBuilt_ = false;       // filter_ was built for ports_
     bool filterRefused_ = false;     // the kernel refused filter_, so the table filters its dumps itself
     bool bothFamiliesAtOnce_ = true; // until the kernel refuses the older dump
     Snapshot snapshot_;

@@ -18,18 +18,13 @@ std::string contentsOf(const std::string& file) {
 
 } // namespace
 
-SystemZone::ZoneFileState SystemZone::stateOf(const std::string& file) {
-    const auto state = [](int result, const struct stat& s) {
-        if (result != 0) {
-            return FileState{};
-        }
-        return FileState{true, s.st_dev, s.st_ino, s.st_size, nanoseconds(s.st_mtim), nanoseconds(s.st_ctim)};
-    };
-    struct stat name {};
+SystemZone::FileState SystemZone::stateOf(const std::string& file) {
     struct stat target {};
-    const int named = ::lstat(file.c_str(), &name);
-    const int followed = ::stat(file.c_str(), &target);
-    return {state(named, name), state(followed, target)};
+    if (::stat(file.c_str(), &target) != 0) {
+        return FileState{};
+    }
+    return FileState{
+        true, target.st_dev, target.st_ino, target.st_size, nanoseconds(target.st_mtim), nanoseconds(target.st_ctim)};
 }
 
 void SystemZone::tellLibc() const {
@@ -65,8 +60,8 @@ uint64_t SystemZone::follow() {
         load();
         return changes_;
     }
-    // Two stats a look: the file's bytes are read only when the name or what it leads to was touched.
-    const ZoneFileState now = stateOf(file_);
+    // One stat a look, at every tick: the file's bytes are read only when what the name leads to changed.
+    const FileState now = stateOf(file_);
     if (now == seen_) {
         return changes_;
     }

@@ -28,6 +28,8 @@ public:
     void useFile(const std::string& file);
 
 private:
+    // What the name leads to (through any links, or a mount over it): another file, or the same file
+    // written, looks different here.
     struct FileState {
         bool present = false;
         dev_t device = 0;
@@ -37,21 +39,15 @@ private:
         int64_t changed = 0;
         bool operator==(const FileState&) const = default;
     };
-    // The name itself (a symlink, or the file) and what it leads to.
-    struct ZoneFileState {
-        FileState name;
-        FileState target;
-        bool operator==(const ZoneFileState&) const = default;
-    };
 
-    static ZoneFileState stateOf(const std::string& file);
+    static FileState stateOf(const std::string& file);
     void load();
     void tellLibc() const;
 
     std::string file_ = MachineZoneFile;
     std::string tz_ = std::string(":") + MachineZoneFile;
     bool loaded_ = false;
-    ZoneFileState seen_;
+    FileState seen_;
     std::string rules_; // the zone file's bytes in use
     uint64_t changes_ = 0;
 };

@@ -2,9 +2,13 @@
 #include "platform/linux/SystemZone.h"
 #include "platform/linux/TimeChangeTimer.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -12,11 +16,34 @@
 namespace {
 
 // As often as the enforcement tick: a new zone is in use, and reported, within one tick of its file.
-constexpr int ZoneLookInterval = 500;
+constexpr std::chrono::milliseconds ZoneLookInterval{500};
+// A look rides on any timer of the loop once this much of the interval has passed, so that the zone is
+// looked at when the tick wakes the program, not in a wake of its own a few milliseconds later.
+constexpr std::chrono::milliseconds RideAfter{400};
+
+// Hears every timer event of the program's loop, without taking any.
+class TimerEvents final : public QObject {
+public:
+    explicit TimerEvents(std::function<void()> heard) : heard_(std::move(heard)) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Timer) {
+            heard_();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> heard_;
+};
 
 // No window procedure to replace on Linux: a window's watch is a timerfd that the Qt event loop
 // watches, and the token returned in place of the old procedure names that watch. A change of the
-// machine's zone file moves local time as setting the clock does; a timer of the loop looks at it.
+// machine's zone file moves local time as setting the clock does: it is looked at when another timer
+// wakes the loop (the tick) or, when none has for an interval, by a timer of its own.
 class QtClockWatch final : public ClockWatch {
 public:
     uintptr_t SetWindowProc(uintptr_t window, WindowProcedure procedure) override {
@@ -34,7 +61,13 @@ public:
         QObject::connect(watch->notifier.get(), &QSocketNotifier::activated, [this, window] { clockSet(window); });
         if (!zoneTimer_) {
             zoneTimer_ = std::make_unique<QTimer>();
+            zoneTimer_->setSingleShot(true);
             QObject::connect(zoneTimer_.get(), &QTimer::timeout, [this] { lookAtZone(); });
+            timerEvents_ = std::make_unique<TimerEvents>([this] {
+                if (!watches_.empty() && std::chrono::steady_clock::now() - lastLook_ >= RideAfter) {
+                    lookAtZone();
+                }
+            });
         }
         zoneTimer_->start(ZoneLookInterval);
         return watches_.emplace(window, std::move(watch)).first->second->token;
@@ -71,7 +104,11 @@ private:
         found->second->procedure(window, TimeChangeMessage, 0, 0);
     }
 
+    // Two stats, from inside another timer's event: a change is told from an event of its own, as a
+    // procedure may show a box with a loop of its own, which must not hold up the tick that woke us.
     void lookAtZone() {
+        lastLook_ = std::chrono::steady_clock::now();
+        zoneTimer_->start(ZoneLookInterval);
         const uint64_t changes = systemZone().follow();
         std::vector<uintptr_t> told;
         for (auto& [window, watch] : watches_) {
@@ -80,7 +117,13 @@ private:
                 told.push_back(window);
             }
         }
-        // Each procedure may show a box with a loop of its own, restoring any watch meanwhile.
+        if (!told.empty()) {
+            QTimer::singleShot(0, timerEvents_.get(), [this, told] { tellZoneChanged(told); });
+        }
+    }
+
+    // Each procedure may show a box with a loop of its own, restoring any watch meanwhile.
+    void tellZoneChanged(const std::vector<uintptr_t>& told) {
         for (const uintptr_t window : told) {
             if (const auto found = watches_.find(window); found != watches_.end()) {
                 found->second->procedure(window, TimeChangeMessage, 0, 0);
@@ -91,6 +134,8 @@ private:
     std::map<uintptr_t, std::unique_ptr<Watch>> watches_;
     uintptr_t lastToken_ = 0;
     std::unique_ptr<QTimer> zoneTimer_;
+    std::unique_ptr<TimerEvents> timerEvents_;
+    std::chrono::steady_clock::time_point lastLook_;
 };
 
 } // namespace
