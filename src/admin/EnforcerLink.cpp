@@ -110,7 +110,10 @@ ResultWith<Answer> EnforcerLink::ask(const std::string& request) {
 
 Result EnforcerLink::ReportClockChange() {
     const ResultWith<Answer> answer = ask(encode(ClockChanged{}));
-    return answer ? Result::Done() : answer.result();
+    if (!answer) {
+        return answer.result();
+    }
+    return answer->ok ? Result::Done() : Result::Failed(answer->error);
 }
 
 ResultWith<bool> EnforcerLink::CheckPassword(const std::string& typed,

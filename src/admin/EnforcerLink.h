@@ -32,7 +32,7 @@ public:
     const std::optional<ControlMessages::StateEvent>& State() const { return state_; }
     // An answer is awaited: nothing else may be asked meanwhile (it would take the other's answer).
     bool Busy() const { return asking_; }
-    Result ReportClockChange();
+    Result ReportClockChange(); // fails when not believed
 
     // The settings keeper: the password the enforcer found right is given again with the requests after it.
     ResultWith<bool> CheckPassword(const std::string& typed,

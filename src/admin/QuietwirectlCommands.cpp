@@ -338,8 +338,9 @@ void setWarning(const Options& options) {
     loadAsAdministrator(options);
     modGlobals::WarnMinutes = std::stoi(text);
     save();
-    say(modGlobals::WarnMinutes == 0 ? std::string("No warning before the closed ports close.\n")
-                                     : "Each tray warns " + text + " minutes before the closed ports close.\n");
+    say(modGlobals::WarnMinutes == 0
+            ? std::string("No warning before the closed ports close.\n")
+            : "Each tray warns " + minutesText(modGlobals::WarnMinutes) + " before the closed ports close.\n");
 }
 
 void addPort(const Options& options) {

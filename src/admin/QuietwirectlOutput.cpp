@@ -236,6 +236,10 @@ Verdict verdict(const Facts& facts) {
 
 } // namespace
 
+std::string minutesText(int minutes) {
+    return std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
+}
+
 std::string windowText(const std::string& start, const std::string& end) {
     return start + " to " + end;
 }
@@ -298,17 +302,16 @@ std::string statusJson(const Facts& facts) {
 }
 
 std::string showText(const Facts& facts) {
-    std::string text = "Window: " +
-                       (facts.start.empty() && facts.end.empty() ? std::string("none set")
-                                                                 : "open from " + windowText(facts.start, facts.end)) +
-                       weekText(facts.week) +
-                       (facts.warn > 0 ? "\nWarning: " + std::to_string(facts.warn) + " minutes before the ports close"
-                                       : std::string()) +
-                       "\nAlarm: " + (facts.alarm ? "raised" : "not raised") +
-                       "\nService: " + (facts.serviceRegistered ? "registered" : "not registered") +
-                       "\nIn-line block: " + (facts.blockChosen ? "on" : "off") + " (rules " +
-                       rulesText(facts.rulesInForce) + ")\nClosed ports:" + (facts.entries.empty() ? " none" : "") +
-                       "\n";
+    std::string text =
+        "Window: " +
+        (facts.start.empty() && facts.end.empty() ? std::string("none set")
+                                                  : "open from " + windowText(facts.start, facts.end)) +
+        weekText(facts.week) +
+        (facts.warn > 0 ? "\nWarning: " + minutesText(facts.warn) + " before the ports close" : std::string()) +
+        "\nAlarm: " + (facts.alarm ? "raised" : "not raised") +
+        "\nService: " + (facts.serviceRegistered ? "registered" : "not registered") +
+        "\nIn-line block: " + (facts.blockChosen ? "on" : "off") + " (rules " + rulesText(facts.rulesInForce) +
+        ")\nClosed ports:" + (facts.entries.empty() ? " none" : "") + "\n";
     for (const std::string& entry : facts.entries) {
         text += "  " + entry + "\n";
     }

@@ -45,4 +45,7 @@ std::string showJson(const Facts& facts);
 // "22:00:00 to 06:00:00".
 std::string windowText(const std::string& start, const std::string& end);
 
+// "5 minutes", "1 minute".
+std::string minutesText(int minutes);
+
 } // namespace Quietwirectl

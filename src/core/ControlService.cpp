@@ -51,6 +51,7 @@ void ControlService::Stop() {
     }
     peers_.clear();
     companions_.clear();
+    tools_.clear();
     queues_.clear();
     penalised_.clear();
 }
@@ -73,6 +74,8 @@ void ControlService::line(ControlServer::PeerId peer, const std::string& text) {
     if (const auto* hello = std::get_if<Hello>(&*request)) {
         if (hello->role == ClientRole::Companion) {
             companions_.insert(peer);
+        } else {
+            tools_.insert(peer);
         }
         answer(peer, true);
         sendState(peer, host_.state());
@@ -93,10 +96,10 @@ void ControlService::line(ControlServer::PeerId peer, const std::string& text) {
             answer(peer, false, "no change of the clock was seen here");
             return;
         }
-        answer(peer, true);
         // Every session sees the same change: the first report raises the alarm and warns; the others, in
         // the moments after, add nothing.
         if (clockReported_) {
+            answer(peer, true);
             return;
         }
         clockReported_ = true;
@@ -105,6 +108,7 @@ void ControlService::line(ControlServer::PeerId peer, const std::string& text) {
         host_.clockChanged(server_.PeerUser(peer), clockSeenHow_);
         ClockWarning();
         Publish();
+        answer(peer, true); // after the alarm's state: the reporter's tick must not warn of a curfew meanwhile
         return;
     }
     const std::string user = server_.PeerUser(peer);
@@ -134,7 +138,7 @@ void ControlService::serve(const std::string& user) {
         }
         const std::string* password = passwordOf(waiting.request);
         if (password == nullptr || !Administration::PasswordMatches(*password)) {
-            Journal::WrongPassword(Journal::Channel, user);
+            Journal::WrongPassword(sourceOf(waiting.peer), user);
             penalised_.insert(user);
             server_.Later(Administration::WrongPasswordPenaltyMs, [this, user, peer = waiting.peer] {
                 penalised_.erase(user);
@@ -162,12 +166,12 @@ void ControlService::carryOut(const Waiting& waiting) {
         answer(peer, true);
     } else if (const auto* change = std::get_if<ChangeSettings>(&waiting.request)) {
         settled(peer, changeSettings(change->settings));
-        Journal::SettingsChanged(Journal::Channel, server_.PeerUser(peer));
+        Journal::SettingsChanged(sourceOf(peer), server_.PeerUser(peer));
     } else if (std::holds_alternative<ResetAlarm>(waiting.request)) {
         AdminSettings settings = Administration::LiveSettings();
         settings.alarm = false;
         settled(peer, changeSettings(settings));
-        Journal::SettingsChanged(Journal::Channel, server_.PeerUser(peer));
+        Journal::SettingsChanged(sourceOf(peer), server_.PeerUser(peer));
     } else if (const auto* service = std::get_if<ChangeService>(&waiting.request)) {
         const Administration::ServiceOutcome outcome = Administration::Keeper().ChangeService(service->registering);
         Publish();
@@ -228,6 +232,16 @@ Result ControlService::changeSettings(const AdminSettings& settings) {
 void ControlService::closed(ControlServer::PeerId peer) {
     peers_.erase(peer);
     companions_.erase(peer);
+    tools_.erase(peer);
+}
+
+// What the peer said it is: a companion asks for its administration dialog, a tool is quietwirectl. The
+// record names the user the system gave besides.
+const char* ControlService::sourceOf(ControlServer::PeerId peer) const {
+    if (companions_.contains(peer)) {
+        return Journal::Dialog;
+    }
+    return tools_.contains(peer) ? Journal::Quietwirectl : Journal::Channel;
 }
 
 void ControlService::Publish() {

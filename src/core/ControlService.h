@@ -48,11 +48,13 @@ private:
     void settled(ControlServer::PeerId peer, const Result& changed);
     Result changeSettings(const ControlMessages::AdminSettings& settings);
     void sendState(ControlServer::PeerId peer, const ControlMessages::StateEvent& state);
+    const char* sourceOf(ControlServer::PeerId peer) const;
 
     ControlServer& server_;
     Host host_;
     bool listening_ = false;
     std::set<ControlServer::PeerId> companions_;
+    std::set<ControlServer::PeerId> tools_; // said hello as quietwirectl
     std::set<ControlServer::PeerId> peers_;
     std::map<std::string, std::deque<Waiting>> queues_; // by user: requests that carry a password
     std::set<std::string> penalised_;                   // users serving a wrong password's second

@@ -188,6 +188,9 @@ void frmMain::BecomeEnforcer() {
     control_ = std::make_unique<ControlService>(
         platform::get<ControlServer>(), ControlService::Host{[this] { return EnforcerState(); },
                                                              [this](const std::string& user, const std::string& seen) {
+                                                                 // A box this shows waits for the loop: the
+                                                                 // reporter hears its answer first.
+                                                                 const ModalGate::Hold hold;
                                                                  RaiseAlarm(false, "a companion's report, " + seen,
                                                                             user);
                                                              }});
@@ -419,9 +422,15 @@ void frmMain::CompanionTick() {
         return;
     }
     if (clockReportDue_) {
-        clockReportDue_ = false;
-        if (const Result reported = link_->ReportClockChange(); !reported) {
-            logLine("the clock change could not be reported: " + reported.reason());
+        // The enforcer believes a change it has seen itself, and its own look may come a tick after ours.
+        constexpr int ReportTries = 4;
+        const Result reported = link_->ReportClockChange();
+        if (reported || ++clockReportTries_ >= ReportTries) {
+            clockReportDue_ = false;
+            clockReportTries_ = 0;
+            if (!reported) {
+                logLine("the clock change could not be reported: " + reported.reason());
+            }
         }
     }
     if (std::exchange(clockWarningDue_, false)) {

@@ -116,6 +116,7 @@ private:
     std::unique_ptr<ControlService> control_; // the enforcer's channel
     std::unique_ptr<EnforcerLink> link_;      // a companion's
     bool clockReportDue_ = false;             // a clock change the enforcer has yet to hear of
+    int clockReportTries_ = 0;                // reports of it the enforcer turned away
     bool clockWarningDue_ = false;            // the enforcer's warning, shown at the next tick
     bool notEnforcedSaid_ = false;
     bool enforcerStartedHere_ = false;                 // ends with this copy

@@ -28,7 +28,7 @@ void write(RecordKind kind, std::string message, Fields fields = {}, bool warnin
 
 // The source, with the user where the system said who it was.
 std::string byWhom(const std::string& source, const std::string& user) {
-    return user.empty() ? source : source + " (user " + user + ")";
+    return user.empty() ? source : source + ", user " + user;
 }
 
 Fields sourceFields(const std::string& source, const std::string& user) {
@@ -193,7 +193,7 @@ void SettingsChanged(const std::string& source, const std::string& user) {
             fields.emplace_back("QW_VALUE", is);
             message += " from \"" + was + "\" to \"" + is + "\"";
         }
-        write(RecordKind::SettingChanged, message + " by " + byWhom(source, user) + ".", fields);
+        write(RecordKind::SettingChanged, message + " (" + byWhom(source, user) + ").", fields);
     };
     if (before.password != after.password) {
         changed("password", {}, {});
@@ -221,7 +221,7 @@ void SettingsChanged(const std::string& source, const std::string& user) {
         changed("block", before.block ? "on" : "off", after.block ? "on" : "off");
     }
     if (before.alarm && !after.alarm) {
-        write(RecordKind::AlarmCleared, "The clock-change alarm was reset by " + byWhom(source, user) + ".",
+        write(RecordKind::AlarmCleared, "The clock-change alarm was reset (" + byWhom(source, user) + ").",
               sourceFields(source, user));
     } else if (!before.alarm && after.alarm) {
         changed("alarm", "off", "on");
@@ -229,7 +229,7 @@ void SettingsChanged(const std::string& source, const std::string& user) {
 }
 
 void WrongPassword(const std::string& source, const std::string& user) {
-    write(RecordKind::WrongPassword, "A wrong password was given through the " + byWhom(source, user) + ".",
+    write(RecordKind::WrongPassword, "A wrong password was given (" + byWhom(source, user) + ").",
           sourceFields(source, user), true);
 }
 

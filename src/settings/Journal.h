@@ -33,11 +33,12 @@ void BlockLifted();
 // cause: which change of the clock; user: whose companion reported it, where one did.
 void AlarmRaised(const std::string& cause, const std::string& user = {});
 
-// Where a change came from: the administration dialog of the enforcing copy, quietwirectl on the file,
-// another program's settings.ini, or a client of the channel (with its user).
+// Where a change came from: the administration dialog (the enforcing copy's, or a companion's through the
+// channel), quietwirectl (on the file, or through the channel), another program writing settings.ini, or
+// a client of the channel that did not say what it is. Through the channel, its user is named too.
 inline constexpr const char* Dialog = "administration dialog";
 inline constexpr const char* Quietwirectl = "quietwirectl";
-inline constexpr const char* SettingsFile = "settings.ini changed by another program";
+inline constexpr const char* SettingsFile = "another program writing settings.ini";
 inline constexpr const char* Channel = "control channel";
 
 // The settings in memory are those the record knows: later changes are told against them.

@@ -328,6 +328,8 @@ TEST_F(QuietwirectlTest, SetDayGivesADayItsOwnWindowsWhichShowListsAndStatusCoun
     EXPECT_EQ(terminal_.err,
               refusal("Nothing changed: these windows are more than settings.ini can keep for one day."));
 
+    ASSERT_EQ(admin({"set-warning", "01"}), Quietwirectl::Success);
+    EXPECT_EQ(terminal_.out, "Each tray warns 1 minute before the closed ports close.\n");
     ASSERT_EQ(admin({"set-warning", "5"}), Quietwirectl::Success);
     EXPECT_EQ(admin({"set-warning", "five"}), Quietwirectl::Usage);
     EXPECT_EQ(stored("WARN"), "5");

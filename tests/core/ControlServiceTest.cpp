@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 using namespace ControlMessages;
 
@@ -186,18 +187,27 @@ TEST_F(ControlServiceTest, BrokenRequestsAndPeersThatGoAwayChangeNothingAndOnlyC
 TEST_F(ControlServiceTest, TheRecordKeepsWhoChangedWhichSettingAndWhoGuessedWrongButNoPassword) {
     RecordKept record;
     const auto tool = peer("ann");
+    const auto companion = peer("bob");
+    const auto unnamed = peer("cyd");
+    tell(*tool, encode(Hello{ClientRole::Tool}));
+    tell(*companion, encode(Hello{ClientRole::Companion}));
     tell(*tool, encode(CheckPassword{"Guess1"}));
+    tell(*companion, encode(CheckPassword{"Guess2"}));
+    tell(*unnamed, encode(CheckPassword{"Guess3"}));
     tell(*tool, encode(ChangeSettings{"Secret", {"Hidden2", "7:30", "21:00:00", {"2525, TEST", "2626"}, false, true}}));
     channel_.run(2 * Administration::WrongPasswordPenaltyMs);
 
-    const std::vector<RecordEntry> wrong = record.of(RecordKind::WrongPassword);
-    ASSERT_EQ(wrong.size(), 1u);
-    EXPECT_EQ(FakeRecord::field(wrong[0], "QW_USER"), "ann");
+    std::map<std::string, std::string> wrongBy; // user: source
+    for (const RecordEntry& entry : record.of(RecordKind::WrongPassword)) {
+        wrongBy[FakeRecord::field(entry, "QW_USER")] = FakeRecord::field(entry, "QW_SOURCE");
+    }
+    EXPECT_EQ(wrongBy, (std::map<std::string, std::string>{
+                           {"ann", Journal::Quietwirectl}, {"bob", Journal::Dialog}, {"cyd", Journal::Channel}}));
     std::vector<std::string> settings;
     for (const RecordEntry& entry : record.of(RecordKind::SettingChanged)) {
         settings.push_back(FakeRecord::field(entry, "QW_SETTING"));
         EXPECT_EQ(FakeRecord::field(entry, "QW_USER"), "ann");
-        EXPECT_EQ(FakeRecord::field(entry, "QW_SOURCE"), Journal::Channel);
+        EXPECT_EQ(FakeRecord::field(entry, "QW_SOURCE"), Journal::Quietwirectl);
     }
     EXPECT_EQ(settings, (std::vector<std::string>{"password", "start", "closed ports", "block"}));
     EXPECT_EQ(FakeRecord::field(record.of(RecordKind::SettingChanged)[1], "QW_VALUE"), "07:30:00");

@@ -17,6 +17,7 @@
 #include <sched.h>
 #include <sstream>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -80,7 +81,11 @@ TEST(ProgramRecordLinuxTest, ClosedConnectionsAndAChangeOfTheSettingsAreFoundInT
 
     folder.writeSettings(hoursFromNow(1), hoursFromNow(2), false);
     auto program = folder.start(); // started by hand, as from a shell: no unit, no JOURNAL_STREAM
+    char ownName[16] = {};
+    ::prctl(PR_GET_NAME, ownName);
+    ::prctl(PR_SET_NAME, "x); uid 9, p"); // a name that would pass for a second owner, written plainly
     EXPECT_TRUE(loopback::killedWithinATick(ClosedPort)) << folder.log();
+    ::prctl(PR_SET_NAME, ownName);
     std::ofstream(folder.file("password")) << "Secret\n";
     const auto added = folder.quietwirectl({"add-port", "9090, WEB", "--password-file", folder.file("password")});
     EXPECT_EQ(added.status, 0) << added.output;
@@ -92,7 +97,9 @@ TEST(ProgramRecordLinuxTest, ClosedConnectionsAndAChangeOfTheSettingsAreFoundInT
     EXPECT_NE(closed[0].value("QW_ADDRESSES", "").find("127.0.0.1"), std::string::npos) << closed[0];
     EXPECT_EQ(closed[0].value("_PID", ""), std::to_string(program->pid()));
     // Both ends of the connection are this test's: the process that held the one closed is named.
-    EXPECT_NE(closed[0].value("QW_OWNERS", "").find("uid 0, process " + std::to_string(::getpid()) + " ("),
+    EXPECT_NE(closed[0]
+                  .value("QW_OWNERS", "")
+                  .find("uid 0, process " + std::to_string(::getpid()) + " (x\\x29\\x3b uid 9\\x2c p)"),
               std::string::npos)
         << closed[0];
 

@@ -261,6 +261,22 @@ uint32_t LinuxTcpTable::SetTcp6Entry(const Tcp6Row& row) {
 
 namespace {
 
+// A process names itself: anything but plain printable characters, and the record's own separators and
+// brackets, is written as \xNN, so that no name can pass for another owner in the record.
+std::string plainName(const std::string& name) {
+    std::string plain;
+    for (const unsigned char c : name) {
+        if (c < 0x20 || c > 0x7e || std::strchr(";,()\\\"", c) != nullptr) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            plain += escaped;
+        } else {
+            plain += static_cast<char>(c);
+        }
+    }
+    return plain;
+}
+
 // Every process's socket descriptors, by the socket's inode: "process 4242 (curl)". A process that ends
 // during the walk, or whose descriptors this process may not read, is passed over.
 std::unordered_map<uint32_t, std::string> socketHolders() {
@@ -280,7 +296,7 @@ std::unordered_map<uint32_t, std::string> socketHolders() {
             const ssize_t length = ::readlink(fd.path().c_str(), target, sizeof target - 1);
             unsigned long inode = 0;
             if (length > 0 && (target[length] = '\0', std::sscanf(target, "socket:[%lu]", &inode) == 1)) {
-                holders.emplace(static_cast<uint32_t>(inode), "process " + pid + " (" + name + ")");
+                holders.emplace(static_cast<uint32_t>(inode), "process " + pid + " (" + plainName(name) + ")");
             }
         }
     }

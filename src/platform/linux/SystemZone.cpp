@@ -75,6 +75,10 @@ uint64_t SystemZone::follow() {
     return ++changes_;
 }
 
+bool SystemZone::touched() const {
+    return !loaded_ || stateOf(file_) != seen_;
+}
+
 void SystemZone::useFile(const std::string& file) {
     file_ = file;
     tz_ = ":" + file;

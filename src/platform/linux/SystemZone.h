@@ -24,6 +24,10 @@ public:
     // the same rules, or a daylight-saving transition within the rules, is none.
     uint64_t follow();
 
+    // Whether the zone file looks touched since the zone in use was taken (one stat); the zone in use
+    // stays as it is until follow().
+    bool touched() const;
+
     // Takes the zone of another file into use from now on (a test's own zone files).
     void useFile(const std::string& file);
 

@@ -65,7 +65,7 @@ public:
             QObject::connect(zoneTimer_.get(), &QTimer::timeout, [this] { lookAtZone(); });
             timerEvents_ = std::make_unique<TimerEvents>([this] {
                 if (!watches_.empty() && std::chrono::steady_clock::now() - lastLook_ >= RideAfter) {
-                    lookAtZone();
+                    glanceAtZone();
                 }
             });
         }
@@ -104,8 +104,17 @@ private:
         found->second->procedure(window, TimeChangeMessage, 0, 0);
     }
 
-    // Two stats, from inside another timer's event: a change is told from an event of its own, as a
-    // procedure may show a box with a loop of its own, which must not hold up the tick that woke us.
+    // One stat, from inside another timer's event (the tick's, mostly). A touched file is taken into use
+    // and told from an event of its own right after: the tick that woke us runs wholly under the zone it
+    // began in, and a procedure may show a box with a loop of its own, which must not hold up that tick.
+    void glanceAtZone() {
+        lastLook_ = std::chrono::steady_clock::now();
+        zoneTimer_->start(ZoneLookInterval);
+        if (systemZone().touched()) {
+            QTimer::singleShot(0, timerEvents_.get(), [this] { lookAtZone(); });
+        }
+    }
+
     void lookAtZone() {
         lastLook_ = std::chrono::steady_clock::now();
         zoneTimer_->start(ZoneLookInterval);
@@ -117,13 +126,7 @@ private:
                 told.push_back(window);
             }
         }
-        if (!told.empty()) {
-            QTimer::singleShot(0, timerEvents_.get(), [this, told] { tellZoneChanged(told); });
-        }
-    }
-
-    // Each procedure may show a box with a loop of its own, restoring any watch meanwhile.
-    void tellZoneChanged(const std::vector<uintptr_t>& told) {
+        // Each procedure may show a box with a loop of its own, restoring any watch meanwhile.
         for (const uintptr_t window : told) {
             if (const auto found = watches_.find(window); found != watches_.end()) {
                 found->second->procedure(window, TimeChangeMessage, 0, 0);
