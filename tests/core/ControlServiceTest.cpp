@@ -181,6 +181,17 @@ TEST_F(ControlServiceTest, BrokenRequestsAndPeersThatGoAwayChangeNothingAndOnlyC
     for (FakeControlChannel::Client* companion : {first.get(), second.get()}) {
         const std::vector<EnforcerMessage> messages = heard(*companion);
         EXPECT_EQ(std::count(messages.begin(), messages.end(), EnforcerMessage{ClockWarningEvent{}}), 1);
+        if (companion == first.get()) {
+            // The reporter's tick goes on once it is answered: by then it must know of the alarm, or it
+            // would warn of a curfew the changed clock seems to bring.
+            const auto alarm = std::find_if(messages.begin(), messages.end(), [](const EnforcerMessage& m) {
+                return std::holds_alternative<StateEvent>(m) && std::get<StateEvent>(m).alarm;
+            });
+            const auto answered = std::find_if(messages.rbegin(), messages.rend(), [](const EnforcerMessage& m) {
+                return std::holds_alternative<Answer>(m);
+            });
+            EXPECT_LT(alarm - messages.begin(), messages.rend() - answered - 1);
+        }
     }
 }
 

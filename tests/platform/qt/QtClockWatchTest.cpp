@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -162,4 +163,32 @@ TEST(QtClockWatch, AChangeOfTheZonesRulesIsHeardOnceWithTheNewZoneInUseADaylight
     }
     const Heard change{ZoneWindow, TimeChangeMessage, 0, 0, true};
     EXPECT_EQ(heardByZoneWindow, (std::vector<Heard>{change, change, change}));
+}
+
+// The zone is looked at when another timer (the tick) wakes the loop; that timer's handler still runs
+// wholly under the zone it began in, and the next under the new one only once the change was heard.
+TEST(QtClockWatch, NoOtherTimerRunsUnderANewZoneBeforeTheChangeIsHeard) {
+    const TempDir dir;
+    replaceZone(dir, "Etc/GMT-3");
+    systemZone().useFile(dir.file("localtime"));
+    heardByZoneWindow.clear();
+    const uintptr_t token = systemClockWatch().SetWindowProc(ZoneWindow, zoneProcedure);
+    int ticksUnderNewZone = 0;
+    int ticksUnheard = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        ticksUnderNewZone += clockIsAt(-5);
+        ticksUnheard += clockIsAt(-5) && heardByZoneWindow.empty();
+    });
+    tick.start(20);
+    QTest::qWait(700);
+    replaceZone(dir, "Etc/GMT+5");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ticksUnderNewZone >= 3; }));
+    tick.stop();
+    systemClockWatch().RestoreWindowProc(ZoneWindow, token);
+    systemZone().useFile(SystemZone::MachineZoneFile);
+    EXPECT_EQ(heardByZoneWindow.size(), 1u);
+    EXPECT_EQ(ticksUnheard, 0) << "a tick ran under the new zone before its change was heard";
+    heardByZoneWindow.clear();
 }
