@@ -1,15 +1,15 @@
 // The built Linux program as a server runs it (headless, outside its open window, in a network namespace
 // of its own), measured from outside. Run as root:
-//   build/linux/bench/program_benchmark [--seconds 60] [--rounds 3] [--kills 200] [--connections 1000] [--week 1]
+//   build/linux/bench/program_benchmark [--seconds 60] [--rounds 4] [--kills 200] [--connections 1000] [--week 1]
 // 1. How long a connection to a closed port lives: --kills connections opened at random moments (gaps
 //    uniform 0-700 ms), each timed from connect() returning to the reset its client socket reports.
 // 2. What enforcing costs: the program's CPU time over --rounds windows of --seconds each, with --connections
 //    established loopback connections on a port that is not closed (so each scan passes over all of them and
 //    kills none) and five closed ports, beside the floor measured over the same window in a process of its
-//    own: one filtered dump of both families every 500 ms with the same filter program, and nothing else;
-//    the median of the windows' ratios is the figure. With --week 1 measured twice in the run, side by side:
-//    the daily window alone, then every day of the week with three windows of its own (none of them now),
-//    the record written as always.
+//    own: one filtered dump of both families every 500 ms with the same filter program, and nothing else.
+//    Each window's floor dumps at another point of the program's tick; the ratio of the sums is the figure.
+//    With --week 1 measured twice in the run, side by side: the daily window alone, then every day of the
+//    week with three windows of its own (none of them now), the record written as always.
 #include "ProcessFigures.h"
 #include "fakes/RedirectedFileSystem.h"
 #include "platform/FileSystem.h"
@@ -63,7 +63,7 @@ struct Options {
     int kills = 200;
     int connections = 1000;
     int week = 0;
-    int rounds = 3;
+    int rounds = 4;
 };
 
 [[noreturn]] void quit(const std::string& why) {
@@ -326,7 +326,11 @@ struct Round {
     double busy = 0; // all CPUs, percent
 };
 
-Round measureRound(pid_t program, int seconds, const std::vector<uint16_t>& ports) {
+// The floor starts `phase` into a tick of its own: a dump right after another finds the kernel's
+// connections in the cache, so a floor that always dumps just after the program (or just before) would
+// flatter one side. The windows spread their phases evenly over the tick.
+Round measureRound(pid_t program, int seconds, const std::vector<uint16_t>& ports, Clock::duration phase) {
+    std::this_thread::sleep_for(phase);
     Round round;
     const auto machineBefore = machineJiffies();
     const CpuTime before = cpuTimeOf(program);
@@ -342,13 +346,8 @@ Round measureRound(pid_t program, int seconds, const std::vector<uint16_t>& port
     return round;
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return percentile(values, 0.5);
-}
-
-// The program over `rounds` windows, each beside a floor of its own: the dump's cost moves by some 10 %
-// between windows on an idle machine, so the median ratio is the figure, each window's shown beside it.
+// The program over `rounds` windows, each beside a floor of its own started at another point of the tick;
+// the figure is the ratio of the sums, each window's ratio shown beside it.
 void measureCpu(int seconds, int rounds, int connectionCount, bool week) {
     const UniqueFd listener = loopback::listenOn(AF_INET, "127.0.0.1", OpenPort);
     std::vector<loopback::Connection> connections;
@@ -369,18 +368,19 @@ void measureCpu(int seconds, int rounds, int connectionCount, bool week) {
                 "%zu closed ports\n",
                 rounds, seconds, week ? " (a week of windows of its own)" : "", connectionCount, OpenPort,
                 2 * connectionCount + 1, ports.size());
-    std::vector<double> ticked, precise;
+    double programTicked = 0, programPrecise = 0, floorSeconds = 0;
     const int ticks = seconds * 2;
     for (int r = 0; r < rounds; ++r) {
-        const Round round = measureRound(program.pid(), seconds, ports);
-        ticked.push_back(round.program / round.floor.seconds);
-        precise.push_back(round.precise / round.floor.seconds);
+        const Round round = measureRound(program.pid(), seconds, ports, Tick * r / rounds);
+        programTicked += round.program;
+        programPrecise += round.precise;
+        floorSeconds += round.floor.seconds;
         std::printf("   window %d: program %.3f s utime+stime (%.3f s run time, %.3f ms a tick); floor %.3f s for %d "
-                    "filtered dumps (%.3f ms a dump, %zu sockets reported, %d failed); ratio %.2f (by run time "
-                    "%.2f); all CPUs %.0f%% busy\n",
+                    "filtered dumps (%.3f ms a dump, %zu sockets reported, %d failed); ratio by run time %.2f; all "
+                    "CPUs %.0f%% busy\n",
                     r + 1, round.program, round.precise, 1000 * round.precise / ticks, round.floor.seconds,
                     round.floor.dumps, 1000 * round.floor.seconds / std::max(round.floor.dumps, 1), round.floor.sockets,
-                    round.floor.failures, ticked.back(), precise.back(), round.busy);
+                    round.floor.failures, round.precise / round.floor.seconds, round.busy);
     }
     const std::string loadAfter = commandOutput("uptime");
 
@@ -390,9 +390,11 @@ void measureCpu(int seconds, int rounds, int connectionCount, bool week) {
         lost += ::poll(&p, 1, 0) != 0;
     }
     const bool stillKills = programKills();
-    std::printf("   program / floor, median of %d windows: %.2f  (by run time %.2f; goal at most 1.2)\n"
+    std::printf("   program / floor over the %d windows: %.2f by run time  (%.2f by utime+stime, counted in 10 ms "
+                "ticks; goal at most 1.2)\n"
                 "   before: %s\n   after:  %s\n",
-                rounds, median(ticked), median(precise), loadBefore.c_str(), loadAfter.c_str());
+                rounds, programPrecise / floorSeconds, programTicked / floorSeconds, loadBefore.c_str(),
+                loadAfter.c_str());
     if (lost != 0 || !stillKills) {
         std::printf("   FAULT: %d connections on the open port ended; the program %s kills on the closed port\n", lost,
                     stillKills ? "still" : "no longer");
