@@ -104,20 +104,24 @@ private:
         found->second->procedure(window, TimeChangeMessage, 0, 0);
     }
 
+    // The zone's own timer fires only after an interval with no other look.
+    void looked() {
+        lastLook_ = std::chrono::steady_clock::now();
+        zoneTimer_->start(ZoneLookInterval);
+    }
+
     // One stat, from inside another timer's event (the tick's, mostly). A touched file is taken into use
     // and told from an event of its own right after: the tick that woke us runs wholly under the zone it
     // began in, and a procedure may show a box with a loop of its own, which must not hold up that tick.
     void glanceAtZone() {
-        lastLook_ = std::chrono::steady_clock::now();
-        zoneTimer_->start(ZoneLookInterval);
+        looked();
         if (systemZone().touched()) {
             QTimer::singleShot(0, timerEvents_.get(), [this] { lookAtZone(); });
         }
     }
 
     void lookAtZone() {
-        lastLook_ = std::chrono::steady_clock::now();
-        zoneTimer_->start(ZoneLookInterval);
+        looked();
         const uint64_t changes = systemZone().follow();
         std::vector<uintptr_t> told;
         for (auto& [window, watch] : watches_) {

@@ -1,4 +1,6 @@
 #include "platform/Record.h"
+#include "platform/win32/EventSource.h"
+#include "platform/win32/WideText.h"
 
 #include <windows.h>
 
@@ -6,46 +8,26 @@
 
 namespace {
 
-std::wstring wide(const std::string& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
-    return result;
-}
-
 // The Application log under the source "Quietwire", which the installer registers with this program as its
 // message file: the event id picks the kind's text (resources/record.mc), the line and the fields fill it.
 class Win32Record final : public Record {
 public:
-    ~Win32Record() override {
-        if (source_ != nullptr) {
-            DeregisterEventSource(source_);
-        }
-    }
     void Write(const RecordEntry& entry) override {
-        if (source_ == nullptr) {
-            source_ = RegisterEventSourceW(nullptr, L"Quietwire");
-        }
-        if (source_ == nullptr) {
+        const HANDLE source = quietwireEventSource();
+        if (source == nullptr) {
             return; // no event log service
         }
         std::string fields;
         for (const auto& [name, value] : entry.fields) {
             fields += name + "=" + value + "\r\n";
         }
-        const std::wstring message = wide(entry.message);
-        const std::wstring details = wide(fields);
+        const std::wstring message = wideText(entry.message, CP_UTF8);
+        const std::wstring details = wideText(fields, CP_UTF8);
         const wchar_t* strings[] = {message.c_str(), details.c_str()};
         const DWORD id = static_cast<DWORD>(entry.kind) + 1;
-        ReportEventW(source_, entry.warning ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE, 0, id, nullptr, 2, 0,
+        ReportEventW(source, entry.warning ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE, 0, id, nullptr, 2, 0,
                      strings, nullptr);
     }
-
-private:
-    HANDLE source_ = nullptr;
 };
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "platform/SystemLog.h"
+#include "platform/win32/EventSource.h"
 
 #include <windows.h>
 
@@ -10,27 +11,25 @@ namespace {
 // event's text.
 class Win32SystemLog final : public SystemLog {
 public:
-    ~Win32SystemLog() override {
-        if (source_ != nullptr) {
-            DeregisterEventSource(source_);
-        }
-    }
     void Warning(const std::string& line) override {
-        if (source_ == nullptr) {
-            source_ = RegisterEventSourceA(nullptr, "Quietwire");
-        }
-        if (source_ == nullptr) {
+        const HANDLE source = quietwireEventSource();
+        if (source == nullptr) {
             return; // no event log service: the line stays on standard error alone
         }
         const char* strings[] = {line.c_str()};
-        ReportEventA(source_, EVENTLOG_WARNING_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
+        ReportEventA(source, EVENTLOG_WARNING_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
     }
-
-private:
-    HANDLE source_ = nullptr;
 };
 
 } // namespace
+
+HANDLE quietwireEventSource() {
+    static HANDLE source = nullptr;
+    if (source == nullptr) { // tried again at the next entry: the event log service may start later
+        source = RegisterEventSourceW(nullptr, L"Quietwire");
+    }
+    return source;
+}
 
 SystemLog& systemSystemLog() {
     static Win32SystemLog instance;

@@ -1,4 +1,5 @@
 #include "platform/TrayShell.h"
+#include "platform/win32/WideText.h"
 
 #include <windows.h>
 // after windows.h, which it needs
@@ -15,16 +16,7 @@ namespace {
 // The text in the program's ANSI code page as UTF-16 in a field of the record, cut to leave room for
 // the terminator; an empty field where it cannot be converted.
 template <size_t N> void copyWide(const std::string& text, wchar_t (&field)[N]) {
-    field[0] = L'\0';
-    if (text.empty()) {
-        return;
-    }
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (length <= 0) {
-        return;
-    }
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    const std::wstring wide = wideText(text, CP_ACP);
     const size_t kept = wide.size() < N ? wide.size() : N - 1;
     wide.copy(field, kept);
     field[kept] = L'\0';
